@@ -1,0 +1,13 @@
+#include "inetseam.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+bool corlaInetPton4(const char* text, uint32_t* networkOrder)
+{
+    IN_ADDR addr{};
+    if (InetPtonA(AF_INET, text, &addr) != 1)
+        return false;
+    *networkOrder = addr.S_un.S_addr;
+    return true;
+}

@@ -1,0 +1,119 @@
+#pragma once
+// Value types for a device's network identity. Plain C++, no Qt: the wire codec,
+// the fuzzer and the Windows cross build use them alone.
+//
+// TevIpAddr holds an IPv4 address as a host-order value: the first octet of the
+// dotted text is the most significant byte. 0 means "no address"; a text that
+// does not parse also yields 0.
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+class TevIpAddr
+{
+public:
+    TevIpAddr(uint32_t value = 0) : m_value(value) {}
+    explicit TevIpAddr(const std::array<uint8_t, 4>& octets) { setAddress(octets); }
+    explicit TevIpAddr(const std::string& text) { setAddress(text); }
+    explicit TevIpAddr(const char* text) { setAddress(std::string(text ? text : "")); }
+
+    void setAddress(uint32_t value) { m_value = value; }
+    // Network order: octets[0] becomes the top byte.
+    void setAddress(const std::array<uint8_t, 4>& octets);
+    // Exactly four decimal octets separated by dots; anything else stores 0.
+    void setAddress(const std::string& text);
+
+    uint32_t toInt() const { return m_value; }
+    std::array<uint8_t, 4> toArray() const;
+    std::string toString() const;
+
+    bool operator==(const TevIpAddr& other) const { return m_value == other.m_value; }
+    bool operator!=(const TevIpAddr& other) const { return m_value != other.m_value; }
+
+    static TevIpAddr fromString(const std::string& text) { return TevIpAddr(text); }
+    // Classful default: /8 below 128, /16 below 192, /24 above (224+ included).
+    static uint32_t defaultMask(uint8_t firstOctet);
+
+private:
+    uint32_t m_value = 0;
+};
+
+class TevMacAddr
+{
+public:
+    TevMacAddr() = default;
+    // octets[0] becomes octet 0, the last pair of the text form.
+    explicit TevMacAddr(const uint8_t* octets) { setOctets(octets); }
+    explicit TevMacAddr(const std::array<uint8_t, 6>& octets) : m_octets(octets) {}
+
+    void setOctets(const uint8_t* octets);
+    const std::array<uint8_t, 6>& octets() const { return m_octets; }
+    uint8_t octet(int index) const { return m_octets.at(static_cast<size_t>(index)); }
+    bool isNull() const;
+
+    // Octet 5 first, lower-case hex pairs joined by ':' (17 characters).
+    std::string toString() const;
+    // Accepts the text form in either case ("00:1a:2b:3c:4d:5e", '-' also allowed
+    // as separator). Returns false and leaves *out alone on malformed text.
+    static bool parse(const std::string& text, TevMacAddr* out);
+
+    bool operator==(const TevMacAddr& other) const { return m_octets == other.m_octets; }
+    bool operator!=(const TevMacAddr& other) const { return m_octets != other.m_octets; }
+
+private:
+    std::array<uint8_t, 6> m_octets{};
+};
+
+enum TevAddressMode : uint32_t
+{
+    TevAddressModeNotSet = 0,
+    TevAddressModeAuto = 1,   // DHCP
+    TevAddressModeManual = 2, // static
+};
+
+class TevNetHostInfo
+{
+public:
+    TevNetHostInfo() = default;
+    TevNetHostInfo(uint32_t ip) : m_ip(ip) {}
+    TevNetHostInfo(const TevIpAddr& ip) : m_ip(ip) {}
+    TevNetHostInfo(const TevIpAddr& ip, const TevIpAddr& mask, const TevIpAddr& gateway,
+                   const TevIpAddr& dns, const TevMacAddr& mac, TevAddressMode mode)
+        : m_ip(ip), m_mask(mask), m_gateway(gateway), m_dns(dns), m_mac(mac), m_mode(mode)
+    {
+    }
+    // The decoder's form: host-order values, six MAC octets, the mode as one byte.
+    TevNetHostInfo(uint32_t ip, uint32_t mask, uint32_t gateway, uint32_t dns,
+                   const uint8_t* mac, uint8_t mode)
+        : m_ip(ip), m_mask(mask), m_gateway(gateway), m_dns(dns), m_mac(mac),
+          m_mode(static_cast<TevAddressMode>(mode))
+    {
+    }
+
+    const TevIpAddr& ipAddress() const { return m_ip; }
+    const TevIpAddr& subnetMask() const { return m_mask; }
+    const TevIpAddr& gateway() const { return m_gateway; }
+    TevIpAddr dns() const { return m_dns; }
+    const TevMacAddr& macAddress() const { return m_mac; }
+    TevAddressMode addressMode() const { return m_mode; }
+
+    void setIpAddress(const TevIpAddr& ip) { m_ip = ip; }
+    void setSubnet(const TevIpAddr& mask) { m_mask = mask; }
+    void setGateway(const TevIpAddr& gateway) { m_gateway = gateway; }
+    void setDns(const TevIpAddr& dns) { m_dns = dns; }
+    void setMacAddress(const TevMacAddr& mac) { m_mac = mac; }
+    void setMacAddress(const uint8_t* octets) { m_mac.setOctets(octets); }
+    void setAddressMode(TevAddressMode mode) { m_mode = mode; }
+
+    bool operator==(const TevNetHostInfo& other) const;
+    bool operator!=(const TevNetHostInfo& other) const { return !(*this == other); }
+
+private:
+    TevIpAddr m_ip;
+    TevIpAddr m_mask;
+    TevIpAddr m_gateway;
+    TevIpAddr m_dns;
+    TevMacAddr m_mac;
+    TevAddressMode m_mode = TevAddressModeNotSet;
+};

@@ -106,6 +106,20 @@ bool TevMacAddr::parse(const std::string& text, TevMacAddr* out)
 
 bool TevNetHostInfo::operator==(const TevNetHostInfo& o) const
 {
-    return m_ip == o.m_ip && m_mask == o.m_mask && m_gateway == o.m_gateway &&
-           m_dns == o.m_dns && m_mac == o.m_mac && m_mode == o.m_mode;
+    return m_ip == o.m_ip && m_mask == o.m_mask && m_gateway == o.m_gateway && m_dns == o.m_dns &&
+           m_mac == o.m_mac && m_mode == o.m_mode;
+}
+
+bool isValidSubnetMask(uint32_t mask)
+{
+    if (mask == 0xFFFFFFFFu)
+        return false;
+    // Ones then zeros: the inverted mask plus one is a power of two.
+    const uint32_t inverted = ~mask;
+    return (inverted & (inverted + 1)) == 0;
+}
+
+bool isValidHostFirstOctet(uint8_t firstOctet)
+{
+    return firstOctet >= 1 && firstOctet <= 223 && firstOctet != 127;
 }

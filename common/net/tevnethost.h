@@ -81,15 +81,13 @@ public:
     TevNetHostInfo(const TevIpAddr& ip, const TevIpAddr& mask, const TevIpAddr& gateway,
                    const TevIpAddr& dns, const TevMacAddr& mac, TevAddressMode mode)
         : m_ip(ip), m_mask(mask), m_gateway(gateway), m_dns(dns), m_mac(mac), m_mode(mode)
-    {
-    }
+    {}
     // The decoder's form: host-order values, six MAC octets, the mode as one byte.
-    TevNetHostInfo(uint32_t ip, uint32_t mask, uint32_t gateway, uint32_t dns,
-                   const uint8_t* mac, uint8_t mode)
+    TevNetHostInfo(uint32_t ip, uint32_t mask, uint32_t gateway, uint32_t dns, const uint8_t* mac,
+                   uint8_t mode)
         : m_ip(ip), m_mask(mask), m_gateway(gateway), m_dns(dns), m_mac(mac),
           m_mode(static_cast<TevAddressMode>(mode))
-    {
-    }
+    {}
 
     const TevIpAddr& ipAddress() const { return m_ip; }
     const TevIpAddr& subnetMask() const { return m_mask; }
@@ -117,3 +115,11 @@ private:
     TevMacAddr m_mac;
     TevAddressMode m_mode = TevAddressModeNotSet;
 };
+
+// Entry rules shared by the network settings pane and the command line, so both refuse
+// the same settings.
+// A mask is a run of one bits (possibly empty) followed by at least one zero bit:
+// 0.0.0.0 and 255.255.255.254 pass, 255.255.255.255 and 255.0.255.0 do not.
+bool isValidSubnetMask(uint32_t mask);
+// A device address must start with 1..223 and not 127 (no loopback, multicast or reserved).
+bool isValidHostFirstOctet(uint8_t firstOctet);

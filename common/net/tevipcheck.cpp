@@ -1,0 +1,29 @@
+#include "tevipcheck.h"
+
+#include <QDebug>
+#include <QtConcurrent/QtConcurrentRun>
+
+IpChecker::IpChecker(const TevDevice& device, const TevNetHostInfo& netHostInfo)
+    : m_device(device), m_netHostInfo(netHostInfo)
+{
+    static const int registered = qRegisterMetaType<TevPingResult>("TevPingResult");
+    Q_UNUSED(registered)
+    registerCorlaMetaTypes();
+}
+
+void IpChecker::checkIpExistence()
+{
+    connect(&m_watcher, &QFutureWatcherBase::finished, this, &IpChecker::handlePingFinished);
+    // The task gets its own copy of the address, so it never touches this object.
+    m_watcher.setFuture(
+        QtConcurrent::run(&TevPingHelper::pingHost, m_netHostInfo.ipAddress(), kPingTimeoutMs));
+}
+
+void IpChecker::handlePingFinished()
+{
+    const TevPingResult result = m_watcher.result();
+    qDebug().nospace() << "Ping result: " << static_cast<int>(result);
+    emit ipCheckResult(result, m_device, m_netHostInfo);
+    // Nobody holds a pointer to a checker once it has reported.
+    deleteLater();
+}

@@ -1,0 +1,34 @@
+#pragma once
+// Duplicate-address check: one echo to a proposed address, run on the process-wide
+// thread pool, reported back on the thread that owns the checker.
+
+#include "tevpinghelper.h"
+#include "zeldevice.h"
+
+#include <QFutureWatcher>
+#include <QObject>
+
+class IpChecker : public QObject
+{
+    Q_OBJECT
+public:
+    // Echo limit of the duplicate-address check.
+    static constexpr unsigned int kPingTimeoutMs = 50;
+
+    IpChecker(const TevDevice& device, const TevNetHostInfo& netHostInfo);
+
+    // Starts the one check of this object and returns at once. After ipCheckResult has
+    // been emitted the checker deletes itself (deferred), so callers keep no pointer.
+    void checkIpExistence();
+
+signals:
+    void ipCheckResult(TevPingResult rslt, const TevDevice& device,
+                       const TevNetHostInfo& netHostInfo);
+
+private:
+    void handlePingFinished();
+
+    TevDevice m_device;
+    TevNetHostInfo m_netHostInfo;
+    QFutureWatcher<TevPingResult> m_watcher;
+};

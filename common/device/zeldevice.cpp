@@ -1,0 +1,185 @@
+#include "zeldevice.h"
+
+#include <locale>
+#include <sstream>
+
+namespace {
+
+std::ostringstream dumpStream()
+{
+    std::ostringstream out;
+    // A global locale with digit grouping must not turn serial 1234 into "1,234".
+    out.imbue(std::locale::classic());
+    return out;
+}
+
+// The lines every dump shares after its own leading lines.
+void dumpCommon(std::ostream& out, const TevDevice& dev)
+{
+    out << "FirmwareVer: " << dev.firmwareVer() << "\n"
+        << "Build Date: " << dev.buildDate() << "\n"
+        << "Device Type: " << static_cast<int>(dev.devType()) << "\n"
+        << "Status: " << static_cast<int>(dev.status()) << "\n"
+        << "Enq.Version: " << static_cast<int>(dev.enqVersion()) << "\n";
+}
+
+std::string friendlyText(ZelDeviceType type, uint16_t serial)
+{
+    return ZelUtil::deviceTypeStr(type) + " #" + std::to_string(serial);
+}
+
+[[maybe_unused]] const bool metaTypesRegistered = (registerCorlaMetaTypes(), true);
+
+} // namespace
+
+TevDevice::TevDevice(ZelDeviceType type) : m_devType(type) {}
+
+TevDevice::TevDevice(uint16_t serial, ZelDeviceType type, const TevNetHostInfo& netHostInfo,
+                     const ZelJobSettingsMap& jobSettings)
+    : m_serial(serial), m_devType(type), m_netHostInfo(netHostInfo), m_jobSettings(jobSettings)
+{}
+
+TevDevice::~TevDevice() = default;
+
+std::shared_ptr<TevDevice> TevDevice::createDevice(ZelDeviceType type)
+{
+    switch (type) {
+    case ZelDeviceType::NerioHF:
+    case ZelDeviceType::NerioAF:
+    case ZelDeviceType::Dorvi:
+        return std::make_shared<ZelDevice>(type);
+    case ZelDeviceType::HostController:
+    case ZelDeviceType::KWT:
+        return std::make_shared<HciDevice>(type);
+    case ZelDeviceType::BatteryPack:
+        return std::make_shared<SmRecDevice>(type);
+    default:
+        return std::make_shared<TevDevice>(type);
+    }
+}
+
+bool TevDevice::hasWebserver() const
+{
+    switch (static_cast<uint8_t>(m_devType)) {
+    case 5:
+    case 7:
+    case 8:
+    case 16:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::string TevDevice::toString() const
+{
+    auto out = dumpStream();
+    out << "----------- TevDevice ---------- \n"
+        << "Serial: " << serial() << "\n";
+    dumpCommon(out, *this);
+    out << "\n";
+    return out.str();
+}
+
+std::string TevDevice::friendlyName() const
+{
+    return friendlyText(devType(), serial());
+}
+
+void TevDevice::setJobSettings(const ZelJobSettingsMap& settings)
+{
+    for (const auto& entry : settings)
+        m_jobSettings[entry.first] = entry.second;
+}
+
+void TevDevice::setStreamStatus(ZelPort port, ZelPortConnStatus status)
+{
+    m_streamStatus[port] = status;
+}
+
+ZelPortConnStatus TevDevice::streamStatus(ZelPort port) const
+{
+    const auto it = m_streamStatus.find(port);
+    return it != m_streamStatus.end() ? it->second : ZelPortConnStatus::Unknown;
+}
+
+ZelDeviceId TevDevice::deviceId() const
+{
+    return ZelDeviceId(*this);
+}
+
+bool TevDevice::operator==(const TevDevice& other) const
+{
+    return devType() == other.devType() && serial() == other.serial();
+}
+
+ZelDevice::~ZelDevice() = default;
+
+std::string ZelDevice::toString() const
+{
+    auto out = dumpStream();
+    out << "----------- ZelDevice ---------- \n"
+        << "Serial: " << serial() << "\n"
+        << "Link type: " << static_cast<int>(linkType()) << "\n";
+    dumpCommon(out, *this);
+    out << "Sensitivity: " << sensitivity() << "\n"
+        << "FirmwareRel: " << firmwareRel() << "\n"
+        << "Model: " << modelString() << "\n"
+        << "Temperature: " << temperature() << "\n"
+        << "Batt Stat: " << static_cast<int>(battStat()) << "\n"
+        << "Batt %: " << static_cast<int>(static_cast<int8_t>(battPercent())) << "\n"
+        << "\n";
+    return out.str();
+}
+
+HciDevice::~HciDevice() = default;
+
+std::string HciDevice::toString() const
+{
+    auto out = dumpStream();
+    out << "----------- HciDevice ---------- "
+        << "Serial: " << serial() << "\n"
+        << "Link type: " << static_cast<int>(linkType()) << "\n";
+    dumpCommon(out, *this);
+    out << "FirmwareRel: " << firmwareRel() << "\n"
+        << "\n";
+    return out.str();
+}
+
+SmRecDevice::~SmRecDevice() = default;
+
+std::string SmRecDevice::toString() const
+{
+    auto out = dumpStream();
+    out << "----------- SmRecDevice ---------- "
+        << "Serial: " << serial() << "\n"
+        << "Link type: " << static_cast<int>(linkType()) << "\n";
+    dumpCommon(out, *this);
+    out << "\n";
+    return out.str();
+}
+
+std::string ZelDeviceId::friendlyName() const
+{
+    return friendlyText(m_devType, m_serialNo);
+}
+
+bool ZelDeviceId::operator<(const ZelDeviceId& other) const
+{
+    if (m_devType != other.m_devType)
+        return static_cast<int8_t>(m_devType) < static_cast<int8_t>(other.m_devType);
+    return m_serialNo < other.m_serialNo;
+}
+
+void registerCorlaMetaTypes()
+{
+    qRegisterMetaType<TevDevice>("TevDevice");
+    qRegisterMetaType<ZelPort>("ZelPort");
+    qRegisterMetaType<ZelNetworkStatus>("ZelNetworkStatus");
+    qRegisterMetaType<ZelPortConnStatus>("ZelPortConnStatus");
+    qRegisterMetaType<TevIpAddr>("TevIpAddr");
+    qRegisterMetaType<TevMacAddr>("TevMacAddr");
+    qRegisterMetaType<TevNetHostInfo>("TevNetHostInfo");
+    qRegisterMetaType<std::shared_ptr<TevDevice>>("std::shared_ptr<TevDevice>");
+    qRegisterMetaType<std::shared_ptr<ZelDevice>>("std::shared_ptr<ZelDevice>");
+}

@@ -1,0 +1,253 @@
+#pragma once
+// Device records: one per instrument that answered a discovery enquiry.
+//
+// TevDevice is both the polymorphic base and a value type. Copying a subclass
+// record through a TevDevice reference keeps the base fields only (serial, type,
+// network settings, interface address, reachability), which is all the port
+// checker, the duplicate-address check and the configuration dialog need.
+//
+// The records carry firmware, status and sensor fields that only the recording
+// toolkit's device-status enquiry fills; here they keep their defaults and show
+// up in the debug dump only.
+
+#include "tevnethost.h"
+#include "zelutil.h"
+
+#include <QMetaType>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+// Recording-job settings belong to the recording toolkit, which this program does
+// not contain; records only store and copy the map (tags are shared on copy).
+enum class JobTagKey : uint16_t;
+class ZelJobSettingsTag;
+using ZelJobSettingsMap = std::map<JobTagKey, std::shared_ptr<ZelJobSettingsTag>>;
+
+// Battery state as reported by hydrophones; no values are interpreted here.
+enum class ZelBattStatus : uint8_t
+{
+};
+
+class ZelDeviceId;
+
+class TevDevice
+{
+public:
+    explicit TevDevice(ZelDeviceType type = ZelDeviceType::NoDevice);
+    TevDevice(uint16_t serial, ZelDeviceType type, const TevNetHostInfo& netHostInfo,
+              const ZelJobSettingsMap& jobSettings = {});
+    TevDevice(const TevDevice&) = default;
+    TevDevice& operator=(const TevDevice&) = default;
+    TevDevice(TevDevice&&) = default;
+    TevDevice& operator=(TevDevice&&) = default;
+    virtual ~TevDevice();
+
+    // The record class fitting the type code; never empty.
+    static std::shared_ptr<TevDevice> createDevice(ZelDeviceType type);
+
+    virtual bool hasWebserver() const;
+    virtual std::string toString() const;
+    // Type name, " #", serial in decimal: "Nerio HF #1234".
+    virtual std::string friendlyName() const;
+
+    virtual uint16_t serial() const { return m_serial; }
+    virtual void setSerial(uint16_t serial) { m_serial = serial; }
+    virtual ZelDeviceType devType() const { return m_devType; }
+    virtual std::string firmwareVer() const { return m_firmwareVer; }
+    virtual void setFirmwareVer(const std::string& ver) { m_firmwareVer = ver; }
+    virtual ZelDeviceStatus status() const { return m_status; }
+    virtual void setStatus(ZelDeviceStatus status) { m_status = status; }
+    virtual const TevNetHostInfo& netHostInfo() const { return m_netHostInfo; }
+    virtual void setNetHostInfo(const TevNetHostInfo& info) { m_netHostInfo = info; }
+    virtual const ZelJobSettingsMap& jobSettings() const { return m_jobSettings; }
+    // Merges: entries with the same key are replaced, others stay.
+    virtual void setJobSettings(const ZelJobSettingsMap& settings);
+    virtual uint8_t enqVersion() const { return m_enqVersion; }
+    virtual void setEnqVersion(uint8_t ver) { m_enqVersion = ver; }
+    virtual std::string buildDate() const { return m_buildDate; }
+    virtual void setBuildDate(const std::string& date) { m_buildDate = date; }
+    virtual TevIpAddr commsIfaceAddr() const { return m_commsIfaceAddr; }
+    virtual void setCommsIfaceAddr(const TevIpAddr& addr) { m_commsIfaceAddr = addr; }
+    virtual int32_t timeUtc() const { return m_timeUtc; }
+    virtual void setTimeUtc(const int32_t& time) { m_timeUtc = time; }
+    virtual ZelNetworkStatus netStat() const { return m_netStat; }
+    virtual void setNetStat(const ZelNetworkStatus& stat) { m_netStat = stat; }
+    virtual ZelPortConnStatus cncPortStatus() const { return m_cncPortStatus; }
+    virtual void setCncPortStatus(const ZelPortConnStatus& stat) { m_cncPortStatus = stat; }
+    virtual void setStreamStatus(ZelPort port, ZelPortConnStatus status);
+    // Unknown for a port never set.
+    virtual ZelPortConnStatus streamStatus(ZelPort port) const;
+
+    void setDevType(ZelDeviceType type) { m_devType = type; }
+    ZelDeviceId deviceId() const;
+
+    // Type and serial only; the device list identifies rows by MAC address instead.
+    bool operator==(const TevDevice& other) const;
+    bool operator!=(const TevDevice& other) const { return !(*this == other); }
+
+private:
+    uint16_t m_serial = 0;
+    ZelDeviceType m_devType = ZelDeviceType::NoDevice;
+    std::string m_firmwareVer = "n/a";
+    std::string m_buildDate = "n/a";
+    ZelDeviceStatus m_status = ZelDeviceStatus::NotReady;
+    uint8_t m_enqVersion = 0;
+    int32_t m_timeUtc = 0;
+    TevNetHostInfo m_netHostInfo;
+    ZelJobSettingsMap m_jobSettings;
+    ZelNetworkStatus m_netStat = ZelNetworkStatus::NotFound;
+    ZelPortConnStatus m_cncPortStatus = ZelPortConnStatus::Unknown;
+    TevIpAddr m_commsIfaceAddr;
+    std::map<ZelPort, ZelPortConnStatus> m_streamStatus;
+};
+
+// Hydrophone-class instruments (Nerio HF, Nerio AF, Dorvi).
+class ZelDevice : public TevDevice
+{
+public:
+    // Both constructors of the base, with its defaults; own fields take theirs.
+    using TevDevice::TevDevice;
+    ~ZelDevice() override;
+
+    std::string toString() const override;
+
+    virtual float sensitivity() const { return m_sensitivity; }
+    virtual void setSensitivity(float value) { m_sensitivity = value; }
+    virtual float temperature() const { return m_temperature; }
+    virtual void setTemperature(float value) { m_temperature = value; }
+    virtual float humidity() const { return m_humidity; }
+    virtual void setHumidity(float value) { m_humidity = value; }
+    virtual ZelBattStatus battStat() const { return m_battStat; }
+    virtual void setBattStat(ZelBattStatus stat) { m_battStat = stat; }
+    virtual uint8_t battPercent() const { return m_battPercent; }
+    virtual void setBattPercent(uint8_t percent) { m_battPercent = percent; }
+    virtual uint8_t hardwareRev() const { return m_hardwareRev; }
+    virtual void setHardwareRev(uint8_t rev) { m_hardwareRev = rev; }
+    virtual ZelLinkType linkType() const { return m_linkType; }
+    virtual void setLinkType(ZelLinkType type) { m_linkType = type; }
+    virtual std::string firmwareRel() const { return m_firmwareRel; }
+    virtual void setFirmwareRel(const std::string& rel) { m_firmwareRel = rel; }
+    virtual ZelSyncStatus syncStatus() const { return m_syncStatus; }
+    virtual void setSyncStatus(const ZelSyncStatus& stat) { m_syncStatus = stat; }
+    virtual ZelTimeSource sysTimeStatus() const { return m_sysTimeStatus; }
+    virtual void setSysTimeStatus(const ZelTimeSource& src) { m_sysTimeStatus = src; }
+    virtual std::string modelString() const { return m_modelString; }
+    virtual void setModelString(const std::string& model) { m_modelString = model; }
+
+private:
+    float m_sensitivity = 0;
+    float m_temperature = 0;
+    float m_humidity = 0;
+    ZelBattStatus m_battStat{};
+    uint8_t m_battPercent = 0;
+    uint8_t m_hardwareRev = 0;
+    ZelLinkType m_linkType = ZelLinkType::Unknown;
+    std::string m_firmwareRel = "n/a";
+    ZelSyncStatus m_syncStatus = ZelSyncStatus::Disabled;
+    ZelTimeSource m_sysTimeStatus = ZelTimeSource::NotSet;
+    std::string m_modelString = "Unknown";
+};
+
+// Host-controller-class instruments (Host Controller, KWT).
+class HciDevice : public TevDevice
+{
+public:
+    using TevDevice::TevDevice;
+    ~HciDevice() override;
+
+    std::string toString() const override;
+
+    virtual uint8_t hardwareRev() const { return m_hardwareRev; }
+    virtual void setHardwareRev(uint8_t rev) { m_hardwareRev = rev; }
+    virtual ZelLinkType linkType() const { return m_linkType; }
+    virtual void setLinkType(ZelLinkType type) { m_linkType = type; }
+    virtual std::string firmwareRel() const { return m_firmwareRel; }
+    virtual void setFirmwareRel(const std::string& rel) { m_firmwareRel = rel; }
+
+private:
+    uint8_t m_hardwareRev = 0;
+    ZelLinkType m_linkType = ZelLinkType::Unknown;
+    std::string m_firmwareRel = "n/a";
+};
+
+// Smart recorders (type 13, shown as "Battery Pack").
+class SmRecDevice : public TevDevice
+{
+public:
+    using TevDevice::TevDevice;
+    ~SmRecDevice() override;
+
+    std::string toString() const override;
+
+    virtual uint8_t hardwareRev() const { return m_hardwareRev; }
+    virtual void setHardwareRev(uint8_t rev) { m_hardwareRev = rev; }
+    virtual ZelLinkType linkType() const { return m_linkType; }
+    virtual void setLinkType(ZelLinkType type) { m_linkType = type; }
+    virtual ZelSyncStatus syncStat() const { return m_syncStat; }
+    virtual void setSyncStat(ZelSyncStatus stat) { m_syncStat = stat; }
+    virtual ZelTimeSource sysTimeSrc() const { return m_sysTimeSrc; }
+    virtual void setSysTimeSrc(const ZelTimeSource& src) { m_sysTimeSrc = src; }
+    virtual ArrayStorageStat hddStat() const { return m_hddStat; }
+    virtual void setHddStat(ArrayStorageStat stat) { m_hddStat = stat; }
+    virtual uint64_t hddSpace() const { return m_hddSpace; }
+    virtual void setHddSpace(uint64_t space) { m_hddSpace = space; }
+    virtual std::string modelString() const { return m_modelString; }
+    virtual void setModelString(const std::string& model) { m_modelString = model; }
+
+    int8_t battPercent() const { return m_battPercent; }
+    void setBattPercent(const int8_t& percent) { m_battPercent = percent; }
+
+private:
+    uint8_t m_hardwareRev = 0;
+    ZelLinkType m_linkType = ZelLinkType::Unknown;
+    ZelSyncStatus m_syncStat = ZelSyncStatus::Disabled;
+    ZelTimeSource m_sysTimeSrc = ZelTimeSource::NotSet;
+    ArrayStorageStat m_hddStat = ArrayStorageStat::Unknown;
+    uint64_t m_hddSpace = 0;
+    std::string m_modelString;
+    int8_t m_battPercent = 0;
+};
+
+// Names a device by type and serial number.
+class ZelDeviceId
+{
+public:
+    ZelDeviceId() = default;
+    ZelDeviceId(ZelDeviceType type, uint16_t serial) : m_devType(type), m_serialNo(serial) {}
+    explicit ZelDeviceId(const TevDevice& device)
+        : m_devType(device.devType()), m_serialNo(device.serial())
+    {}
+
+    ZelDeviceType devType() const { return m_devType; }
+    uint16_t serialNo() const { return m_serialNo; }
+    std::string friendlyName() const;
+
+    bool operator==(const ZelDeviceId& other) const
+    {
+        return m_devType == other.m_devType && m_serialNo == other.m_serialNo;
+    }
+    bool operator!=(const ZelDeviceId& other) const { return !(*this == other); }
+    // By type as a signed code, then by serial.
+    bool operator<(const ZelDeviceId& other) const;
+
+private:
+    ZelDeviceType m_devType = ZelDeviceType::NoDevice;
+    uint16_t m_serialNo = 0;
+};
+
+// Types that travel in queued signals and QSignalSpy arguments. Registration by
+// name happens when the program starts; calling it again is harmless.
+void registerCorlaMetaTypes();
+
+Q_DECLARE_METATYPE(TevDevice)
+Q_DECLARE_METATYPE(ZelPort)
+Q_DECLARE_METATYPE(ZelNetworkStatus)
+Q_DECLARE_METATYPE(ZelPortConnStatus)
+Q_DECLARE_METATYPE(TevIpAddr)
+Q_DECLARE_METATYPE(TevMacAddr)
+Q_DECLARE_METATYPE(TevNetHostInfo)
+Q_DECLARE_METATYPE(std::shared_ptr<TevDevice>)
+Q_DECLARE_METATYPE(std::shared_ptr<ZelDevice>)

@@ -1,0 +1,139 @@
+#include "zelutil.h"
+
+namespace {
+
+template <typename Key>
+std::string lookup(const std::map<Key, std::string>& table, Key key, const char* fallback)
+{
+    const auto it = table.find(key);
+    return it != table.end() ? it->second : std::string(fallback);
+}
+
+const char* const InvalidStatus = "Invalid Status";
+
+} // namespace
+
+const std::map<ZelDeviceType, std::string> ZelUtil::deviceTypeNames = {
+    {ZelDeviceType::Unsupported, "Unsupported device"},
+    {ZelDeviceType::NoDevice, "No device"},
+    {ZelDeviceType::TavioLF, "Tavio LF"},
+    {ZelDeviceType::NerioLF, "Nerio LF"},
+    {ZelDeviceType::VRTQ, "VRTQ"},
+    {ZelDeviceType::Tavio, "Tavio"},
+    {ZelDeviceType::NerioHF, "Nerio HF"},
+    {ZelDeviceType::TavioHF, "Tavio HF"},
+    {ZelDeviceType::NerioAF, "Nerio AF"},
+    {ZelDeviceType::HostController, "Host Controller"},
+    {ZelDeviceType::HostLink, "Host Link"},
+    {ZelDeviceType::Pivlo, "Pivlo"},
+    {ZelDeviceType::ExtenderHost, "Extender Host"},
+    {ZelDeviceType::LinkBoard, "Link Board"},
+    {ZelDeviceType::BatteryPack, "Battery Pack"},
+    {ZelDeviceType::ExtenderDevice, "Extender Device"},
+    {ZelDeviceType::Dorvi, "Dorvi"},
+    {ZelDeviceType::KWT, "KWT"},
+    {ZelDeviceType::NerioMF, "Nerio MF"},
+    {ZelDeviceType::ZQ, "ZQ"},
+};
+
+const std::map<ZelNetworkStatus, std::string> ZelUtil::networkStatStrings = {
+    {ZelNetworkStatus::Reachable, "Reachable"}, {ZelNetworkStatus::Unreachable, "Unreachable"},
+    {ZelNetworkStatus::NoIp, "NoIp"},           {ZelNetworkStatus::Pending, "Pending"},
+    {ZelNetworkStatus::NotFound, "NotFound"},
+};
+
+const std::map<ZelPortConnStatus, std::string> ZelUtil::portConnStatStrings = {
+    {ZelPortConnStatus::Unknown, "Unknown"},
+    {ZelPortConnStatus::Unavailable, "Unavailable"},
+    {ZelPortConnStatus::Available, "Available"},
+    {ZelPortConnStatus::Connected, "Connected"},
+    {ZelPortConnStatus::ConnectionLost, "ConnectionLost"},
+};
+
+const std::map<ZelDeviceStatus, std::string> ZelUtil::statusStrings = {
+    {ZelDeviceStatus::Ready, "Ready"},
+    {ZelDeviceStatus::AcqNotReady, "Acq. Not Ready"},
+    {ZelDeviceStatus::NotReady, "Not Ready"},
+    {ZelDeviceStatus::ConfigFailed, "Config Failed"},
+    {ZelDeviceStatus::BaudRateConfig, "Baud Rate Config"},
+    {ZelDeviceStatus::FilesystemFault, "Filesystem Fault"},
+};
+
+const std::map<ZelSyncStatus, std::string> ZelUtil::syncStatStrings = {
+    {ZelSyncStatus::Disabled, "Sync disabled"},
+    {ZelSyncStatus::SyncOut, "Sync Out"},
+    {ZelSyncStatus::SyncOutPpsTime, "Sync Out/PPS Time"},
+    {ZelSyncStatus::NoPps, "No PPS"},
+    {ZelSyncStatus::SyncingToPps, "Syncing to PPS"},
+    {ZelSyncStatus::PpsSynchronized, "PPS Synchronized"},
+    {ZelSyncStatus::NoPpsRe, "No PPS (RE)"},
+    {ZelSyncStatus::SyncingToPpsRe, "Syncing to PPS (RE)"},
+    {ZelSyncStatus::PpsSynchronizedRe, "PPS Synchronized (RE)"},
+};
+
+const std::map<ZelTimeSource, std::string> ZelUtil::timeSrcStrings = {
+    {ZelTimeSource::NotSet, "Not Set"}, {ZelTimeSource::Manual, "Manual"},
+    {ZelTimeSource::RTC, "RTC"},        {ZelTimeSource::Filesystem, "Filesystem"},
+    {ZelTimeSource::NTP, "NTP"},        {ZelTimeSource::GPS, "GPS"},
+    {ZelTimeSource::PTP, "PTP"},
+};
+
+const std::map<ArrayStorageStat, std::string> ZelUtil::hddStatStrings = {
+    {ArrayStorageStat::Unknown, "Unknown"},
+    {ArrayStorageStat::NotPresent, "Drive not present"},
+    {ArrayStorageStat::Present, "Drive present"},
+    {ArrayStorageStat::Error, "Error"},
+};
+
+const char* const ZelUtil::linkTypeNames[ZelUtil::linkTypeCount] = {
+    "Link Type Unknown", "Serial RS232", "USB",       "Ethernet",  "Serial RS422",
+    "Serial RS485",      "DSL",          "Bluetooth", "Serial Bt",
+};
+
+std::string ZelUtil::deviceTypeStr(ZelDeviceType type)
+{
+    return lookup(deviceTypeNames, type, "Unrecognized Device");
+}
+
+std::string ZelUtil::networkStatusStr(ZelNetworkStatus stat)
+{
+    return lookup(networkStatStrings, stat, InvalidStatus);
+}
+
+std::string ZelUtil::portConnStatusStr(ZelPortConnStatus stat)
+{
+    return lookup(portConnStatStrings, stat, InvalidStatus);
+}
+
+std::string ZelUtil::deviceStatusStr(ZelDeviceStatus stat)
+{
+    return lookup(statusStrings, stat, InvalidStatus);
+}
+
+std::string ZelUtil::syncStatusStr(ZelSyncStatus stat)
+{
+    return lookup(syncStatStrings, stat, InvalidStatus);
+}
+
+std::string ZelUtil::timeSrcString(ZelTimeSource src)
+{
+    const auto raw = static_cast<uint8_t>(src);
+    const auto source = static_cast<ZelTimeSource>(raw & ~ZelTimeSourcePpsFlag);
+    const auto it = timeSrcStrings.find(source);
+    if (it == timeSrcStrings.end())
+        return "Invalid Time Source";
+    if (raw & ZelTimeSourcePpsFlag)
+        return "PPS (" + it->second + ")";
+    return it->second;
+}
+
+std::string ZelUtil::hddStatString(ArrayStorageStat stat)
+{
+    return lookup(hddStatStrings, stat, InvalidStatus);
+}
+
+std::string ZelUtil::linkTypeStr(ZelLinkType type)
+{
+    const auto index = static_cast<uint8_t>(type);
+    return linkTypeNames[index < linkTypeCount ? index : 0];
+}

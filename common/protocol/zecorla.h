@@ -1,0 +1,247 @@
+#pragma once
+// Discovery messages and their parser.
+//
+// Frame, both directions:  2A | code | length N (u16 LE) | N payload bytes | CRC (u16 LE)
+// The CRC is CRC-16/ARC over everything before it. The program sends requests and
+// decodes only answers; each code has a request layout (serialize) and a different
+// answer layout (deserialize). Integers are little-endian; IPv4 addresses travel as
+// the little-endian form of their host-order value; MAC octet 0 goes first.
+//
+// Parser guarantees (ZelCorlaProcessor::drive):
+//  - It never reads past the bytes in the buffer it is given, and it never waits for
+//    more bytes than that buffer can hold: a frame announcing a payload larger than
+//    the buffer's capacity is dropped and the search for the next sync byte resumes.
+//  - Working memory is bounded by the largest payload that fits the buffer.
+//  - Bytes that cannot start a frame are skipped; a sync byte is never discarded
+//    while the rest of its header is still on its way, so a frame split anywhere
+//    across datagrams is decoded once it is complete.
+//  - Each decoded message is handed on exactly once; unknown codes are reported on
+//    standard output and skipped. The received CRC is not checked.
+//  - Decoded fields for which the payload has no bytes are zero.
+
+#include "bytestream.h"
+#include "circbuf.h"
+#include "fsm.h"
+#include "tevnethost.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace ZelCorlaCode {
+constexpr uint8_t NetworkEnquiry = 0x57; // 'W'
+constexpr uint8_t ChangeNetwork = 0x58;  // 'X'
+constexpr uint8_t ResetDevice = 0x59;    // 'Y'
+} // namespace ZelCorlaCode
+
+constexpr uint8_t CorlaSyncByte = 0x2A;
+constexpr size_t CorlaHeaderSize = 4;
+constexpr size_t CorlaCrcSize = 2;
+constexpr size_t CorlaMaxPayload = 0xFFFF;
+
+// Frames `n` payload bytes under `code`: sync, code, length, payload, CRC. Returns an
+// empty vector when n exceeds what the length field can express.
+std::vector<uint8_t> encodeCorlaFrame(uint8_t code, const uint8_t* payload, size_t n);
+
+// One frame split into its parts, for code that reads whole datagrams (the device
+// simulator, tests). Accepts exactly one frame filling the block.
+struct CorlaFrame
+{
+    uint8_t code = 0;
+    std::vector<uint8_t> payload;
+    uint16_t receivedCrc = 0;
+    bool crcMatches = false;
+};
+bool splitCorlaFrame(const uint8_t* data, size_t n, CorlaFrame* out);
+
+class ZelCorlaCommandPayload
+{
+public:
+    // The largest request any payload of this file writes (the reset text is 32).
+    static constexpr size_t MaxRequestSize = 64;
+
+    // Appends the request layout at buffer + *size and advances *size by its length
+    // (never more than MaxRequestSize bytes).
+    virtual void serialize(uint64_t* size, uint8_t* buffer) const = 0;
+    virtual ~ZelCorlaCommandPayload();
+    virtual uint8_t commandCode() const = 0;
+
+    uint16_t responsePort() const { return m_responsePort; }
+    void setResponsePort(uint16_t port) { m_responsePort = port; }
+
+private:
+    uint16_t m_responsePort = 0;
+};
+
+// What the enquiry and the change messages both carry about one device.
+class ZelDeviceIdentityPayload : public ZelCorlaCommandPayload
+{
+public:
+    uint8_t deviceType() const { return m_deviceType; }
+    // The device type is an opaque byte here; its meaning belongs to the device records.
+    void setDeviceType(uint8_t type) { m_deviceType = type; }
+    uint16_t serialNo() const { return m_serialNo; }
+    void setSerialNo(uint16_t serial) { m_serialNo = serial; }
+    const TevNetHostInfo& netInfo() const { return m_netInfo; }
+    void setNetInfo(const TevNetHostInfo& info) { m_netInfo = info; }
+
+protected:
+    ZelDeviceIdentityPayload() = default;
+    ZelDeviceIdentityPayload(uint8_t deviceType, uint16_t serialNo, const TevNetHostInfo& netInfo)
+        : m_deviceType(deviceType), m_serialNo(serialNo), m_netInfo(netInfo)
+    {}
+
+private:
+    uint8_t m_deviceType = 0;
+    uint16_t m_serialNo = 0;
+    TevNetHostInfo m_netInfo;
+};
+
+class ZelNetworkEnqireCmd : public ZelDeviceIdentityPayload
+{
+public:
+    ZelNetworkEnqireCmd() = default;
+    ZelNetworkEnqireCmd(uint8_t deviceType, uint16_t serialNo, const TevNetHostInfo& netInfo)
+        : ZelDeviceIdentityPayload(deviceType, serialNo, netInfo)
+    {}
+
+    // Request: type, serial, MAC, response port (11 bytes).
+    void serialize(uint64_t* size, uint8_t* buffer) const override;
+    uint8_t commandCode() const override { return ZelCorlaCode::NetworkEnquiry; }
+    // Answer: type, serial, MAC, mode, IP, mask, gateway, DNS (26 bytes).
+    static std::unique_ptr<ZelNetworkEnqireCmd> deserialize(ByteStream* stream);
+};
+
+class ZelChangeNetworkCmd : public ZelDeviceIdentityPayload
+{
+public:
+    ZelChangeNetworkCmd() = default;
+    ZelChangeNetworkCmd(uint8_t deviceType, uint16_t serialNo, const TevNetHostInfo& netInfo)
+        : ZelDeviceIdentityPayload(deviceType, serialNo, netInfo)
+    {}
+
+    // Request: type, serial, MAC, response port, mode, IP, mask, gateway, DNS (28 bytes).
+    void serialize(uint64_t* size, uint8_t* buffer) const override;
+    uint8_t commandCode() const override { return ZelCorlaCode::ChangeNetwork; }
+    // Answer: as the request, with the device's error code (i16) in place of the port.
+    static std::unique_ptr<ZelChangeNetworkCmd> deserialize(ByteStream* stream);
+
+    // 0 accepted, -1 device error, 1..6 the reasons the adapter spells out.
+    int16_t error() const { return m_error; }
+    void setError(int16_t error) { m_error = error; }
+
+private:
+    int16_t m_error = 0;
+};
+
+class ZelResetDeviceCmd : public ZelCorlaCommandPayload
+{
+public:
+    ZelResetDeviceCmd() = default;
+    explicit ZelResetDeviceCmd(const TevMacAddr& mac) : m_macAddress(mac) {}
+
+    // Request: the text "MAC=<mac>;PORT=<port>" without a terminating zero.
+    void serialize(uint64_t* size, uint8_t* buffer) const override;
+    uint8_t commandCode() const override { return ZelCorlaCode::ResetDevice; }
+    // Answer: the text "MAC=XX:XX:XX:XX:XX:XX" in its first 21 bytes; MAC zero when
+    // it does not scan.
+    static std::unique_ptr<ZelResetDeviceCmd> deserialize(ByteStream* stream);
+
+    const TevMacAddr& macAddress() const { return m_macAddress; }
+    void setMacAddress(const TevMacAddr& mac) { m_macAddress = mac; }
+
+private:
+    TevMacAddr m_macAddress;
+};
+
+// One frame around one payload. Requests built on the stack wrap a payload they do
+// not own; decoded answers own theirs.
+class ZelCorlaCommand
+{
+public:
+    explicit ZelCorlaCommand(ZelCorlaCommandPayload* payload) : m_payload(payload) {}
+    explicit ZelCorlaCommand(std::unique_ptr<ZelCorlaCommandPayload> payload)
+        : m_payload(payload.get()), m_owned(std::move(payload))
+    {}
+    ZelCorlaCommand(const ZelCorlaCommand&) = delete;
+    ZelCorlaCommand& operator=(const ZelCorlaCommand&) = delete;
+
+    // Appends the whole frame at buffer + *size and advances *size by its length
+    // (at most MaxRequestSize + 6 bytes).
+    virtual void serialize(uint64_t* size, uint8_t* buffer) const;
+    virtual ~ZelCorlaCommand();
+
+    std::vector<uint8_t> frame() const;
+    ZelCorlaCommandPayload* payload() const { return m_payload; }
+    template <class T> const T* payloadAs() const { return dynamic_cast<const T*>(m_payload); }
+
+private:
+    ZelCorlaCommandPayload* m_payload;
+    std::unique_ptr<ZelCorlaCommandPayload> m_owned;
+};
+
+template <class T> struct DeserializationFactory
+{
+    static std::unique_ptr<T> create(const uint8_t* data, uint64_t length);
+};
+
+class CorlaMessageEvent : public StateEvent
+{
+public:
+    explicit CorlaMessageEvent(CircularByteBuffer& buffer) : m_buffer(buffer) {}
+
+    uint64_t bytesAvailable() const { return m_buffer.count(); }
+    uint64_t capacity() const { return m_buffer.capacity(); }
+    uint64_t getn(uint64_t n, uint8_t* destination) const { return m_buffer.read(destination, n); }
+
+private:
+    CircularByteBuffer& m_buffer;
+};
+
+class ZelCorlaProcessor : public FiniteStateMachine
+{
+public:
+    // The receive buffer the adapter pours datagrams into. A frame announcing a
+    // longer payload cannot arrive whole and is dropped.
+    static constexpr uint64_t ReceiveBufferSize = 16384;
+
+    using MessageHandler = std::function<void(std::unique_ptr<ZelCorlaCommand>)>;
+
+    ZelCorlaProcessor();
+    ~ZelCorlaProcessor();
+
+    // Clears outOfData, then dispatches until the buffer can give no more, handing
+    // every completed message to `onMessage` (in order, each once). Returns how many
+    // were handed on.
+    size_t drive(CircularByteBuffer& buffer, const MessageHandler& onMessage);
+
+    // The message completed by the last dispatch, still owned by the parser.
+    ZelCorlaCommand* message() const { return m_message.get(); }
+    std::unique_ptr<ZelCorlaCommand> takeMessage() { return std::move(m_message); }
+
+    bool outOfData() const { return m_outOfData; }
+    void setOutOfData(bool outOfData) { m_outOfData = outOfData; }
+
+    // States; each expects a CorlaMessageEvent.
+    void st_sync(const StateEvent* event);
+    void st_readPayload(const StateEvent* event);
+    void st_crc(const StateEvent* event);
+    void st_endMsg(const StateEvent* event);
+
+private:
+    std::unique_ptr<ZelCorlaCommand> m_message;
+    uint8_t m_sync = 0;
+    uint8_t m_code = 0;
+    uint16_t m_length = 0;
+    bool m_outOfData = false;
+    std::vector<uint8_t> m_payload;
+};
+
+template <class T>
+std::unique_ptr<T> DeserializationFactory<T>::create(const uint8_t* data, uint64_t length)
+{
+    ByteStream stream(data, length);
+    return T::deserialize(&stream);
+}

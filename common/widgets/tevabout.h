@@ -1,0 +1,15 @@
+#pragma once
+// The small frameless about box opened from the logo button: logo, name and
+// version, build date and an OK button.
+
+#include <QDialog>
+
+class TevAboutBox : public QDialog
+{
+    Q_OBJECT
+
+public:
+    // Made without a parent; callers keep it on the stack and exec() it.
+    TevAboutBox(const QString& appName, const QString& version, const QString& buildDate);
+    ~TevAboutBox() override;
+};

@@ -1,0 +1,81 @@
+#pragma once
+// An IPv4 address editor: four single-octet fields separated by fixed dots
+// that the keyboard walks through as if typing a dotted address.
+
+#include "tevnethost.h"
+
+#include <QFrame>
+#include <QLineEdit>
+#include <QList>
+#include <QMetaType>
+#include <cstdint>
+
+enum TevIpOctet : uint8_t
+{
+    TevIpOctetFirst = 0, // leftmost
+    TevIpOctetSecond = 1,
+    TevIpOctetThird = 2,
+    TevIpOctetFourth = 3,
+};
+Q_DECLARE_METATYPE(TevIpOctet)
+
+// One octet: 0 to 255 or empty, at most three characters.
+class TevIpOctetEdit : public QLineEdit
+{
+    Q_OBJECT
+
+public:
+    explicit TevIpOctetEdit(const QString& text = QString(), QWidget* parent = nullptr);
+
+signals:
+    void jumpNext();
+    void jumpPrev();
+
+public slots:
+    // Focus arriving by keyboard navigation: the text is selected at once.
+    void jumpIn();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    // Set when focus arrives; the next mouse release selects the whole text,
+    // so the first click into a field readies it to be typed over.
+    bool m_selectOnRelease = false;
+};
+
+class TevIpEdit : public QFrame
+{
+    Q_OBJECT
+
+public:
+    explicit TevIpEdit(QWidget* parent = nullptr);
+
+    // Empty octets read as 0.
+    TevIpAddr address() const;
+    void setAddress(const TevIpAddr& address);
+    // 0 for an empty text or one that is no octet value.
+    uint8_t octetValue(TevIpOctet octet) const;
+    void clear();
+    void jumpToOctet(TevIpOctet octet);
+    // Every field holds 0 to 255 or nothing (which reads as 0).
+    bool isValidIp() const;
+    // A run of one bits, possibly empty, followed by at least one zero bit.
+    bool isValidSubnetMask() const;
+
+    TevIpOctetEdit* octetEdit(TevIpOctet octet) const;
+
+signals:
+    // One octet field finished editing (Return, or it lost focus holding a number).
+    void octetEdited(TevIpOctet octet);
+    // Editing of the whole address is over: focus left the four octets, or the
+    // user tried to move past the first or the last one.
+    void editingFinished();
+
+private:
+    void handleOctetFinished(int index);
+
+    QList<TevIpOctetEdit*> m_octets;
+};

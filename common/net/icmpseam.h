@@ -39,3 +39,12 @@ struct CorlaEchoOutcome
 // Sends one echo request to the dotted IPv4 address and blocks until a reply arrives
 // or timeoutMs have passed. Thread-safe; keeps nothing between calls.
 CorlaEchoOutcome corlaIcmpEcho(const std::string& dottedAddress, uint32_t timeoutMs);
+
+#ifndef _WIN32
+// The echo through one given kind of ICMP socket. corlaIcmpEcho tries the datagram
+// socket and falls back to the raw socket when the system refuses the first; this
+// lets a caller (a test, a diagnosis) take one path on purpose. `path` is Datagram or
+// Raw; the outcome's path stays None when the socket could not be opened.
+CorlaEchoOutcome corlaIcmpEchoVia(CorlaEchoPath path, const std::string& dottedAddress,
+                                  uint32_t timeoutMs);
+#endif

@@ -282,29 +282,36 @@ void echoViaRaw(int fd, const sockaddr_in& dest, uint32_t timeoutMs, CorlaEchoOu
 
 } // namespace
 
-CorlaEchoOutcome corlaIcmpEcho(const std::string& dottedAddress, uint32_t timeoutMs)
+CorlaEchoOutcome corlaIcmpEchoVia(CorlaEchoPath path, const std::string& dottedAddress,
+                                  uint32_t timeoutMs)
 {
     CorlaEchoOutcome out;
     sockaddr_in dest{};
     dest.sin_family = AF_INET;
-    if (inet_pton(AF_INET, dottedAddress.c_str(), &dest.sin_addr) != 1) {
+    if ((path != CorlaEchoPath::Datagram && path != CorlaEchoPath::Raw) ||
+        inet_pton(AF_INET, dottedAddress.c_str(), &dest.sin_addr) != 1) {
         out.errorCode = EINVAL;
         return out;
     }
-    {
-        SocketFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP));
-        if (fd.get() >= 0) {
-            echoViaDatagram(fd.get(), dest, timeoutMs, &out);
-            return out;
-        }
-    }
-    // Unprivileged echo sockets are allowed only for the groups in
-    // net.ipv4.ping_group_range; a raw socket may still be granted.
-    SocketFd fd(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
+    const int type = path == CorlaEchoPath::Datagram ? SOCK_DGRAM : SOCK_RAW;
+    SocketFd fd(::socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP));
     if (fd.get() < 0) {
         out.errorCode = static_cast<uint32_t>(errno);
         return out;
     }
-    echoViaRaw(fd.get(), dest, timeoutMs, &out);
+    if (path == CorlaEchoPath::Datagram)
+        echoViaDatagram(fd.get(), dest, timeoutMs, &out);
+    else
+        echoViaRaw(fd.get(), dest, timeoutMs, &out);
+    return out;
+}
+
+CorlaEchoOutcome corlaIcmpEcho(const std::string& dottedAddress, uint32_t timeoutMs)
+{
+    CorlaEchoOutcome out = corlaIcmpEchoVia(CorlaEchoPath::Datagram, dottedAddress, timeoutMs);
+    // Unprivileged echo sockets are allowed only for the groups in
+    // net.ipv4.ping_group_range (EACCES otherwise); a raw socket may still be granted.
+    if (out.path == CorlaEchoPath::None && out.errorCode != EINVAL)
+        out = corlaIcmpEchoVia(CorlaEchoPath::Raw, dottedAddress, timeoutMs);
     return out;
 }

@@ -62,7 +62,8 @@ signals:
 protected:
     // One received datagram, as it came in on a socket bound to the local address
     // ifaceAddr (host order, 0 when unknown): appended to the receive buffer and parsed
-    // at once, so a burst of answers never has to fit the buffer together.
+    // at once, so a burst of answers never has to fit the buffer together (nor does a
+    // datagram larger than the buffer: it goes in by parts).
     void processDatagram(const uint8_t* data, uint64_t size, uint32_t ifaceAddr);
 
 private:

@@ -1,0 +1,329 @@
+#include "simserver.h"
+
+#include "zecorla.h"
+
+#include <QNetworkDatagram>
+#include <QNetworkInterface>
+#include <QUdpSocket>
+
+#include <cstdio>
+
+namespace {
+
+// The pacer's tick; the bucket holds at most this long a run of answers, so a receiver
+// that drains its socket at every tick never sees more than that many at once.
+constexpr int PaceTickMs = 5;
+
+QByteArray macKey(const TevMacAddr& mac)
+{
+    return QByteArray(reinterpret_cast<const char*>(mac.octets().data()), 6);
+}
+
+QString text(TevIpAddr ip)
+{
+    return QString::fromStdString(ip.toString());
+}
+
+QString text(const TevMacAddr& mac)
+{
+    return QString::fromStdString(mac.toString());
+}
+
+} // namespace
+
+SimServer::SimServer(const SimOptions& options, const SimFleet& fleet, SimAddresses* addresses,
+                     QObject* parent)
+    : QObject(parent), m_options(options), m_fleet(fleet), m_runtime(fleet.size()),
+      m_addresses(addresses), m_services([this](int index) { return &m_fleet.at(index); }, this)
+{
+    m_clock.start();
+    m_pacer.setTimerType(Qt::PreciseTimer);
+    m_pacer.setInterval(PaceTickMs);
+    connect(&m_pacer, &QTimer::timeout, this, &SimServer::pace);
+    for (int i = 0; i < m_fleet.size(); ++i)
+        m_byMac.insert(macKey(m_fleet.at(i).net.macAddress()), i);
+}
+
+SimServer::~SimServer() = default;
+
+bool SimServer::start(QString* why, QStringList* warnings)
+{
+    m_socket = new QUdpSocket(this);
+    // Several simulators may share the discovery port; each hears every broadcast.
+    if (!m_socket->bind(QHostAddress::AnyIPv4, m_options.port,
+                        QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
+        *why = QStringLiteral("cannot bind UDP port %1: %2")
+                   .arg(m_options.port)
+                   .arg(m_socket->errorString());
+        return false;
+    }
+    connect(m_socket, &QUdpSocket::readyRead, this, &SimServer::readPending);
+
+    QSet<QString> missing;
+    for (const SimDevice& d : qAsConst(m_fleet)) {
+        if (d.iface.isEmpty() || m_ifaceIndex.contains(d.iface) || missing.contains(d.iface))
+            continue;
+        const int index = QNetworkInterface::interfaceIndexFromName(d.iface);
+        if (index > 0) {
+            m_ifaceIndex.insert(d.iface, index);
+        } else {
+            missing.insert(d.iface);
+            warnings->append(QStringLiteral("no interface %1 here: its devices answer on every "
+                                            "interface")
+                                 .arg(d.iface));
+        }
+    }
+
+    bool burst = false;
+    for (int i = 0; i < m_fleet.size(); ++i) {
+        const SimDevice& d = m_fleet.at(i);
+        burst = burst || d.burst;
+        QString problem;
+        if (!d.burst && !m_addresses->acquire(d.net.ipAddress(), d.iface, &problem))
+            warnings->append(problem);
+        if (m_options.tcp && !d.burst)
+            m_services.open(i, warnings);
+    }
+    QString problem;
+    if (burst && m_options.tcp && !m_services.openWildcardFtp(&problem))
+        warnings->append(problem);
+    return true;
+}
+
+void SimServer::readPending()
+{
+    while (m_socket->hasPendingDatagrams())
+        handle(m_socket->receiveDatagram());
+}
+
+void SimServer::handle(const QNetworkDatagram& datagram)
+{
+    const QByteArray data = datagram.data();
+    const QString from = QStringLiteral("%1:%2").arg(
+        QHostAddress(datagram.senderAddress().toIPv4Address()).toString(),
+        QString::number(datagram.senderPort()));
+    CorlaFrame frame;
+    if (!splitCorlaFrame(reinterpret_cast<const uint8_t*>(data.constData()), size_t(data.size()),
+                         &frame)) {
+        log(QStringLiteral("ignored %1 bytes from %2: not one frame").arg(data.size()).arg(from));
+        return;
+    }
+    if (!frame.crcMatches) {
+        log(QStringLiteral("ignored a frame from %1: bad CRC").arg(from));
+        return;
+    }
+    SimRequest request;
+    QString why;
+    if (!decodeRequest(frame.code, frame.payload, &request, &why)) {
+        log(QStringLiteral("ignored a request from %1: %2").arg(from, why));
+        return;
+    }
+    QList<QByteArray> answers;
+    QString outcome;
+    const char* kind = "";
+    switch (request.code) {
+    case ZelCorlaCode::NetworkEnquiry:
+        kind = "enquiry";
+        outcome = enquire(request, datagram.interfaceIndex(), &answers);
+        break;
+    case ZelCorlaCode::ChangeNetwork:
+        kind = "change";
+        outcome = change(request, &answers);
+        break;
+    case ZelCorlaCode::ResetDevice:
+        kind = "reset";
+        outcome = reset(request, &answers);
+        break;
+    }
+    // Answers go where the request came from, at the port the request names.
+    const quint16 port = request.responsePort ? request.responsePort : datagram.senderPort();
+    const QHostAddress to(datagram.senderAddress().toIPv4Address());
+    log(QStringLiteral("%1 from %2 port %3 for %4: %5")
+            .arg(kind, from, QString::number(port), text(request.mac), outcome));
+    if (answers.isEmpty())
+        return;
+    if (m_options.delayMs > 0)
+        QTimer::singleShot(m_options.delayMs, this,
+                           [this, answers, to, port] { send(answers, to, port); });
+    else
+        send(answers, to, port);
+}
+
+QString SimServer::enquire(const SimRequest& request, int ifaceIndex, QList<QByteArray>* answers)
+{
+    const bool everyone = request.mac.isNull();
+    for (int i = 0; i < m_fleet.size(); ++i) {
+        if ((everyone || m_fleet.at(i).net.macAddress() == request.mac) && hears(i, ifaceIndex) &&
+            !isSilent(i))
+            answers->append(enquiryAnswer(m_fleet.at(i), m_options.faults.shortAnswers));
+    }
+    return QStringLiteral("%1 answers").arg(answers->size());
+}
+
+QString SimServer::change(const SimRequest& request, QList<QByteArray>* answers)
+{
+    int i = -1;
+    const QString absent = findListening(request.mac, &i);
+    if (i < 0)
+        return absent;
+    const int16_t error = judgeChange(m_fleet.at(i), request.requested);
+    if (error != SimChangeError::Accepted) {
+        answers->append(changeAnswer(m_fleet.at(i), error));
+        return QStringLiteral("refused with %1").arg(error);
+    }
+    applySettings(i, request.requested);
+    const SimDevice& d = m_fleet.at(i);
+    answers->append(changeAnswer(d, SimChangeError::Accepted));
+    return QStringLiteral("accepted, now %1 %2")
+        .arg(addressModeName(d.net.addressMode()), text(d.net.ipAddress()));
+}
+
+QString SimServer::reset(const SimRequest& request, QList<QByteArray>* answers)
+{
+    int i = -1;
+    const QString absent = findListening(request.mac, &i);
+    if (i < 0)
+        return absent;
+    answers->append(resetAnswer(request.mac));
+    const int silence =
+        m_fleet.at(i).resetSilenceMs >= 0 ? m_fleet.at(i).resetSilenceMs : m_options.resetSilenceMs;
+    Runtime& rt = m_runtime[i];
+    rt.silentUntil = m_clock.elapsed() + silence;
+    const int generation = ++rt.generation;
+    // A resetting device drops its connections and services until it is back.
+    m_services.close(i);
+    QTimer::singleShot(silence, this, [this, i, generation] {
+        if (m_runtime.at(i).generation == generation)
+            openServices(i);
+    });
+    return QStringLiteral("resetting, silent for %1 ms").arg(silence);
+}
+
+void SimServer::applySettings(int index, const TevNetHostInfo& requested)
+{
+    SimDevice& d = m_fleet[index];
+    const TevNetHostInfo before = d.net;
+    if (requested.addressMode() == TevAddressModeAuto) {
+        const TevIpAddr lease = leaseFor(index);
+        const uint32_t router = (lease.toInt() & 0xFFFFFF00u) | 254u;
+        d.net = TevNetHostInfo(lease, lease.toInt() ? 0xFFFFFF00u : 0u, lease.toInt() ? router : 0,
+                               lease.toInt() ? router : 0, before.macAddress(), TevAddressModeAuto);
+    } else {
+        d.net = TevNetHostInfo(requested.ipAddress(), requested.subnetMask(), requested.gateway(),
+                               requested.dns(), before.macAddress(), requested.addressMode());
+    }
+    ++m_runtime[index].generation;
+    moveAddress(index, before);
+}
+
+TevIpAddr SimServer::leaseFor(int index) const
+{
+    const SimDevice& d = m_fleet.at(index);
+    // A device that already holds a lease keeps it.
+    if (d.net.addressMode() == TevAddressModeAuto && d.net.ipAddress().toInt() != 0)
+        return d.net.ipAddress();
+    for (uint32_t ip = m_options.dhcpFirst.toInt(); ip <= m_options.dhcpLast.toInt(); ++ip) {
+        bool taken = false;
+        for (const SimDevice& other : qAsConst(m_fleet))
+            taken = taken || other.net.ipAddress().toInt() == ip;
+        if (!taken)
+            return TevIpAddr(ip);
+        if (ip == 0xFFFFFFFFu)
+            break;
+    }
+    return TevIpAddr(); // the pool is exhausted: no lease, as a real server would leave it
+}
+
+void SimServer::moveAddress(int index, const TevNetHostInfo& from)
+{
+    const SimDevice& d = m_fleet.at(index);
+    if (d.burst || from.ipAddress() == d.net.ipAddress())
+        return;
+    m_services.close(index);
+    m_addresses->release(from.ipAddress());
+    QString problem;
+    if (!m_addresses->acquire(d.net.ipAddress(), d.iface, &problem))
+        log(problem);
+    openServices(index);
+}
+
+void SimServer::openServices(int index)
+{
+    if (!m_options.tcp || m_fleet.at(index).burst)
+        return;
+    QStringList problems;
+    m_services.open(index, &problems);
+    for (const QString& problem : qAsConst(problems))
+        log(problem);
+}
+
+QString SimServer::findListening(const TevMacAddr& mac, int* index) const
+{
+    *index = m_byMac.value(macKey(mac), -1);
+    if (*index < 0)
+        return "no such device";
+    if (isSilent(*index)) {
+        *index = -1;
+        return "silent after a reset";
+    }
+    return QString();
+}
+
+bool SimServer::hears(int index, int ifaceIndex) const
+{
+    const QString& iface = m_fleet.at(index).iface;
+    if (iface.isEmpty() || ifaceIndex <= 0 || !m_ifaceIndex.contains(iface))
+        return true;
+    return m_ifaceIndex.value(iface) == ifaceIndex;
+}
+
+bool SimServer::isSilent(int index) const
+{
+    return m_clock.elapsed() < m_runtime.at(index).silentUntil;
+}
+
+void SimServer::send(const QList<QByteArray>& answers, const QHostAddress& to, quint16 port)
+{
+    for (const QByteArray& datagram : shapeAnswers(answers, m_options.faults))
+        m_queue.enqueue({datagram, to, port});
+    if (!m_pacer.isActive()) {
+        m_tokens = m_options.rate > 0 ? qMax(1.0, m_options.rate * PaceTickMs / 1000.0) : 0;
+        m_lastRefill = m_clock.elapsed();
+        pace();
+    }
+}
+
+void SimServer::pace()
+{
+    const bool paced = m_options.rate > 0;
+    if (paced) {
+        const qint64 now = m_clock.elapsed();
+        const double perTick = qMax(1.0, m_options.rate * PaceTickMs / 1000.0);
+        m_tokens = qMin(perTick, m_tokens + (now - m_lastRefill) * m_options.rate / 1000.0);
+        m_lastRefill = now;
+    }
+    while (!m_queue.isEmpty() && (!paced || m_tokens >= 1.0)) {
+        const Outgoing& out = m_queue.head();
+        if (m_socket->writeDatagram(out.datagram, out.to, out.port) < 0) {
+            // A full send queue clears by itself; anything else would fail again.
+            if (m_socket->error() == QAbstractSocket::TemporaryError)
+                break;
+            log(QStringLiteral("could not send to %1:%2: %3")
+                    .arg(out.to.toString())
+                    .arg(out.port)
+                    .arg(m_socket->errorString()));
+        }
+        m_queue.dequeue();
+        m_tokens -= 1.0;
+    }
+    if (m_queue.isEmpty())
+        m_pacer.stop();
+    else if (!m_pacer.isActive())
+        m_pacer.start();
+}
+
+void SimServer::log(const QString& line) const
+{
+    if (!m_options.quiet)
+        std::fprintf(stderr, "corla-sim: %s\n", qPrintable(line));
+}

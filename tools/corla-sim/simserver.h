@@ -1,0 +1,92 @@
+#pragma once
+// The simulated devices at work: one UDP socket on the discovery port hears every
+// broadcast request, the devices it concerns answer to the request's source address at
+// the response port it carries, and accepted settings take effect at once (addresses and
+// TCP listeners move with them).
+
+#include "simaddresses.h"
+#include "simfleet.h"
+#include "simservices.h"
+#include "simwire.h"
+
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QObject>
+#include <QQueue>
+#include <QTimer>
+
+class QUdpSocket;
+class QNetworkDatagram;
+
+struct SimOptions
+{
+    quint16 port = 62726;
+    int resetSilenceMs = 5000;
+    int delayMs = 0; // before answering
+    int rate = 4000; // answer datagrams per second; 0 sends them all at once
+    bool tcp = true; // port 21 and 80 listeners
+    bool quiet = false;
+    TevIpAddr dhcpFirst = TevIpAddr("10.10.0.100");
+    TevIpAddr dhcpLast = TevIpAddr("10.10.0.149");
+    SimFaults faults;
+};
+
+class SimServer : public QObject
+{
+    Q_OBJECT
+public:
+    SimServer(const SimOptions& options, const SimFleet& fleet, SimAddresses* addresses,
+              QObject* parent = nullptr);
+    ~SimServer() override;
+
+    // Binds the discovery port, puts the addresses in place and opens the listeners.
+    // Problems with single listeners are reported through `warnings`.
+    bool start(QString* why, QStringList* warnings);
+    int deviceCount() const { return m_fleet.size(); }
+
+private:
+    struct Outgoing
+    {
+        QByteArray datagram;
+        QHostAddress to;
+        quint16 port;
+    };
+    struct Runtime
+    {
+        qint64 silentUntil = 0; // m_clock time
+        int generation = 0;     // bumped by every reset and change, to drop stale reopenings
+    };
+
+    void readPending();
+    void handle(const QNetworkDatagram& datagram);
+    QString enquire(const SimRequest& request, int ifaceIndex, QList<QByteArray>* answers);
+    QString change(const SimRequest& request, QList<QByteArray>* answers);
+    QString reset(const SimRequest& request, QList<QByteArray>* answers);
+    void applySettings(int index, const TevNetHostInfo& requested);
+    TevIpAddr leaseFor(int index) const;
+    void moveAddress(int index, const TevNetHostInfo& from);
+    void openServices(int index);
+
+    // The device with this MAC that hears requests now (index -1 and the reason if none).
+    QString findListening(const TevMacAddr& mac, int* index) const;
+    bool hears(int index, int ifaceIndex) const;
+    bool isSilent(int index) const;
+    void send(const QList<QByteArray>& answers, const QHostAddress& to, quint16 port);
+    void pace();
+    void log(const QString& line) const;
+
+    SimOptions m_options;
+    SimFleet m_fleet;
+    QVector<Runtime> m_runtime;
+    QHash<QString, int> m_ifaceIndex; // device-side interface name -> index, those present
+    QHash<QByteArray, int> m_byMac;   // six octets -> fleet index
+    SimAddresses* m_addresses;
+    SimServices m_services;
+    QUdpSocket* m_socket = nullptr;
+    QElapsedTimer m_clock;
+
+    QQueue<Outgoing> m_queue;
+    QTimer m_pacer;
+    double m_tokens = 0;
+    qint64 m_lastRefill = 0;
+};

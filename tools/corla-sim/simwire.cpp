@@ -1,0 +1,218 @@
+#include "simwire.h"
+
+#include "zecorla.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+class Writer
+{
+public:
+    void u8(uint8_t v) { m_bytes.append(char(v)); }
+    void u16(uint16_t v)
+    {
+        u8(uint8_t(v));
+        u8(uint8_t(v >> 8));
+    }
+    void u32(uint32_t v)
+    {
+        u16(uint16_t(v));
+        u16(uint16_t(v >> 16));
+    }
+    // Type, serial number and MAC: how every binary answer begins.
+    void identity(const SimDevice& device)
+    {
+        u8(uint8_t(device.type));
+        u16(device.serial);
+        for (uint8_t octet : device.net.macAddress().octets())
+            u8(octet);
+    }
+    void settings(const TevNetHostInfo& net, bool withDns)
+    {
+        u8(uint8_t(net.addressMode()));
+        u32(net.ipAddress().toInt());
+        u32(net.subnetMask().toInt());
+        u32(net.gateway().toInt());
+        if (withDns)
+            u32(net.dns().toInt());
+    }
+    const QByteArray& bytes() const { return m_bytes; }
+
+private:
+    QByteArray m_bytes;
+};
+
+class Reader
+{
+public:
+    explicit Reader(const std::vector<uint8_t>& bytes) : m_bytes(bytes) {}
+    uint8_t u8() { return m_bytes[m_at++]; }
+    uint16_t u16()
+    {
+        const uint16_t low = u8();
+        return uint16_t(low | (u8() << 8));
+    }
+    uint32_t u32()
+    {
+        const uint32_t low = u16();
+        return low | (uint32_t(u16()) << 16);
+    }
+    TevMacAddr mac()
+    {
+        const TevMacAddr mac(&m_bytes[m_at]);
+        m_at += 6;
+        return mac;
+    }
+
+private:
+    const std::vector<uint8_t>& m_bytes;
+    size_t m_at = 0;
+};
+
+constexpr size_t EnquiryRequestSize = 11;
+constexpr size_t ChangeRequestSize = 28;
+
+bool isUsableHost(uint32_t ip)
+{
+    return ip != 0 && isValidHostFirstOctet(uint8_t(ip >> 24));
+}
+
+} // namespace
+
+bool decodeRequest(uint8_t code, const std::vector<uint8_t>& payload, SimRequest* request,
+                   QString* why)
+{
+    request->code = code;
+    switch (code) {
+    case ZelCorlaCode::NetworkEnquiry:
+    case ZelCorlaCode::ChangeNetwork: {
+        const size_t size =
+            code == ZelCorlaCode::NetworkEnquiry ? EnquiryRequestSize : ChangeRequestSize;
+        if (payload.size() < size) {
+            *why = QStringLiteral("%1 bytes, the request has %2").arg(payload.size()).arg(size);
+            return false;
+        }
+        Reader r(payload);
+        request->type = int8_t(r.u8());
+        request->serial = r.u16();
+        request->mac = r.mac();
+        request->responsePort = r.u16();
+        if (code == ZelCorlaCode::ChangeNetwork) {
+            const uint8_t mode = r.u8();
+            const uint32_t ip = r.u32();
+            const uint32_t mask = r.u32();
+            const uint32_t gateway = r.u32();
+            const uint32_t dns = r.u32();
+            request->requested =
+                TevNetHostInfo(ip, mask, gateway, dns, request->mac.octets().data(), mode);
+        }
+        return true;
+    }
+    case ZelCorlaCode::ResetDevice: {
+        static const QRegularExpression form(
+            QStringLiteral("^MAC=((?:[0-9A-Fa-f]{2}:){5}[0-9A-Fa-f]{2});PORT=(\\d{1,5})$"));
+        const QString text =
+            QString::fromLatin1(reinterpret_cast<const char*>(payload.data()), int(payload.size()));
+        const QRegularExpressionMatch m = form.match(text);
+        const uint port = m.hasMatch() ? m.captured(2).toUInt() : 0;
+        if (!m.hasMatch() || port > 65535 ||
+            !TevMacAddr::parse(m.captured(1).toStdString(), &request->mac)) {
+            *why = QStringLiteral("text \"%1\" is not MAC=<mac>;PORT=<port>").arg(text);
+            return false;
+        }
+        request->responsePort = uint16_t(port);
+        return true;
+    }
+    default:
+        *why = QStringLiteral("unknown code 0x%1").arg(code, 2, 16, QLatin1Char('0'));
+        return false;
+    }
+}
+
+QByteArray corlaFrame(uint8_t code, const QByteArray& payload)
+{
+    const std::vector<uint8_t> frame = encodeCorlaFrame(
+        code, reinterpret_cast<const uint8_t*>(payload.constData()), size_t(payload.size()));
+    return QByteArray(reinterpret_cast<const char*>(frame.data()), int(frame.size()));
+}
+
+QByteArray enquiryAnswer(const SimDevice& device, bool withoutDns)
+{
+    Writer w;
+    w.identity(device);
+    w.settings(device.net, !withoutDns);
+    return corlaFrame(ZelCorlaCode::NetworkEnquiry, w.bytes());
+}
+
+QByteArray changeAnswer(const SimDevice& device, int16_t error)
+{
+    Writer w;
+    w.identity(device);
+    w.u16(uint16_t(error));
+    w.settings(device.net, true);
+    return corlaFrame(ZelCorlaCode::ChangeNetwork, w.bytes());
+}
+
+QByteArray resetAnswer(const TevMacAddr& mac)
+{
+    QString text = "MAC=";
+    for (int i = 5; i >= 0; --i) {
+        text += QStringLiteral("%1").arg(mac.octet(i), 2, 16, QLatin1Char('0')).toUpper();
+        if (i > 0)
+            text += ':';
+    }
+    return corlaFrame(ZelCorlaCode::ResetDevice, text.toLatin1());
+}
+
+QList<QByteArray> shapeAnswers(const QList<QByteArray>& frames, const SimFaults& faults)
+{
+    const QByteArray unknown = faults.unknownCode >= 0
+                                   ? corlaFrame(uint8_t(faults.unknownCode), "corla-sim")
+                                   : QByteArray();
+    const int perDatagram = qMax(1, faults.framesPerDatagram);
+    QList<QByteArray> datagrams;
+    for (int i = 0; i < frames.size(); ++i) {
+        if (i % perDatagram == 0)
+            datagrams.append(QByteArray());
+        datagrams.last() += faults.stray + unknown + frames.at(i);
+    }
+    QList<QByteArray> shaped;
+    for (const QByteArray& datagram : datagrams) {
+        QList<QByteArray> parts{datagram};
+        if (faults.splitAt > 0 && datagram.size() > faults.splitAt)
+            parts = {datagram.left(faults.splitAt), datagram.mid(faults.splitAt)};
+        for (int copy = 0; copy < (faults.duplicate ? 2 : 1); ++copy)
+            shaped += parts;
+    }
+    return shaped;
+}
+
+int16_t judgeChange(const SimDevice& device, const TevNetHostInfo& requested)
+{
+    using namespace SimChangeError;
+    if (device.refuse != 0)
+        return device.refuse;
+    const TevAddressMode mode = requested.addressMode();
+    if (mode == TevAddressModeAuto)
+        return Accepted;
+    if (mode != TevAddressModeManual)
+        return InvalidMode;
+    const uint32_t mask = requested.subnetMask().toInt();
+    const uint32_t ip = requested.ipAddress().toInt();
+    const uint32_t gateway = requested.gateway().toInt();
+    if (mask == 0 || !isValidSubnetMask(mask))
+        return InvalidSubnet;
+    if (ip == 0xFFFFFFFFu)
+        return BroadcastAddress;
+    if (!isUsableHost(ip) || (ip & ~mask) == 0)
+        return InvalidAddress;
+    if ((ip & ~mask) == ~mask)
+        return BroadcastAddress;
+    if (device.net.addressMode() == TevAddressModeManual && ip == device.net.ipAddress().toInt())
+        return SameAddress;
+    if (gateway != 0 && ((gateway & mask) != (ip & mask) || gateway == ip ||
+                         (gateway & ~mask) == 0 || (gateway & ~mask) == ~mask))
+        return InvalidGateway;
+    return Accepted;
+}

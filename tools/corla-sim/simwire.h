@@ -1,0 +1,69 @@
+#pragma once
+// The device's half of the discovery protocol: requests as a device reads them and
+// answers as a device writes them (the program's codec only writes requests and reads
+// answers), and the device's verdict on new network settings.
+
+#include "simfleet.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+struct SimRequest
+{
+    uint8_t code = 0;
+    int8_t type = 0;
+    uint16_t serial = 0;
+    TevMacAddr mac;
+    uint16_t responsePort = 0;
+    TevNetHostInfo requested; // change requests: the settings asked for (MAC included)
+};
+
+// Reads the request layout of `code` (enquiry 11 bytes, change 28 bytes, reset text
+// "MAC=<mac>;PORT=<port>"). False, with a reason, for an unknown code or a payload that
+// does not fit its layout.
+bool decodeRequest(uint8_t code, const std::vector<uint8_t>& payload, SimRequest* request,
+                   QString* why);
+
+// Whole answer frames. The enquiry answer is 26 bytes of payload, 22 without DNS; the
+// change answer carries the error code where the request has its port, then the settings
+// the device now holds; the reset answer is "MAC=" and the MAC in upper-case hex pairs.
+QByteArray enquiryAnswer(const SimDevice& device, bool withoutDns);
+QByteArray changeAnswer(const SimDevice& device, int16_t error);
+QByteArray resetAnswer(const TevMacAddr& mac);
+QByteArray corlaFrame(uint8_t code, const QByteArray& payload);
+
+// Ways to misbehave on the wire, each as a switch of the simulator.
+struct SimFaults
+{
+    bool duplicate = false;    // every answer datagram goes out twice
+    QByteArray stray;          // bytes ahead of every answer frame
+    int splitAt = 0;           // > 0: every answer datagram goes out as two, cut there
+    int framesPerDatagram = 1; // consecutive answers to one request share a datagram
+    int unknownCode = -1;      // >= 0: a frame with this code ahead of every answer frame
+    bool shortAnswers = false; // enquiry answers end before their DNS field (22 bytes)
+};
+
+// The datagrams that carry `frames` (the answers to one request, in order) under `faults`:
+// per frame the stray bytes, the unknown frame and the frame; grouped; cut; doubled.
+QList<QByteArray> shapeAnswers(const QList<QByteArray>& frames, const SimFaults& faults);
+
+namespace SimChangeError {
+constexpr int16_t Accepted = 0;
+constexpr int16_t DeviceError = -1;
+constexpr int16_t InvalidAddress = 1;
+constexpr int16_t InvalidSubnet = 2;
+constexpr int16_t InvalidGateway = 3;
+constexpr int16_t BroadcastAddress = 4;
+constexpr int16_t SameAddress = 5;
+constexpr int16_t InvalidMode = 6;
+} // namespace SimChangeError
+
+// What a device answers to a change request: its configured refusal if it has one, else
+// the first fault found in the order mode (6), mask (2), address (1), broadcast (4),
+// unchanged static address (5), gateway (3); else 0. DHCP requests carry no settings to
+// judge. A DHCP device asked to keep its present address statically is not "unchanged".
+int16_t judgeChange(const SimDevice& device, const TevNetHostInfo& requested);

@@ -1,0 +1,307 @@
+#include "tevnethostpane.h"
+#include "ui_tevnethostpane.h"
+
+#include "tevpinghelper.h"
+#include "zelcorlaadptr.h"
+#include "zeldevice.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QMessageBox>
+#include <QPalette>
+#include <QPointer>
+#include <QProgressDialog>
+
+#include <array>
+
+namespace {
+
+constexpr int kHighestCandidate = 254;
+constexpr int kLowestCandidate = 1;
+
+QString addressText(const TevIpAddr& address)
+{
+    return QString::fromStdString(address.toString());
+}
+
+// A disabled optional address (gateway, DNS server) shows nothing: it stands for
+// 0.0.0.0, "not used".
+void enableOptionalAddress(bool enabled, TevIpEdit* edit, QLabel* label)
+{
+    edit->setEnabled(enabled);
+    label->setEnabled(enabled);
+    if (!enabled)
+        edit->clear();
+}
+
+void loadOptionalAddress(const TevIpAddr& address, TevIpEdit* edit, QCheckBox* enabledBox,
+                         QLabel* label)
+{
+    const bool used = address.toInt() != 0;
+    enabledBox->setChecked(used);
+    enableOptionalAddress(used, edit, label);
+    if (used)
+        edit->setAddress(address);
+}
+
+} // namespace
+
+TevNetHostPane::TevNetHostPane(QWidget* parent)
+    : QFrame(parent), m_ui(std::make_unique<Ui::TevNetHostPane>()), m_adapter(new ZelCorlaAdapter())
+{
+    m_adapter->setParent(this);
+    m_ui->setupUi(this);
+
+    QPalette errorPalette = m_ui->lblErrorDisplay->palette();
+    errorPalette.setColor(QPalette::All, QPalette::WindowText, Qt::red);
+    m_ui->lblErrorDisplay->setPalette(errorPalette);
+    m_ui->lblErrorDisplay->hide();
+
+    connect(m_ui->buttonGroup, QOverload<QAbstractButton*>::of(&QButtonGroup::buttonClicked), this,
+            &TevNetHostPane::handleModeClicked);
+    connect(m_ui->cbGatewayEnabled, &QCheckBox::clicked, this,
+            &TevNetHostPane::handleGatewayEnabledClicked);
+    connect(m_ui->cbDnsEnabled, &QCheckBox::clicked, this,
+            &TevNetHostPane::handleDnsEnabledClicked);
+    connect(m_ui->ipeIpAddr, &TevIpEdit::octetEdited, this, &TevNetHostPane::handleIpOctetEdited);
+    connect(m_ui->ipeIpAddr, &TevIpEdit::editingFinished, this,
+            &TevNetHostPane::handleIpAddrEditingFinished);
+    connect(m_ui->ipeSubnet, &TevIpEdit::editingFinished, this,
+            &TevNetHostPane::handleSubnetEditingFinished);
+    connect(m_ui->ipeGateway, &TevIpEdit::editingFinished, this,
+            &TevNetHostPane::handleGatewayEditingFinished);
+    connect(m_ui->ipeDnsServer, &TevIpEdit::editingFinished, this,
+            &TevNetHostPane::handleDnsServerEditingFinished);
+    connect(m_ui->btnSuggest, &QPushButton::clicked, this, &TevNetHostPane::onSuggestClicked);
+    connect(m_ui->btnRefresh, &QPushButton::clicked, this, &TevNetHostPane::onRefreshClicked);
+    connect(m_adapter, &ZelCorlaAdapter::deviceFound, this, &TevNetHostPane::handleDeviceFound);
+}
+
+TevNetHostPane::~TevNetHostPane()
+{
+    // Destroying the children moves focus out of an octet field, which finishes
+    // its editing; the handlers must not run on a pane that is half gone.
+    for (TevIpEdit* edit : {m_ui->ipeIpAddr, m_ui->ipeSubnet, m_ui->ipeGateway, m_ui->ipeDnsServer})
+        disconnect(edit, nullptr, this, nullptr);
+}
+
+void TevNetHostPane::setNetHostInfo(const TevNetHostInfo& netHostInfo)
+{
+    m_netHostInfo = netHostInfo;
+    m_ui->lblMacAddress->setText(QString::fromStdString(netHostInfo.macAddress().toString()));
+    m_ui->ipeIpAddr->setAddress(netHostInfo.ipAddress());
+    m_ui->ipeSubnet->setAddress(netHostInfo.subnetMask());
+    m_ui->ipeGateway->setAddress(netHostInfo.gateway());
+
+    if (netHostInfo.addressMode() == TevAddressModeAuto)
+        m_ui->rbModeAuto->setChecked(true);
+    else if (netHostInfo.addressMode() == TevAddressModeManual)
+        m_ui->rbModeManual->setChecked(true);
+
+    loadOptionalAddress(netHostInfo.gateway(), m_ui->ipeGateway, m_ui->cbGatewayEnabled,
+                        m_ui->lblGateway);
+    loadOptionalAddress(netHostInfo.dns(), m_ui->ipeDnsServer, m_ui->cbDnsEnabled, m_ui->lblDns);
+    updateIpDetailsEnabled();
+}
+
+void TevNetHostPane::setLocalIp(const TevIpAddr& localIp)
+{
+    m_localIp = localIp;
+    m_ui->lblThisCompIp->setText(addressText(localIp));
+}
+
+void TevNetHostPane::clearError()
+{
+    m_ui->lblErrorDisplay->setText(QStringLiteral("No error."));
+    m_ui->lblErrorDisplay->hide();
+}
+
+void TevNetHostPane::showError(const QString& message)
+{
+    m_ui->lblErrorDisplay->setText(message);
+    m_ui->lblErrorDisplay->show();
+}
+
+void TevNetHostPane::updateIpDetailsEnabled()
+{
+    const bool manual = m_ui->rbModeManual->isChecked();
+    m_ui->gbIpDetails->setEnabled(manual);
+    m_ui->btnSuggest->setEnabled(manual);
+}
+
+void TevNetHostPane::handleModeClicked()
+{
+    updateIpDetailsEnabled();
+    m_netHostInfo.setAddressMode(m_ui->rbModeManual->isChecked() ? TevAddressModeManual
+                                                                 : TevAddressModeAuto);
+}
+
+void TevNetHostPane::handleGatewayEnabledClicked(bool checked)
+{
+    enableOptionalAddress(checked, m_ui->ipeGateway, m_ui->lblGateway);
+    if (!checked)
+        m_netHostInfo.setGateway(TevIpAddr(0u));
+}
+
+void TevNetHostPane::handleDnsEnabledClicked(bool checked)
+{
+    enableOptionalAddress(checked, m_ui->ipeDnsServer, m_ui->lblDns);
+    if (!checked)
+        m_netHostInfo.setDns(TevIpAddr(0u));
+}
+
+void TevNetHostPane::handleIpOctetEdited(TevIpOctet octet)
+{
+    if (octet != TevIpOctetFirst)
+        return;
+    const uint8_t firstOctet = m_ui->ipeIpAddr->octetValue(TevIpOctetFirst);
+    clearError();
+    if (isValidHostFirstOctet(firstOctet)) {
+        const TevIpAddr mask(TevIpAddr::defaultMask(firstOctet));
+        m_ui->ipeSubnet->setAddress(mask);
+        m_netHostInfo.setSubnet(mask);
+    } else {
+        showError(QStringLiteral("Please enter a value between 1 and 223, excluding 127."));
+        m_ui->ipeIpAddr->jumpToOctet(TevIpOctetFirst);
+    }
+}
+
+void TevNetHostPane::handleIpAddrEditingFinished()
+{
+    clearError();
+    // The first-octet rule normally keeps focus in a refused first octet; an
+    // address loaded with one (0.0.0.0 from a device without an address) is
+    // refused here, so the pane never stores what the command line would refuse.
+    if (m_ui->ipeIpAddr->isValidIp() &&
+        isValidHostFirstOctet(m_ui->ipeIpAddr->octetValue(TevIpOctetFirst))) {
+        m_netHostInfo.setIpAddress(m_ui->ipeIpAddr->address());
+        qDebug().noquote() << "Address entered:" << addressText(m_netHostInfo.ipAddress());
+    } else {
+        showError(QStringLiteral("The IP Address is not valid."));
+    }
+}
+
+void TevNetHostPane::handleSubnetEditingFinished()
+{
+    clearError();
+    const TevIpAddr mask = m_ui->ipeSubnet->address();
+    if (isValidSubnetMask(mask.toInt()))
+        m_netHostInfo.setSubnet(mask);
+    else
+        showError(QStringLiteral("The subnet mask is not valid."));
+}
+
+void TevNetHostPane::handleGatewayEditingFinished()
+{
+    clearError();
+    if (m_ui->ipeGateway->isValidIp())
+        m_netHostInfo.setGateway(m_ui->ipeGateway->address());
+    else
+        showError(QStringLiteral("The Gateway Address is not valid."));
+}
+
+void TevNetHostPane::handleDnsServerEditingFinished()
+{
+    clearError();
+    if (m_ui->ipeDnsServer->isValidIp())
+        m_netHostInfo.setDns(m_ui->ipeDnsServer->address());
+    else
+        showError(QStringLiteral("The DNS Server Address is not valid."));
+}
+
+void TevNetHostPane::onRefreshClicked()
+{
+    // Type 0, serial 0: the enquiry is addressed by the MAC address alone.
+    const ZelDevice enquiry(0, ZelDeviceType::NoDevice, m_netHostInfo);
+    m_adapter->netEnquire(enquiry);
+}
+
+void TevNetHostPane::handleDeviceFound(const std::shared_ptr<TevDevice>& device)
+{
+    if (!device)
+        return;
+    // The enquiry names the edited device by MAC address; an answer from any
+    // other device must not replace the settings, or "Send to Device" would
+    // reconfigure it.
+    const TevMacAddr& editedMac = m_netHostInfo.macAddress();
+    if (!editedMac.isNull() && device->netHostInfo().macAddress() != editedMac)
+        return;
+    setNetHostInfo(device->netHostInfo());
+    setLocalIp(device->commsIfaceAddr());
+}
+
+void TevNetHostPane::onSuggestClicked()
+{
+    if (m_searching)
+        return;
+
+    // Without this computer's address there is no subnet to search: the
+    // candidates would be 0.0.0.x, and the first one that fails to send would be
+    // "found".
+    if (m_localIp.toInt() != 0) {
+        QPointer<QProgressDialog> progress =
+            new QProgressDialog(QStringLiteral("Searching for address..."), QStringLiteral("Abort"),
+                                0, kHighestCandidate, this);
+        progress->setModal(true);
+        progress->show();
+        m_searching = true;
+        connect(progress, &QProgressDialog::canceled, this, [this] { m_searching = false; });
+
+        if (!searchCandidates(progress))
+            return;
+
+        if (progress) {
+            progress->hide();
+            progress->deleteLater();
+        }
+        if (!m_searching)
+            return;
+    }
+    m_searching = false;
+    QMessageBox::warning(
+        this, QStringLiteral("No address!"),
+        QStringLiteral("No available addresses were found on the current subnet."));
+}
+
+bool TevNetHostPane::searchCandidates(const QPointer<QProgressDialog>& progress)
+{
+    QPointer<TevNetHostPane> self(this);
+    std::array<uint8_t, 4> octets = m_localIp.toArray();
+    for (int last = kHighestCandidate; last >= kLowestCandidate && m_searching; --last) {
+        octets[3] = static_cast<uint8_t>(last);
+        const TevIpAddr candidate(octets);
+        if (candidate == m_netHostInfo.ipAddress() || candidate == m_localIp)
+            continue;
+
+        qDebug().noquote() << "Searching for ip" << addressText(candidate);
+        // A modal progress dialog processes events while setting its value.
+        if (progress)
+            progress->setValue(255 - last);
+        if (!self)
+            return false;
+        if (!m_searching)
+            break;
+
+        if (TevPingHelper::pingHost(candidate, kSearchPingTimeoutMs) == TevPingReplied) {
+            QCoreApplication::processEvents();
+            if (!self)
+                return false;
+            continue;
+        }
+        useFoundAddress(candidate);
+        QCoreApplication::processEvents();
+        return !self.isNull();
+    }
+    return true;
+}
+
+void TevNetHostPane::useFoundAddress(const TevIpAddr& candidate)
+{
+    m_searching = false;
+    qDebug().noquote() << "IP Address Found! " << addressText(candidate);
+    const TevIpAddr mask(TevIpAddr::defaultMask(candidate.toArray()[0]));
+    m_netHostInfo.setIpAddress(candidate);
+    m_netHostInfo.setSubnet(mask);
+    m_ui->ipeIpAddr->setAddress(candidate);
+    m_ui->ipeSubnet->setAddress(mask);
+}

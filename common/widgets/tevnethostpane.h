@@ -1,0 +1,74 @@
+#pragma once
+// The panel in which one device's network settings are edited: automatic or
+// static addressing, the four addresses with their entry checks, a search of
+// this computer's /24 network for a free address, and a re-read of the
+// device's current settings over discovery.
+
+#include "tevipedit.h"
+#include "tevnethost.h"
+
+#include <QFrame>
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+
+namespace Ui {
+class TevNetHostPane;
+}
+class QProgressDialog;
+class TevDevice;
+class ZelCorlaAdapter;
+
+class TevNetHostPane : public QFrame
+{
+    Q_OBJECT
+
+public:
+    // Echo limit for each candidate of the free-address search.
+    static constexpr unsigned int kSearchPingTimeoutMs = 100;
+
+    explicit TevNetHostPane(QWidget* parent = nullptr);
+    ~TevNetHostPane() override;
+
+    const TevNetHostInfo& netHostInfo() const { return m_netHostInfo; }
+    // Loads settings without running the click actions of the check boxes and
+    // radios.
+    void setNetHostInfo(const TevNetHostInfo& netHostInfo);
+
+    const TevIpAddr& localIp() const { return m_localIp; }
+    void setLocalIp(const TevIpAddr& localIp);
+
+    void clearError();
+
+public slots:
+    // Searches this computer's /24 network, from .254 down, for an address nobody
+    // answers at. Blocks in its own loop until found, aborted or exhausted.
+    void onSuggestClicked();
+    // Asks the edited device (by its MAC address) for its current settings; the
+    // answer arrives later and is loaded then.
+    void onRefreshClicked();
+
+private:
+    void showError(const QString& message);
+    void updateIpDetailsEnabled();
+    void handleModeClicked();
+    void handleGatewayEnabledClicked(bool checked);
+    void handleDnsEnabledClicked(bool checked);
+    void handleIpOctetEdited(TevIpOctet octet);
+    void handleIpAddrEditingFinished();
+    void handleSubnetEditingFinished();
+    void handleGatewayEditingFinished();
+    void handleDnsServerEditingFinished();
+    void handleDeviceFound(const std::shared_ptr<TevDevice>& device);
+    // Runs the candidates; returns false when the pane was destroyed meanwhile.
+    bool searchCandidates(const QPointer<QProgressDialog>& progress);
+    void useFoundAddress(const TevIpAddr& candidate);
+
+    std::unique_ptr<Ui::TevNetHostPane> m_ui;
+    TevNetHostInfo m_netHostInfo;
+    TevIpAddr m_localIp;
+    // A child of the pane: it lives exactly as long as the pane does.
+    ZelCorlaAdapter* m_adapter = nullptr;
+    bool m_searching = false;
+};

@@ -1,0 +1,500 @@
+#include "tevipedit.h"
+#include "tevnethostpane.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QtTest>
+
+namespace {
+
+const TevMacAddr kMac(std::array<uint8_t, 6>{0x5e, 0x4d, 0x3c, 0x2b, 0x1a, 0x00});
+
+TevNetHostInfo settings(const char* ip, const char* mask, const char* gateway, const char* dns,
+                        TevAddressMode mode)
+{
+    return TevNetHostInfo(TevIpAddr(ip), TevIpAddr(mask), TevIpAddr(gateway), TevIpAddr(dns), kMac,
+                          mode);
+}
+
+QString ipText(const TevIpAddr& address)
+{
+    return QString::fromStdString(address.toString());
+}
+
+bool isEmptyEdit(const TevIpEdit* edit)
+{
+    for (uint8_t i = 0; i < 4; ++i) {
+        if (!edit->octetEdit(static_cast<TevIpOctet>(i))->text().isEmpty())
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+class TstTevNetHostPane : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void formHasEveryNamedWidget_data();
+    void formHasEveryNamedWidget();
+    void startsWithHiddenRedErrorLineAndNoMode();
+
+    void firstOctetFillsDefaultMask_data();
+    void firstOctetFillsDefaultMask();
+    void refusedFirstOctetKeepsMaskAndReselects_data();
+    void refusedFirstOctetKeepsMaskAndReselects();
+
+    void fieldChecksStoreOrShowError_data();
+    void fieldChecksStoreOrShowError();
+    void nextCheckHidesPreviousError();
+
+    void loadingShowsSettings();
+    void loadingZeroGatewayAndDnsDisablesThem_data();
+    void loadingZeroGatewayAndDnsDisablesThem();
+    void loadingLeavesRadiosAloneForUnsetMode();
+
+    void uncheckingOptionalAddressClearsIt_data();
+    void uncheckingOptionalAddressClearsIt();
+    void modeClicksEnableDetailsAndSetMode();
+
+    void localIpShowsItsText();
+
+private:
+    template <typename T> T* child(const char* name) const
+    {
+        T* widget = m_pane->findChild<T*>(QLatin1String(name));
+        Q_ASSERT(widget);
+        return widget;
+    }
+    TevIpEdit* edit(const char* name) const { return child<TevIpEdit>(name); }
+    QLabel* errorLine() const { return child<QLabel>("lblErrorDisplay"); }
+    // Types into one octet and finishes it with Return, as the user does.
+    void typeOctet(TevIpEdit* edit, TevIpOctet octet, const QString& text);
+    // Leaves the address past its last octet (Right at the end), finishing the
+    // whole field.
+    void finishAddress(TevIpEdit* edit, const TevIpAddr& address);
+
+    TevNetHostPane* m_pane = nullptr;
+};
+
+void TstTevNetHostPane::init()
+{
+    m_pane = new TevNetHostPane(nullptr);
+    m_pane->setNetHostInfo(settings("192.168.1.20", "255.255.255.252", "192.168.1.1", "192.168.1.2",
+                                    TevAddressModeManual));
+    m_pane->show();
+    QApplication::setActiveWindow(m_pane);
+    QVERIFY(QTest::qWaitForWindowActive(m_pane));
+}
+
+void TstTevNetHostPane::cleanup()
+{
+    delete m_pane;
+    m_pane = nullptr;
+}
+
+void TstTevNetHostPane::typeOctet(TevIpEdit* edit, TevIpOctet octet, const QString& text)
+{
+    TevIpOctetEdit* field = edit->octetEdit(octet);
+    field->setFocus(Qt::OtherFocusReason);
+    field->clear();
+    QTest::keyClicks(field, text);
+    QTest::keyClick(field, Qt::Key_Return);
+}
+
+void TstTevNetHostPane::finishAddress(TevIpEdit* edit, const TevIpAddr& address)
+{
+    edit->setAddress(address);
+    TevIpOctetEdit* last = edit->octetEdit(TevIpOctetFourth);
+    last->setFocus(Qt::OtherFocusReason);
+    last->end(false);
+    QTest::keyClick(last, Qt::Key_Right);
+}
+
+void TstTevNetHostPane::formHasEveryNamedWidget_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("className");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("auto radio") << "rbModeAuto"
+                                << "QRadioButton"
+                                << "Automatic (DHCP):";
+    QTest::newRow("manual radio") << "rbModeManual"
+                                  << "QRadioButton"
+                                  << "Manual (Static):";
+    QTest::newRow("mac caption") << "lblMacAddr"
+                                 << "QLabel"
+                                 << "MAC Address:";
+    QTest::newRow("details group") << "gbIpDetails"
+                                   << "QGroupBox"
+                                   << "IP Address Details:";
+    QTest::newRow("address label") << "lblAddr"
+                                   << "QLabel"
+                                   << "IP Address:";
+    QTest::newRow("subnet label") << "lblSubnet"
+                                  << "QLabel"
+                                  << "Subnet:";
+    QTest::newRow("gateway label") << "lblGateway"
+                                   << "QLabel"
+                                   << "Gateway:";
+    QTest::newRow("dns label") << "lblDns"
+                               << "QLabel"
+                               << "DNS Server";
+    QTest::newRow("gateway box") << "cbGatewayEnabled"
+                                 << "QCheckBox"
+                                 << "Gateway Enabled";
+    QTest::newRow("dns box") << "cbDnsEnabled"
+                             << "QCheckBox"
+                             << "DNS Enabled";
+    QTest::newRow("local caption") << "lblThisCompText"
+                                   << "QLabel"
+                                   << "This computer's address:";
+    QTest::newRow("suggest") << "btnSuggest"
+                             << "QPushButton"
+                             << "Suggest IP";
+    QTest::newRow("refresh") << "btnRefresh"
+                             << "QPushButton"
+                             << "Refresh";
+    QTest::newRow("address field") << "ipeIpAddr"
+                                   << "TevIpEdit"
+                                   << "";
+    QTest::newRow("subnet field") << "ipeSubnet"
+                                  << "TevIpEdit"
+                                  << "";
+    QTest::newRow("gateway field") << "ipeGateway"
+                                   << "TevIpEdit"
+                                   << "";
+    QTest::newRow("dns field") << "ipeDnsServer"
+                               << "TevIpEdit"
+                               << "";
+    QTest::newRow("local address") << "lblThisCompIp"
+                                   << "QLabel"
+                                   << "[IP ADDRESS]";
+}
+
+void TstTevNetHostPane::formHasEveryNamedWidget()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, className);
+    QFETCH(QString, text);
+    TevNetHostPane fresh(nullptr);
+    QWidget* widget = fresh.findChild<QWidget*>(name);
+    QVERIFY2(widget, qPrintable(name));
+    QCOMPARE(QString::fromLatin1(widget->metaObject()->className()), className);
+    if (auto* edit = qobject_cast<TevIpEdit*>(widget)) {
+        QCOMPARE(edit->frameShape(), QFrame::StyledPanel);
+        QCOMPARE(edit->frameShadow(), QFrame::Raised);
+    } else if (auto* group = qobject_cast<QGroupBox*>(widget)) {
+        QCOMPARE(group->title(), text);
+    } else {
+        QCOMPARE(widget->property("text").toString(), text);
+    }
+}
+
+void TstTevNetHostPane::startsWithHiddenRedErrorLineAndNoMode()
+{
+    TevNetHostPane fresh(nullptr);
+    auto* error = fresh.findChild<QLabel*>(QStringLiteral("lblErrorDisplay"));
+    QVERIFY(error);
+    QVERIFY(error->isHidden());
+    QVERIFY(error->wordWrap());
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        QCOMPARE(error->palette().color(group, QPalette::WindowText), QColor(Qt::red));
+
+    auto* buttons = fresh.findChild<QButtonGroup*>(QStringLiteral("buttonGroup"));
+    QVERIFY(buttons);
+    QVERIFY(buttons->exclusive());
+    QCOMPARE(buttons->buttons().size(), 2);
+    QVERIFY(!buttons->checkedButton());
+
+    QCOMPARE(fresh.frameShape(), QFrame::StyledPanel);
+    QCOMPARE(fresh.frameShadow(), QFrame::Raised);
+    QCOMPARE(fresh.findChild<QLabel*>(QStringLiteral("lblMacAddress"))->text(),
+             QStringLiteral("00:00:00:00:00:00"));
+    QVERIFY(fresh.netHostInfo() == TevNetHostInfo());
+}
+
+void TstTevNetHostPane::firstOctetFillsDefaultMask_data()
+{
+    QTest::addColumn<QString>("octet");
+    QTest::addColumn<QString>("mask");
+    QTest::newRow("lowest host octet 1") << "1"
+                                         << "255.0.0.0";
+    QTest::newRow("class A 10") << "10"
+                                << "255.0.0.0";
+    QTest::newRow("126, just below loopback") << "126"
+                                              << "255.0.0.0";
+    QTest::newRow("128, first class B") << "128"
+                                        << "255.255.0.0";
+    QTest::newRow("class B 172") << "172"
+                                 << "255.255.0.0";
+    QTest::newRow("class C 192") << "192"
+                                 << "255.255.255.0";
+    QTest::newRow("223, last class C") << "223"
+                                       << "255.255.255.0";
+}
+
+void TstTevNetHostPane::firstOctetFillsDefaultMask()
+{
+    QFETCH(QString, octet);
+    QFETCH(QString, mask);
+    // An entered mask is replaced every time the first octet is edited.
+    finishAddress(edit("ipeSubnet"), TevIpAddr("255.255.255.128"));
+    QCOMPARE(ipText(m_pane->netHostInfo().subnetMask()), QStringLiteral("255.255.255.128"));
+
+    typeOctet(edit("ipeIpAddr"), TevIpOctetFirst, octet);
+
+    QCOMPARE(ipText(edit("ipeSubnet")->address()), mask);
+    QCOMPARE(ipText(m_pane->netHostInfo().subnetMask()), mask);
+    QVERIFY(errorLine()->isHidden());
+    QCOMPARE(errorLine()->text(), QStringLiteral("No error."));
+}
+
+void TstTevNetHostPane::refusedFirstOctetKeepsMaskAndReselects_data()
+{
+    QTest::addColumn<QString>("octet");
+    QTest::newRow("0, this network") << "0";
+    QTest::newRow("127, loopback") << "127";
+    QTest::newRow("224, multicast") << "224";
+    QTest::newRow("255, reserved") << "255";
+}
+
+void TstTevNetHostPane::refusedFirstOctetKeepsMaskAndReselects()
+{
+    QFETCH(QString, octet);
+    TevIpEdit* address = edit("ipeIpAddr");
+    QSignalSpy finished(address, &TevIpEdit::editingFinished);
+
+    typeOctet(address, TevIpOctetFirst, octet);
+
+    QVERIFY(errorLine()->isVisible());
+    QCOMPARE(errorLine()->text(),
+             QStringLiteral("Please enter a value between 1 and 223, excluding 127."));
+    QCOMPARE(ipText(m_pane->netHostInfo().subnetMask()), QStringLiteral("255.255.255.252"));
+    QCOMPARE(ipText(edit("ipeSubnet")->address()), QStringLiteral("255.255.255.252"));
+    TevIpOctetEdit* first = address->octetEdit(TevIpOctetFirst);
+    QVERIFY(first->hasFocus());
+    QCOMPARE(first->selectedText(), octet);
+
+    // Tabbing away is refused the same way: focus comes back, the address is not
+    // stored.
+    QTest::keyClick(first, Qt::Key_Tab);
+    QVERIFY(first->hasFocus());
+    QCOMPARE(finished.count(), 0);
+    QCOMPARE(ipText(m_pane->netHostInfo().ipAddress()), QStringLiteral("192.168.1.20"));
+}
+
+void TstTevNetHostPane::fieldChecksStoreOrShowError_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("entered");
+    QTest::addColumn<QString>("error"); // empty: accepted and stored
+    QTest::newRow("address accepted") << "ipeIpAddr"
+                                      << "10.1.2.3"
+                                      << "";
+    QTest::newRow("address with refused first octet") << "ipeIpAddr"
+                                                      << "0.1.2.3"
+                                                      << "The IP Address is not valid.";
+    QTest::newRow("all-ones mask refused") << "ipeSubnet"
+                                           << "255.255.255.255"
+                                           << "The subnet mask is not valid.";
+    QTest::newRow("mask with a hole refused") << "ipeSubnet"
+                                              << "255.0.255.0"
+                                              << "The subnet mask is not valid.";
+    QTest::newRow("empty mask accepted") << "ipeSubnet"
+                                         << "0.0.0.0"
+                                         << "";
+    QTest::newRow("longest mask accepted") << "ipeSubnet"
+                                           << "255.255.255.254"
+                                           << "";
+    QTest::newRow("gateway accepted") << "ipeGateway"
+                                      << "10.1.2.254"
+                                      << "";
+    QTest::newRow("dns accepted") << "ipeDnsServer"
+                                  << "8.8.4.4"
+                                  << "";
+}
+
+void TstTevNetHostPane::fieldChecksStoreOrShowError()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, entered);
+    QFETCH(QString, error);
+    const TevNetHostInfo before = m_pane->netHostInfo();
+
+    finishAddress(edit(qPrintable(field)), TevIpAddr(entered.toStdString()));
+
+    const TevNetHostInfo& after = m_pane->netHostInfo();
+    const QHash<QString, TevIpAddr> stored{{"ipeIpAddr", after.ipAddress()},
+                                           {"ipeSubnet", after.subnetMask()},
+                                           {"ipeGateway", after.gateway()},
+                                           {"ipeDnsServer", after.dns()}};
+    if (error.isEmpty()) {
+        QVERIFY(errorLine()->isHidden());
+        QCOMPARE(ipText(stored.value(field)), entered);
+    } else {
+        QVERIFY(errorLine()->isVisible());
+        QCOMPARE(errorLine()->text(), error);
+        QVERIFY(after == before);
+    }
+}
+
+void TstTevNetHostPane::nextCheckHidesPreviousError()
+{
+    finishAddress(edit("ipeSubnet"), TevIpAddr("255.255.255.255"));
+    QVERIFY(errorLine()->isVisible());
+    finishAddress(edit("ipeGateway"), TevIpAddr("192.168.1.254"));
+    QVERIFY(errorLine()->isHidden());
+    QCOMPARE(errorLine()->text(), QStringLiteral("No error."));
+}
+
+void TstTevNetHostPane::loadingShowsSettings()
+{
+    const TevNetHostInfo loaded =
+        settings("10.0.0.5", "255.0.0.0", "10.0.0.1", "10.0.0.2", TevAddressModeAuto);
+    m_pane->setNetHostInfo(loaded);
+
+    QVERIFY(m_pane->netHostInfo() == loaded);
+    QCOMPARE(child<QLabel>("lblMacAddress")->text(), QStringLiteral("00:1a:2b:3c:4d:5e"));
+    QCOMPARE(ipText(edit("ipeIpAddr")->address()), QStringLiteral("10.0.0.5"));
+    QCOMPARE(ipText(edit("ipeSubnet")->address()), QStringLiteral("255.0.0.0"));
+    QCOMPARE(ipText(edit("ipeGateway")->address()), QStringLiteral("10.0.0.1"));
+    QCOMPARE(ipText(edit("ipeDnsServer")->address()), QStringLiteral("10.0.0.2"));
+    QVERIFY(child<QRadioButton>("rbModeAuto")->isChecked());
+    QVERIFY(!child<QRadioButton>("rbModeManual")->isChecked());
+    QVERIFY(!child<QGroupBox>("gbIpDetails")->isEnabled());
+    QVERIFY(!child<QPushButton>("btnSuggest")->isEnabled());
+}
+
+void TstTevNetHostPane::loadingZeroGatewayAndDnsDisablesThem_data()
+{
+    QTest::addColumn<QString>("gateway");
+    QTest::addColumn<QString>("dns");
+    QTest::newRow("zero gateway, dns set") << "0.0.0.0"
+                                           << "10.0.0.2";
+    QTest::newRow("gateway set, zero dns") << "10.0.0.1"
+                                           << "0.0.0.0";
+    QTest::newRow("both zero") << "0.0.0.0"
+                               << "0.0.0.0";
+}
+
+void TstTevNetHostPane::loadingZeroGatewayAndDnsDisablesThem()
+{
+    QFETCH(QString, gateway);
+    QFETCH(QString, dns);
+    m_pane->setNetHostInfo(settings("10.0.0.5", "255.0.0.0", qPrintable(gateway), qPrintable(dns),
+                                    TevAddressModeManual));
+
+    const struct
+    {
+        QString address;
+        const char* edit;
+        const char* box;
+        const char* label;
+    } optional[] = {{gateway, "ipeGateway", "cbGatewayEnabled", "lblGateway"},
+                    {dns, "ipeDnsServer", "cbDnsEnabled", "lblDns"}};
+    for (const auto& o : optional) {
+        const bool used = o.address != QLatin1String("0.0.0.0");
+        QCOMPARE(isEmptyEdit(edit(o.edit)), !used);
+        QCOMPARE(edit(o.edit)->isEnabled(), used);
+        QCOMPARE(child<QLabel>(o.label)->isEnabled(), used);
+        QCOMPARE(child<QCheckBox>(o.box)->isChecked(), used);
+    }
+    QVERIFY(child<QGroupBox>("gbIpDetails")->isEnabled());
+    QVERIFY(child<QPushButton>("btnSuggest")->isEnabled());
+}
+
+void TstTevNetHostPane::loadingLeavesRadiosAloneForUnsetMode()
+{
+    m_pane->setNetHostInfo(
+        settings("10.0.0.5", "255.0.0.0", "0.0.0.0", "0.0.0.0", TevAddressModeNotSet));
+    QVERIFY(child<QRadioButton>("rbModeManual")->isChecked());
+    QVERIFY(child<QGroupBox>("gbIpDetails")->isEnabled());
+    // Loading runs none of the click actions: the stored mode stays what was
+    // loaded.
+    QCOMPARE(m_pane->netHostInfo().addressMode(), TevAddressModeNotSet);
+}
+
+void TstTevNetHostPane::uncheckingOptionalAddressClearsIt_data()
+{
+    QTest::addColumn<QString>("editName");
+    QTest::addColumn<QString>("boxName");
+    QTest::addColumn<QString>("labelName");
+    QTest::newRow("gateway") << "ipeGateway"
+                             << "cbGatewayEnabled"
+                             << "lblGateway";
+    QTest::newRow("dns server") << "ipeDnsServer"
+                                << "cbDnsEnabled"
+                                << "lblDns";
+}
+
+void TstTevNetHostPane::uncheckingOptionalAddressClearsIt()
+{
+    QFETCH(QString, editName);
+    QFETCH(QString, boxName);
+    QFETCH(QString, labelName);
+    TevIpEdit* field = edit(qPrintable(editName));
+    auto* box = child<QCheckBox>(qPrintable(boxName));
+    auto* label = child<QLabel>(qPrintable(labelName));
+    const auto stored = [&] {
+        return editName == QLatin1String("ipeGateway") ? m_pane->netHostInfo().gateway()
+                                                       : m_pane->netHostInfo().dns();
+    };
+
+    QTest::mouseClick(box, Qt::LeftButton);
+    QVERIFY(!box->isChecked());
+    QVERIFY(isEmptyEdit(field));
+    QVERIFY(!field->isEnabled());
+    QVERIFY(!label->isEnabled());
+    QCOMPARE(stored().toInt(), 0u);
+
+    // Checking again offers an empty field and stores nothing until an entry is
+    // finished.
+    QTest::mouseClick(box, Qt::LeftButton);
+    QVERIFY(field->isEnabled());
+    QVERIFY(label->isEnabled());
+    QVERIFY(isEmptyEdit(field));
+    QCOMPARE(stored().toInt(), 0u);
+    finishAddress(field, TevIpAddr("192.168.1.3"));
+    QCOMPARE(ipText(stored()), QStringLiteral("192.168.1.3"));
+}
+
+void TstTevNetHostPane::modeClicksEnableDetailsAndSetMode()
+{
+    m_pane->setNetHostInfo(
+        settings("10.0.0.5", "255.0.0.0", "0.0.0.0", "0.0.0.0", TevAddressModeAuto));
+    auto* details = child<QGroupBox>("gbIpDetails");
+    auto* suggest = child<QPushButton>("btnSuggest");
+    QVERIFY(!details->isEnabled());
+    QVERIFY(!suggest->isEnabled());
+
+    QTest::mouseClick(child<QRadioButton>("rbModeManual"), Qt::LeftButton);
+    QVERIFY(details->isEnabled());
+    QVERIFY(suggest->isEnabled());
+    QCOMPARE(m_pane->netHostInfo().addressMode(), TevAddressModeManual);
+    QVERIFY(!child<QRadioButton>("rbModeAuto")->isChecked());
+
+    QTest::mouseClick(child<QRadioButton>("rbModeAuto"), Qt::LeftButton);
+    QVERIFY(!details->isEnabled());
+    QVERIFY(!suggest->isEnabled());
+    QCOMPARE(m_pane->netHostInfo().addressMode(), TevAddressModeAuto);
+}
+
+void TstTevNetHostPane::localIpShowsItsText()
+{
+    m_pane->setLocalIp(TevIpAddr("10.10.0.1"));
+    QCOMPARE(m_pane->localIp(), TevIpAddr("10.10.0.1"));
+    QCOMPARE(child<QLabel>("lblThisCompIp")->text(), QStringLiteral("10.10.0.1"));
+}
+
+QTEST_MAIN(TstTevNetHostPane)
+#include "tst_tevnethostpane.moc"

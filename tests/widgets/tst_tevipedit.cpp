@@ -35,7 +35,6 @@ private slots:
     void clickAfterKeyboardJumpPlacesCursor();
     void subnetMask_data();
     void subnetMask();
-    void clearEmptiesAll();
 
 private:
     TevIpOctetEdit* field(int octet) const { return m_edit->octetEdit(TevIpOctet(octet)); }
@@ -404,15 +403,6 @@ void TstTevIpEdit::subnetMask()
     for (int i = 0; i < 4; ++i)
         field(i)->setText(octets.at(i));
     QCOMPARE(m_edit->isValidSubnetMask(), valid);
-}
-
-void TstTevIpEdit::clearEmptiesAll()
-{
-    m_edit->setAddress(TevIpAddr("10.20.30.40"));
-    m_edit->clear();
-    for (int i = 0; i < 4; ++i)
-        QVERIFY(field(i)->text().isEmpty());
-    QCOMPARE(m_edit->address(), TevIpAddr(0u));
 }
 
 QTEST_MAIN(TstTevIpEdit)

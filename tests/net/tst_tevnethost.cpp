@@ -21,6 +21,7 @@ private slots:
     void macParse();
     void hostInfoEquality_data();
     void hostInfoEquality();
+    void hostInfoDefaults();
 };
 
 void TstTevNetHost::parseIp_data()
@@ -203,6 +204,22 @@ void TstTevNetHost::hostInfoEquality()
     }
     QVERIFY(changed != base);
     QVERIFY(!(changed == base));
+}
+
+void TstTevNetHost::hostInfoDefaults()
+{
+    const TevNetHostInfo blank;
+    QVERIFY(blank == TevNetHostInfo(0u));
+    QVERIFY(blank.macAddress().isNull());
+    QCOMPARE(blank.addressMode(), TevAddressModeNotSet);
+    QCOMPARE(blank.dns().toString(), std::string("0.0.0.0"));
+
+    // The decoder's form widens the one-byte mode and keeps the MAC octet order.
+    const uint8_t mac[6] = {0x5e, 0x4d, 0x3c, 0x2b, 0x1a, 0x00};
+    const TevNetHostInfo decoded(1u, 2u, 3u, 4u, mac, 1);
+    QCOMPARE(decoded.addressMode(), TevAddressModeAuto);
+    QCOMPARE(decoded.macAddress().toString(), std::string("00:1a:2b:3c:4d:5e"));
+    QCOMPARE(decoded.gateway().toInt(), quint32(3));
 }
 
 QTEST_APPLESS_MAIN(TstTevNetHost)

@@ -1,4 +1,5 @@
 #include "corlaconfigdialog.h"
+#include "modalboxhandler.h"
 #include "tevnethostpane.h"
 
 #include <QApplication>
@@ -7,10 +8,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
-#include <QTimer>
 #include <QtTest>
-
-#include <functional>
 
 namespace {
 
@@ -30,37 +28,7 @@ ZelDevice deviceWith(const char* ip, TevAddressMode mode)
     return device;
 }
 
-// Acts on the next modal message box as soon as one is up (polled from the
-// event loop, since the box runs its own loop). Gives up after `limitMs`.
-class ModalBoxHandler : public QObject
-{
-public:
-    ModalBoxHandler(std::function<void(QMessageBox*)> action, int limitMs = 5000)
-        : m_action(std::move(action))
-    {
-        connect(&m_poll, &QTimer::timeout, this, &ModalBoxHandler::poll);
-        m_poll.start(10);
-        m_deadline.start();
-        m_limitMs = limitMs;
-    }
-    int handled() const { return m_handled; }
-
-private:
-    void poll()
-    {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            ++m_handled;
-            m_action(box);
-        } else if (m_deadline.hasExpired(m_limitMs)) {
-            m_poll.stop();
-        }
-    }
-    std::function<void(QMessageBox*)> m_action;
-    QTimer m_poll;
-    QElapsedTimer m_deadline;
-    int m_limitMs = 0;
-    int m_handled = 0;
-};
+using BoxHandler = ModalBoxHandler<QMessageBox>;
 
 } // namespace
 
@@ -155,7 +123,7 @@ void TstCorlaConfigDialog::staticFreeAddressEmitsAfterEcho()
     edited.setIpAddress(TevIpAddr(kFreeAddress));
     dialog.netHostPane()->setNetHostInfo(edited);
     QSignalSpy spy(&dialog, &CorlaConfigDialog::configAccepted);
-    ModalBoxHandler unexpected([](QMessageBox* box) { box->reject(); }, 1000);
+    BoxHandler unexpected([](QMessageBox* box) { box->reject(); }, 1000);
 
     dialog.sendButton()->click();
     QCOMPARE(spy.count(), 0); // the echo runs first
@@ -187,7 +155,7 @@ void TstCorlaConfigDialog::staticTakenAddressAsks()
     QMessageBox::StandardButtons buttons;
     QAbstractButton* defaultButton = nullptr;
     QAbstractButton* noButton = nullptr;
-    ModalBoxHandler handler([&](QMessageBox* box) {
+    BoxHandler handler([&](QMessageBox* box) {
         title = box->windowTitle();
         text = box->text();
         icon = box->icon();
@@ -254,7 +222,7 @@ void TstCorlaConfigDialog::quickRepeatedSendAcceptsOnce()
 
 void TstCorlaConfigDialog::resultAfterDialogIsGoneIsDropped()
 {
-    ModalBoxHandler unexpected([](QMessageBox* box) { box->reject(); }, 1000);
+    BoxHandler unexpected([](QMessageBox* box) { box->reject(); }, 1000);
     {
         QPointer<CorlaConfigDialog> dialog =
             new CorlaConfigDialog(deviceWith(kTakenAddress, TevAddressModeManual), nullptr);

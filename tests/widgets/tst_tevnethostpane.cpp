@@ -1,10 +1,14 @@
+#include "modalboxhandler.h"
 #include "tevipedit.h"
 #include "tevnethostpane.h"
+#include "zelcorlaadptr.h"
+#include "zeldevice.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QtTest>
@@ -67,6 +71,10 @@ private slots:
     void modeClicksEnableDetailsAndSetMode();
 
     void localIpShowsItsText();
+    void answerToRefreshLoadsOnlyTheEditedDevice_data();
+    void answerToRefreshLoadsOnlyTheEditedDevice();
+    void searchWithoutLocalAddressWarnsAtOnce();
+    void destroyedWhileFirstOctetIsRefused();
 
 private:
     template <typename T> T* child(const char* name) const
@@ -494,6 +502,76 @@ void TstTevNetHostPane::localIpShowsItsText()
     m_pane->setLocalIp(TevIpAddr("10.10.0.1"));
     QCOMPARE(m_pane->localIp(), TevIpAddr("10.10.0.1"));
     QCOMPARE(child<QLabel>("lblThisCompIp")->text(), QStringLiteral("10.10.0.1"));
+}
+
+void TstTevNetHostPane::answerToRefreshLoadsOnlyTheEditedDevice_data()
+{
+    QTest::addColumn<bool>("paneHasMac");
+    QTest::addColumn<bool>("sameMac");
+    QTest::addColumn<bool>("loaded");
+    QTest::newRow("the edited device answers") << true << true << true;
+    QTest::newRow("another device answers") << true << false << false;
+    QTest::newRow("pane without a MAC takes any answer") << false << false << true;
+}
+
+void TstTevNetHostPane::answerToRefreshLoadsOnlyTheEditedDevice()
+{
+    QFETCH(bool, paneHasMac);
+    QFETCH(bool, sameMac);
+    QFETCH(bool, loaded);
+    TevNetHostInfo edited = m_pane->netHostInfo();
+    if (!paneHasMac)
+        edited.setMacAddress(TevMacAddr());
+    m_pane->setNetHostInfo(edited);
+    m_pane->setLocalIp(TevIpAddr("192.168.1.10"));
+
+    TevNetHostInfo reported =
+        settings("10.0.0.5", "255.0.0.0", "0.0.0.0", "0.0.0.0", TevAddressModeAuto);
+    if (!sameMac)
+        reported.setMacAddress(TevMacAddr(std::array<uint8_t, 6>{1, 2, 3, 4, 5, 6}));
+    auto device = TevDevice::createDevice(ZelDeviceType::NerioHF);
+    device->setNetHostInfo(reported);
+    device->setCommsIfaceAddr(TevIpAddr("10.0.0.9"));
+
+    auto* adapter = m_pane->findChild<ZelCorlaAdapter*>();
+    QVERIFY(adapter);
+    emit adapter->deviceFound(device);
+
+    QCOMPARE(m_pane->netHostInfo() == reported, loaded);
+    QCOMPARE(m_pane->netHostInfo() == edited, !loaded);
+    QCOMPARE(ipText(m_pane->localIp()),
+             loaded ? QStringLiteral("10.0.0.9") : QStringLiteral("192.168.1.10"));
+    QCOMPARE(child<QRadioButton>("rbModeAuto")->isChecked(), loaded);
+}
+
+void TstTevNetHostPane::searchWithoutLocalAddressWarnsAtOnce()
+{
+    // Without this computer's address there is no subnet: nothing is searched or changed.
+    const TevNetHostInfo before = m_pane->netHostInfo();
+    ModalBoxHandler<QProgressDialog> progress([](QProgressDialog* d) { d->cancel(); }, 2000);
+    QString title, text;
+    ModalBoxHandler<QMessageBox> warning([&](QMessageBox* box) {
+        title = box->windowTitle();
+        text = box->text();
+        box->accept();
+    });
+
+    QTest::mouseClick(child<QPushButton>("btnSuggest"), Qt::LeftButton);
+
+    QCOMPARE(warning.handled(), 1);
+    QCOMPARE(progress.handled(), 0);
+    QCOMPARE(title, QStringLiteral("No address!"));
+    QCOMPARE(text, QStringLiteral("No available addresses were found on the current subnet."));
+    QVERIFY(m_pane->netHostInfo() == before);
+}
+
+void TstTevNetHostPane::destroyedWhileFirstOctetIsRefused()
+{
+    // Destruction moves focus out of the refused octet, which finishes its editing again.
+    typeOctet(edit("ipeIpAddr"), TevIpOctetFirst, QStringLiteral("0"));
+    QVERIFY(edit("ipeIpAddr")->octetEdit(TevIpOctetFirst)->hasFocus());
+    delete m_pane;
+    m_pane = nullptr;
 }
 
 QTEST_MAIN(TstTevNetHostPane)

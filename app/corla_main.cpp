@@ -1,0 +1,23 @@
+#include "corlamainwin.h"
+#include "corlasnapshot.h"
+
+#include <QApplication>
+#include <QFile>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    MainWindow window;
+    QApplication::setApplicationVersion(QLatin1String(MainWindow::Version));
+
+    QFile styleFile(QStringLiteral(":/stylesheet.qss"));
+    styleFile.open(QIODevice::ReadOnly);
+    const QByteArray style = styleFile.readAll();
+    // Latin-1 up to the first zero byte, as the sheet has always been read.
+    app.setStyleSheet(QString::fromLatin1(style.constData(),
+                                          int(qstrnlen(style.constData(), uint(style.size())))));
+
+    window.show();
+    scheduleSnapshotFromEnvironment(window);
+    return app.exec();
+}

@@ -1,0 +1,303 @@
+#include "corlamainwin.h"
+
+#include "corlaconfigdialog.h"
+#include "corlamainwin_form.h"
+#include "tevabout.h"
+#include "zelutil.h"
+
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QMessageBox>
+#include <QSortFilterProxyModel>
+#include <QStandardPaths>
+#include <QTextStream>
+#include <QUrl>
+
+const char* const MainWindow::Version = "2.0.5";
+const char* const MainWindow::BuildDate = "Apr 23 2021";
+
+namespace {
+
+const ZelPort ProbedPort = ZelPort::Ftp;
+
+QString trMain(const char* text)
+{
+    return QCoreApplication::translate("MainWindow", text);
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent), m_ui(new Ui_MainWindow), m_checker(nullptr)
+{
+    m_ui->setupUi(this);
+    initializeUi();
+    createConnections();
+    m_checker.setConnectionTimeout(4000);
+    broadcastEnquiry();
+}
+
+MainWindow::~MainWindow()
+{
+    delete m_ui;
+}
+
+void MainWindow::initializeUi()
+{
+    setWindowTitle(QStringLiteral("Corla v") + QLatin1String(Version));
+
+    auto* proxy = new QSortFilterProxyModel(this);
+    proxy->setSourceModel(&m_model);
+    m_ui->tblMainTableView->setModel(proxy);
+    m_ui->tblMainTableView->setSortingEnabled(true);
+    m_ui->tblMainTableView->setItemDelegate(new CorlaItemDelegate(this));
+
+    QHeaderView* header = m_ui->tblMainTableView->horizontalHeader();
+    header->setStretchLastSection(true);
+    header->setSortIndicator(2, Qt::AscendingOrder);
+    m_ui->tblMainTableView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_ui->tblMainTableView->setSelectionMode(QAbstractItemView::SingleSelection);
+
+    m_ui->gbDeviceActions->setEnabled(false);
+    m_ui->btnSettings->hide();
+}
+
+void MainWindow::createConnections()
+{
+    connect(m_ui->btnClear, &QPushButton::clicked, this, [this] { clearMainTable(); });
+    connect(m_ui->btnConfig, &QPushButton::clicked, this, &MainWindow::onConfigClicked);
+    connect(m_ui->btnReset, &QPushButton::clicked, this, &MainWindow::onResetClicked);
+    connect(m_ui->btnLogoAbout, &QPushButton::clicked, this, [] {
+        TevAboutBox about(QStringLiteral("Corla"), QLatin1String(Version),
+                          QLatin1String(BuildDate));
+        about.exec();
+    });
+    connect(&m_refreshTimer, &QTimer::timeout, this,
+            [this] { m_ui->btnRefresh->setEnabled(true); });
+    connect(m_ui->btnRefresh, &QPushButton::clicked, this, [this] { refresh(); });
+    connect(&m_checker, &ZelConnectionChecker::netHostStatus, this, &MainWindow::handleStatus);
+    connect(&m_adapter, &ZelCorlaAdapter::deviceFound, this, &MainWindow::handleDeviceFound);
+    connect(&m_adapter, &ZelCorlaAdapter::deviceChanged, this,
+            [this](std::shared_ptr<ZelDevice> dev) { handleDeviceChanged(std::move(dev)); });
+    connect(&m_adapter, &ZelCorlaAdapter::deviceReset, this, &MainWindow::handleDeviceReset);
+    connect(&m_adapter, &ZelCorlaAdapter::error, this, [this](const QString& text) {
+        QMessageBox::warning(this, QStringLiteral("Corla Error!"), text, QMessageBox::Ok);
+    });
+    connect(&m_model, &CorlaTableModel::deviceListChanged, this,
+            &MainWindow::handleDeviceListChanged);
+    connect(m_ui->tblMainTableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &MainWindow::handleSelection);
+    connect(m_ui->tblMainTableView, &QTableView::doubleClicked, this,
+            &MainWindow::onTblDoubleClicked);
+    connect(m_ui->btnWebserver, &QPushButton::clicked, this, [this] {
+        if (auto device = selectedDevice())
+            openDeviceWebserver(*device);
+    });
+    connect(m_ui->btnExport, &QPushButton::clicked, this, [this] { exportCsv(); });
+}
+
+void MainWindow::broadcastEnquiry()
+{
+    m_adapter.netEnquire(ZelDevice(ZelDeviceType::NoDevice));
+}
+
+void MainWindow::refresh()
+{
+    m_ui->btnRefresh->setEnabled(false);
+    m_refreshTimer.start(100);
+    m_ui->tblMainTableView->clearSelection();
+    // Copy: an update may not change the list, but it must not matter if it did.
+    const auto devices = m_model.deviceList();
+    for (const auto& device : devices)
+        if (device)
+            m_model.updateDeviceStat(*device, ZelNetworkStatus::Pending);
+    broadcastEnquiry();
+}
+
+std::shared_ptr<TevDevice> MainWindow::selectedDevice() const
+{
+    const QModelIndexList indexes = m_ui->tblMainTableView->selectionModel()->selectedIndexes();
+    if (indexes.isEmpty())
+        return {};
+    auto* proxy = qobject_cast<QSortFilterProxyModel*>(m_ui->tblMainTableView->model());
+    if (proxy == nullptr)
+        return {};
+    return m_model.deviceAtIndex(proxy->mapToSource(indexes.first()));
+}
+
+void MainWindow::clearMainTable()
+{
+    m_ui->gbDeviceActions->setEnabled(false);
+    m_ui->lblDeviceAction->setText(QStringLiteral("Select a device in the list above."));
+    m_model.clearTable();
+}
+
+void MainWindow::handleDeviceFound(std::shared_ptr<TevDevice> device)
+{
+    if (!device)
+        return;
+    if (m_model.containsDevice(*device))
+        m_model.updateDeviceConfig(*device, device->netHostInfo());
+    else
+        m_model.addDevice(device);
+    m_checker.checkPort(*device, ProbedPort);
+}
+
+void MainWindow::handleStatus(const TevDevice& device, ZelPort, ZelNetworkStatus status)
+{
+    m_model.updateDeviceStat(device, status);
+}
+
+void MainWindow::handleSelection(const QItemSelection& selected, const QItemSelection&)
+{
+    m_ui->gbDeviceActions->setEnabled(!selected.isEmpty());
+    const auto device = selectedDevice();
+    if (!device) {
+        m_ui->lblDeviceAction->setText(QStringLiteral("Select a device in the list above."));
+        return;
+    }
+    m_ui->lblDeviceAction->setText(QString::fromStdString(device->friendlyName()) +
+                                   QStringLiteral(" Actions:"));
+    m_ui->btnWebserver->setEnabled(device->hasWebserver() &&
+                                   device->netStat() == ZelNetworkStatus::Reachable);
+    m_ui->btnConfig->setEnabled(device->netStat() != ZelNetworkStatus::Pending);
+    m_ui->btnReset->setEnabled(device->netStat() != ZelNetworkStatus::Pending);
+}
+
+void MainWindow::updateDevCountDisplay()
+{
+    m_ui->lblDevCount->setText(QStringLiteral("(%1)").arg(m_model.numDevices()));
+}
+
+void MainWindow::handleDeviceListChanged()
+{
+    updateDevCountDisplay();
+    QTableView* view = m_ui->tblMainTableView;
+    view->resizeRowsToContents();
+    // With the header hidden its texts do not count, so each column is as wide as its cells.
+    QHeaderView* header = view->horizontalHeader();
+    header->hide();
+    view->resizeColumnsToContents();
+    header->setStretchLastSection(true);
+    header->show();
+}
+
+void MainWindow::onResetClicked()
+{
+    if (auto device = selectedDevice())
+        m_adapter.resetDevice(device->netHostInfo().macAddress());
+}
+
+void MainWindow::handleDeviceReset(const TevMacAddr& mac)
+{
+    auto device = m_model.device(mac);
+    if (!device)
+        return;
+    const QString name = QString::fromStdString(device->friendlyName());
+    m_model.updateDeviceStat(*device, ZelNetworkStatus::Pending);
+    m_ui->tblMainTableView->clearSelection();
+    QMessageBox::information(
+        this, QStringLiteral("Device Resetting"),
+        name + QStringLiteral(" is resetting. This may take up to two minutes."), QMessageBox::Ok);
+}
+
+void MainWindow::onConfigClicked()
+{
+    if (auto device = selectedDevice())
+        openConfigDialog(*device);
+}
+
+int MainWindow::openConfigDialog(const TevDevice& device)
+{
+    auto* dialog = new CorlaConfigDialog(device, this);
+    dialog->setModal(true);
+    connect(dialog, &CorlaConfigDialog::configAccepted, this, &MainWindow::onConfigAccepted);
+    connect(dialog, &CorlaConfigDialog::configAccepted, dialog, &QObject::deleteLater);
+    connect(dialog, &QDialog::rejected, dialog, &QObject::deleteLater);
+    return dialog->exec();
+}
+
+void MainWindow::onConfigAccepted(const TevDevice& device, const TevNetHostInfo& netHostInfo)
+{
+    m_adapter.changeNetSettings(device.serial(), device.devType(), netHostInfo);
+}
+
+void MainWindow::handleDeviceChanged(std::shared_ptr<TevDevice> changed)
+{
+    if (changed) {
+        auto listed = m_model.device(changed->netHostInfo().macAddress());
+        // Every local address sends the request, so confirmations arrive more than once;
+        // only the first one still differs from the listed settings.
+        if (listed && listed->netHostInfo() != changed->netHostInfo()) {
+            m_model.updateDeviceConfig(*listed, changed->netHostInfo());
+            m_checker.checkPort(*listed, ProbedPort);
+            QMessageBox::information(
+                this, QStringLiteral("Change Accepted"),
+                QStringLiteral("The device's configuration was changed successfully"),
+                QMessageBox::Ok);
+        }
+    }
+    if (!selectedDevice())
+        m_ui->gbDeviceActions->setEnabled(false);
+}
+
+void MainWindow::openDeviceWebserver(const TevDevice& device)
+{
+    const QString address = QString::fromStdString(device.netHostInfo().ipAddress().toString());
+    QDesktopServices::openUrl(QUrl(QStringLiteral("http://") + address, QUrl::TolerantMode));
+}
+
+void MainWindow::onTblDoubleClicked(const QModelIndex& index)
+{
+    auto* proxy = qobject_cast<QSortFilterProxyModel*>(m_ui->tblMainTableView->model());
+    if (!index.isValid() || proxy == nullptr)
+        return;
+    auto device = m_model.deviceAtIndex(proxy->mapToSource(index));
+    if (!device)
+        return;
+    if (device->netStat() == ZelNetworkStatus::Reachable && device->hasWebserver())
+        openDeviceWebserver(*device);
+    else
+        openConfigDialog(*device);
+}
+
+void MainWindow::exportCsv()
+{
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    const QString fileName = QFileDialog::getSaveFileName(this, trMain("Export CSV"),
+                                                          desktop + QStringLiteral("/devices.csv"),
+                                                          trMain("Comma Separated Values (*.csv)"));
+    if (fileName.isEmpty())
+        return;
+
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+        QMessageBox::critical(this, QStringLiteral("Export Error!"),
+                              QStringLiteral("The file could not be opened for writing."),
+                              QMessageBox::Ok);
+        return;
+    }
+    if (!writeCsv(file, m_model)) {
+        // A full disk or a vanished share must not look like a finished export.
+        QMessageBox::critical(this, QStringLiteral("Export Error!"),
+                              QStringLiteral("The file could not be written completely."),
+                              QMessageBox::Ok);
+    }
+}
+
+bool writeCsv(QIODevice& device, const CorlaTableModel& model)
+{
+    QTextStream out(&device);
+    out << model.toCsv();
+    out.flush();
+    bool ok = out.status() == QTextStream::Ok;
+    if (auto* file = qobject_cast<QFileDevice*>(&device)) {
+        ok = file->flush() && ok;
+        file->close();
+        ok = ok && file->error() == QFileDevice::NoError;
+    }
+    return ok;
+}

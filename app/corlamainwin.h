@@ -1,0 +1,68 @@
+#pragma once
+
+#include "corlatable.h"
+#include "zelconnectionchecker.h"
+#include "zelcorlaadptr.h"
+#include "zeldevice.h"
+
+#include <QMainWindow>
+#include <QTimer>
+
+#include <memory>
+
+class Ui_MainWindow;
+class QIODevice;
+class QItemSelection;
+class QModelIndex;
+
+// Writes the list's CSV text; false when the device did not take all of it.
+bool writeCsv(QIODevice& device, const CorlaTableModel& model);
+
+// The application's single window. It owns the device list, the port checker and the
+// discovery adapter, and turns their signals into rows, colours and message boxes.
+class MainWindow : public QMainWindow
+{
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    static const char* const Version;   // "2.0.5"
+    static const char* const BuildDate; // "Apr 23 2021"
+
+    std::shared_ptr<TevDevice> selectedDevice() const;
+    void clearMainTable();
+
+    void handleDeviceFound(std::shared_ptr<TevDevice> device);
+    void handleStatus(const TevDevice& device, ZelPort port, ZelNetworkStatus status);
+    void handleDeviceChanged(std::shared_ptr<TevDevice> changed);
+    void handleDeviceReset(const TevMacAddr& mac);
+
+    void onResetClicked();
+    void onConfigClicked();
+    int openConfigDialog(const TevDevice& device);
+    void onConfigAccepted(const TevDevice& device, const TevNetHostInfo& netHostInfo);
+    void openDeviceWebserver(const TevDevice& device);
+    void onTblDoubleClicked(const QModelIndex& index);
+    void exportCsv();
+
+    // The window's parts, for tests and for the lab test driver.
+    Ui_MainWindow* ui() const { return m_ui; }
+    CorlaTableModel& model() { return m_model; }
+    ZelCorlaAdapter& adapter() { return m_adapter; }
+    ZelConnectionChecker& connectionChecker() { return m_checker; }
+
+private:
+    void initializeUi();
+    void createConnections();
+    void refresh();
+    void broadcastEnquiry();
+    void handleSelection(const QItemSelection& selected, const QItemSelection& deselected);
+    void updateDevCountDisplay();
+    void handleDeviceListChanged();
+
+    Ui_MainWindow* m_ui;
+    CorlaTableModel m_model;
+    ZelConnectionChecker m_checker;
+    ZelCorlaAdapter m_adapter;
+    QTimer m_refreshTimer;
+};

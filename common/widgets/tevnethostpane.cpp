@@ -83,6 +83,13 @@ TevNetHostPane::~TevNetHostPane()
     // its editing; the handlers must not run on a pane that is half gone.
     for (TevIpEdit* edit : {m_ui->ipeIpAddr, m_ui->ipeSubnet, m_ui->ipeGateway, m_ui->ipeDnsServer})
         disconnect(edit, nullptr, this, nullptr);
+    // A running search may be inside the progress dialog's own setValue (a modal
+    // progress dialog processes events there), so the dialog must outlive the pane;
+    // the search deletes it once it is back on its own frame.
+    if (m_progress) {
+        m_progress->hide();
+        m_progress->setParent(nullptr);
+    }
 }
 
 void TevNetHostPane::setNetHostInfo(const TevNetHostInfo& netHostInfo)
@@ -235,32 +242,35 @@ void TevNetHostPane::onSuggestClicked()
     if (m_searching)
         return;
 
-    // Without this computer's address there is no subnet to search: the
-    // candidates would be 0.0.0.x, and the first one that fails to send would be
-    // "found".
+    // Without this computer's address there is no subnet to search: the candidates
+    // would be 0.0.0.x, and the first one that fails to send would be "found".
     if (m_localIp.toInt() != 0) {
-        QPointer<QProgressDialog> progress =
-            new QProgressDialog(QStringLiteral("Searching for address..."), QStringLiteral("Abort"),
-                                0, kHighestCandidate, this);
+        m_progress = new QProgressDialog(QStringLiteral("Searching for address..."),
+                                         QStringLiteral("Abort"), 0, kHighestCandidate, this);
+        const QPointer<QProgressDialog> progress = m_progress;
         progress->setModal(true);
         progress->show();
         m_searching = true;
         connect(progress, &QProgressDialog::canceled, this, [this] { m_searching = false; });
 
-        if (!searchCandidates(progress))
-            return;
-
+        const bool paneAlive = searchCandidates(progress);
+        // Still ours even when the pane is gone: its destructor lets go of it.
         if (progress) {
             progress->hide();
-            progress->deleteLater();
+            delete progress.data();
         }
-        if (!m_searching)
+        if (!paneAlive || !m_searching)
             return;
     }
     m_searching = false;
-    QMessageBox::warning(
-        this, QStringLiteral("No address!"),
-        QStringLiteral("No available addresses were found on the current subnet."));
+    // On the heap: a box on the stack with the pane as parent would be destroyed twice
+    // if the pane went away while the box is open.
+    const QPointer<QMessageBox> box =
+        new QMessageBox(QMessageBox::Warning, QStringLiteral("No address!"),
+                        QStringLiteral("No available addresses were found on the current subnet."),
+                        QMessageBox::Ok, this);
+    box->exec();
+    delete box.data();
 }
 
 bool TevNetHostPane::searchCandidates(const QPointer<QProgressDialog>& progress)

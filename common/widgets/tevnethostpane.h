@@ -71,4 +71,6 @@ private:
     // A child of the pane: it lives exactly as long as the pane does.
     ZelCorlaAdapter* m_adapter = nullptr;
     bool m_searching = false;
+    // The progress dialog of the search that is running, if any.
+    QPointer<QProgressDialog> m_progress;
 };

@@ -8,7 +8,7 @@ JOBS         ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 CMAKE_FLAGS  ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps build test check-sanitize fuzz cross-win format bench clean
+.PHONY: all deps build test demo check-sanitize fuzz cross-win format bench clean
 
 all: build
 
@@ -22,6 +22,10 @@ build: deps
 # ctest runs inside a private network namespace: nothing a test sends can leave it.
 test: build
 	scripts/netns-run ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# The lab with simulated instruments, and Corla on them (see scripts/demo).
+demo: build
+	scripts/demo $(BUILD)
 
 check-sanitize: deps
 	cmake -S . -B $(BUILD_ASAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORLA_SANITIZE=ON

@@ -1,0 +1,141 @@
+// Discovery of a large simulated fleet as the main window runs it: one enquiry, a port
+// check for every device found, and beside it the round-trip time of one ICMP echo in
+// the same run. Sends packets: runs only on the host side of the lab, e.g.
+//
+//   scripts/lab --sim-bin build/tools/corla-sim/corla-sim --no-sim -- build/bench/bench_discovery
+//
+// Options: --devices N (default 1000), --rate N (the simulator's answers per second;
+// default its own, 0 = unpaced), --runs N (default 3).
+
+#include "labguard.h"
+#include "tevpinghelper.h"
+#include "zelconnectionchecker.h"
+#include "zelcorlaadptr.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QSet>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+
+#ifndef CORLA_BUILD_TYPE
+#define CORLA_BUILD_TYPE ""
+#endif
+
+namespace {
+
+struct RunFigures
+{
+    int found = 0;
+    int checked = 0;
+    int reachable = 0;
+    double lastFoundMs = -1;
+    double lastCheckMs = -1;
+};
+
+double msSince(const QElapsedTimer& clock)
+{
+    return clock.nsecsElapsed() / 1e6;
+}
+
+// One enquiry; every answer gets the port check the main window starts for it. Ends when
+// every expected device has a port result, or after `limitMs`.
+RunFigures runOnce(int expected, int limitMs)
+{
+    ZelCorlaAdapter adapter;
+    ZelConnectionChecker checker(nullptr);
+    RunFigures f;
+    QSet<uint32_t> pending; // addresses still waiting for their first port result
+    QEventLoop loop;
+    QElapsedTimer clock;
+
+    QObject::connect(&adapter, &ZelCorlaAdapter::deviceFound, [&](std::shared_ptr<TevDevice> d) {
+        ++f.found;
+        f.lastFoundMs = msSince(clock);
+        pending.insert(d->netHostInfo().ipAddress().toInt());
+        checker.checkPort(*d, ZelPort::Ftp);
+    });
+    QObject::connect(&checker, &ZelConnectionChecker::netHostStatus,
+                     [&](const TevDevice& d, ZelPort, ZelNetworkStatus s) {
+                         if (!pending.remove(d.netHostInfo().ipAddress().toInt()))
+                             return; // a second report for a device already counted
+                         ++f.checked;
+                         f.reachable += s == ZelNetworkStatus::Reachable;
+                         f.lastCheckMs = msSince(clock);
+                         if (f.checked == expected)
+                             loop.quit();
+                     });
+    QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
+    clock.start();
+    adapter.netEnquire(ZelDevice(ZelDeviceType::NoDevice));
+    loop.exec();
+    return f;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Discovery and port checks of a simulated fleet in the lab.");
+    parser.addHelpOption();
+    parser.addOptions({{"devices", "Simulated devices (default 1000).", "n", "1000"},
+                       {"rate", "Simulator answers per second (default: its own).", "n"},
+                       {"runs", "Enquiries, one after the other (default 3).", "n", "3"}});
+    parser.process(app);
+
+    QString why;
+    if (!corlaInLab(&why)) {
+        std::fprintf(stderr, "bench_discovery: %s\n", qPrintable(why));
+        return 1;
+    }
+    const int devices = qBound(1, parser.value("devices").toInt(), 60000);
+    const int runs = qMax(1, parser.value("runs").toInt());
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+        if (type != QtDebugMsg)
+            std::fprintf(stderr, "%s\n", qPrintable(text));
+    });
+
+    // The burst fleet hears only the one-address segment: one answer per device.
+    QStringList simArgs{"--burst", QString::number(devices), "--burst-iface", "dev1", "--quiet"};
+    if (parser.isSet("rate"))
+        simArgs << "--rate" << parser.value("rate");
+    CorlaLabSim sim;
+    if (!sim.start(simArgs, &why, 60000)) {
+        std::fprintf(stderr, "bench_discovery: %s\n", qPrintable(why));
+        return 1;
+    }
+
+    std::printf("bench_discovery (%s build): %d simulated devices, simulator rate (answers/s) %s, "
+                "port check limit %d ms\n",
+                CORLA_BUILD_TYPE, devices,
+                !parser.isSet("rate")         ? "default"
+                : parser.value("rate") == "0" ? "unpaced"
+                                              : qPrintable(parser.value("rate")),
+                ZelConnectionChecker::kDefaultTimeoutMs);
+    const std::string present = corlaLabEnv("CORLA_LAB_PRESENT").toStdString();
+    for (int run = 1; run <= runs; ++run) {
+        const RunFigures f = runOnce(devices, 60000);
+        const auto start = std::chrono::steady_clock::now();
+        const CorlaEchoOutcome echo = corlaIcmpEcho(present, 1000);
+        const std::chrono::duration<double, std::milli> echoMs =
+            std::chrono::steady_clock::now() - start;
+        std::printf("run %d: enquiry -> last deviceFound %8.1f ms (%d found)\n", run, f.lastFoundMs,
+                    f.found);
+        std::printf("       enquiry -> last port result %8.1f ms (%d checked, %d reachable)\n",
+                    f.lastCheckMs, f.checked, f.reachable);
+        if (echo.replyCount)
+            std::printf("       one echo to %s         %8.3f ms\n", present.c_str(),
+                        echoMs.count());
+        else
+            std::printf("       one echo to %s         no reply (error %u)\n", present.c_str(),
+                        echo.errorCode);
+        std::fflush(stdout);
+    }
+    return 0;
+}

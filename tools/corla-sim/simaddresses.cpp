@@ -1,11 +1,16 @@
 #include "simaddresses.h"
 
-#include <QFileInfo>
 #include <QNetworkInterface>
-#include <QProcess>
-#include <QStandardPaths>
 
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <net/if.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -20,11 +25,57 @@ QString cidr(TevIpAddr ip)
     return QString::fromStdString(ip.toString()) + "/32";
 }
 
+void addAttribute(nlmsghdr* message, unsigned short type, const void* data, size_t size)
+{
+    auto* attribute = reinterpret_cast<rtattr*>(reinterpret_cast<char*>(message) +
+                                                NLMSG_ALIGN(message->nlmsg_len));
+    attribute->rta_type = type;
+    attribute->rta_len = static_cast<unsigned short>(RTA_LENGTH(size));
+    std::memcpy(RTA_DATA(attribute), data, size);
+    message->nlmsg_len = NLMSG_ALIGN(message->nlmsg_len) + RTA_ALIGN(attribute->rta_len);
+}
+
+// Adds or deletes ip/32 on the interface through rtnetlink (what `ip addr` does, without
+// a process per address). Returns 0 or the kernel's errno.
+int changeAddress(int fd, int type, TevIpAddr ip, unsigned int ifindex)
+{
+    struct
+    {
+        nlmsghdr header;
+        ifaddrmsg body;
+        char attributes[64];
+    } request = {};
+    request.header.nlmsg_len = NLMSG_LENGTH(sizeof(ifaddrmsg));
+    request.header.nlmsg_type = static_cast<unsigned short>(type);
+    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_ACK;
+    if (type == RTM_NEWADDR)
+        request.header.nlmsg_flags |= NLM_F_CREATE | NLM_F_EXCL;
+    request.body.ifa_family = AF_INET;
+    request.body.ifa_prefixlen = 32;
+    request.body.ifa_scope = RT_SCOPE_UNIVERSE;
+    request.body.ifa_index = ifindex;
+    const uint32_t address = htonl(ip.toInt());
+    addAttribute(&request.header, IFA_LOCAL, &address, sizeof address);
+    addAttribute(&request.header, IFA_ADDRESS, &address, sizeof address);
+    if (::send(fd, &request, request.header.nlmsg_len, 0) < 0)
+        return errno;
+    char reply[1024];
+    const ssize_t n = ::recv(fd, reply, sizeof reply, 0);
+    if (n < ssize_t(NLMSG_LENGTH(sizeof(nlmsgerr))))
+        return n < 0 ? errno : EPROTO;
+    const auto* header = reinterpret_cast<const nlmsghdr*>(reply);
+    if (header->nlmsg_type != NLMSG_ERROR)
+        return EPROTO;
+    return -static_cast<const nlmsgerr*>(NLMSG_DATA(header))->error;
+}
+
 } // namespace
 
 SimAddresses::~SimAddresses()
 {
     releaseAll();
+    if (m_netlink >= 0)
+        ::close(m_netlink);
 }
 
 bool SimAddresses::enable(QString* why)
@@ -36,25 +87,19 @@ bool SimAddresses::enable(QString* why)
                "(CORLA_LAB_DEVNS must name this process's network namespace)";
         return false;
     }
-    m_ipTool = QStandardPaths::findExecutable("ip");
-    if (m_ipTool.isEmpty())
-        m_ipTool = QStandardPaths::findExecutable("ip", {"/usr/sbin", "/sbin", "/usr/bin", "/bin"});
-    if (m_ipTool.isEmpty()) {
-        *why = "--manage-addresses needs the ip tool (iproute2)";
+    m_netlink = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+    if (m_netlink < 0) {
+        *why = QStringLiteral("no route netlink socket: %1").arg(std::strerror(errno));
         return false;
     }
     m_enabled = true;
     return true;
 }
 
-bool SimAddresses::runIp(const QStringList& args, QString* output)
+int SimAddresses::change(int type, TevIpAddr ip, const QString& iface)
 {
-    QProcess ip;
-    ip.setProcessChannelMode(QProcess::MergedChannels);
-    ip.start(m_ipTool, args);
-    const bool finished = ip.waitForFinished(10000);
-    *output = QString::fromLocal8Bit(ip.readAll()).trimmed();
-    return finished && ip.exitStatus() == QProcess::NormalExit && ip.exitCode() == 0;
+    const unsigned int index = ::if_nametoindex(iface.toLocal8Bit().constData());
+    return index == 0 ? ENODEV : changeAddress(m_netlink, type, ip, index);
 }
 
 QString SimAddresses::interfaceFor(TevIpAddr ip, const QString& iface) const
@@ -83,14 +128,12 @@ bool SimAddresses::acquire(TevIpAddr ip, const QString& iface, QString* why)
     if (entry.users++ > 0)
         return true;
     entry.iface = interfaceFor(ip, iface);
-    QString output;
-    if (runIp({"-4", "addr", "add", cidr(ip), "dev", entry.iface}, &output)) {
-        entry.added = true;
+    const int error = change(RTM_NEWADDR, ip, entry.iface);
+    entry.added = error == 0;
+    if (error == 0 || error == EEXIST)
         return true;
-    }
-    if (output.contains("File exists"))
-        return true;
-    *why = QStringLiteral("ip addr add %1 dev %2: %3").arg(cidr(ip), entry.iface, output);
+    *why = QStringLiteral("cannot add %1 to %2: %3")
+               .arg(cidr(ip), entry.iface, QString::fromLocal8Bit(std::strerror(error)));
     m_entries.remove(ip.toInt());
     return false;
 }
@@ -100,19 +143,16 @@ void SimAddresses::release(TevIpAddr ip)
     auto it = m_entries.find(ip.toInt());
     if (!m_enabled || it == m_entries.end() || --it->users > 0)
         return;
-    if (it->added) {
-        QString output;
-        runIp({"-4", "addr", "del", cidr(ip), "dev", it->iface}, &output);
-    }
+    if (it->added)
+        change(RTM_DELADDR, ip, it->iface);
     m_entries.erase(it);
 }
 
 void SimAddresses::releaseAll()
 {
     for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
-        QString output;
         if (it->added)
-            runIp({"-4", "addr", "del", cidr(TevIpAddr(it.key())), "dev", it->iface}, &output);
+            change(RTM_DELADDR, TevIpAddr(it.key()), it->iface);
     }
     m_entries.clear();
 }

@@ -21,7 +21,7 @@ public:
     SimAddresses(const SimAddresses&) = delete;
     SimAddresses& operator=(const SimAddresses&) = delete;
 
-    // Checks that this is the lab's device side and that `ip` can be found.
+    // Checks that this is the lab's device side.
     bool enable(QString* why);
     bool isEnabled() const { return m_enabled; }
 
@@ -37,10 +37,10 @@ private:
         bool added = false; // false: it was there before us
         QString iface;
     };
-    bool runIp(const QStringList& args, QString* output);
+    int change(int type, TevIpAddr ip, const QString& iface); // 0 or an errno
     QString interfaceFor(TevIpAddr ip, const QString& iface) const;
 
     bool m_enabled = false;
-    QString m_ipTool;
+    int m_netlink = -1;
     QHash<uint32_t, Entry> m_entries;
 };

@@ -1,0 +1,131 @@
+#pragma once
+// Lab tests send real packets, so they may only run on the host side of the lab that
+// scripts/lab builds: a namespace of its own, linked to nothing but the simulated
+// devices. The lab marks that namespace by exporting its inode as CORLA_LAB_NETNS.
+//
+// Every sending test calls CORLA_REQUIRE_LAB() in initTestCase(), before its first
+// packet. Outside the lab the test FAILS (it never skips or passes): a lab test that
+// silently did nothing would hide a broken set-up.
+//
+// CorlaLabSim starts one more simulator on the lab's device side, with switches of the
+// test's choosing; tests registered with NO_SIM use it to have the devices to themselves.
+
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTest>
+
+#include <sys/stat.h>
+
+inline unsigned long long corlaInodeOf(const char* path)
+{
+    struct stat st;
+    return ::stat(path, &st) == 0 ? static_cast<unsigned long long>(st.st_ino) : 0;
+}
+
+// True inside the lab's host side; otherwise false with the reason in *why.
+inline bool corlaInLab(QString* why)
+{
+    const QByteArray mark = qgetenv("CORLA_LAB_NETNS");
+    const unsigned long long own = corlaInodeOf("/proc/self/ns/net");
+    if (mark.isEmpty()) {
+        *why = "not inside the lab (CORLA_LAB_NETNS is not set): this test sends packets and "
+               "runs only through scripts/lab (ctest does that)";
+        return false;
+    }
+    bool ok = false;
+    if (own == 0 || mark.toULongLong(&ok) != own || !ok) {
+        *why = QStringLiteral("not on the lab's host side: CORLA_LAB_NETNS is %1, this "
+                              "process's network namespace is %2; refusing to send packets")
+                   .arg(QString::fromLatin1(mark))
+                   .arg(own);
+        return false;
+    }
+    return true;
+}
+
+#define CORLA_REQUIRE_LAB()                                                                        \
+    do {                                                                                           \
+        QString corlaLabWhy_;                                                                      \
+        if (!corlaInLab(&corlaLabWhy_))                                                            \
+            QFAIL(qPrintable(corlaLabWhy_));                                                       \
+    } while (false)
+
+// A variable the lab exports (see scripts/lab), and its blank-separated list form.
+inline QString corlaLabEnv(const char* name)
+{
+    return QString::fromLocal8Bit(qgetenv(name));
+}
+
+inline QStringList corlaLabList(const char* name)
+{
+    return corlaLabEnv(name).split(' ', Qt::SkipEmptyParts);
+}
+
+// A simulator on the lab's device side, started with --manage-addresses and the given
+// arguments, stopped with SIGTERM (so that it removes the addresses it added) when the
+// object goes.
+class CorlaLabSim
+{
+public:
+    CorlaLabSim() = default;
+    CorlaLabSim(const CorlaLabSim&) = delete;
+    CorlaLabSim& operator=(const CorlaLabSim&) = delete;
+    ~CorlaLabSim() { stop(); }
+
+    // Waits for the ready line; false with the reason (and the output so far) if none comes.
+    bool start(const QStringList& args, QString* why, int timeoutMs = 30000)
+    {
+        stop();
+        m_output.clear();
+        const QString sim = corlaLabEnv("CORLA_SIM");
+        const QString devns = corlaLabEnv("CORLA_LAB_DEVNS");
+        if (sim.isEmpty() || devns.isEmpty()) {
+            *why = "CORLA_SIM or CORLA_LAB_DEVNS is not set: not inside the lab";
+            return false;
+        }
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start("nsenter", QStringList{"--net=" + devns, sim, "--manage-addresses"} + args);
+        QDeadlineTimer deadline(timeoutMs);
+        while (!m_output.contains("corla-sim: ready")) {
+            if (m_process.state() == QProcess::NotRunning ||
+                !m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())))) {
+                if (m_process.state() == QProcess::NotRunning || deadline.hasExpired()) {
+                    m_output += m_process.readAll();
+                    *why = "the simulator did not get ready: " + QString::fromLocal8Bit(m_output);
+                    stop();
+                    return false;
+                }
+            }
+            m_output += m_process.readAll();
+        }
+        return true;
+    }
+
+    void stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000)) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+        m_output += m_process.readAll();
+    }
+
+    // Everything it printed so far: the ready line and one line per request.
+    QString output()
+    {
+        m_output += m_process.readAll();
+        return QString::fromLocal8Bit(m_output);
+    }
+
+    bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
+
+private:
+    QProcess m_process;
+    QByteArray m_output;
+};

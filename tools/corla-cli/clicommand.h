@@ -1,0 +1,98 @@
+#pragma once
+// The command line of corla-cli: what the user asked for, checked before any socket
+// exists. Pure functions, so the rules and messages are tested without a network.
+
+#include "tevnethost.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// The process exit status of every command; the help text lists them.
+namespace CliExit {
+enum : int
+{
+    Ok = 0,
+    Usage = 1,        // bad arguments or an unknown interface
+    NoAnswer = 2,     // no device answered (nothing discovered, MAC not found, no confirmation)
+    Refused = 3,      // the device refused the new settings
+    AddressInUse = 4, // set: a host answers at the new address and --force was not given
+    NoReply = 5,      // ping: no reply within the time limit
+    NoNetwork = 6,    // no usable local IPv4 address (on the named interfaces)
+};
+}
+
+enum class CliCommand
+{
+    Help,    // print helpText and exit 0 (also --help and "help COMMAND")
+    Version, // print helpText (the version line) and exit 0
+    Discover,
+    Set,
+    Reset,
+    Ping,
+};
+
+enum class CliFormat
+{
+    Table,
+    Csv,
+    Json,
+};
+
+struct CliRequest
+{
+    static constexpr int kDefaultWaitMs = 3000;
+    static constexpr int kDefaultPingTimeoutMs = 1000;
+    static constexpr int kMaxMs = 3600000;
+
+    CliCommand command = CliCommand::Help;
+    QString helpText;
+    // Every command: the interfaces whose addresses may be used; empty means all usable.
+    QStringList interfaces;
+    bool verbose = false;
+
+    // discover: how long answers are collected. set, reset: how long each answer is awaited.
+    int waitMs = kDefaultWaitMs;
+    bool probe = false;
+    CliFormat format = CliFormat::Table;
+
+    // set, reset
+    TevMacAddr mac;
+    // set: the mode; for static settings also address, mask, gateway and DNS server
+    // (0.0.0.0 where not given). The device's MAC is filled in once it has answered.
+    TevNetHostInfo settings;
+    bool force = false;
+
+    // ping
+    TevIpAddr target;
+    int timeoutMs = kDefaultPingTimeoutMs;
+};
+
+struct CliParseResult
+{
+    bool ok = false;
+    CliRequest request;
+    // When !ok: one line saying what is wrong, for stderr (exit CliExit::Usage), and
+    // where to read more.
+    QString error;
+    QString hint;
+};
+
+// arguments as QCoreApplication::arguments() gives them, the program first.
+CliParseResult parseCliArguments(const QStringList& arguments);
+
+// The rules for address texts, shared with the settings pane (tevnethost.h). Each returns
+// an empty string when the text is acceptable, else why not; `what` names the field.
+QString checkIpText(const QString& text, const QString& what, TevIpAddr* out);
+QString checkHostAddressText(const QString& text, const QString& what, TevIpAddr* out);
+QString checkMaskText(const QString& text, TevIpAddr* out);
+QString checkMacText(const QString& text, TevMacAddr* out);
+
+// One network interface as the system lists it.
+struct CliInterfaceName
+{
+    QString name;
+    QString humanReadableName;
+};
+// The first requested name that matches no interface (by either name), or an empty string.
+QString unknownInterface(const QStringList& requested, const QList<CliInterfaceName>& available);

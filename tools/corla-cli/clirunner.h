@@ -1,0 +1,40 @@
+#pragma once
+// The commands of corla-cli on the network: one discovery adapter, the port checker and
+// the echo, driven through the event loop until the answer or the wait ends.
+
+#include "clicommand.h"
+#include "zelcorlaadptr.h"
+
+#include <QTextStream>
+
+#include <memory>
+
+class CorlaTableModel;
+
+class CliRunner
+{
+public:
+    // Results go to out, messages to err.
+    CliRunner(QTextStream* out, QTextStream* err);
+
+    // Runs one checked request (never Help or Version) and returns the exit status.
+    int run(const CliRequest& request);
+
+private:
+    int discover(const CliRequest& request);
+    int set(const CliRequest& request);
+    int reset(const CliRequest& request);
+    int ping(const CliRequest& request);
+
+    // The device with this MAC as it answers an enquiry naming it, or empty.
+    std::shared_ptr<TevDevice> findDevice(const TevMacAddr& mac, int waitMs);
+    void probe(CorlaTableModel* list);
+    // Why the adapter has nothing to send from; empty when it has an address.
+    QString noLocalAddress(const CliRequest& request) const;
+    // Writes "corla-cli: message" to err and returns status.
+    int fail(int status, const QString& message);
+
+    QTextStream& m_out;
+    QTextStream& m_err;
+    ZelCorlaAdapter m_adapter;
+};

@@ -269,9 +269,10 @@ void TestLabSim::init()
 
 void TestLabSim::cleanup()
 {
-    if (QTest::currentTestFailed())
+    const bool clean = m_sim.stop();
+    if (QTest::currentTestFailed() || !clean)
         qInfo("simulator output:\n%s", qPrintable(m_sim.output()));
-    m_sim.stop();
+    QVERIFY2(clean, "the simulator did not end cleanly");
 }
 
 void TestLabSim::enquiryFromEachHostAddress_data()
@@ -444,7 +445,7 @@ void TestLabSim::changeRefused()
 
 void TestLabSim::resetThenSilence()
 {
-    m_sim.stop();
+    QVERIFY(m_sim.stop());
     QVERIFY(startSim({"--reset-silence", "3000"}));
     const TevMacAddr target = mac("02:c0:1a:00:00:05");
     Probe probe("10.10.0.1");
@@ -510,7 +511,7 @@ void TestLabSim::faultSwitches()
     QFETCH(QByteArray, head);
     QFETCH(int, messages);
     QFETCH(bool, dns);
-    m_sim.stop();
+    QVERIFY(m_sim.stop());
     QVERIFY(startSim(args + QStringList{"--no-tcp"}));
     Probe probe("10.20.0.1");
     probe.broadcast(enquiry(TevMacAddr(), probe.port()));
@@ -540,7 +541,7 @@ void TestLabSim::faultSwitches()
 void TestLabSim::burstLosesNothing()
 {
     // Paced at its default rate, a burst fits an ordinary socket buffer of the receiver.
-    m_sim.stop();
+    QVERIFY(m_sim.stop());
     QVERIFY(startSim({"--burst", "5000", "--burst-iface", "dev1", "--quiet"}));
     Probe probe("10.20.0.1");
     QElapsedTimer clock;
@@ -652,7 +653,7 @@ void TestLabSim::twoSimulatorsShareThePort()
     QCOMPARE(answers.size(), macsOn("dev1").size() + 1);
     QVERIFY(httpGet("10.20.0.42").contains("<h1>ZQ #4242</h1>"));
     QVERIFY(deviceSideAddresses().contains("10.20.0.42/32"));
-    second.stop();
+    QVERIFY(second.stop());
     // Stopping takes its address away again, and leaves the other simulator's alone.
     QVERIFY(!deviceSideAddresses().contains("10.20.0.42/32"));
     QVERIFY(deviceSideAddresses().contains("10.20.0.18/32"));

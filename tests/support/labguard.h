@@ -104,16 +104,19 @@ public:
         return true;
     }
 
-    void stop()
+    // True when the simulator ends cleanly: it was not running, or it left with status 0
+    // on SIGTERM (a crash or a sanitizer report gives false).
+    bool stop()
     {
         if (m_process.state() == QProcess::NotRunning)
-            return;
+            return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
         m_process.terminate();
         if (!m_process.waitForFinished(5000)) {
             m_process.kill();
             m_process.waitForFinished(5000);
         }
         m_output += m_process.readAll();
+        return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
     }
 
     // Everything it printed so far: the ready line and one line per request.

@@ -34,6 +34,9 @@ int divertProtocolOutput(bool verbose)
         return STDOUT_FILENO;
     }
     ::close(sink);
+    // Keep them in step with the debug lines on stderr.
+    if (verbose)
+        std::setvbuf(stdout, nullptr, _IOLBF, 0);
     return results;
 }
 

@@ -57,6 +57,11 @@ void CorlaConfigDialog::onButtonBoxClicked(QAbstractButton* button)
         return;
     }
 
+    // What the pane (and the command line) refuses is not sent, even when it was loaded
+    // from the device rather than entered.
+    if (!m_ui->frNetConfig->checkStaticSettings())
+        return;
+
     // The checker delivers its one result and then deletes itself; a result that
     // arrives after this dialog is gone is dropped with the connection.
     auto* checker = new IpChecker(m_device, settings);

@@ -117,6 +117,20 @@ void TevNetHostPane::setLocalIp(const TevIpAddr& localIp)
     m_ui->lblThisCompIp->setText(addressText(localIp));
 }
 
+bool TevNetHostPane::checkStaticSettings()
+{
+    clearError();
+    if (!isValidHostFirstOctet(m_netHostInfo.ipAddress().toArray()[0])) {
+        showError(QStringLiteral("The IP Address is not valid."));
+        return false;
+    }
+    if (!isValidSubnetMask(m_netHostInfo.subnetMask().toInt())) {
+        showError(QStringLiteral("The subnet mask is not valid."));
+        return false;
+    }
+    return true;
+}
+
 void TevNetHostPane::clearError()
 {
     m_ui->lblErrorDisplay->setText(QStringLiteral("No error."));

@@ -40,6 +40,10 @@ public:
     void setLocalIp(const TevIpAddr& localIp);
 
     void clearError();
+    // Static settings loaded from a device never went through the field checks (a device
+    // without an address reports 0.0.0.0). Checks the held address and mask by the same
+    // rules, shows the first failure in the error line and returns false on one.
+    bool checkStaticSettings();
 
 public slots:
     // Searches this computer's /24 network, from .254 down, for an address nobody

@@ -5,19 +5,33 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QtTest>
+
+#include <unistd.h>
 
 namespace {
 
 const TevMacAddr kMac(std::array<uint8_t, 6>{0x5e, 0x4d, 0x3c, 0x2b, 0x1a, 0x00});
-// Inside the private test namespace only loopback exists: every 127.x address
-// answers an echo, and an address outside it has no route, so its echo fails at
-// once.
-constexpr const char* kTakenAddress = "127.0.0.1";
+// Inside the private test namespace only loopback exists. The test gives it the
+// "taken" address, which then answers echoes; the "free" one has no route, so its
+// echo fails at once.
+constexpr const char* kTakenAddress = "10.99.99.1";
 constexpr const char* kFreeAddress = "10.255.255.1";
+
+// Echoes to these addresses must never leave the machine: only scripts/netns-run's
+// namespace (or the lab's host side) is safe.
+bool inPrivateNetns()
+{
+    char link[64] = {};
+    const ssize_t n = ::readlink("/proc/self/ns/net", link, sizeof link - 1);
+    const QByteArray mark = qgetenv("CORLA_IN_NETNS");
+    return n > 0 && !mark.isEmpty() && mark == QByteArray(link, static_cast<int>(n));
+}
 
 ZelDevice deviceWith(const char* ip, TevAddressMode mode)
 {
@@ -47,6 +61,8 @@ private slots:
     void staticTakenAddressAsks_data();
     void staticTakenAddressAsks();
     void cancelEmitsNothing();
+    void refusedStaticSettingsAreNotSent_data();
+    void refusedStaticSettingsAreNotSent();
     void quickRepeatedSendAcceptsOnce();
     void resultAfterDialogIsGoneIsDropped();
 };
@@ -54,6 +70,13 @@ private slots:
 void TstCorlaConfigDialog::initTestCase()
 {
     registerCorlaMetaTypes();
+    QVERIFY2(inPrivateNetns(), "this test sends ICMP echoes: run it through scripts/netns-run");
+    QProcess ip;
+    ip.setProcessChannelMode(QProcess::MergedChannels);
+    ip.start(QStringLiteral("ip"),
+             {"addr", "replace", QStringLiteral("%1/32").arg(kTakenAddress), "dev", "lo"});
+    QVERIFY(ip.waitForFinished(10000));
+    QVERIFY2(ip.exitCode() == 0, ip.readAll().constData());
 }
 
 void TstCorlaConfigDialog::titlesNameTheDevice()
@@ -203,6 +226,50 @@ void TstCorlaConfigDialog::cancelEmitsNothing()
     QCOMPARE(rejected.count(), 1);
     QTest::qWait(100);
     QCOMPARE(accepted.count(), 0);
+}
+
+void TstCorlaConfigDialog::refusedStaticSettingsAreNotSent_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("mask");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("no address yet") << "0.0.0.0"
+                                    << "255.0.0.0"
+                                    << "The IP Address is not valid.";
+    QTest::newRow("loopback address") << "127.0.0.5"
+                                      << "255.0.0.0"
+                                      << "The IP Address is not valid.";
+    QTest::newRow("multicast address") << "224.0.0.5"
+                                       << "255.255.255.0"
+                                       << "The IP Address is not valid.";
+    QTest::newRow("all-ones mask") << kFreeAddress << "255.255.255.255"
+                                   << "The subnet mask is not valid.";
+}
+
+void TstCorlaConfigDialog::refusedStaticSettingsAreNotSent()
+{
+    // Settings loaded from a device never went through the pane's field checks.
+    QFETCH(QString, address);
+    QFETCH(QString, mask);
+    QFETCH(QString, error);
+    ZelDevice device = deviceWith(qPrintable(address), TevAddressModeManual);
+    TevNetHostInfo loaded = device.netHostInfo();
+    loaded.setSubnet(TevIpAddr(mask.toStdString()));
+    device.setNetHostInfo(loaded);
+    CorlaConfigDialog dialog(device, nullptr);
+    dialog.show();
+    QSignalSpy spy(&dialog, &CorlaConfigDialog::configAccepted);
+    BoxHandler unexpected([](QMessageBox* box) { box->reject(); }, 1000);
+
+    dialog.sendButton()->click();
+
+    auto* errorLine = dialog.findChild<QLabel*>(QStringLiteral("lblErrorDisplay"));
+    QVERIFY(errorLine->isVisible());
+    QCOMPARE(errorLine->text(), error);
+    QTest::qWait(200);
+    QCOMPARE(spy.count(), 0);
+    QCOMPARE(unexpected.handled(), 0);
+    QVERIFY(dialog.isVisible());
 }
 
 void TstCorlaConfigDialog::quickRepeatedSendAcceptsOnce()

@@ -69,6 +69,8 @@ private slots:
     void everyExitStatusIsDocumented();
     void interfaceNames_data();
     void interfaceNames();
+    void settingsSentAsTheDialogSendsThem_data();
+    void settingsSentAsTheDialogSendsThem();
 
     void csvIsTheExportFormat();
     void tableColumnsAreAligned_data();
@@ -435,6 +437,44 @@ void TestCorlaCli::interfaceNames()
     QFETCH(QStringList, requested);
     const QList<CliInterfaceName> available = {{"lo", "lo"}, {"lab0", "Wired"}, {"lab1", "lab1"}};
     QTEST(unknownInterface(requested, available), "unknown");
+}
+
+void TestCorlaCli::settingsSentAsTheDialogSendsThem_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("sent");
+    QTest::addColumn<bool>("echoFirst");
+
+    // The device reports: static 10.10.0.23/24, gateway and DNS 10.10.0.254.
+    QTest::newRow("dhcp keeps the reported fields")
+        << "--dhcp"
+        << "DHCP 10.10.0.23 mask 255.255.255.0 gateway 10.10.0.254 DNS 10.10.0.254" << false;
+    QTest::newRow("static replaces all four fields")
+        << "--static 10.10.0.77 --mask 255.255.0.0 --gateway 10.10.0.1 --dns 10.10.0.2"
+        << "static 10.10.0.77 mask 255.255.0.0 gateway 10.10.0.1 DNS 10.10.0.2" << true;
+    QTest::newRow("static without gateway and DNS server clears them")
+        << "--static 10.10.0.77 --mask 255.255.255.0"
+        << "static 10.10.0.77 mask 255.255.255.0 gateway 0.0.0.0 DNS 0.0.0.0" << true;
+    QTest::newRow("own address: no echo, the device would answer it")
+        << "--static 10.10.0.23 --mask 255.255.0.0"
+        << "static 10.10.0.23 mask 255.255.0.0 gateway 0.0.0.0 DNS 0.0.0.0" << false;
+}
+
+void TestCorlaCli::settingsSentAsTheDialogSendsThem()
+{
+    QFETCH(QString, line);
+    TevMacAddr mac;
+    QVERIFY(TevMacAddr::parse("02:c0:1a:00:00:0d", &mac));
+    const TevNetHostInfo reported(TevIpAddr("10.10.0.23"), TevIpAddr("255.255.255.0"),
+                                  TevIpAddr("10.10.0.254"), TevIpAddr("10.10.0.254"), mac,
+                                  TevAddressModeManual);
+    const CliParseResult parsed = parse("set 02:c0:1a:00:00:0d " + line);
+    QVERIFY2(parsed.ok, qPrintable(parsed.error));
+
+    const TevNetHostInfo sent = settingsToSend(reported, parsed.request.settings);
+    QTEST(settingsText(sent), "sent");
+    QCOMPARE(sent.macAddress(), mac);
+    QTEST(needsDuplicateCheck(reported, sent), "echoFirst");
 }
 
 void TestCorlaCli::csvIsTheExportFormat()

@@ -364,6 +364,25 @@ QString checkMacText(const QString& text, TevMacAddr* out)
     return QString();
 }
 
+TevNetHostInfo settingsToSend(const TevNetHostInfo& reported, const TevNetHostInfo& requested)
+{
+    TevNetHostInfo settings = reported;
+    settings.setAddressMode(requested.addressMode());
+    if (requested.addressMode() == TevAddressModeManual) {
+        settings.setIpAddress(requested.ipAddress());
+        settings.setSubnet(requested.subnetMask());
+        settings.setGateway(requested.gateway());
+        settings.setDns(requested.dns());
+    }
+    return settings;
+}
+
+bool needsDuplicateCheck(const TevNetHostInfo& reported, const TevNetHostInfo& toSend)
+{
+    return toSend.addressMode() == TevAddressModeManual &&
+           toSend.ipAddress() != reported.ipAddress();
+}
+
 QString unknownInterface(const QStringList& requested, const QList<CliInterfaceName>& available)
 {
     for (const QString& name : requested) {

@@ -197,31 +197,19 @@ int CliRunner::set(const CliRequest& request)
     }
     const QString name = text(device->friendlyName());
 
-    // As the configuration dialog sends them: the device's settings as it reported them,
-    // with the mode switched, or with the static fields replaced.
-    TevNetHostInfo settings = device->netHostInfo();
-    settings.setAddressMode(request.settings.addressMode());
-    if (request.settings.addressMode() == TevAddressModeManual) {
-        settings.setIpAddress(request.settings.ipAddress());
-        settings.setSubnet(request.settings.subnetMask());
-        settings.setGateway(request.settings.gateway());
-        settings.setDns(request.settings.dns());
-
-        // The device's own address would answer the echo itself: no duplicate to find.
-        const TevIpAddr& address = settings.ipAddress();
-        if (address != device->netHostInfo().ipAddress() &&
-            TevPingHelper::pingHost(address, IpChecker::kPingTimeoutMs) == TevPingReplied) {
-            if (!request.force) {
-                return fail(CliExit::AddressInUse,
-                            QStringLiteral("%1 is already in use: a host answered an echo request. "
-                                           "Nothing was sent to %2; --force sends it anyway.")
-                                .arg(text(address.toString()), name));
-            }
-            m_err << QStringLiteral("corla-cli: warning: a host answers at %1; sending anyway "
-                                    "(--force)")
-                         .arg(text(address.toString()))
-                  << Qt::endl;
-        }
+    const TevNetHostInfo settings = settingsToSend(device->netHostInfo(), request.settings);
+    const TevIpAddr& address = settings.ipAddress();
+    if (needsDuplicateCheck(device->netHostInfo(), settings) &&
+        TevPingHelper::pingHost(address, IpChecker::kPingTimeoutMs) == TevPingReplied) {
+        if (!request.force)
+            return fail(CliExit::AddressInUse,
+                        QStringLiteral("%1 is already in use: a host answered an echo request. "
+                                       "Nothing was sent to %2; --force sends it anyway.")
+                            .arg(text(address.toString()), name));
+        m_err << QStringLiteral("corla-cli: warning: a host answers at %1; sending anyway "
+                                "(--force)")
+                     .arg(text(address.toString()))
+              << Qt::endl;
     }
 
     std::shared_ptr<ZelDevice> confirmed;

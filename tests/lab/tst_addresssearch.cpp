@@ -1,5 +1,6 @@
-// The network host pane's free-address search against real echoes on the lab's
-// 10.20.0.0/24 link (host side 10.20.0.1 on lab1, device side 10.20.0.254 on dev1).
+// The network host pane on the lab's network. Its free-address search runs against
+// real echoes on the 10.20.0.0/24 link (host side 10.20.0.1 on lab1, device side
+// 10.20.0.254 on dev1); its Refresh asks a simulated device for its settings.
 // The device side is given extra /32 addresses so that chosen candidates answer; an
 // on-link address nobody holds stays silent, which the search takes as free.
 
@@ -7,6 +8,7 @@
 #include "modalboxhandler.h"
 #include "tevnethostpane.h"
 
+#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
@@ -115,6 +117,7 @@ private slots:
     void skipsEditedAndLocalAndFindsHighestFree();
     void everyCandidateTakenWarnsNoAddress();
     void abortEndsQuietly();
+    void refreshReadsTheEditedDeviceBack();
     void paneDestroyedMidSearchEndsCleanly_data();
     void paneDestroyedMidSearchEndsCleanly();
 
@@ -368,6 +371,50 @@ void TstAddressSearch::paneDestroyedMidSearchEndsCleanly()
     const auto windows = QApplication::topLevelWidgets();
     QVERIFY(std::none_of(windows.begin(), windows.end(),
                          [](QWidget* w) { return qobject_cast<QProgressDialog*>(w); }));
+}
+
+void TstAddressSearch::refreshReadsTheEditedDeviceBack()
+{
+    // Two devices on lab0's link; Refresh names the first by its MAC address.
+    const QString fleet = corlaLabEnv("CORLA_LAB_TMP") + QStringLiteral("/netpane-fleet.json");
+    QFile file(fleet);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(R"({"devices": [
+        {"type": 5, "serial": 1005, "mac": "02:c0:1a:00:00:05", "mode": "static",
+         "ip": "10.10.0.15", "mask": "255.255.255.0", "gateway": "10.10.0.254",
+         "dns": "10.10.0.253", "iface": "dev0"},
+        {"type": 7, "serial": 1007, "mac": "02:c0:1a:00:00:07", "mode": "dhcp",
+         "ip": "10.10.0.17", "mask": "255.255.255.0", "iface": "dev0"}]})");
+    file.close();
+    CorlaLabSim sim;
+    QString why;
+    QVERIFY2(sim.start({QStringLiteral("--fleet"), fleet, QStringLiteral("--no-tcp")}, &why),
+             qPrintable(why));
+
+    TevMacAddr mac;
+    QVERIFY(TevMacAddr::parse("02:c0:1a:00:00:05", &mac));
+    TevNetHostInfo edited(TevIpAddr("10.10.0.99"), TevIpAddr("255.0.0.0"), TevIpAddr(0u),
+                          TevIpAddr(0u), mac, TevAddressModeAuto);
+    m_pane->setNetHostInfo(edited);
+    m_pane->setLocalIp(TevIpAddr(0u));
+
+    m_pane->findChild<QPushButton*>(QStringLiteral("btnRefresh"))->click();
+    QVERIFY(m_pane->netHostInfo() == edited); // nothing happens before the answer
+
+    // The device hears the enquiry from both of lab0's addresses and answers each.
+    const QStringList lab0{QStringLiteral("10.10.0.1"), QStringLiteral("10.10.1.1")};
+    const auto localText = [this] { return QString::fromStdString(m_pane->localIp().toString()); };
+    QTRY_VERIFY_WITH_TIMEOUT(lab0.contains(localText()), 5000);
+    const TevNetHostInfo expected(TevIpAddr("10.10.0.15"), TevIpAddr("255.255.255.0"),
+                                  TevIpAddr("10.10.0.254"), TevIpAddr("10.10.0.253"), mac,
+                                  TevAddressModeManual);
+    QVERIFY(m_pane->netHostInfo() == expected);
+    QCOMPARE(m_pane->findChild<QLabel*>(QStringLiteral("lblThisCompIp"))->text(), localText());
+    QCOMPARE(m_pane->findChild<TevIpEdit*>(QStringLiteral("ipeIpAddr"))->address(),
+             TevIpAddr("10.10.0.15"));
+    QVERIFY(m_pane->findChild<QRadioButton*>(QStringLiteral("rbModeManual"))->isChecked());
+    QTest::qWait(200);
+    QVERIFY(m_pane->netHostInfo() == expected);
 }
 
 QTEST_MAIN(TstAddressSearch)

@@ -445,10 +445,6 @@ void TstLabAdapter::faultSwitches_data()
     QTest::newRow("unknown codes between answers")
         << QStringList{"--unknown-code", "0x41"} << 1 << false;
     QTest::newRow("short answers without DNS") << QStringList{"--short-answers"} << 1 << true;
-    QTest::newRow("everything at once")
-        << QStringList{"--duplicate", "--stray-bytes",         "--split", "--unknown-code",
-                       "0x41",        "--frames-per-datagram", "3"}
-        << 2 << false;
 }
 
 void TstLabAdapter::faultSwitches()

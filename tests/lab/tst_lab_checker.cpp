@@ -59,7 +59,6 @@ private slots:
     void closedPortIsReportedTwice_data();
     void closedPortIsReportedTwice();
     void silentAddressReportsAtTheLimitAndAgainLater();
-    void fleetChecksRunSideBySide();
 };
 
 void TstLabChecker::initTestCase()
@@ -127,31 +126,6 @@ void TstLabChecker::silentAddressReportsAtTheLimitAndAgainLater()
         QCOMPARE(p.net, kUnreachable);
         QCOMPARE(p.port, kUnavailable);
     }
-}
-
-void TstLabChecker::fleetChecksRunSideBySide()
-{
-    // Open (1001, 1005, 1008), closed (1004, 1014) at once, each with its own record.
-    const QList<QPair<uint16_t, QString>> devices = {{1001, "10.10.0.11"},
-                                                     {1004, "10.10.0.14"},
-                                                     {1005, "10.10.0.15"},
-                                                     {1008, "10.20.0.18"},
-                                                     {1014, "10.10.1.24"}};
-    ZelConnectionChecker checker(nullptr);
-    checker.setConnectionTimeout(800);
-    PairRecorder rec(&checker);
-    for (const auto& d : devices)
-        checker.checkPort(deviceAt(d.second, d.first), ZelPort::Ftp);
-    QTest::qWait(1500);
-    QMap<uint16_t, QList<int>> seen;
-    for (int i = 0; i < rec.pairs.size(); ++i)
-        seen[rec.serials[i]].append(rec.pairs[i].net);
-    const QMap<uint16_t, QList<int>> expected = {{1001, {kReachable}},
-                                                 {1004, {kUnreachable, kUnreachable}},
-                                                 {1005, {kReachable}},
-                                                 {1008, {kReachable}},
-                                                 {1014, {kUnreachable, kUnreachable}}};
-    QCOMPARE(seen, expected);
 }
 
 QTEST_GUILESS_MAIN(TstLabChecker)

@@ -110,9 +110,6 @@ void TstLabPing::pingHostReports_data()
         << "CORLA_LAB_ROUTER_UNREACH" << int(TevPingReplied)
         << "Sent icmp message to 10.99.0.5\nReceived 1 icmp message response \nInformation from "
            "the first response: Received from 10.10.0.254\nStatus = 769Roundtrip time = ";
-    QTest::newRow("absent") << "CORLA_LAB_ABSENT" << int(TevPingNoReply)
-                            << "Call to IcmpSendEcho failed.\nIcmpSendEcho returned error: " +
-                                   QString::number(ETIMEDOUT);
 }
 
 void TstLabPing::pingHostReports()

@@ -72,21 +72,12 @@ class TstZelConnectionChecker : public QObject
     Q_OBJECT
 
 private slots:
-    void defaultTimeout();
     void deviceWithoutAddressIsReportedAtOnce();
     void refusalIsReportedTwice();
     void acceptedConnectionIsReportedOnce();
     void checksReportIndependently();
     void checksOutlivingTheCheckerStaySilent();
 };
-
-void TstZelConnectionChecker::defaultTimeout()
-{
-    ZelConnectionChecker checker(nullptr);
-    QCOMPARE(checker.connectionTimeout(), 4000);
-    checker.setConnectionTimeout(1000);
-    QCOMPARE(checker.connectionTimeout(), 1000);
-}
 
 void TstZelConnectionChecker::deviceWithoutAddressIsReportedAtOnce()
 {

@@ -119,7 +119,6 @@ private slots:
     void resetAnswerNamesTheDevice();
     void datagramShapes_data();
     void datagramShapes();
-    void timeoutPeriod();
     void withoutUsableInterfaceNothingIsSent();
 };
 
@@ -243,14 +242,6 @@ void TstZelCorlaAdapter::datagramShapes()
         adapter.feed(datagrams[i]);
         QCOMPARE(int(adapter.found.size()), foundAfterEach[i]);
     }
-}
-
-void TstZelCorlaAdapter::timeoutPeriod()
-{
-    ZelCorlaAdapter adapter;
-    QCOMPARE(adapter.getTimeoutPeriod(), 30000);
-    adapter.setTimeoutPeriod(500);
-    QCOMPARE(adapter.getTimeoutPeriod(), 500);
 }
 
 void TstZelCorlaAdapter::withoutUsableInterfaceNothingIsSent()

@@ -371,9 +371,10 @@ void TstLabAdapter::changeRefused_data()
     QTest::newRow("on the merits: broadcast address")
         << 3100 << "10.20.0.255"
         << "255.255.255.0" << int(TevAddressModeManual) << 4;
+    // Same address with another mask: a repeat of the present settings would be accepted.
     QTest::newRow("on the merits: unchanged static address")
         << 3100 << "10.20.0.50"
-        << "255.255.255.0" << int(TevAddressModeManual) << 5;
+        << "255.255.0.0" << int(TevAddressModeManual) << 5;
     QTest::newRow("on the merits: invalid mode") << 3100 << "10.20.0.9"
                                                  << "255.255.255.0" << 7 << 6;
     QTest::newRow("on the merits: invalid mask") << 3100 << "10.20.0.9"

@@ -164,6 +164,10 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(device->netStat(), ZelNetworkStatus::Reachable, 6000);
         QTRY_VERIFY(boxes.contains(QStringLiteral("Change Accepted")));
         QCOMPARE(boxes.count(QStringLiteral("Change Accepted")), 1);
+        // The request went out from both addresses of lab0; the second copy must not end
+        // the change in a refusal.
+        QTest::qWait(300);
+        QVERIFY2(!boxes.contains(QStringLiteral("Corla Error!")), qPrintable(boxes.join(", ")));
 
         // Reset it: the row greys out once the device answers.
         auto* proxy = qobject_cast<QSortFilterProxyModel*>(window.ui()->tblMainTableView->model());

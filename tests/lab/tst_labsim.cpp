@@ -418,7 +418,8 @@ void TestLabSim::changeRefused_data()
         << tavio << s("10.10.0.78", "255.255.255.0", "10.20.0.254") << 3;
     QTest::newRow("broadcast address")
         << tavio << s("10.10.0.255", "255.255.255.0", "10.10.0.254") << 4;
-    QTest::newRow("same address") << tavio << s("10.10.0.11", "255.255.255.0", "10.10.0.254") << 5;
+    QTest::newRow("same address, other mask")
+        << tavio << s("10.10.0.11", "255.255.0.0", "10.10.0.254") << 5;
     QTest::newRow("mode not set") << tavio << noMode << 6;
     QTest::newRow("mode 9") << tavio << mode9 << 6;
 }

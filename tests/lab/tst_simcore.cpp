@@ -215,6 +215,11 @@ void TestSimCore::judgeChange_data()
         << 0 << manual << req(manual, "255.255.255.255", "255.255.255.0") << 4;
     QTest::newRow("unchanged static address")
         << 0 << manual << req(manual, "10.10.0.11", "255.255.255.0") << 5;
+    QTest::newRow("repeated copy of the change that was made")
+        << 0 << manual
+        << settings(TevAddressModeManual, "10.10.0.11", "255.255.255.0", "10.10.0.254",
+                    "10.10.0.254")
+        << 0;
     QTest::newRow("gateway outside subnet")
         << 0 << manual << req(manual, "10.10.0.77", "255.255.255.0", "10.20.0.254") << 3;
     QTest::newRow("gateway is the address")

@@ -209,8 +209,17 @@ int16_t judgeChange(const SimDevice& device, const TevNetHostInfo& requested)
         return InvalidAddress;
     if ((ip & ~mask) == ~mask)
         return BroadcastAddress;
-    if (device.net.addressMode() == TevAddressModeManual && ip == device.net.ipAddress().toInt())
-        return SameAddress;
+    if (device.net.addressMode() == TevAddressModeManual && ip == device.net.ipAddress().toInt()) {
+        // A change is broadcast from every local address of the sender, so a device on an
+        // interface with two addresses hears it twice. The second copy asks for exactly the
+        // settings the first one made; answering it as accepted keeps a successful change
+        // from ending in a refusal.
+        const TevNetHostInfo& now = device.net;
+        const bool repeatOfMadeChange = requested.subnetMask() == now.subnetMask() &&
+                                        requested.gateway() == now.gateway() &&
+                                        requested.dns() == now.dns();
+        return repeatOfMadeChange ? Accepted : SameAddress;
+    }
     if (gateway != 0 && ((gateway & mask) != (ip & mask) || gateway == ip ||
                          (gateway & ~mask) == 0 || (gateway & ~mask) == ~mask))
         return InvalidGateway;

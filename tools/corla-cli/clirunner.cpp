@@ -35,6 +35,8 @@ public:
     explicit EventWait(int ms)
     {
         m_timer.setSingleShot(true);
+        // A coarse timer may end a wait up to 5 % early; --wait promises the whole time.
+        m_timer.setTimerType(Qt::PreciseTimer);
         m_timer.setInterval(ms);
         QObject::connect(&m_timer, &QTimer::timeout, &m_loop, &QEventLoop::quit);
     }

@@ -47,6 +47,11 @@ cross-win: deps
 	    -DCORLA_WIRE_ONLY=ON -DBUILD_TESTING=OFF
 	cmake --build $(BUILD_MINGW) -j $(JOBS)
 
+# Benchmarks: the parser alone, then discovery of a 1000-device fleet inside the lab.
+bench: build
+	$(BUILD)/bench/bench_parser
+	scripts/lab --sim-bin $(BUILD)/tools/corla-sim/corla-sim --no-sim -- $(BUILD)/bench/bench_discovery
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 

@@ -81,8 +81,6 @@ private slots:
     void emptyList();
     void laterAnswerUpdatesTheEntry();
     void outputOrder();
-    void settingsLine_data();
-    void settingsLine();
 };
 
 void TestCorlaCli::acceptedCommandLines_data()
@@ -104,8 +102,6 @@ void TestCorlaCli::acceptedCommandLines_data()
     QTest::newRow("discover with every option")
         << "discover --wait 250 --probe --format json" << CliCommand::Discover << none << 250
         << true << CliFormat::Json << noMac << 0 << false;
-    QTest::newRow("csv format") << "discover --format csv" << CliCommand::Discover << none << 3000
-                                << false << CliFormat::Csv << noMac << 0 << false;
     QTest::newRow("interfaces before and after the command")
         << "--interface lab0 discover --interface lab1" << CliCommand::Discover
         << QStringList{"lab0", "lab1"} << 3000 << false << CliFormat::Table << noMac << 0 << false;
@@ -121,9 +117,6 @@ void TestCorlaCli::acceptedCommandLines_data()
         << 3000 << false << CliFormat::Table << "02:c0:1a:00:00:08" << 1 << false;
     QTest::newRow("reset") << "reset 02:c0:1a:00:00:0c --wait 1" << CliCommand::Reset << none << 1
                            << false << CliFormat::Table << "02:c0:1a:00:00:0c" << 0 << false;
-    QTest::newRow("longest wait") << "reset 02:c0:1a:00:00:0c --wait 3600000" << CliCommand::Reset
-                                  << none << 3600000 << false << CliFormat::Table
-                                  << "02:c0:1a:00:00:0c" << 0 << false;
     QTest::newRow("ping") << "ping 10.10.0.254" << CliCommand::Ping << none << 3000 << false
                           << CliFormat::Table << noMac << 0 << false;
 }
@@ -151,7 +144,6 @@ void TestCorlaCli::staticSettings_data()
     QTest::addColumn<QString>("mask");
     QTest::addColumn<QString>("gateway");
     QTest::addColumn<QString>("dns");
-    QTest::addColumn<int>("timeoutMs");
 
     const QString mac = "set 02:c0:1a:00:00:05 ";
     QTest::newRow("gateway and DNS server default to none")
@@ -159,24 +151,19 @@ void TestCorlaCli::staticSettings_data()
         << "10.10.0.50"
         << "255.255.255.0"
         << "0.0.0.0"
-        << "0.0.0.0" << 1000;
+        << "0.0.0.0";
     QTest::newRow("all four fields")
         << mac + "--static 172.16.4.9 --mask 255.255.0.0 --gateway 172.16.0.1 --dns 172.16.0.2"
         << "172.16.4.9"
         << "255.255.0.0"
         << "172.16.0.1"
-        << "172.16.0.2" << 1000;
+        << "172.16.0.2";
     QTest::newRow("explicit zero gateway") << mac + "--static 223.1.1.1 --mask 0.0.0.0 --gateway "
                                                     "0.0.0.0"
                                            << "223.1.1.1"
                                            << "0.0.0.0"
                                            << "0.0.0.0"
-                                           << "0.0.0.0" << 1000;
-    QTest::newRow("ping timeout") << "ping 10.10.0.200 --timeout 50"
-                                  << "0.0.0.0"
-                                  << "0.0.0.0"
-                                  << "0.0.0.0"
-                                  << "0.0.0.0" << 50;
+                                           << "0.0.0.0";
 }
 
 void TestCorlaCli::staticSettings()
@@ -189,7 +176,6 @@ void TestCorlaCli::staticSettings()
     QTEST(QString::fromStdString(s.subnetMask().toString()), "mask");
     QTEST(QString::fromStdString(s.gateway().toString()), "gateway");
     QTEST(QString::fromStdString(s.dns().toString()), "dns");
-    QTEST(result.request.timeoutMs, "timeoutMs");
 }
 
 void TestCorlaCli::refusedCommandLines_data()
@@ -201,7 +187,6 @@ void TestCorlaCli::refusedCommandLines_data()
     const QString general = "Try 'corla-cli --help'.";
     const QString setHint = "Try 'corla-cli set --help'.";
     const QString set = "set 02:c0:1a:00:00:05 ";
-    const QString notIp = "is not an IPv4 address";
 
     QTest::newRow("no command") << ""
                                 << "no command given" << general;
@@ -217,18 +202,9 @@ void TestCorlaCli::refusedCommandLines_data()
     QTest::newRow("unknown format") << "discover --format xml"
                                     << "--format must be table, csv or json, not \"xml\""
                                     << "Try 'corla-cli discover --help'.";
-    QTest::newRow("format in capitals") << "discover --format CSV"
-                                        << "not \"CSV\""
-                                        << "Try 'corla-cli discover --help'.";
     QTest::newRow("wait zero") << "discover --wait 0"
                                << "--wait must be a whole number"
                                << "";
-    QTest::newRow("wait negative") << "discover --wait -5"
-                                   << "not \"-5\""
-                                   << "";
-    QTest::newRow("wait fractional") << "discover --wait 1.5"
-                                     << "not \"1.5\""
-                                     << "";
     QTest::newRow("wait beyond an hour") << "discover --wait 3600001"
                                          << "from 1 to 3600000"
                                          << "";
@@ -245,12 +221,6 @@ void TestCorlaCli::refusedCommandLines_data()
                                        << "not also \"02:c0:1a:00:00:06\"" << setHint;
     QTest::newRow("MAC with five pairs") << "set 02:c0:1a:00:05 --dhcp"
                                          << "\"02:c0:1a:00:05\" is not a MAC address" << setHint;
-    QTest::newRow("MAC with seven pairs") << "set 02:c0:1a:00:00:05:06 --dhcp"
-                                          << "is not a MAC address" << setHint;
-    QTest::newRow("MAC with a non-hex digit") << "set 02:c0:1a:00:00:0g --dhcp"
-                                              << "is not a MAC address" << setHint;
-    QTest::newRow("MAC without separators") << "set 02c01a000005 --dhcp"
-                                            << "is not a MAC address" << setHint;
     QTest::newRow("zero MAC would ask every device") << "reset 00:00:00:00:00:00"
                                                      << "00:00:00:00:00:00 names no device"
                                                      << "Try 'corla-cli reset --help'.";
@@ -259,34 +229,18 @@ void TestCorlaCli::refusedCommandLines_data()
                                 << "--dhcp and --static exclude each other" << setHint;
     QTest::newRow("mask with dhcp") << set + "--dhcp --mask 255.0.0.0"
                                     << "--mask goes with --static, not with --dhcp" << setHint;
-    QTest::newRow("dns with dhcp") << set + "--dhcp --dns 10.0.0.1"
-                                   << "--dns goes with --static" << setHint;
     QTest::newRow("static without mask") << set + "--static 10.10.0.50"
                                          << "--static needs --mask MASK" << setHint;
     QTest::newRow("static address with three numbers")
         << set + "--static 10.10.0 --mask 255.0.0.0"
         << "--static: \"10.10.0\" is not an IPv4 address" << setHint;
-    QTest::newRow("static address with five numbers")
-        << set + "--static 10.10.0.1.5 --mask 255.0.0.0" << notIp << setHint;
-    QTest::newRow("static octet above 255")
-        << set + "--static 10.10.0.256 --mask 255.0.0.0" << notIp << setHint;
-    QTest::newRow("static address with letters")
-        << set + "--static ten.0.0.1 --mask 255.0.0.0" << notIp << setHint;
     QTest::newRow("static address 0.0.0.0")
         << set + "--static 0.0.0.0 --mask 255.0.0.0"
         << "--static: 0.0.0.0 is not a device address: the first number must be from 1 to 223, "
            "excluding 127"
         << setHint;
-    QTest::newRow("static loopback") << set + "--static 127.0.0.5 --mask 255.0.0.0"
-                                     << "127.0.0.5 is not a device address" << setHint;
-    QTest::newRow("static multicast") << set + "--static 224.0.0.1 --mask 255.255.255.0"
-                                      << "224.0.0.1 is not a device address" << setHint;
-    QTest::newRow("static broadcast") << set + "--static 255.255.255.255 --mask 255.255.255.0"
-                                      << "is not a device address" << setHint;
     QTest::newRow("mask all ones") << set + "--static 10.10.0.50 --mask 255.255.255.255"
                                    << "--mask: 255.255.255.255 is not a subnet mask" << setHint;
-    QTest::newRow("mask with a hole") << set + "--static 10.10.0.50 --mask 255.0.255.0"
-                                      << "255.0.255.0 is not a subnet mask" << setHint;
     QTest::newRow("mask malformed") << set + "--static 10.10.0.50 --mask 255.255.255"
                                     << "--mask: \"255.255.255\" is not an IPv4 address" << setHint;
     QTest::newRow("gateway malformed")
@@ -373,17 +327,12 @@ void TestCorlaCli::helpAndVersion_data()
     const QString set = "Usage: corla-cli [options] set MAC (--dhcp | --static IP --mask MASK "
                         "[--gateway IP] [--dns IP])\n";
     QTest::newRow("--help") << "--help" << general;
-    QTest::newRow("-h") << "-h" << general;
     QTest::newRow("help") << "help" << general;
     QTest::newRow("set --help") << "set --help" << set;
     QTest::newRow("help set") << "help set" << set;
     QTest::newRow("help wins over bad arguments") << "set zz --static 999 --help" << set;
-    QTest::newRow("discover -h") << "discover -h"
-                                 << "Usage: corla-cli [options] discover\n";
     QTest::newRow("reset --help") << "reset --help"
                                   << "Usage: corla-cli [options] reset MAC\n";
-    QTest::newRow("help ping") << "help ping"
-                               << "Usage: corla-cli [options] ping IP\n";
 }
 
 void TestCorlaCli::helpAndVersion()
@@ -610,30 +559,6 @@ void TestCorlaCli::outputOrder()
     auto d = device(1, 100, "10.0.0.4", "02:00:00:00:00:00", TevAddressModeManual);
     const CliDeviceList sorted = sortedForOutput({d, a, b, c});
     QCOMPARE(sorted, (CliDeviceList{c, b, a, d}));
-}
-
-void TestCorlaCli::settingsLine_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<QString>("expected");
-
-    QTest::newRow("static") << 2
-                            << "static 10.10.0.50 mask 255.255.255.0 gateway 10.10.0.254 DNS "
-                               "0.0.0.0";
-    QTest::newRow("dhcp") << 1
-                          << "DHCP 10.10.0.50 mask 255.255.255.0 gateway 10.10.0.254 DNS 0.0.0.0";
-    QTest::newRow("mode not set") << 0
-                                  << "mode 0 10.10.0.50 mask 255.255.255.0 gateway 10.10.0.254 "
-                                     "DNS 0.0.0.0";
-}
-
-void TestCorlaCli::settingsLine()
-{
-    QFETCH(int, mode);
-    TevNetHostInfo settings(TevIpAddr("10.10.0.50"), TevIpAddr("255.255.255.0"),
-                            TevIpAddr("10.10.0.254"), TevIpAddr(), TevMacAddr(),
-                            TevAddressMode(mode));
-    QTEST(settingsText(settings), "expected");
 }
 
 QTEST_GUILESS_MAIN(TestCorlaCli)

@@ -35,9 +35,10 @@ The Interface column is the local address on which the device was first heard.
 With --probe, TCP port 21 of every device is tried (each within 4000 ms) and its
 reachability shown: Reachable, Unreachable, or NoIp for a device without address.
 
-Formats: table (aligned columns, sorted by serial number), csv (the export format
-of the device list: a header line and one line per device), json (an array of
-objects). Exit status 2 when no device answered; the empty list is printed too.)";
+Formats: table (aligned columns), csv (the export format of the device list: a
+header line and one line per device), json (an array of objects); each lists the
+devices by serial number. Exit status 2 when no device answered; the empty list
+is printed too.)";
 
 const char* const SetDescription =
     R"(Finds the device by an enquiry carrying its MAC address, sends the new settings

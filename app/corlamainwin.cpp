@@ -175,6 +175,20 @@ void MainWindow::updateDevCountDisplay()
 void MainWindow::handleDeviceListChanged()
 {
     updateDevCountDisplay();
+    // Sizing rows and columns to their contents visits every row; doing it per appended
+    // device made a burst of answers quadratic (a thousand devices took half a minute).
+    // Once per pass of the event loop gives the same layout.
+    if (!m_layoutPending) {
+        m_layoutPending = true;
+        QTimer::singleShot(0, this, [this] {
+            m_layoutPending = false;
+            fitTableToContents();
+        });
+    }
+}
+
+void MainWindow::fitTableToContents()
+{
     QTableView* view = m_ui->tblMainTableView;
     view->resizeRowsToContents();
     // With the header hidden its texts do not count, so each column is as wide as its cells.

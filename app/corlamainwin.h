@@ -59,10 +59,12 @@ private:
     void handleSelection(const QItemSelection& selected, const QItemSelection& deselected);
     void updateDevCountDisplay();
     void handleDeviceListChanged();
+    void fitTableToContents();
 
     Ui_MainWindow* m_ui;
     CorlaTableModel m_model;
     ZelConnectionChecker m_checker;
     ZelCorlaAdapter m_adapter;
     QTimer m_refreshTimer;
+    bool m_layoutPending = false;
 };

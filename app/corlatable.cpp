@@ -1,11 +1,21 @@
 #include "corlatable.h"
 
+#include <algorithm>
+
 #include <QColor>
 #include <QPainter>
 
 #include <iterator>
 
 namespace {
+
+quint64 macKey(const TevMacAddr& mac)
+{
+    quint64 key = 0;
+    for (uint8_t octet : mac.octets())
+        key = (key << 8) | octet;
+    return key;
+}
 
 const char* const HeaderTexts[CorlaTableModel::NetInfoColumnCount] = {
     "",
@@ -105,6 +115,7 @@ void CorlaTableModel::addDevice(std::shared_ptr<TevDevice> device)
         return;
     const int row = m_devices.size();
     beginInsertRows(QModelIndex(), row, row);
+    m_rowsByMac.insert(macKey(device->netHostInfo().macAddress()), row);
     m_devices.append(std::move(device));
     endInsertRows();
     emit deviceListChanged();
@@ -114,6 +125,7 @@ void CorlaTableModel::clearTable()
 {
     beginResetModel();
     m_devices.clear();
+    m_rowsByMac.clear();
     endResetModel();
     emit deviceListChanged();
 }
@@ -160,18 +172,17 @@ void CorlaTableModel::updateDeviceConfig(const TevDevice& device, const TevNetHo
         return;
     TevDevice& stored = *m_devices.at(row);
     stored.setNetStat(ZelNetworkStatus::Pending);
+    const bool macMoves = stored.netHostInfo().macAddress() != netHostInfo.macAddress();
     stored.setNetHostInfo(netHostInfo);
+    if (macMoves)
+        rebuildMacIndex();
     emit dataChanged(index(row, StatusColumn), index(row, columnCount() - 1));
 }
 
 void CorlaTableModel::updateDeviceStat(const TevDevice& device, ZelNetworkStatus status)
 {
-    const TevMacAddr& mac = device.netHostInfo().macAddress();
-    for (int row = 0; row < m_devices.size(); ++row) {
-        TevDevice& stored = *m_devices.at(row);
-        if (stored.netHostInfo().macAddress() != mac)
-            continue;
-        stored.setNetStat(status);
+    for (int row : rowsOf(device.netHostInfo().macAddress())) {
+        m_devices.at(row)->setNetStat(status);
         const QModelIndex cell = index(row, StatusColumn);
         emit dataChanged(cell, cell);
     }
@@ -194,13 +205,24 @@ QString CorlaTableModel::toCsv() const
     return csv;
 }
 
+QVector<int> CorlaTableModel::rowsOf(const TevMacAddr& mac) const
+{
+    QVector<int> rows = m_rowsByMac.values(macKey(mac)).toVector();
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
 int CorlaTableModel::rowOf(const TevMacAddr& mac) const
 {
-    for (int row = 0; row < m_devices.size(); ++row) {
-        if (m_devices.at(row)->netHostInfo().macAddress() == mac)
-            return row;
-    }
-    return -1;
+    const QVector<int> rows = rowsOf(mac);
+    return rows.isEmpty() ? -1 : rows.first();
+}
+
+void CorlaTableModel::rebuildMacIndex()
+{
+    m_rowsByMac.clear();
+    for (int row = 0; row < m_devices.size(); ++row)
+        m_rowsByMac.insert(macKey(m_devices.at(row)->netHostInfo().macAddress()), row);
 }
 
 void CorlaItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,

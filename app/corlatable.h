@@ -6,7 +6,9 @@
 
 #include <QAbstractTableModel>
 #include <QList>
+#include <QMultiHash>
 #include <QStyledItemDelegate>
+#include <QVector>
 
 #include <memory>
 
@@ -64,9 +66,16 @@ signals:
     void deviceListChanged();
 
 private:
+    // Rows holding this MAC address, in list order (normally at most one).
+    QVector<int> rowsOf(const TevMacAddr& mac) const;
     int rowOf(const TevMacAddr& mac) const;
+    void rebuildMacIndex();
 
     QList<std::shared_ptr<TevDevice>> m_devices;
+    // MAC address -> rows, so that a fleet of thousands is not searched row by row for
+    // every answer and probe result. Stored records change their MAC address only
+    // through updateDeviceConfig, which keeps the index up to date.
+    QMultiHash<quint64, int> m_rowsByMac;
     bool m_showNetInfo = true;
 };
 

@@ -1,41 +1,34 @@
 #include "modalboxhandler.h"
-#include "tevipedit.h"
 #include "tevnethostpane.h"
 #include "zelcorlaadptr.h"
 #include "zeldevice.h"
 
-#include <QButtonGroup>
-#include <QCheckBox>
-#include <QGroupBox>
-#include <QLabel>
-#include <QProgressDialog>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QtTest>
+#include <QtWidgets>
 
 namespace {
 
 const TevMacAddr kMac(std::array<uint8_t, 6>{0x5e, 0x4d, 0x3c, 0x2b, 0x1a, 0x00});
+const QString kFirstOctet = QStringLiteral("first octet");
+const QString kFirstOctetError =
+    QStringLiteral("Please enter a value between 1 and 223, excluding 127.");
+// Gateway and DNS server: the address field, its check box and its label.
+const char* const kOptional[2][3] = {{"ipeGateway", "cbGatewayEnabled", "lblGateway"},
+                                     {"ipeDnsServer", "cbDnsEnabled", "lblDns"}};
 
-TevNetHostInfo settings(const char* ip, const char* mask, const char* gateway, const char* dns,
-                        TevAddressMode mode)
+TevNetHostInfo settings(const char* gateway, const char* dns, int mode)
 {
-    return TevNetHostInfo(TevIpAddr(ip), TevIpAddr(mask), TevIpAddr(gateway), TevIpAddr(dns), kMac,
-                          mode);
+    return TevNetHostInfo(TevIpAddr("192.168.1.20"), TevIpAddr("255.255.255.252"),
+                          TevIpAddr(gateway), TevIpAddr(dns), kMac, TevAddressMode(mode));
 }
 
-QString ipText(const TevIpAddr& address)
+// The four octet texts as shown: "..." when all are empty.
+QString shown(const TevIpEdit* edit)
 {
-    return QString::fromStdString(address.toString());
-}
-
-bool isEmptyEdit(const TevIpEdit* edit)
-{
-    for (uint8_t i = 0; i < 4; ++i) {
-        if (!edit->octetEdit(static_cast<TevIpOctet>(i))->text().isEmpty())
-            return false;
-    }
-    return true;
+    QStringList texts;
+    for (int i = 0; i < 4; ++i)
+        texts << edit->octetEdit(TevIpOctet(i))->text();
+    return texts.join('.');
 }
 
 } // namespace
@@ -48,45 +41,52 @@ private slots:
     void init();
     void cleanup();
 
-    void startsWithHiddenRedErrorLineAndNoMode();
-
-    void firstOctetFillsDefaultMask_data();
-    void firstOctetFillsDefaultMask();
-    void refusedFirstOctetKeepsMaskAndReselects_data();
-    void refusedFirstOctetKeepsMaskAndReselects();
-
-    void fieldChecksStoreOrShowError_data();
-    void fieldChecksStoreOrShowError();
-    void nextCheckHidesPreviousError();
-
-    void loadingShowsSettings();
-    void loadingZeroGatewayAndDnsDisablesThem_data();
-    void loadingZeroGatewayAndDnsDisablesThem();
-    void loadingLeavesRadiosAloneForUnsetMode();
-
-    void uncheckingOptionalAddressClearsIt_data();
-    void uncheckingOptionalAddressClearsIt();
+    void entries_data();
+    void entries();
     void modeClicksEnableDetailsAndSetMode();
-
+    void optionalAddress_data();
+    void optionalAddress();
     void answerToRefreshLoadsOnlyTheEditedDevice_data();
     void answerToRefreshLoadsOnlyTheEditedDevice();
     void searchWithoutLocalAddressWarnsAtOnce();
-    void destroyedWhileFirstOctetIsRefused();
 
 private:
-    template <typename T> T* child(const char* name) const
+    template <typename T = TevIpEdit> T* child(const char* name) const
     {
-        T* widget = m_pane->findChild<T*>(QLatin1String(name));
-        Q_ASSERT(widget);
-        return widget;
+        return m_pane->findChild<T*>(QLatin1String(name));
     }
-    TevIpEdit* edit(const char* name) const { return child<TevIpEdit>(name); }
-    QLabel* errorLine() const { return child<QLabel>("lblErrorDisplay"); }
-    // Types into one octet and finishes it with Return, as the user does.
-    void typeOctet(TevIpEdit* edit, TevIpOctet octet, const QString& text);
-    // Leaves the address past its last octet (Right at the end), finishing the
-    // whole field.
-    void finishAddress(TevIpEdit* edit, const TevIpAddr& address);
+    QString shownError() const
+    {
+        auto* line = child<QLabel>("lblErrorDisplay");
+        return line->isVisible() ? line->text() : QString();
+    }
+    // What the pane stores for the address field of this name.
+    QString stored(const QString& field) const
+    {
+        const TevNetHostInfo& info = m_pane->netHostInfo();
+        return QString::fromStdString(field == "ipeIpAddr"    ? info.ipAddress().toString()
+                                      : field == "ipeSubnet"  ? info.subnetMask().toString()
+                                      : field == "ipeGateway" ? info.gateway().toString()
+                                                              : info.dns().toString());
+    }
+    // "on" or "off" when the check box, the label and the field agree, then the field.
+    QString optional(int which) const
+    {
+        const bool box = child<QCheckBox>(kOptional[which][1])->isChecked();
+        const bool label = child<QLabel>(kOptional[which][2])->isEnabled();
+        const bool field = child(kOptional[which][0])->isEnabled();
+        const char* state = box != label || label != field ? "mixed " : box ? "on " : "off ";
+        return state + shown(child(kOptional[which][0]));
+    }
+    // Leaves the address past its last octet (Right at the end), finishing the field.
+    static void finishAddress(TevIpEdit* edit, const char* address)
+    {
+        edit->setAddress(TevIpAddr(address));
+        TevIpOctetEdit* last = edit->octetEdit(TevIpOctetFourth);
+        last->setFocus(Qt::OtherFocusReason);
+        last->end(false);
+        QTest::keyClick(last, Qt::Key_Right);
+    }
 
     TevNetHostPane* m_pane = nullptr;
 };
@@ -94,8 +94,7 @@ private:
 void TstTevNetHostPane::init()
 {
     m_pane = new TevNetHostPane(nullptr);
-    m_pane->setNetHostInfo(settings("192.168.1.20", "255.255.255.252", "192.168.1.1", "192.168.1.2",
-                                    TevAddressModeManual));
+    m_pane->setNetHostInfo(settings("192.168.1.1", "192.168.1.2", TevAddressModeManual));
     m_pane->show();
     QApplication::setActiveWindow(m_pane);
     QVERIFY(QTest::qWaitForWindowActive(m_pane));
@@ -107,303 +106,111 @@ void TstTevNetHostPane::cleanup()
     m_pane = nullptr;
 }
 
-void TstTevNetHostPane::typeOctet(TevIpEdit* edit, TevIpOctet octet, const QString& text)
+void TstTevNetHostPane::entries_data()
 {
-    TevIpOctetEdit* field = edit->octetEdit(octet);
-    field->setFocus(Qt::OtherFocusReason);
-    field->clear();
-    QTest::keyClicks(field, text);
-    QTest::keyClick(field, Qt::Key_Return);
-}
-
-void TstTevNetHostPane::finishAddress(TevIpEdit* edit, const TevIpAddr& address)
-{
-    edit->setAddress(address);
-    TevIpOctetEdit* last = edit->octetEdit(TevIpOctetFourth);
-    last->setFocus(Qt::OtherFocusReason);
-    last->end(false);
-    QTest::keyClick(last, Qt::Key_Right);
-}
-
-void TstTevNetHostPane::startsWithHiddenRedErrorLineAndNoMode()
-{
-    TevNetHostPane fresh(nullptr);
-    auto* error = fresh.findChild<QLabel*>(QStringLiteral("lblErrorDisplay"));
-    QVERIFY(error);
-    QVERIFY(error->isHidden());
-    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
-        QCOMPARE(error->palette().color(group, QPalette::WindowText), QColor(Qt::red));
-
-    auto* buttons = fresh.findChild<QButtonGroup*>(QStringLiteral("buttonGroup"));
-    QVERIFY(buttons);
-    QVERIFY(buttons->exclusive());
-    QCOMPARE(buttons->buttons().size(), 2);
-    QVERIFY(!buttons->checkedButton());
-}
-
-void TstTevNetHostPane::firstOctetFillsDefaultMask_data()
-{
-    QTest::addColumn<QString>("octet");
-    QTest::addColumn<QString>("mask");
-    QTest::newRow("lowest host octet 1") << "1"
-                                         << "255.0.0.0";
-    QTest::newRow("class A 10") << "10"
-                                << "255.0.0.0";
-    QTest::newRow("126, just below loopback") << "126"
-                                              << "255.0.0.0";
-    QTest::newRow("128, first class B") << "128"
-                                        << "255.255.0.0";
-    QTest::newRow("class B 172") << "172"
-                                 << "255.255.0.0";
-    QTest::newRow("class C 192") << "192"
-                                 << "255.255.255.0";
-    QTest::newRow("223, last class C") << "223"
-                                       << "255.255.255.0";
-}
-
-void TstTevNetHostPane::firstOctetFillsDefaultMask()
-{
-    QFETCH(QString, octet);
-    QFETCH(QString, mask);
-    // An entered mask is replaced every time the first octet is edited.
-    finishAddress(edit("ipeSubnet"), TevIpAddr("255.255.255.128"));
-    QCOMPARE(ipText(m_pane->netHostInfo().subnetMask()), QStringLiteral("255.255.255.128"));
-
-    typeOctet(edit("ipeIpAddr"), TevIpOctetFirst, octet);
-
-    QCOMPARE(ipText(edit("ipeSubnet")->address()), mask);
-    QCOMPARE(ipText(m_pane->netHostInfo().subnetMask()), mask);
-    QVERIFY(errorLine()->isHidden());
-    QCOMPARE(errorLine()->text(), QStringLiteral("No error."));
-}
-
-void TstTevNetHostPane::refusedFirstOctetKeepsMaskAndReselects_data()
-{
-    QTest::addColumn<QString>("octet");
-    QTest::newRow("0, this network") << "0";
-    QTest::newRow("127, loopback") << "127";
-    QTest::newRow("224, multicast") << "224";
-    QTest::newRow("255, reserved") << "255";
-}
-
-void TstTevNetHostPane::refusedFirstOctetKeepsMaskAndReselects()
-{
-    QFETCH(QString, octet);
-    TevIpEdit* address = edit("ipeIpAddr");
-    QSignalSpy finished(address, &TevIpEdit::editingFinished);
-
-    typeOctet(address, TevIpOctetFirst, octet);
-
-    QVERIFY(errorLine()->isVisible());
-    QCOMPARE(errorLine()->text(),
-             QStringLiteral("Please enter a value between 1 and 223, excluding 127."));
-    QCOMPARE(ipText(m_pane->netHostInfo().subnetMask()), QStringLiteral("255.255.255.252"));
-    QCOMPARE(ipText(edit("ipeSubnet")->address()), QStringLiteral("255.255.255.252"));
-    TevIpOctetEdit* first = address->octetEdit(TevIpOctetFirst);
-    QVERIFY(first->hasFocus());
-    QCOMPARE(first->selectedText(), octet);
-
-    // Tabbing away is refused the same way: focus comes back, the address is not
-    // stored.
-    QTest::keyClick(first, Qt::Key_Tab);
-    QVERIFY(first->hasFocus());
-    QCOMPARE(finished.count(), 0);
-    QCOMPARE(ipText(m_pane->netHostInfo().ipAddress()), QStringLiteral("192.168.1.20"));
-}
-
-void TstTevNetHostPane::fieldChecksStoreOrShowError_data()
-{
+    // A whole address finished past its end, or a first octet finished with Return,
+    // which puts its class's mask in place of the subnet mask. Accepted: the pane stores
+    // `stored` (for a first octet: as the mask). Refused: it shows `error` and keeps
+    // everything as it was.
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("entered");
-    QTest::addColumn<QString>("error"); // empty: accepted and stored
-    QTest::newRow("address accepted") << "ipeIpAddr"
-                                      << "10.1.2.3"
-                                      << "";
-    QTest::newRow("address with refused first octet") << "ipeIpAddr"
-                                                      << "0.1.2.3"
-                                                      << "The IP Address is not valid.";
-    QTest::newRow("all-ones mask refused") << "ipeSubnet"
-                                           << "255.255.255.255"
-                                           << "The subnet mask is not valid.";
-    QTest::newRow("mask with a hole refused") << "ipeSubnet"
-                                              << "255.0.255.0"
-                                              << "The subnet mask is not valid.";
-    QTest::newRow("empty mask accepted") << "ipeSubnet"
-                                         << "0.0.0.0"
-                                         << "";
-    QTest::newRow("longest mask accepted") << "ipeSubnet"
-                                           << "255.255.255.254"
-                                           << "";
-    QTest::newRow("gateway accepted") << "ipeGateway"
-                                      << "10.1.2.254"
-                                      << "";
-    QTest::newRow("dns accepted") << "ipeDnsServer"
-                                  << "8.8.4.4"
-                                  << "";
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("error");
+    const QString none;
+    QTest::newRow("first octet 1") << kFirstOctet << "1" << QStringLiteral("255.0.0.0") << none;
+    QTest::newRow("first octet 128")
+        << kFirstOctet << "128" << QStringLiteral("255.255.0.0") << none;
+    QTest::newRow("first octet 223")
+        << kFirstOctet << "223" << QStringLiteral("255.255.255.0") << none;
+    QTest::newRow("first octet 0") << kFirstOctet << "0" << none << kFirstOctetError;
+    QTest::newRow("first octet 127") << kFirstOctet << "127" << none << kFirstOctetError;
+    QTest::newRow("first octet 224") << kFirstOctet << "224" << none << kFirstOctetError;
+    QTest::newRow("address") << "ipeIpAddr" << QStringLiteral("10.1.2.3") << "10.1.2.3" << none;
+    QTest::newRow("address, first octet 0") << "ipeIpAddr" << QStringLiteral("0.1.2.3") << none
+                                            << QStringLiteral("The IP Address is not valid.");
+    QTest::newRow("all-ones mask") << "ipeSubnet" << QStringLiteral("255.255.255.255") << none
+                                   << QStringLiteral("The subnet mask is not valid.");
+    QTest::newRow("empty mask") << "ipeSubnet" << QStringLiteral("0.0.0.0") << "0.0.0.0" << none;
 }
 
-void TstTevNetHostPane::fieldChecksStoreOrShowError()
+// Each row starts with an error showing, so an accepted entry must hide it.
+void TstTevNetHostPane::entries()
 {
     QFETCH(QString, field);
     QFETCH(QString, entered);
+    QFETCH(QString, stored);
     QFETCH(QString, error);
+    finishAddress(child("ipeSubnet"), "255.0.255.0");
+    QVERIFY(!shownError().isEmpty());
     const TevNetHostInfo before = m_pane->netHostInfo();
-
-    finishAddress(edit(qPrintable(field)), TevIpAddr(entered.toStdString()));
-
-    const TevNetHostInfo& after = m_pane->netHostInfo();
-    const QHash<QString, TevIpAddr> stored{{"ipeIpAddr", after.ipAddress()},
-                                           {"ipeSubnet", after.subnetMask()},
-                                           {"ipeGateway", after.gateway()},
-                                           {"ipeDnsServer", after.dns()}};
-    if (error.isEmpty()) {
-        QVERIFY(errorLine()->isHidden());
-        QCOMPARE(ipText(stored.value(field)), entered);
+    TevIpOctetEdit* first = child("ipeIpAddr")->octetEdit(TevIpOctetFirst);
+    if (field == kFirstOctet) {
+        first->setFocus(Qt::OtherFocusReason);
+        first->setText(entered);
+        QTest::keyClick(first, Qt::Key_Return);
     } else {
-        QVERIFY(errorLine()->isVisible());
-        QCOMPARE(errorLine()->text(), error);
-        QVERIFY(after == before);
+        finishAddress(child(qPrintable(field)), qPrintable(entered));
     }
-}
 
-void TstTevNetHostPane::nextCheckHidesPreviousError()
-{
-    finishAddress(edit("ipeSubnet"), TevIpAddr("255.255.255.255"));
-    QVERIFY(errorLine()->isVisible());
-    finishAddress(edit("ipeGateway"), TevIpAddr("192.168.1.254"));
-    QVERIFY(errorLine()->isHidden());
-    QCOMPARE(errorLine()->text(), QStringLiteral("No error."));
-}
-
-void TstTevNetHostPane::loadingShowsSettings()
-{
-    const TevNetHostInfo loaded =
-        settings("10.0.0.5", "255.0.0.0", "10.0.0.1", "10.0.0.2", TevAddressModeAuto);
-    m_pane->setNetHostInfo(loaded);
-
-    QVERIFY(m_pane->netHostInfo() == loaded);
-    QCOMPARE(child<QLabel>("lblMacAddress")->text(), QStringLiteral("00:1a:2b:3c:4d:5e"));
-    QCOMPARE(edit("ipeIpAddr")->address(), loaded.ipAddress());
-    QCOMPARE(edit("ipeSubnet")->address(), loaded.subnetMask());
-    QCOMPARE(edit("ipeGateway")->address(), loaded.gateway());
-    QCOMPARE(edit("ipeDnsServer")->address(), loaded.dns());
-    QVERIFY(child<QRadioButton>("rbModeAuto")->isChecked());
-    QVERIFY(!child<QGroupBox>("gbIpDetails")->isEnabled());
-    QVERIFY(!child<QPushButton>("btnSuggest")->isEnabled());
-}
-
-void TstTevNetHostPane::loadingZeroGatewayAndDnsDisablesThem_data()
-{
-    QTest::addColumn<QString>("gateway");
-    QTest::addColumn<QString>("dns");
-    QTest::newRow("zero gateway, dns set") << "0.0.0.0"
-                                           << "10.0.0.2";
-    QTest::newRow("gateway set, zero dns") << "10.0.0.1"
-                                           << "0.0.0.0";
-    QTest::newRow("both zero") << "0.0.0.0"
-                               << "0.0.0.0";
-}
-
-void TstTevNetHostPane::loadingZeroGatewayAndDnsDisablesThem()
-{
-    QFETCH(QString, gateway);
-    QFETCH(QString, dns);
-    m_pane->setNetHostInfo(settings("10.0.0.5", "255.0.0.0", qPrintable(gateway), qPrintable(dns),
-                                    TevAddressModeManual));
-
-    const struct
-    {
-        QString address;
-        const char* edit;
-        const char* box;
-        const char* label;
-    } optional[] = {{gateway, "ipeGateway", "cbGatewayEnabled", "lblGateway"},
-                    {dns, "ipeDnsServer", "cbDnsEnabled", "lblDns"}};
-    for (const auto& o : optional) {
-        const bool used = o.address != QLatin1String("0.0.0.0");
-        QCOMPARE(isEmptyEdit(edit(o.edit)), !used);
-        QCOMPARE(edit(o.edit)->isEnabled(), used);
-        QCOMPARE(child<QLabel>(o.label)->isEnabled(), used);
-        QCOMPARE(child<QCheckBox>(o.box)->isChecked(), used);
+    QCOMPARE(shownError(), error);
+    if (error.isEmpty()) {
+        QCOMPARE(this->stored(field == kFirstOctet ? "ipeSubnet" : field), stored);
+        if (field == kFirstOctet)
+            QCOMPARE(shown(child("ipeSubnet")), stored);
+        return;
     }
-    QVERIFY(child<QGroupBox>("gbIpDetails")->isEnabled());
-    QVERIFY(child<QPushButton>("btnSuggest")->isEnabled());
-}
-
-void TstTevNetHostPane::loadingLeavesRadiosAloneForUnsetMode()
-{
-    m_pane->setNetHostInfo(
-        settings("10.0.0.5", "255.0.0.0", "0.0.0.0", "0.0.0.0", TevAddressModeNotSet));
-    QVERIFY(child<QRadioButton>("rbModeManual")->isChecked());
-    QVERIFY(child<QGroupBox>("gbIpDetails")->isEnabled());
-    // Loading runs none of the click actions: the stored mode stays what was
-    // loaded.
-    QCOMPARE(m_pane->netHostInfo().addressMode(), TevAddressModeNotSet);
-}
-
-void TstTevNetHostPane::uncheckingOptionalAddressClearsIt_data()
-{
-    QTest::addColumn<QString>("editName");
-    QTest::addColumn<QString>("boxName");
-    QTest::addColumn<QString>("labelName");
-    QTest::newRow("gateway") << "ipeGateway"
-                             << "cbGatewayEnabled"
-                             << "lblGateway";
-    QTest::newRow("dns server") << "ipeDnsServer"
-                                << "cbDnsEnabled"
-                                << "lblDns";
-}
-
-void TstTevNetHostPane::uncheckingOptionalAddressClearsIt()
-{
-    QFETCH(QString, editName);
-    QFETCH(QString, boxName);
-    QFETCH(QString, labelName);
-    TevIpEdit* field = edit(qPrintable(editName));
-    auto* box = child<QCheckBox>(qPrintable(boxName));
-    auto* label = child<QLabel>(qPrintable(labelName));
-    const auto stored = [&] {
-        return editName == QLatin1String("ipeGateway") ? m_pane->netHostInfo().gateway()
-                                                       : m_pane->netHostInfo().dns();
-    };
-
-    QTest::mouseClick(box, Qt::LeftButton);
-    QVERIFY(!box->isChecked());
-    QVERIFY(isEmptyEdit(field));
-    QVERIFY(!field->isEnabled());
-    QVERIFY(!label->isEnabled());
-    QCOMPARE(stored().toInt(), 0u);
-
-    // Checking again offers an empty field and stores nothing until an entry is
-    // finished.
-    QTest::mouseClick(box, Qt::LeftButton);
-    QVERIFY(field->isEnabled());
-    QVERIFY(label->isEnabled());
-    QVERIFY(isEmptyEdit(field));
-    QCOMPARE(stored().toInt(), 0u);
-    finishAddress(field, TevIpAddr("192.168.1.3"));
-    QCOMPARE(ipText(stored()), QStringLiteral("192.168.1.3"));
+    QVERIFY(m_pane->netHostInfo() == before);
+    if (error == kFirstOctetError) {
+        // The refused octet keeps the focus, selected to be typed over, even against Tab.
+        // (cleanup() then destroys the pane while it does, which finishes its editing again.)
+        QVERIFY(first->hasFocus());
+        QCOMPARE(first->selectedText(), entered);
+        QTest::keyClick(first, Qt::Key_Tab);
+        QVERIFY(first->hasFocus());
+        QVERIFY(m_pane->netHostInfo() == before);
+    }
 }
 
 void TstTevNetHostPane::modeClicksEnableDetailsAndSetMode()
 {
-    m_pane->setNetHostInfo(
-        settings("10.0.0.5", "255.0.0.0", "0.0.0.0", "0.0.0.0", TevAddressModeAuto));
-    auto* details = child<QGroupBox>("gbIpDetails");
-    auto* suggest = child<QPushButton>("btnSuggest");
-    QVERIFY(!details->isEnabled());
-    QVERIFY(!suggest->isEnabled());
+    for (bool manual : {false, true}) {
+        QTest::mouseClick(child<QRadioButton>(manual ? "rbModeManual" : "rbModeAuto"),
+                          Qt::LeftButton);
+        QCOMPARE(child<QGroupBox>("gbIpDetails")->isEnabled(), manual);
+        QCOMPARE(child<QPushButton>("btnSuggest")->isEnabled(), manual);
+        QCOMPARE(m_pane->netHostInfo().addressMode(),
+                 manual ? TevAddressModeManual : TevAddressModeAuto);
+    }
+}
 
-    QTest::mouseClick(child<QRadioButton>("rbModeManual"), Qt::LeftButton);
-    QVERIFY(details->isEnabled());
-    QVERIFY(suggest->isEnabled());
-    QCOMPARE(m_pane->netHostInfo().addressMode(), TevAddressModeManual);
-    QVERIFY(!child<QRadioButton>("rbModeAuto")->isChecked());
+void TstTevNetHostPane::optionalAddress_data()
+{
+    QTest::addColumn<int>("which");
+    QTest::newRow("gateway") << 0;
+    QTest::newRow("dns server") << 1;
+}
 
-    QTest::mouseClick(child<QRadioButton>("rbModeAuto"), Qt::LeftButton);
-    QVERIFY(!details->isEnabled());
-    QVERIFY(!suggest->isEnabled());
-    QCOMPARE(m_pane->netHostInfo().addressMode(), TevAddressModeAuto);
+void TstTevNetHostPane::optionalAddress()
+{
+    QFETCH(int, which);
+    const QString field = kOptional[which][0];
+    auto* box = child<QCheckBox>(kOptional[which][1]);
+    QCOMPARE(optional(which), QStringLiteral("on 192.168.1.%1").arg(which + 1));
+    // Loaded as 0.0.0.0 ("not used"), it shows nothing at all; the other stays in use.
+    m_pane->setNetHostInfo(settings(which ? "10.0.0.1" : "0.0.0.0", which ? "0.0.0.0" : "10.0.0.2",
+                                    TevAddressModeManual));
+    QCOMPARE(optional(which), QStringLiteral("off ..."));
+    QCOMPARE(optional(1 - which), QStringLiteral("on 10.0.0.%1").arg(2 - which));
+    // Checked, it offers an empty field and stores nothing until an entry is finished.
+    QTest::mouseClick(box, Qt::LeftButton);
+    QCOMPARE(optional(which), QStringLiteral("on ..."));
+    QCOMPARE(stored(field), QStringLiteral("0.0.0.0"));
+    finishAddress(child(kOptional[which][0]), "192.168.1.3");
+    QCOMPARE(stored(field), QStringLiteral("192.168.1.3"));
+    // Unchecked, it is cleared and not used again.
+    QTest::mouseClick(box, Qt::LeftButton);
+    QCOMPARE(optional(which), QStringLiteral("off ..."));
+    QCOMPARE(stored(field), QStringLiteral("0.0.0.0"));
 }
 
 void TstTevNetHostPane::answerToRefreshLoadsOnlyTheEditedDevice_data()
@@ -416,6 +223,7 @@ void TstTevNetHostPane::answerToRefreshLoadsOnlyTheEditedDevice_data()
     QTest::newRow("pane without a MAC takes any answer") << false << false << true;
 }
 
+// Loading another device's answer would make "Send to Device" reconfigure it.
 void TstTevNetHostPane::answerToRefreshLoadsOnlyTheEditedDevice()
 {
     QFETCH(bool, paneHasMac);
@@ -426,35 +234,28 @@ void TstTevNetHostPane::answerToRefreshLoadsOnlyTheEditedDevice()
         edited.setMacAddress(TevMacAddr());
     m_pane->setNetHostInfo(edited);
     m_pane->setLocalIp(TevIpAddr("192.168.1.10"));
-
-    TevNetHostInfo reported =
-        settings("10.0.0.5", "255.0.0.0", "0.0.0.0", "0.0.0.0", TevAddressModeAuto);
+    TevNetHostInfo reported = settings("0.0.0.0", "0.0.0.0", TevAddressModeAuto);
+    reported.setIpAddress(TevIpAddr("10.0.0.5"));
     if (!sameMac)
         reported.setMacAddress(TevMacAddr(std::array<uint8_t, 6>{1, 2, 3, 4, 5, 6}));
     auto device = TevDevice::createDevice(ZelDeviceType::NerioHF);
     device->setNetHostInfo(reported);
     device->setCommsIfaceAddr(TevIpAddr("10.0.0.9"));
 
-    auto* adapter = m_pane->findChild<ZelCorlaAdapter*>();
-    QVERIFY(adapter);
-    emit adapter->deviceFound(device);
+    emit m_pane->findChild<ZelCorlaAdapter*>()->deviceFound(device);
 
-    QCOMPARE(m_pane->netHostInfo() == reported, loaded);
-    QCOMPARE(m_pane->netHostInfo() == edited, !loaded);
-    QCOMPARE(ipText(m_pane->localIp()),
-             loaded ? QStringLiteral("10.0.0.9") : QStringLiteral("192.168.1.10"));
-    QCOMPARE(child<QRadioButton>("rbModeAuto")->isChecked(), loaded);
+    QVERIFY(m_pane->netHostInfo() == (loaded ? reported : edited));
+    QCOMPARE(m_pane->localIp(), TevIpAddr(loaded ? "10.0.0.9" : "192.168.1.10"));
 }
 
+// Without this computer's address there is no subnet: nothing is searched or changed.
 void TstTevNetHostPane::searchWithoutLocalAddressWarnsAtOnce()
 {
-    // Without this computer's address there is no subnet: nothing is searched or changed.
     const TevNetHostInfo before = m_pane->netHostInfo();
     ModalBoxHandler<QProgressDialog> progress([](QProgressDialog* d) { d->cancel(); }, 2000);
-    QString title, text;
+    QString text;
     ModalBoxHandler<QMessageBox> warning([&](QMessageBox* box) {
-        title = box->windowTitle();
-        text = box->text();
+        text = box->windowTitle() + '|' + box->text();
         box->accept();
     });
 
@@ -462,18 +263,9 @@ void TstTevNetHostPane::searchWithoutLocalAddressWarnsAtOnce()
 
     QCOMPARE(warning.handled(), 1);
     QCOMPARE(progress.handled(), 0);
-    QCOMPARE(title, QStringLiteral("No address!"));
-    QCOMPARE(text, QStringLiteral("No available addresses were found on the current subnet."));
+    QCOMPARE(text, QStringLiteral(
+                       "No address!|No available addresses were found on the current subnet."));
     QVERIFY(m_pane->netHostInfo() == before);
-}
-
-void TstTevNetHostPane::destroyedWhileFirstOctetIsRefused()
-{
-    // Destruction moves focus out of the refused octet, which finishes its editing again.
-    typeOctet(edit("ipeIpAddr"), TevIpOctetFirst, QStringLiteral("0"));
-    QVERIFY(edit("ipeIpAddr")->octetEdit(TevIpOctetFirst)->hasFocus());
-    delete m_pane;
-    m_pane = nullptr;
 }
 
 QTEST_MAIN(TstTevNetHostPane)

@@ -1,10 +1,12 @@
 #pragma once
-// Shared by the codec and parser tests: hex literals and capturing what the
-// message layer writes to standard output.
+// Shared by the codec and parser tests: hex literals, a one-line form of a decoded
+// message, and capturing what the message layer writes to standard output.
+
+#include "zecorla.h"
 
 #include <QByteArray>
+#include <QString>
 
-#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <unistd.h>
@@ -19,8 +21,29 @@ inline std::vector<uint8_t> hexBytes(const char* hex)
 inline QByteArray toHex(const std::vector<uint8_t>& bytes)
 {
     return QByteArray(reinterpret_cast<const char*>(bytes.data()), int(bytes.size()))
-        .toHex(' ')
+        .toHex()
         .toUpper();
+}
+
+// Code letter, then every decoded field: "W type serial mac mode ip mask gateway dns",
+// the change answer adds "err N", the reset answer has only its MAC.
+inline QString describe(const ZelCorlaCommand& msg)
+{
+    const ZelCorlaCommandPayload* p = msg.payload();
+    QString s = p ? QString(QChar(p->commandCode())) : QString("no payload");
+    if (auto* r = msg.payloadAs<ZelResetDeviceCmd>())
+        return s + " " + QString::fromStdString(r->macAddress().toString());
+    if (auto* d = dynamic_cast<const ZelDeviceIdentityPayload*>(p)) {
+        const TevNetHostInfo& n = d->netInfo();
+        s += QString(" %1 %2 ").arg(d->deviceType()).arg(d->serialNo()) +
+             QString::fromStdString(n.macAddress().toString() + " " +
+                                    std::to_string(n.addressMode()) + " " +
+                                    n.ipAddress().toString() + " " + n.subnetMask().toString() +
+                                    " " + n.gateway().toString() + " " + n.dns().toString());
+    }
+    if (auto* c = msg.payloadAs<ZelChangeNetworkCmd>())
+        s += QString(" err %1").arg(c->error());
+    return s;
 }
 
 // Redirects file descriptor 1 into a temporary file until text() is called. Keep
@@ -28,39 +51,30 @@ inline QByteArray toHex(const std::vector<uint8_t>& bytes)
 class StdoutCapture
 {
 public:
-    StdoutCapture()
+    StdoutCapture() : m_file((std::fflush(stdout), std::tmpfile())), m_saved(dup(1))
     {
-        std::fflush(stdout);
-        m_file = std::tmpfile();
-        m_saved = dup(1);
-        if (m_file && m_saved >= 0)
-            dup2(fileno(m_file), 1);
+        dup2(fileno(m_file), 1);
     }
     ~StdoutCapture() { text(); }
     StdoutCapture(const StdoutCapture&) = delete;
-    StdoutCapture& operator=(const StdoutCapture&) = delete;
 
     std::string text()
     {
-        if (!m_file)
+        if (m_saved < 0)
             return m_text;
         std::fflush(stdout);
-        if (m_saved >= 0) {
-            dup2(m_saved, 1);
-            close(m_saved);
-        }
+        dup2(m_saved, 1);
+        close(m_saved);
+        m_saved = -1;
         std::rewind(m_file);
-        char chunk[256];
-        size_t n;
-        while ((n = std::fread(chunk, 1, sizeof chunk, m_file)) > 0)
-            m_text.append(chunk, n);
+        for (int c; (c = std::fgetc(m_file)) != EOF;)
+            m_text += char(c);
         std::fclose(m_file);
-        m_file = nullptr;
         return m_text;
     }
 
 private:
-    std::FILE* m_file = nullptr;
-    int m_saved = -1;
+    std::FILE* m_file;
+    int m_saved;
     std::string m_text;
 };

@@ -28,9 +28,10 @@ void ZelConnectionChecker::checkPort(const TevDevice& device, ZelPort port)
         return;
     }
 
-    // Socket and timer have no parent and end themselves. Every handler has the
-    // checker as context, so a check outliving its checker stays silent.
-    auto* socket = new QTcpSocket;
+    // Socket and timer end themselves. Every handler has the checker as context, and
+    // both belong to the checker's holder object, so checks still running when the
+    // checker goes are cut off and freed rather than left behind.
+    auto* socket = new QTcpSocket(&m_checks);
     connect(socket, &QTcpSocket::connected, this, [this, socket, copy, port] {
         // The connection is never used; a close by the device before the deferred
         // deletion must not be reported as a failure after the success.
@@ -43,7 +44,7 @@ void ZelConnectionChecker::checkPort(const TevDevice& device, ZelPort port)
     });
     connect(socket, &QAbstractSocket::errorOccurred, socket, &QObject::deleteLater);
 
-    auto* timer = new QTimer;
+    auto* timer = new QTimer(&m_checks);
     timer->setInterval(m_connectionTimeout);
     connect(timer, &QTimer::timeout, this, [this, copy, port] {
         report(copy, port, ZelNetworkStatus::Unreachable, ZelPortConnStatus::Unavailable);

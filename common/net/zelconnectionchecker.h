@@ -34,4 +34,5 @@ private:
                 ZelPortConnStatus portStatus);
 
     int m_connectionTimeout = kDefaultTimeoutMs;
+    QObject m_checks; // the sockets and timers of checks in flight
 };

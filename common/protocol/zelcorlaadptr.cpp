@@ -129,7 +129,7 @@ QList<QUdpSocket*> ZelCorlaAdapter::getUdpSockets() const
     QList<QUdpSocket*> sockets;
     forEachUsableAddress(
         m_interfaceFilter, [&](const QNetworkInterface& iface, const QHostAddress& ip) {
-            auto* socket = new QUdpSocket;
+            auto* socket = new QUdpSocket(&self->m_requests);
             connect(socket, &QUdpSocket::readyRead, self, &ZelCorlaAdapter::readSocket);
             if (!socket->bind(ip, 0)) {
                 delete socket;
@@ -158,7 +158,7 @@ void ZelCorlaAdapter::bcastCommand(ZelCorlaCommandPayload* payload) const
                            << socket->localPort();
 
         // Every datagram on the socket restarts its countdown; at expiry both go.
-        auto* timer = new QTimer;
+        auto* timer = new QTimer(socket);
         timer->setInterval(m_timeoutPeriod);
         connect(socket, &QUdpSocket::readyRead, timer, QOverload<>::of(&QTimer::start));
         connect(timer, &QTimer::timeout, self, &ZelCorlaAdapter::timeout);

@@ -72,6 +72,10 @@ private:
     QList<QUdpSocket*> getUdpSockets() const;
     void bcastCommand(ZelCorlaCommandPayload* payload) const;
 
+    // Holds the sockets (and their timers) of requests still listening. They end
+    // themselves when their period runs out; whatever still listens when the adapter
+    // goes is closed with it rather than left to leak.
+    QObject m_requests;
     ZelCorlaProcessor m_parser;
     CircularByteBuffer m_buffer{ZelCorlaProcessor::ReceiveBufferSize};
     int m_timeoutPeriod = kDefaultTimeoutMs;

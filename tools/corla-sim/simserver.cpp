@@ -128,11 +128,11 @@ void SimServer::handle(const QNetworkDatagram& datagram)
         break;
     case ZelCorlaCode::ChangeNetwork:
         kind = "change";
-        outcome = change(request, &answers);
+        outcome = change(request, datagram.interfaceIndex(), &answers);
         break;
     case ZelCorlaCode::ResetDevice:
         kind = "reset";
-        outcome = reset(request, &answers);
+        outcome = reset(request, datagram.interfaceIndex(), &answers);
         break;
     }
     // Answers go where the request came from, at the port the request names.
@@ -160,12 +160,15 @@ QString SimServer::enquire(const SimRequest& request, int ifaceIndex, QList<QByt
     return QStringLiteral("%1 answers").arg(answers->size());
 }
 
-QString SimServer::change(const SimRequest& request, QList<QByteArray>* answers)
+QString SimServer::change(const SimRequest& request, int ifaceIndex, QList<QByteArray>* answers)
 {
     int i = -1;
     const QString absent = findListening(request.mac, &i);
     if (i < 0)
         return absent;
+    // A device on one segment hears only what arrives there, as for an enquiry.
+    if (!hears(i, ifaceIndex))
+        return QStringLiteral("not heard on this interface");
     const int16_t error = judgeChange(m_fleet.at(i), request.requested);
     if (error != SimChangeError::Accepted) {
         answers->append(changeAnswer(m_fleet.at(i), error));
@@ -178,12 +181,15 @@ QString SimServer::change(const SimRequest& request, QList<QByteArray>* answers)
         .arg(addressModeName(d.net.addressMode()), text(d.net.ipAddress()));
 }
 
-QString SimServer::reset(const SimRequest& request, QList<QByteArray>* answers)
+QString SimServer::reset(const SimRequest& request, int ifaceIndex, QList<QByteArray>* answers)
 {
     int i = -1;
     const QString absent = findListening(request.mac, &i);
     if (i < 0)
         return absent;
+    // A device on one segment hears only what arrives there, as for an enquiry.
+    if (!hears(i, ifaceIndex))
+        return QStringLiteral("not heard on this interface");
     answers->append(resetAnswer(request.mac));
     const int silence =
         m_fleet.at(i).resetSilenceMs >= 0 ? m_fleet.at(i).resetSilenceMs : m_options.resetSilenceMs;

@@ -60,8 +60,8 @@ private:
     void readPending();
     void handle(const QNetworkDatagram& datagram);
     QString enquire(const SimRequest& request, int ifaceIndex, QList<QByteArray>* answers);
-    QString change(const SimRequest& request, QList<QByteArray>* answers);
-    QString reset(const SimRequest& request, QList<QByteArray>* answers);
+    QString change(const SimRequest& request, int ifaceIndex, QList<QByteArray>* answers);
+    QString reset(const SimRequest& request, int ifaceIndex, QList<QByteArray>* answers);
     void applySettings(int index, const TevNetHostInfo& requested);
     TevIpAddr leaseFor(int index) const;
     void moveAddress(int index, const TevNetHostInfo& from);

@@ -83,13 +83,13 @@ Exit status:
 // Every option any command knows, by name.
 QCommandLineOption option(const QString& name)
 {
-    struct Spec
+    struct OptionInfo
     {
         const char* name;
         const char* description;
         const char* valueName;
     };
-    static const Spec specs[] = {
+    static const OptionInfo table[] = {
         {"interface", "Use only the IPv4 addresses of this interface (repeatable).", "name"},
         {"verbose", "Write the debug lines (frames sent, echo details) to stderr.", nullptr},
         {"wait", "Milliseconds to wait for answers (default 3000).", "ms"},
@@ -103,7 +103,7 @@ QCommandLineOption option(const QString& name)
         {"force", "Send static settings even when a host answers at the address.", nullptr},
         {"timeout", "Milliseconds to wait for the echo reply (default 1000).", "ms"},
     };
-    for (const Spec& s : specs) {
+    for (const OptionInfo& s : table) {
         if (name == QLatin1String(s.name))
             return s.valueName ? QCommandLineOption(name, s.description, s.valueName)
                                : QCommandLineOption(name, s.description);
@@ -112,7 +112,7 @@ QCommandLineOption option(const QString& name)
     return QCommandLineOption(name);
 }
 
-struct CommandSpec
+struct CommandInfo
 {
     CliCommand command;
     const char* name;
@@ -122,9 +122,9 @@ struct CommandSpec
     QStringList options;
 };
 
-const QList<CommandSpec>& commandSpecs()
+const QList<CommandInfo>& commandInfos()
 {
-    static const QList<CommandSpec> specs = {
+    static const QList<CommandInfo> table = {
         {CliCommand::Discover,
          "discover",
          "discover",
@@ -150,14 +150,14 @@ const QList<CommandSpec>& commandSpecs()
          PingDescription,
          {"timeout"}},
     };
-    return specs;
+    return table;
 }
 
-const CommandSpec* findCommand(const QString& name)
+const CommandInfo* findCommand(const QString& name)
 {
-    for (const CommandSpec& spec : commandSpecs()) {
-        if (name == QLatin1String(spec.name))
-            return &spec;
+    for (const CommandInfo& info : commandInfos()) {
+        if (name == QLatin1String(info.name))
+            return &info;
     }
     return nullptr;
 }
@@ -215,27 +215,27 @@ QString generalHelp()
     return helpOf(parser);
 }
 
-void setupCommandParser(const CommandSpec& spec, QCommandLineParser* parser)
+void setupCommandParser(const CommandInfo& info, QCommandLineParser* parser)
 {
-    parser->setApplicationDescription(QString::fromLatin1(spec.description));
-    for (const QString& name : spec.options)
+    parser->setApplicationDescription(QString::fromLatin1(info.description));
+    for (const QString& name : info.options)
         parser->addOption(option(name));
     addCommonOptions(parser);
-    parser->addPositionalArgument(spec.name, spec.summary, spec.syntax);
+    parser->addPositionalArgument(info.name, info.summary, info.syntax);
 }
 
-QString commandHelp(const CommandSpec& spec)
+QString commandHelp(const CommandInfo& info)
 {
     QCommandLineParser parser;
-    setupCommandParser(spec, &parser);
+    setupCommandParser(info, &parser);
     return helpOf(parser);
 }
 
-CliParseResult failure(const QString& error, const CommandSpec* spec = nullptr)
+CliParseResult failure(const QString& error, const CommandInfo* info = nullptr)
 {
     CliParseResult result;
     result.error = error;
-    result.hint = spec ? QStringLiteral("Try '%1 %2 --help'.").arg(Program, spec->name)
+    result.hint = info ? QStringLiteral("Try '%1 %2 --help'.").arg(Program, info->name)
                        : QStringLiteral("Try '%1 --help'.").arg(Program);
     return result;
 }
@@ -399,25 +399,25 @@ QString unknownInterface(const QStringList& requested, const QList<CliInterfaceN
 CliParseResult parseCliArguments(const QStringList& arguments)
 {
     const QString word = commandWord(arguments);
-    const CommandSpec* spec = findCommand(word);
+    const CommandInfo* info = findCommand(word);
     const bool helpCommand = word == QLatin1String("help");
 
-    if (!spec && !helpCommand && !word.isEmpty())
+    if (!info && !helpCommand && !word.isEmpty())
         return failure(QStringLiteral("unknown command \"%1\"").arg(word));
 
     QCommandLineParser parser;
-    if (spec) {
-        setupCommandParser(*spec, &parser);
+    if (info) {
+        setupCommandParser(*info, &parser);
     } else {
         addCommonOptions(&parser);
         parser.addPositionalArgument("command", "", "COMMAND");
     }
     if (!parser.parse(arguments))
-        return failure(spec ? QStringLiteral("%1: %2").arg(spec->name, parser.errorText())
+        return failure(info ? QStringLiteral("%1: %2").arg(info->name, parser.errorText())
                             : parser.errorText(),
-                       spec);
+                       info);
     if (parser.isSet("help") || parser.isSet("help-all"))
-        return help(spec ? commandHelp(*spec) : generalHelp());
+        return help(info ? commandHelp(*info) : generalHelp());
     if (parser.isSet("version"))
         return help(Program + QLatin1Char(' ') + QLatin1String(CORLA_VERSION) + QLatin1Char('\n'),
                     CliCommand::Version);
@@ -425,23 +425,23 @@ CliParseResult parseCliArguments(const QStringList& arguments)
         const QStringList positional = parser.positionalArguments();
         if (positional.size() < 2)
             return help(generalHelp());
-        const CommandSpec* about = findCommand(positional.at(1));
+        const CommandInfo* about = findCommand(positional.at(1));
         if (!about || positional.size() > 2)
             return failure(
                 QStringLiteral("help: no command \"%1\"").arg(positional.mid(1).join(' ')));
         return help(commandHelp(*about));
     }
-    if (!spec)
+    if (!info)
         return failure("no command given (discover, set, reset, ping or help)");
 
     CliParseResult result;
     CliRequest& r = result.request;
-    r.command = spec->command;
+    r.command = info->command;
     r.verbose = parser.isSet("verbose");
     r.interfaces = parser.values("interface");
     for (const QString& name : qAsConst(r.interfaces)) {
         if (name.isEmpty())
-            return failure("--interface needs a name", spec);
+            return failure("--interface needs a name", info);
     }
 
     const QStringList positional = parser.positionalArguments();
@@ -451,7 +451,7 @@ CliParseResult parseCliArguments(const QStringList& arguments)
         if (positional.size() > 1)
             return failure(
                 QStringLiteral("discover takes no arguments, not \"%1\"").arg(positional.at(1)),
-                spec);
+                info);
         r.probe = parser.isSet("probe");
         if (parser.isSet("format")) {
             const QString format = parser.value("format");
@@ -464,7 +464,7 @@ CliParseResult parseCliArguments(const QStringList& arguments)
             else
                 return failure(
                     QStringLiteral("--format must be table, csv or json, not \"%1\"").arg(format),
-                    spec);
+                    info);
         }
         why = checkMilliseconds(parser, "wait", &r.waitMs);
         break;
@@ -494,7 +494,7 @@ CliParseResult parseCliArguments(const QStringList& arguments)
         break;
     }
     if (!why.isEmpty())
-        return failure(why, spec);
+        return failure(why, info);
     result.ok = true;
     return result;
 }

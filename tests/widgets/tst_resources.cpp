@@ -1,19 +1,5 @@
-#include <QApplication>
-#include <QDialog>
-#include <QFile>
-#include <QImage>
-#include <QPushButton>
 #include <QtTest>
-
-namespace {
-QStringList g_styleWarnings;
-
-void captureStyleWarnings(QtMsgType type, const QMessageLogContext&, const QString& msg)
-{
-    if (type == QtWarningMsg || type == QtCriticalMsg)
-        g_styleWarnings << msg;
-}
-} // namespace
+#include <QtWidgets>
 
 // The collection is linked in as objects and registers itself before main;
 // nothing here calls Q_INIT_RESOURCE.
@@ -64,7 +50,12 @@ void TstResources::styleSheetParsesAndApplies()
 {
     QFile file(QStringLiteral(":/stylesheet.qss"));
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QtMessageHandler previous = qInstallMessageHandler(captureStyleWarnings);
+    static QStringList warnings;
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& msg) {
+            if (type == QtWarningMsg || type == QtCriticalMsg)
+                warnings << msg;
+        });
     qApp->setStyleSheet(QString::fromLatin1(file.readAll()));
     QDialog dialog;
     QPushButton button(QStringLiteral("Refresh"), &dialog);
@@ -73,7 +64,7 @@ void TstResources::styleSheetParsesAndApplies()
     qInstallMessageHandler(previous);
     qApp->setStyleSheet(QString());
 
-    QVERIFY2(g_styleWarnings.isEmpty(), qPrintable(g_styleWarnings.join('\n')));
+    QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join('\n')));
     QCOMPARE(window, QColor("#C3D9EC"));
 }
 

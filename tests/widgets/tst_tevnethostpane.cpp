@@ -116,15 +116,13 @@ void TstTevNetHostPane::entries_data()
     QTest::addColumn<QString>("entered");
     QTest::addColumn<QString>("stored");
     QTest::addColumn<QString>("error");
-    const QString none;
-    QTest::newRow("first octet 1") << kFirstOctet << "1" << QStringLiteral("255.0.0.0") << none;
-    QTest::newRow("first octet 128")
-        << kFirstOctet << "128" << QStringLiteral("255.255.0.0") << none;
-    QTest::newRow("first octet 223")
-        << kFirstOctet << "223" << QStringLiteral("255.255.255.0") << none;
-    QTest::newRow("first octet 0") << kFirstOctet << "0" << none << kFirstOctetError;
-    QTest::newRow("first octet 127") << kFirstOctet << "127" << none << kFirstOctetError;
-    QTest::newRow("first octet 224") << kFirstOctet << "224" << none << kFirstOctetError;
+    const QString none, first = kFirstOctet;
+    QTest::newRow("first octet 1") << first << "1" << QStringLiteral("255.0.0.0") << none;
+    QTest::newRow("first octet 128") << first << "128" << QStringLiteral("255.255.0.0") << none;
+    QTest::newRow("first octet 223") << first << "223" << QStringLiteral("255.255.255.0") << none;
+    QTest::newRow("first octet 0") << first << "0" << none << kFirstOctetError;
+    QTest::newRow("first octet 127") << first << "127" << none << kFirstOctetError;
+    QTest::newRow("first octet 224") << first << "224" << none << kFirstOctetError;
     QTest::newRow("address") << "ipeIpAddr" << QStringLiteral("10.1.2.3") << "10.1.2.3" << none;
     QTest::newRow("address, first octet 0") << "ipeIpAddr" << QStringLiteral("0.1.2.3") << none
                                             << QStringLiteral("The IP Address is not valid.");

@@ -105,6 +105,8 @@ void TestCorlaTable::listGrowsByNewMacOnly()
                                   "4|Nerio AF|2|10.0.0.2|DHCP|00:1a:2b:3c:4d:02"}));
     QCOMPARE(m_model->device(netInfo("", 2).macAddress()), second);
     QCOMPARE(m_model->deviceAtIndex(m_model->index(1, 4)), second);
+    QVERIFY(!m_model->device(netInfo("", 3).macAddress()));
+    QVERIFY(!m_model->deviceAtIndex(m_model->index(2, 0)));
 
     m_model->clearTable();
     QCOMPARE(m_model->rowCount(), 0);

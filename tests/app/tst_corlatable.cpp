@@ -142,6 +142,14 @@ void TestCorlaTable::updatesFindTheRowByMac()
                                   "3|Nerio HF|2|172.16.5.5|Static|00:1a:2b:3c:4d:02",
                                   "1|Nerio HF|3|10.0.0.1|DHCP|00:1a:2b:3c:4d:03"}));
     QVERIFY(m_model->deviceList().at(1)->netHostInfo() == fresh);
+
+    // New settings that carry another MAC address move the row's identity with them.
+    const TevNetHostInfo renamed = netInfo("172.16.5.6", 7);
+    m_model->updateDeviceConfig(*m_model->deviceList().at(0), renamed);
+    QVERIFY(!m_model->device(netInfo("10.0.0.1", 1).macAddress()));
+    QCOMPARE(m_model->device(renamed.macAddress()), m_model->deviceList().at(0));
+    m_model->addDevice(makeDevice(5, 1, netInfo("10.0.0.1", 1)));
+    QCOMPARE(m_model->numDevices(), 4);
 }
 
 void TestCorlaTable::csvAndSorting()

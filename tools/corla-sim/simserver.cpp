@@ -163,12 +163,9 @@ QString SimServer::enquire(const SimRequest& request, int ifaceIndex, QList<QByt
 QString SimServer::change(const SimRequest& request, int ifaceIndex, QList<QByteArray>* answers)
 {
     int i = -1;
-    const QString absent = findListening(request.mac, &i);
+    const QString absent = findListening(request.mac, ifaceIndex, &i);
     if (i < 0)
         return absent;
-    // A device on one segment hears only what arrives there, as for an enquiry.
-    if (!hears(i, ifaceIndex))
-        return QStringLiteral("not heard on this interface");
     const int16_t error = judgeChange(m_fleet.at(i), request.requested);
     if (error != SimChangeError::Accepted) {
         answers->append(changeAnswer(m_fleet.at(i), error));
@@ -184,12 +181,9 @@ QString SimServer::change(const SimRequest& request, int ifaceIndex, QList<QByte
 QString SimServer::reset(const SimRequest& request, int ifaceIndex, QList<QByteArray>* answers)
 {
     int i = -1;
-    const QString absent = findListening(request.mac, &i);
+    const QString absent = findListening(request.mac, ifaceIndex, &i);
     if (i < 0)
         return absent;
-    // A device on one segment hears only what arrives there, as for an enquiry.
-    if (!hears(i, ifaceIndex))
-        return QStringLiteral("not heard on this interface");
     answers->append(resetAnswer(request.mac));
     const int silence =
         m_fleet.at(i).resetSilenceMs >= 0 ? m_fleet.at(i).resetSilenceMs : m_options.resetSilenceMs;
@@ -263,7 +257,7 @@ void SimServer::openServices(int index)
         log(problem);
 }
 
-QString SimServer::findListening(const TevMacAddr& mac, int* index) const
+QString SimServer::findListening(const TevMacAddr& mac, int ifaceIndex, int* index) const
 {
     *index = m_byMac.value(macKey(mac), -1);
     if (*index < 0)
@@ -271,6 +265,11 @@ QString SimServer::findListening(const TevMacAddr& mac, int* index) const
     if (isSilent(*index)) {
         *index = -1;
         return "silent after a reset";
+    }
+    // A device on one segment hears only what arrives there, as for an enquiry.
+    if (!hears(*index, ifaceIndex)) {
+        *index = -1;
+        return "not heard on this interface";
     }
     return QString();
 }

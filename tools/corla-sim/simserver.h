@@ -68,7 +68,7 @@ private:
     void openServices(int index);
 
     // The device with this MAC that hears requests now (index -1 and the reason if none).
-    QString findListening(const TevMacAddr& mac, int* index) const;
+    QString findListening(const TevMacAddr& mac, int ifaceIndex, int* index) const;
     bool hears(int index, int ifaceIndex) const;
     bool isSilent(int index) const;
     void send(const QList<QByteArray>& answers, const QHostAddress& to, quint16 port);

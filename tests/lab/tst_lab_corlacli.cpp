@@ -1,7 +1,7 @@
 // corla-cli end to end against the simulator's default fleet, on the lab's host side:
-// discovery in every format and per interface, probes, static and DHCP changes, the
+// discovery as CSV and JSON, per interface and with probes, static and DHCP changes, the
 // duplicate-address refusal and --force, a device's own refusal, unknown MACs, reset,
-// ping and malformed arguments. One simulator serves the whole run, so each change goes
+// ping and refused arguments. One simulator serves the whole run, so each change goes
 // to a device of its own.
 #include "labguard.h"
 #include "zelutil.h"
@@ -229,8 +229,6 @@ private slots:
             "10.40.0.9 Static");
         row("device that always refuses", "set " + Refuser + " --static 10.20.0.77" + mask24, 3,
             refused(Refuser, "An error occured in the device."), "");
-        row("broadcast address refused", "set " + Sensible + " --static 10.10.0.255" + mask24, 3,
-            refused(Sensible, "The IP address was a broadcast address."), "");
         // No echo for the device's own address (it would answer itself): the device judges.
         row("own address refused", "set " + Sensible + " --static " + sensible + mask24, 3,
             refused(Sensible, "The IP address given was the same as the device's existing "
@@ -242,8 +240,6 @@ private slots:
             noAnswer + " the reset within 700 ms\n", "");
         row("ping an absent host", "ping " + absent + " --timeout 300", 5,
             "corla-cli: no reply from " + absent + " within 300 ms\n", "");
-        row("ping: a router's unreachable report is a reply",
-            "ping " + corlaLabEnv("CORLA_LAB_ROUTER_UNREACH"), 0, " answered.\n", "");
         row("ping through the named interface", "--interface lab0 ping " + present, 0,
             present + " answered.\n", "");
         row("ping not routed through the named interface", "ping " + present + " --interface lab1",

@@ -115,7 +115,7 @@ private slots:
         row("help wins over bad arguments", "set zz --static 999 --help", setHelp);
         row("--version", "--version", "corla-cli " CORLA_VERSION);
         row("discover", "discover", "discover table");
-        row("discover with options", "discover --wait 250 --probe --format json",
+        row("discover options", "discover --wait 250 --probe --format json",
             "discover json wait=250 probe");
         row("interfaces around the command", "--interface lab0 discover --interface lab1",
             "discover table on lab0,lab1");

@@ -272,7 +272,7 @@ QString checkOneArgument(const QStringList& positional, const QString& what)
     if (positional.size() < 2)
         return QStringLiteral("%1 needs %2").arg(positional.first(), what);
     if (positional.size() > 2)
-        return QStringLiteral("%1 takes one %2, not also \"%3\"")
+        return QStringLiteral("%1 takes only %2, not also \"%3\"")
             .arg(positional.first(), what, positional.at(2));
     return QString();
 }

@@ -1,11 +1,10 @@
 #include "corlaconfigdialog.h"
 #include "modalboxhandler.h"
+#include "netguard.h"
 #include "tevnethostpane.h"
 
 #include <QtTest>
 #include <QtWidgets>
-
-#include <unistd.h>
 
 namespace {
 
@@ -18,13 +17,6 @@ constexpr const char* kFreeAddress = "10.255.255.1";
 
 // Echoes to these addresses must never leave the machine: only scripts/netns-run's
 // namespace (or the lab's host side) is safe.
-bool inPrivateNetns()
-{
-    char link[64] = {};
-    const ssize_t n = ::readlink("/proc/self/ns/net", link, sizeof link - 1);
-    const QByteArray mark = qgetenv("CORLA_IN_NETNS");
-    return n > 0 && !mark.isEmpty() && mark == QByteArray(link, static_cast<int>(n));
-}
 
 ZelDevice deviceWith(const char* ip, TevAddressMode mode)
 {
@@ -56,7 +48,7 @@ private slots:
 void TstCorlaConfigDialog::initTestCase()
 {
     registerCorlaMetaTypes();
-    QVERIFY2(inPrivateNetns(), "this test sends ICMP echoes: run it through scripts/netns-run");
+    CORLA_REQUIRE_PRIVATE_NETNS();
     QProcess ip;
     ip.setProcessChannelMode(QProcess::MergedChannels);
     ip.start(QStringLiteral("ip"),

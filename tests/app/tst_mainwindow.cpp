@@ -4,6 +4,7 @@
 #include "corlamainwin.h"
 #include "corlamainwin_form.h"
 #include "modalboxhandler.h"
+#include "netguard.h"
 
 #include <QBuffer>
 #include <QDesktopServices>
@@ -82,6 +83,7 @@ private:
 private slots:
     void initTestCase()
     {
+        CORLA_REQUIRE_PRIVATE_NETNS();
         QDesktopServices::setUrlHandler(QStringLiteral("http"), &m_urls, "open");
     }
     void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("http")); }

@@ -1,24 +1,14 @@
 #pragma once
 // Helpers shared by the network unit tests.
 
+#include "netguard.h"
+
 #include <QByteArray>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
-
-#include <unistd.h>
-
-// True when running in the private network namespace that scripts/netns-run made.
-// Only there may a test change namespace-wide settings such as routes and sysctls.
-inline bool inPrivateNetns()
-{
-    char link[64] = {};
-    const ssize_t n = ::readlink("/proc/self/ns/net", link, sizeof link - 1);
-    const QByteArray mark = qgetenv("CORLA_IN_NETNS");
-    return n > 0 && !mark.isEmpty() && mark == QByteArray(link, static_cast<int>(n));
-}
 
 // Collects the messages written through qDebug() while it lives, from any thread.
 class DebugCapture

@@ -45,6 +45,7 @@ class TstTevPingHelper : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { CORLA_REQUIRE_PRIVATE_NETNS(); }
     // First: it needs the namespace as netns-run made it.
     void fallbackFollowsTheGroupRange_data()
     {

@@ -1,5 +1,6 @@
 // Port checks on loopback. Open, refused, unroutable and silent addresses, with the time of
 // each report, are checked against the simulator in the lab (tst_lab_checker).
+#include "netguard.h"
 #include "zelconnectionchecker.h"
 
 #include <QTcpServer>
@@ -46,6 +47,7 @@ class TstZelConnectionChecker : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { CORLA_REQUIRE_PRIVATE_NETNS(); }
     void deviceWithoutAddressIsReportedAtOnce()
     {
         QStringList reports;

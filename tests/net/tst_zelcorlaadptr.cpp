@@ -61,6 +61,7 @@ class TstZelCorlaAdapter : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { CORLA_REQUIRE_PRIVATE_NETNS(); }
     void enquiryAnswerBecomesARecord_data()
     {
         QTest::addColumn<int>("type");

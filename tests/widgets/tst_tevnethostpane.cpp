@@ -1,4 +1,5 @@
 #include "modalboxhandler.h"
+#include "netguard.h"
 #include "tevnethostpane.h"
 #include "zelcorlaadptr.h"
 #include "zeldevice.h"
@@ -38,6 +39,7 @@ class TstTevNetHostPane : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { CORLA_REQUIRE_PRIVATE_NETNS(); }
     void init();
     void cleanup();
 

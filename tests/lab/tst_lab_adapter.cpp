@@ -127,13 +127,6 @@ class TstLabAdapter : public QObject
     const SimFleet m_fleet = defaultFleet();
     const QString m_refusals = corlaLabEnv("CORLA_LAB_TMP") + "/refusals.json";
 
-    // The reason the simulator did not start, or "" when it did.
-    QString startSim(const QStringList& args)
-    {
-        QString why;
-        return m_sim.start(args, &why) ? QString() : why;
-    }
-
 private slots:
     void initTestCase()
     {
@@ -164,7 +157,7 @@ private slots:
     void discovery()
     {
         QFETCH(QStringList, args);
-        QCOMPARE(startSim(args), QString());
+        QCOMPARE(m_sim.startOrWhy(args), QString());
         Run run(1500);
         DebugCapture capture;
         run.adapter.netEnquire(everyone);
@@ -188,7 +181,7 @@ private slots:
 
     void enquiryForOneDevice()
     {
-        QCOMPARE(startSim({}), QString());
+        QCOMPARE(m_sim.startOrWhy({}), QString());
         // On the two-address segment, on the one-address segment, without an address.
         for (uint16_t serial : {1005, 1016, 1012}) {
             const SimDevice& wanted = bySerial(m_fleet, serial);
@@ -201,7 +194,7 @@ private slots:
 
     void changeAccepted()
     {
-        QCOMPARE(startSim({}), QString());
+        QCOMPARE(m_sim.startOrWhy({}), QString());
         const SimDevice& hc = bySerial(m_fleet, 1008); // Host Controller at 10.20.0.18
         const TevNetHostInfo wanted(TevIpAddr("10.20.0.68"), TevIpAddr("255.255.255.0"),
                                     TevIpAddr("10.20.0.254"), TevIpAddr("10.20.0.254"),
@@ -235,7 +228,7 @@ private slots:
     {
         QFETCH(int, code);
         QFETCH(QString, reason);
-        QCOMPARE(startSim({"--fleet", m_refusals}), QString());
+        QCOMPARE(m_sim.startOrWhy({"--fleet", m_refusals}), QString());
         const SimDevice& target = bySerial(refusalFleet(), uint16_t(3001 + code));
         TevNetHostInfo wanted = target.net;
         wanted.setIpAddress(TevIpAddr("10.20.0.9"));
@@ -247,7 +240,7 @@ private slots:
 
     void resetAnswered()
     {
-        QCOMPARE(startSim({}), QString());
+        QCOMPARE(m_sim.startOrWhy({}), QString());
         const TevMacAddr kwt = bySerial(m_fleet, 1016).net.macAddress();
         Run run(800);
         run.adapter.resetDevice(kwt);
@@ -258,7 +251,8 @@ private slots:
 
     void burstOfFiveThousand()
     {
-        QCOMPARE(startSim({"--burst", "5000", "--burst-iface", "dev1", "--no-tcp"}), QString());
+        QCOMPARE(m_sim.startOrWhy({"--burst", "5000", "--burst-iface", "dev1", "--no-tcp"}),
+                 QString());
         Run run(3000);
         run.adapter.netEnquire(everyone);
         QTRY_COMPARE_WITH_TIMEOUT(run.found.size(), 5000, 60000);

@@ -3,6 +3,7 @@
 // duplicate-address refusal and --force, a device's own refusal, unknown MACs, reset,
 // ping and refused arguments. One simulator serves the whole run, so each change goes
 // to a device of its own.
+#include "datarow.h"
 #include "labguard.h"
 #include "zelutil.h"
 
@@ -15,17 +16,6 @@
 #include <QtTest>
 
 namespace {
-
-// One row of a data table: texts become QString, other values keep their type.
-struct Cell
-{
-    template <typename T> static const T& of(const T& value) { return value; }
-    static QString of(const char* text) { return QString::fromUtf8(text); }
-};
-template <typename... T> void row(const char* name, const T&... values)
-{
-    (QTest::newRow(name) << ... << Cell::of(values));
-}
 
 struct Run
 {

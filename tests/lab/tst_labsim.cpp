@@ -137,13 +137,6 @@ class TestLabSim : public QObject
     Q_OBJECT
     CorlaLabSim m_sim;
 
-    // The reason the simulator did not start, or "" when it did.
-    QString startSim(const QStringList& args)
-    {
-        QString why;
-        return m_sim.start(args, &why) ? QString() : why;
-    }
-
 private slots:
     void initTestCase()
     {
@@ -155,7 +148,7 @@ private slots:
     void init()
     {
         // Most cases want the default fleet fresh; the others restart it with their switches.
-        QCOMPARE(startSim({}), QString());
+        QCOMPARE(m_sim.startOrWhy({}), QString());
     }
 
     void cleanup()
@@ -208,7 +201,7 @@ private slots:
 
     void resetThenSilence()
     {
-        QCOMPARE(startSim({"--reset-silence", "3000"}), QString());
+        QCOMPARE(m_sim.startOrWhy({"--reset-silence", "3000"}), QString());
         const TevMacAddr target = fleetDevice(1005).net.macAddress(); // Nerio HF at 10.10.0.15
         Probe probe("10.10.0.1");
         QElapsedTimer clock;
@@ -233,7 +226,8 @@ private slots:
     void burstOnItsOwnSegment()
     {
         // Paced at its default rate, a burst fits an ordinary socket buffer of the receiver.
-        QCOMPARE(startSim({"--burst", "5000", "--burst-iface", "dev1", "--quiet"}), QString());
+        QCOMPARE(m_sim.startOrWhy({"--burst", "5000", "--burst-iface", "dev1", "--quiet"}),
+                 QString());
         Probe probe("10.20.0.1");
         QCOMPARE(probe.enquire(TevMacAddr(), 5000, 30000).size(), 5000);
         // Other segments hear nothing of it; the first and last burst addresses take connections.

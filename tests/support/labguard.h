@@ -75,6 +75,13 @@ public:
     CorlaLabSim& operator=(const CorlaLabSim&) = delete;
     ~CorlaLabSim() { stop(); }
 
+    // As start(), for QVERIFY2: the reason the simulator did not start, or "" when it did.
+    QString startOrWhy(const QStringList& args)
+    {
+        QString why;
+        return start(args, &why) ? QString() : why;
+    }
+
     // Waits for the ready line; false with the reason (and the output so far) if none comes.
     bool start(const QStringList& args, QString* why, int timeoutMs = 30000)
     {

@@ -4,22 +4,12 @@
 #include "clicommand.h"
 #include "cliformat.h"
 #include "corlatable.h"
+#include "datarow.h"
 
 #include <QJsonDocument>
 #include <QtTest>
 
 namespace {
-
-// One row of a data table: texts become QString, other values keep their type.
-struct Cell
-{
-    template <typename T> static const T& of(const T& value) { return value; }
-    static QString of(const char* text) { return QString::fromUtf8(text); }
-};
-template <typename... T> void row(const char* name, const T&... values)
-{
-    (QTest::newRow(name) << ... << Cell::of(values));
-}
 
 CliParseResult parse(const QString& line)
 {

@@ -1,0 +1,19 @@
+#pragma once
+// Data-table rows on one line: row("name", "text", 3, list) adds a row whose texts become
+// QString and whose other values keep their type.
+
+#include <QString>
+#include <QTest>
+
+namespace datarow_detail {
+struct Cell
+{
+    template <typename T> static const T& of(const T& value) { return value; }
+    static QString of(const char* text) { return QString::fromUtf8(text); }
+};
+} // namespace datarow_detail
+
+template <typename... T> void row(const char* name, const T&... values)
+{
+    (QTest::newRow(name) << ... << datarow_detail::Cell::of(values));
+}

@@ -322,7 +322,7 @@ bool TevNetHostPane::searchCandidates(const QPointer<QProgressDialog>& progress)
 void TevNetHostPane::useFoundAddress(const TevIpAddr& candidate)
 {
     m_searching = false;
-    qDebug().noquote() << "IP Address Found! " << addressText(candidate);
+    qDebug().noquote().nospace() << "IP Address Found! " << addressText(candidate);
     const TevIpAddr mask(TevIpAddr::defaultMask(candidate.toArray()[0]));
     m_netHostInfo.setIpAddress(candidate);
     m_netHostInfo.setSubnet(mask);

@@ -1,6 +1,7 @@
 #include "tevipcheck.h"
 
 #include <QDebug>
+#include <QPointer>
 #include <QtConcurrent/QtConcurrentRun>
 
 IpChecker::IpChecker(const TevDevice& device, const TevNetHostInfo& netHostInfo)
@@ -23,7 +24,10 @@ void IpChecker::handlePingFinished()
 {
     const TevPingResult result = m_watcher.result();
     qDebug().nospace() << "Ping result: " << static_cast<int>(result);
+    // A receiver may ask the user (a nested event loop) before this returns.
+    const QPointer<IpChecker> alive(this);
     emit ipCheckResult(result, m_device, m_netHostInfo);
     // Nobody holds a pointer to a checker once it has reported.
-    deleteLater();
+    if (alive)
+        deleteLater();
 }

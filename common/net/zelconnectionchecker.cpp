@@ -1,6 +1,7 @@
 #include "zelconnectionchecker.h"
 
 #include <QHostAddress>
+#include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -12,8 +13,24 @@ ZelConnectionChecker::ZelConnectionChecker(QObject* parent) : QObject(parent)
 void ZelConnectionChecker::report(const TevDevice& device, ZelPort port, ZelNetworkStatus netStatus,
                                   ZelPortConnStatus connStatus)
 {
+    // A receiver may run a nested event loop (a modal box) in which this checker goes.
+    const QPointer<ZelConnectionChecker> alive(this);
     emit netHostStatus(device, port, netStatus);
-    emit portStatus(device, port, connStatus);
+    if (alive)
+        emit portStatus(device, port, connStatus);
+}
+
+void ZelConnectionChecker::reportLater(const TevDevice& device, ZelPort port,
+                                       ZelNetworkStatus netStatus, ZelPortConnStatus connStatus)
+{
+    // Never from inside the socket's or the timer's own signal: a nested event loop
+    // there could delete them while Qt is still in their code.
+    QMetaObject::invokeMethod(
+        this,
+        [this, device, port, netStatus, connStatus] {
+            report(device, port, netStatus, connStatus);
+        },
+        Qt::QueuedConnection);
 }
 
 void ZelConnectionChecker::checkPort(const TevDevice& device, ZelPort port)
@@ -36,18 +53,18 @@ void ZelConnectionChecker::checkPort(const TevDevice& device, ZelPort port)
         // The connection is never used; a close by the device before the deferred
         // deletion must not be reported as a failure after the success.
         disconnect(socket, &QAbstractSocket::errorOccurred, this, nullptr);
-        report(copy, port, ZelNetworkStatus::Reachable, ZelPortConnStatus::Available);
+        reportLater(copy, port, ZelNetworkStatus::Reachable, ZelPortConnStatus::Available);
     });
     connect(socket, &QTcpSocket::connected, socket, &QObject::deleteLater);
     connect(socket, &QAbstractSocket::errorOccurred, this, [this, copy, port] {
-        report(copy, port, ZelNetworkStatus::Unreachable, ZelPortConnStatus::Unavailable);
+        reportLater(copy, port, ZelNetworkStatus::Unreachable, ZelPortConnStatus::Unavailable);
     });
     connect(socket, &QAbstractSocket::errorOccurred, socket, &QObject::deleteLater);
 
     auto* timer = new QTimer(&m_checks);
     timer->setInterval(m_connectionTimeout);
     connect(timer, &QTimer::timeout, this, [this, copy, port] {
-        report(copy, port, ZelNetworkStatus::Unreachable, ZelPortConnStatus::Unavailable);
+        reportLater(copy, port, ZelNetworkStatus::Unreachable, ZelPortConnStatus::Unavailable);
     });
     connect(timer, &QTimer::timeout, timer, &QObject::deleteLater);
     connect(socket, &QTcpSocket::connected, timer, &QTimer::stop);

@@ -17,7 +17,8 @@ public:
     void setConnectionTimeout(const int& ms) { m_connectionTimeout = ms; }
 
     // Starts one check and returns at once; a device without an address is reported
-    // before this returns. Every outcome emits netHostStatus, then portStatus.
+    // before this returns, every other outcome from the event loop afterwards. Every outcome emits
+    // netHostStatus, then portStatus.
     //
     // A refusal is reported at once and, since the time limit keeps running, once more
     // when it expires. When the limit passes first the attempt goes on, and its late
@@ -32,6 +33,8 @@ signals:
 private:
     void report(const TevDevice& device, ZelPort port, ZelNetworkStatus netStatus,
                 ZelPortConnStatus portStatus);
+    void reportLater(const TevDevice& device, ZelPort port, ZelNetworkStatus netStatus,
+                     ZelPortConnStatus portStatus);
 
     int m_connectionTimeout = kDefaultTimeoutMs;
     QObject m_checks; // the sockets and timers of checks in flight

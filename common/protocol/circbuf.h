@@ -22,6 +22,8 @@ public:
     // Returns the number of bytes delivered (less than n when fewer are stored);
     // an empty buffer leaves the destination untouched.
     uint64_t read(uint8_t* destination, uint64_t n);
+    // Forgets every stored byte.
+    void clear() { m_readIndex = m_writeIndex = m_count = 0; }
 
     uint64_t count() const { return m_count; }
     uint64_t capacity() const { return m_capacity; }

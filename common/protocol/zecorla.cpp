@@ -237,6 +237,28 @@ size_t ZelCorlaProcessor::drive(CircularByteBuffer& buffer, const MessageHandler
     return handedOn;
 }
 
+bool ZelCorlaProcessor::isBetweenFrames() const
+{
+    return state() == asState(&ZelCorlaProcessor::st_sync) && m_sync != CorlaSyncByte;
+}
+
+size_t ZelCorlaProcessor::pendingFrameSize() const
+{
+    if (state() == asState(&ZelCorlaProcessor::st_readPayload))
+        return CorlaHeaderSize + m_length + CorlaCrcSize;
+    return isBetweenFrames() ? 0 : CorlaHeaderSize + CorlaCrcSize;
+}
+
+void ZelCorlaProcessor::reset()
+{
+    m_message.reset();
+    m_sync = 0;
+    m_code = 0;
+    m_length = 0;
+    m_outOfData = false;
+    transition(asState(&ZelCorlaProcessor::st_sync));
+}
+
 void ZelCorlaProcessor::st_sync(const StateEvent* event)
 {
     const auto* e = static_cast<const CorlaMessageEvent*>(event);
@@ -309,4 +331,86 @@ void ZelCorlaProcessor::st_crc(const StateEvent* event)
 void ZelCorlaProcessor::st_endMsg(const StateEvent*)
 {
     transition(asState(&ZelCorlaProcessor::st_sync));
+}
+
+struct ZelCorlaReassembler::Stream
+{
+    ZelCorlaProcessor parser;
+    CircularByteBuffer buffer{ZelCorlaProcessor::ReceiveBufferSize};
+    CorlaSender sender;
+    int64_t lastHeardMs = 0;
+
+    bool isIdle() const { return parser.isBetweenFrames() && buffer.isEmpty(); }
+    void reset()
+    {
+        parser.reset();
+        buffer.clear();
+    }
+};
+
+ZelCorlaReassembler::ZelCorlaReassembler(int64_t idleLimitMs) : m_idleLimitMs(idleLimitMs) {}
+
+ZelCorlaReassembler::~ZelCorlaReassembler() = default;
+
+std::unique_ptr<ZelCorlaReassembler::Stream>
+ZelCorlaReassembler::takeStream(const CorlaSender& from)
+{
+    for (auto it = m_partial.begin(); it != m_partial.end(); ++it) {
+        if ((*it)->sender == from) {
+            std::unique_ptr<Stream> stream = std::move(*it);
+            m_partial.erase(it);
+            return stream;
+        }
+    }
+    if (m_spare)
+        return std::move(m_spare);
+    return std::make_unique<Stream>();
+}
+
+void ZelCorlaReassembler::expire(int64_t nowMs)
+{
+    // Least recently heard first: the stale ones are at the front.
+    size_t stale = 0;
+    while (stale < m_partial.size() && nowMs - m_partial[stale]->lastHeardMs > m_idleLimitMs)
+        ++stale;
+    m_partial.erase(m_partial.begin(), m_partial.begin() + std::ptrdiff_t(stale));
+}
+
+size_t ZelCorlaReassembler::feed(const CorlaSender& from, const uint8_t* data, size_t size,
+                                 int64_t nowMs, const ZelCorlaProcessor::MessageHandler& onMessage)
+{
+    expire(nowMs);
+    std::unique_ptr<Stream> stream = takeStream(from);
+    size_t handed = 0;
+    // A datagram larger than the buffer's free space goes in by parts, parsed in between.
+    do {
+        const uint64_t taken = stream->buffer.write(data, size);
+        data += taken;
+        size -= size_t(taken);
+        handed += stream->parser.drive(stream->buffer, onMessage);
+        if (taken == 0 && stream->buffer.isFull())
+            break; // the parser could not make room: drop the rest
+    } while (size > 0);
+
+    if (!stream->isIdle() && stream->parser.pendingFrameSize() <= MaxCarriedFrame) {
+        stream->sender = from;
+        stream->lastHeardMs = nowMs;
+        if (m_partial.size() >= MaxPartialSenders)
+            m_partial.erase(m_partial.begin());
+        m_partial.push_back(std::move(stream));
+        return handed;
+    }
+    stream->reset();
+    if (!m_spare)
+        m_spare = std::move(stream);
+    return handed;
+}
+
+void ZelCorlaReassembler::forgetChannel(uint64_t channel)
+{
+    m_partial.erase(std::remove_if(m_partial.begin(), m_partial.end(),
+                                   [channel](const std::unique_ptr<Stream>& s) {
+                                       return s->sender.channel == channel;
+                                   }),
+                    m_partial.end());
 }

@@ -224,6 +224,14 @@ public:
     bool outOfData() const { return m_outOfData; }
     void setOutOfData(bool outOfData) { m_outOfData = outOfData; }
 
+    // True when no frame has been begun: nothing read belongs to a frame still to come.
+    bool isBetweenFrames() const;
+    // The whole size (header, payload and CRC) of the frame begun and not yet complete,
+    // as far as its header has told; 0 between frames.
+    size_t pendingFrameSize() const;
+    // Forgets a frame begun; the next byte is searched for a sync byte.
+    void reset();
+
     // States; each expects a CorlaMessageEvent.
     void st_sync(const StateEvent* event);
     void st_readPayload(const StateEvent* event);
@@ -237,6 +245,67 @@ private:
     uint16_t m_length = 0;
     bool m_outOfData = false;
     std::vector<uint8_t> m_payload;
+};
+
+// Who a datagram came from, as the receiver sees it: the receiving socket (any number
+// that names it while it is open), and the sender's IPv4 address (host order) and port.
+struct CorlaSender
+{
+    uint64_t channel = 0;
+    uint32_t address = 0;
+    uint16_t port = 0;
+
+    bool operator==(const CorlaSender& o) const
+    {
+        return channel == o.channel && address == o.address && port == o.port;
+    }
+};
+
+// Frames per sender: a frame split over several datagrams continues only with the
+// next datagram of the same sender, so nothing one sender sends can swallow, end or
+// corrupt another sender's frames.
+//
+// Guarantees:
+//  - Within one datagram the parser works as ZelCorlaProcessor::drive over a buffer of
+//    ReceiveBufferSize bytes (a datagram larger than that goes in by parts).
+//  - State survives a datagram only for a sender whose datagram ended inside a frame
+//    of at most MaxCarriedFrame bytes (header, payload and CRC). A longer frame begun
+//    at the end of a datagram is dropped there; answers of this protocol are a few
+//    dozen bytes.
+//  - At most MaxPartialSenders senders hold state; a further one pushes out the one
+//    heard from longest ago. State of a sender not heard from for the idle limit, or
+//    whose channel is forgotten, is dropped.
+//  - Memory: one receive buffer per sender with state, plus one for the rest.
+class ZelCorlaReassembler
+{
+public:
+    static constexpr size_t MaxCarriedFrame = 1024;
+    static constexpr size_t MaxPartialSenders = 64;
+
+    explicit ZelCorlaReassembler(int64_t idleLimitMs = 30000);
+    ~ZelCorlaReassembler();
+    ZelCorlaReassembler(const ZelCorlaReassembler&) = delete;
+    ZelCorlaReassembler& operator=(const ZelCorlaReassembler&) = delete;
+
+    // Parses one datagram of `from` received at time `nowMs` (any monotonic clock),
+    // handing every completed message to onMessage in order. onMessage must not feed
+    // this reassembler. Returns how many messages were handed on.
+    size_t feed(const CorlaSender& from, const uint8_t* data, size_t size, int64_t nowMs,
+                const ZelCorlaProcessor::MessageHandler& onMessage);
+
+    // The channel's socket is gone: its senders' partial frames with it.
+    void forgetChannel(uint64_t channel);
+    void setIdleLimit(int64_t ms) { m_idleLimitMs = ms; }
+    size_t partialSenders() const { return m_partial.size(); }
+
+private:
+    struct Stream;
+    std::unique_ptr<Stream> takeStream(const CorlaSender& from);
+    void expire(int64_t nowMs);
+
+    int64_t m_idleLimitMs;
+    std::vector<std::unique_ptr<Stream>> m_partial; // least recently heard first
+    std::unique_ptr<Stream> m_spare;
 };
 
 template <class T>

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDebug>
 #include <QNetworkInterface>
+#include <QPointer>
 #include <QTimer>
 #include <QUdpSocket>
 
@@ -13,6 +14,8 @@ namespace {
 constexpr int kSocketReceiveBuffer = 4 * 1024 * 1024;
 // Room for the largest request frame.
 constexpr size_t kFrameBufferSize = 1024;
+// Names the request a socket was opened for.
+const char* const kChannelProperty = "corlaChannel";
 
 uint8_t typeByte(ZelDeviceType type)
 {
@@ -74,10 +77,16 @@ template <typename Fn> void forEachUsableAddress(const QStringList& filter, Fn f
 ZelCorlaAdapter::ZelCorlaAdapter()
 {
     registerCorlaMetaTypes();
+    m_clock.start();
     connect(this, &ZelCorlaAdapter::messageReceived, this, &ZelCorlaAdapter::handleCorlaMsg);
 }
 
-ZelCorlaAdapter::~ZelCorlaAdapter() = default;
+ZelCorlaAdapter::~ZelCorlaAdapter()
+{
+    // The sockets close their channels as they go, which needs the members still here.
+    const QObjectList sockets = m_requests.children();
+    qDeleteAll(sockets);
+}
 
 void ZelCorlaAdapter::netEnquire(const ZelDevice& device) const
 {
@@ -122,6 +131,25 @@ QString ZelCorlaAdapter::rejectionText(const TevDevice& device, int16_t errorCod
            QString::fromLatin1(rejectionReason(errorCode));
 }
 
+quint64 ZelCorlaAdapter::openChannel(const ZelCorlaCommandPayload& request)
+{
+    Request expected;
+    expected.code = request.commandCode();
+    if (const auto* change = dynamic_cast<const ZelChangeNetworkCmd*>(&request))
+        expected.mac = change->netInfo().macAddress();
+    else if (const auto* reset = dynamic_cast<const ZelResetDeviceCmd*>(&request))
+        expected.mac = reset->macAddress();
+    const quint64 channel = ++m_lastChannel;
+    m_channels.insert(channel, expected);
+    return channel;
+}
+
+void ZelCorlaAdapter::closeChannel(quint64 channel)
+{
+    m_channels.remove(channel);
+    m_reassembler.forgetChannel(channel);
+}
+
 QList<QUdpSocket*> ZelCorlaAdapter::getUdpSockets() const
 {
     // Requests are const, but their sockets report to this adapter.
@@ -147,6 +175,10 @@ void ZelCorlaAdapter::bcastCommand(ZelCorlaCommandPayload* payload) const
 {
     auto* self = const_cast<ZelCorlaAdapter*>(this);
     for (QUdpSocket* socket : getUdpSockets()) {
+        const quint64 channel = self->openChannel(*payload);
+        socket->setProperty(kChannelProperty, channel);
+        connect(socket, &QObject::destroyed, self,
+                [self, channel] { self->closeChannel(channel); });
         payload->setResponsePort(socket->localPort());
         const ZelCorlaCommand command(payload);
         uint8_t frame[kFrameBufferSize];
@@ -177,40 +209,80 @@ void ZelCorlaAdapter::readSocket()
                     "failed. UDP Socket wasy not read and not get destroyed.";
         return;
     }
+    DatagramOrigin origin;
+    origin.channel = socket->property(kChannelProperty).toULongLong();
     // The socket is bound to one local address: that is the address the device
     // answered, even where its interface carries several.
     const QHostAddress local = socket->localAddress();
-    uint32_t ifaceAddr = 0;
     if (local.protocol() == QAbstractSocket::IPv4Protocol)
-        ifaceAddr = local.toIPv4Address();
+        origin.ifaceAddr = local.toIPv4Address();
     else
         qDebug() << "INVALID INTERFACE!";
 
     QByteArray datagram;
+    QHostAddress from;
     while (socket->hasPendingDatagrams()) {
         datagram.resize(static_cast<int>(qMax<qint64>(socket->pendingDatagramSize(), 0)));
-        const qint64 n = socket->readDatagram(datagram.data(), datagram.size());
+        const qint64 n =
+            socket->readDatagram(datagram.data(), datagram.size(), &from, &origin.senderPort);
         if (n < 0)
             break;
+        origin.sender = from.toIPv4Address();
         processDatagram(reinterpret_cast<const uint8_t*>(datagram.constData()),
-                        static_cast<uint64_t>(n), ifaceAddr);
+                        static_cast<uint64_t>(n), origin);
     }
 }
 
-void ZelCorlaAdapter::processDatagram(const uint8_t* data, uint64_t size, uint32_t ifaceAddr)
+void ZelCorlaAdapter::processDatagram(const uint8_t* data, uint64_t size,
+                                      const DatagramOrigin& origin)
 {
-    const auto deliver = [this, ifaceAddr](std::unique_ptr<ZelCorlaCommand> msg) {
-        emit messageReceived(msg.get(), ifaceAddr);
+    const Request request = m_channels.value(origin.channel);
+    const auto keep = [&](std::unique_ptr<ZelCorlaCommand> msg) {
+        if (!isAskedFor(request, *msg)) {
+            qDebug().noquote() << "Dropped an answer nobody asked for: code"
+                               << QString::number(msg->payload()->commandCode(), 16) << "from"
+                               << QHostAddress(origin.sender).toString() << ":"
+                               << origin.senderPort;
+            return;
+        }
+        m_inbox.push_back({std::move(msg), origin.ifaceAddr});
     };
-    // A datagram larger than the buffer's free space goes in by parts, parsed in between.
-    do {
-        const uint64_t taken = m_buffer.write(data, size);
-        data += taken;
-        size -= taken;
-        m_parser.drive(m_buffer, deliver);
-        if (taken == 0 && m_buffer.isFull())
-            break; // the parser could not make room: drop the rest
-    } while (size > 0);
+    const CorlaSender sender{origin.channel, origin.sender, origin.senderPort};
+    m_reassembler.feed(sender, data, size_t(size), m_clock.elapsed(), keep);
+
+    if (!m_inbox.empty() && !m_deliveryQueued) {
+        m_deliveryQueued = true;
+        QMetaObject::invokeMethod(this, &ZelCorlaAdapter::deliverInbox, Qt::QueuedConnection);
+    }
+}
+
+bool ZelCorlaAdapter::isAskedFor(const Request& request, const ZelCorlaCommand& answer) const
+{
+    // Any device may answer an enquiry; a change or a reset is reported only for the
+    // device that this channel's request was sent to.
+    if (answer.payloadAs<ZelNetworkEnqireCmd>())
+        return true;
+    if (const auto* change = answer.payloadAs<ZelChangeNetworkCmd>())
+        return request.code == ZelCorlaCode::ChangeNetwork &&
+               change->netInfo().macAddress() == request.mac;
+    if (const auto* reset = answer.payloadAs<ZelResetDeviceCmd>())
+        return request.code == ZelCorlaCode::ResetDevice && reset->macAddress() == request.mac;
+    return false;
+}
+
+void ZelCorlaAdapter::deliverInbox()
+{
+    m_deliveryQueued = false;
+    const QPointer<ZelCorlaAdapter> alive(this);
+    // One at a time: a receiver's nested event loop may deliver the rest (in order) or
+    // destroy this adapter.
+    while (!m_inbox.empty()) {
+        const Inbound next = std::move(m_inbox.front());
+        m_inbox.pop_front();
+        emit messageReceived(next.msg.get(), next.ifaceAddr);
+        if (!alive)
+            return;
+    }
 }
 
 void ZelCorlaAdapter::handleCorlaMsg(ZelCorlaCommand* msg, uint32_t ifaceAddr)

@@ -6,6 +6,8 @@
 #include "zecorla.h"
 #include "zeldevice.h"
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -13,6 +15,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 
 class QUdpSocket;
@@ -37,7 +40,11 @@ public:
     void resetDevice(const TevMacAddr& mac) const;
 
     int getTimeoutPeriod() const { return m_timeoutPeriod; }
-    void setTimeoutPeriod(int ms) { m_timeoutPeriod = ms; }
+    void setTimeoutPeriod(int ms)
+    {
+        m_timeoutPeriod = ms;
+        m_reassembler.setIdleLimit(ms);
+    }
 
     // Limits requests to the interfaces with these names (QNetworkInterface::name() or
     // humanReadableName()); empty, the default, means every usable interface.
@@ -60,24 +67,59 @@ signals:
     void timeout();
 
 protected:
-    // One received datagram, as it came in on a socket bound to the local address
-    // ifaceAddr (host order, 0 when unknown): appended to the receive buffer and parsed
-    // at once, so a burst of answers never has to fit the buffer together (nor does a
-    // datagram larger than the buffer: it goes in by parts).
-    void processDatagram(const uint8_t* data, uint64_t size, uint32_t ifaceAddr);
+    // Where a datagram came in: the request's channel (its socket), the sender, and the
+    // local address the socket is bound to (host order, 0 when unknown).
+    struct DatagramOrigin
+    {
+        quint64 channel = 0;
+        uint32_t sender = 0;
+        quint16 senderPort = 0;
+        uint32_t ifaceAddr = 0;
+    };
+
+    // Opens the channel on which the answers to one request are heard; change and reset
+    // answers count only on the channel of a request that asked that device for them.
+    quint64 openChannel(const ZelCorlaCommandPayload& request);
+    void closeChannel(quint64 channel);
+
+    // One received datagram: parsed at once with the earlier datagrams of the same
+    // sender on the same channel (so a burst of answers never has to fit one buffer
+    // together), and the answers it completes queued for delivery. Signals follow from
+    // the event loop, never from inside this call.
+    void processDatagram(const uint8_t* data, uint64_t size, const DatagramOrigin& origin);
 
 private:
+    struct Request
+    {
+        uint8_t code = 0;
+        TevMacAddr mac; // the device a change or reset was sent to
+    };
+    struct Inbound
+    {
+        std::unique_ptr<ZelCorlaCommand> msg;
+        uint32_t ifaceAddr = 0;
+    };
+
     void readSocket();
     void handleCorlaMsg(ZelCorlaCommand* msg, uint32_t ifaceAddr);
     QList<QUdpSocket*> getUdpSockets() const;
     void bcastCommand(ZelCorlaCommandPayload* payload) const;
+    bool isAskedFor(const Request& request, const ZelCorlaCommand& answer) const;
+    void deliverInbox();
 
     // Holds the sockets (and their timers) of requests still listening. They end
     // themselves when their period runs out; whatever still listens when the adapter
     // goes is closed with it rather than left to leak.
     QObject m_requests;
-    ZelCorlaProcessor m_parser;
-    CircularByteBuffer m_buffer{ZelCorlaProcessor::ReceiveBufferSize};
+    QHash<quint64, Request> m_channels;
+    quint64 m_lastChannel = 0;
+    ZelCorlaReassembler m_reassembler{kDefaultTimeoutMs};
+    QElapsedTimer m_clock;
+    // Answers read and not yet reported. Receivers may open modal boxes (a nested event
+    // loop in which sockets expire and this adapter may be destroyed), so no signal is
+    // emitted while a socket is being read.
+    std::deque<Inbound> m_inbox;
+    bool m_deliveryQueued = false;
     int m_timeoutPeriod = kDefaultTimeoutMs;
     QStringList m_interfaceFilter;
 };

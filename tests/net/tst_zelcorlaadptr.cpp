@@ -6,6 +6,8 @@
 
 #include <QtTest>
 
+#include "protocoltestutil.h"
+
 #include <typeinfo>
 #include <vector>
 
@@ -23,38 +25,105 @@ const TevNetHostInfo kSettings(TevIpAddr("192.168.1.10"), TevIpAddr("255.255.255
                                TevIpAddr("192.168.1.1"), TevIpAddr("192.168.1.2"),
                                TevMacAddr({0x5e, 0x4d, 0x3c, 0x2b, 0x1a, 0x00}),
                                TevAddressModeManual);
+const TevMacAddr kOtherMac({0x01, 0x02, 0x03, 0x04, 0x05, 0x06});
 
-// Type, serial, MAC, mode, address, mask, gateway, DNS: 32 bytes in all.
-QByteArray enquiryAnswer(int8_t type, uint16_t serial)
+QByteArray bytes(const Bytes& b)
+{
+    return QByteArray(reinterpret_cast<const char*>(b.data()), int(b.size()));
+}
+
+// Type, serial, MAC, then the settings (mode, address, mask, gateway, DNS).
+Bytes identity(int8_t type, uint16_t serial, int16_t error, bool withError)
 {
     Bytes b{uint8_t(type), uint8_t(serial), uint8_t(serial >> 8)};
-    b.insert(b.end(), kSettings.macAddress().octets().begin(),
-             kSettings.macAddress().octets().end());
+    for (uint8_t octet : kSettings.macAddress().octets())
+        b.push_back(octet);
+    if (withError) {
+        b.push_back(uint8_t(error));
+        b.push_back(uint8_t(uint16_t(error) >> 8));
+    }
     b.push_back(uint8_t(kSettings.addressMode()));
     for (const TevIpAddr& a :
          {kSettings.ipAddress(), kSettings.subnetMask(), kSettings.gateway(), kSettings.dns()})
         put32(b, a.toInt());
-    const Bytes f = encodeCorlaFrame(ZelCorlaCode::NetworkEnquiry, b.data(), b.size());
-    return QByteArray(reinterpret_cast<const char*>(f.data()), int(f.size()));
+    return b;
 }
 
+QByteArray enquiryAnswer(int8_t type, uint16_t serial)
+{
+    const Bytes b = identity(type, serial, 0, false);
+    return bytes(encodeCorlaFrame(ZelCorlaCode::NetworkEnquiry, b.data(), b.size()));
+}
+
+QByteArray changeAnswer(int16_t error)
+{
+    const Bytes b = identity(5, 77, error, true);
+    return bytes(encodeCorlaFrame(ZelCorlaCode::ChangeNetwork, b.data(), b.size()));
+}
+
+QByteArray resetAnswer()
+{
+    const std::string t = "MAC=00:1A:2B:3C:4D:5E";
+    return bytes(encodeCorlaFrame(ZelCorlaCode::ResetDevice,
+                                  reinterpret_cast<const uint8_t*>(t.data()), t.size()));
+}
+
+// What the adapter reported, one line per signal, in order.
 class Adapter : public ZelCorlaAdapter
 {
 public:
     Adapter()
     {
-        connect(this, &ZelCorlaAdapter::deviceFound,
-                [this](std::shared_ptr<TevDevice> d) { found.push_back(d); });
+        connect(this, &ZelCorlaAdapter::deviceFound, [this](std::shared_ptr<TevDevice> d) {
+            found.push_back(d);
+            reports << QStringLiteral("found %1").arg(d->serial());
+        });
+        connect(this, &ZelCorlaAdapter::deviceChanged, [this](std::shared_ptr<ZelDevice> d) {
+            reports << QStringLiteral("changed %1").arg(d->serial());
+        });
+        connect(this, &ZelCorlaAdapter::deviceReset, [this](const TevMacAddr& mac) {
+            reports << QStringLiteral("reset ") + QString::fromStdString(mac.toString());
+        });
+        connect(this, &ZelCorlaAdapter::error, [this](const QString&) { reports << "error"; });
     }
-    void feed(const QByteArray& datagram, uint32_t iface = 0)
+    // A channel as a request opens it: enquiry, change or reset for `mac`.
+    quint64 open(uint8_t code, const TevMacAddr& mac = kSettings.macAddress())
     {
+        TevNetHostInfo info;
+        info.setMacAddress(mac);
+        if (code == ZelCorlaCode::ChangeNetwork)
+            return openChannel(ZelChangeNetworkCmd(5, 77, info));
+        if (code == ZelCorlaCode::ResetDevice)
+            return openChannel(ZelResetDeviceCmd(mac));
+        return openChannel(ZelNetworkEnqireCmd(0, 0, TevNetHostInfo()));
+    }
+    void close(quint64 channel) { closeChannel(channel); }
+    // Feeds a datagram and lets the event loop deliver what it completed.
+    void feed(const QByteArray& datagram, uint32_t iface = 0, quint64 channel = 0,
+              quint16 senderPort = 62726)
+    {
+        DatagramOrigin origin;
+        origin.channel = channel;
+        origin.sender = TevIpAddr("10.10.0.254").toInt();
+        origin.senderPort = senderPort;
+        origin.ifaceAddr = iface;
         processDatagram(reinterpret_cast<const uint8_t*>(datagram.constData()),
-                        uint64_t(datagram.size()), iface);
+                        uint64_t(datagram.size()), origin);
+        QCoreApplication::processEvents();
     }
     std::vector<std::shared_ptr<TevDevice>> found;
+    QStringList reports;
+};
+
+struct Sent
+{
+    quint16 port;
+    QByteArray datagram;
 };
 
 } // namespace
+
+Q_DECLARE_METATYPE(QList<Sent>)
 
 class TstZelCorlaAdapter : public QObject
 {
@@ -109,6 +178,119 @@ private slots:
             adapter.feed(datagrams[i]);
             QCOMPARE(int(adapter.found.size()), foundAfterEach[i]);
         }
+    }
+
+    void answersCountOnlyForTheirRequest_data()
+    {
+        QTest::addColumn<int>("requestCode");
+        QTest::addColumn<bool>("otherDevice");
+        QTest::addColumn<bool>("channelClosed");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QStringList>("expected");
+        const uint8_t W = ZelCorlaCode::NetworkEnquiry, X = ZelCorlaCode::ChangeNetwork,
+                      Y = ZelCorlaCode::ResetDevice;
+        const QByteArray refused = changeAnswer(4), accepted = changeAnswer(0),
+                         reset = resetAnswer();
+        const QStringList none;
+        QTest::newRow("refusal after the change")
+            << int(X) << false << false << refused << QStringList{"error"};
+        QTest::newRow("acceptance after the change")
+            << int(X) << false << false << accepted << QStringList{"changed 77"};
+        QTest::newRow("reset answer after the reset")
+            << int(Y) << false << false << reset << QStringList{"reset 00:1a:2b:3c:4d:5e"};
+        QTest::newRow("refusal on an enquiry") << int(W) << false << false << refused << none;
+        QTest::newRow("acceptance on an enquiry") << int(W) << false << false << accepted << none;
+        QTest::newRow("reset answer on an enquiry") << int(W) << false << false << reset << none;
+        QTest::newRow("refusal for another device's change")
+            << int(X) << true << false << refused << none;
+        QTest::newRow("reset answer for another device's reset")
+            << int(Y) << true << false << reset << none;
+        QTest::newRow("acceptance after a reset") << int(Y) << false << false << accepted << none;
+        QTest::newRow("reset answer after a change") << int(X) << false << false << reset << none;
+        QTest::newRow("refusal after the request's socket went")
+            << int(X) << false << true << refused << none;
+        QTest::newRow("enquiry answer on a change")
+            << int(X) << false << false << enquiryAnswer(5, 9) << QStringList{"found 9"};
+    }
+
+    void answersCountOnlyForTheirRequest()
+    {
+        QFETCH(int, requestCode);
+        QFETCH(bool, otherDevice);
+        QFETCH(bool, channelClosed);
+        QFETCH(QByteArray, answer);
+        QFETCH(QStringList, expected);
+        Adapter adapter;
+        const quint64 channel =
+            adapter.open(uint8_t(requestCode), otherDevice ? kOtherMac : kSettings.macAddress());
+        if (channelClosed)
+            adapter.close(channel);
+        StdoutCapture quiet;
+        adapter.feed(answer, 0, channel);
+        adapter.feed(answer, 0, channel);
+        QCOMPARE(adapter.reports, expected + expected);
+    }
+
+    void sendersDoNotMix_data()
+    {
+        // Datagrams in arrival order, each from the simulator's port 62726 or from
+        // another port of the same host.
+        QTest::addColumn<QList<Sent>>("datagrams");
+        QTest::addColumn<QStringList>("expected");
+        const QByteArray a = enquiryAnswer(5, 1), b = enquiryAnswer(5, 2);
+        const quint16 dev = 62726, other = 40000;
+        const QStringList both{"found 1", "found 2"};
+        QTest::newRow("a header announcing 16000 bytes")
+            << QList<Sent>{{other, QByteArray::fromHex("2a57803e")}, {dev, a}, {dev, b}} << both;
+        QTest::newRow("a header announcing 100 bytes")
+            << QList<Sent>{{other, QByteArray::fromHex("2a576400")}, {dev, a}, {dev, b}} << both;
+        QTest::newRow("65507 sync bytes")
+            << QList<Sent>{{other, QByteArray(65507, '\x2a')}, {dev, a + b}} << both;
+        QTest::newRow("a frame cut before its CRC, then more of that sender")
+            << QList<Sent>{{other, a.left(a.size() - 2)}, {dev, a}, {other, b}, {dev, b}}
+            << QStringList{"found 1", "found 1", "found 2", "found 2"};
+        QTest::newRow("halves of one answer with another sender between them")
+            << QList<Sent>{{dev, a.left(10)},
+                           {other, QByteArray::fromHex("2a57803e")},
+                           {other, b.left(3)},
+                           {dev, a.mid(10)},
+                           {other, b.mid(3)}}
+            << both;
+        QTest::newRow("a header split between two senders")
+            << QList<Sent>{{other, QByteArray::fromHex("2a57")}, {dev, a}}
+            << QStringList{"found 1"};
+    }
+
+    void sendersDoNotMix()
+    {
+        QFETCH(QList<Sent>, datagrams);
+        QFETCH(QStringList, expected);
+        Adapter adapter;
+        const quint64 channel = adapter.open(ZelCorlaCode::NetworkEnquiry);
+        StdoutCapture quiet;
+        for (const Sent& d : datagrams)
+            adapter.feed(d.datagram, 0, channel, d.port);
+        QCOMPARE(adapter.reports, expected);
+    }
+
+    void receiverMayDestroyTheAdapter()
+    {
+        // A receiver that runs a modal loop in which the adapter goes: the answers still
+        // waiting must not be delivered by a dead adapter.
+        auto* adapter = new Adapter;
+        QPointer<Adapter> guard(adapter);
+        int found = 0;
+        connect(adapter, &ZelCorlaAdapter::deviceFound, this, [&found, adapter] {
+            ++found;
+            QEventLoop modal;
+            QTimer::singleShot(0, &modal, [adapter] { delete adapter; });
+            QTimer::singleShot(20, &modal, &QEventLoop::quit);
+            modal.exec();
+        });
+        adapter->feed(enquiryAnswer(5, 1) + enquiryAnswer(5, 2) + enquiryAnswer(5, 3));
+        QTest::qWait(50);
+        QVERIFY(guard.isNull());
+        QCOMPARE(found, 1);
     }
 
     void withoutUsableInterfaceNothingIsSent()

@@ -40,6 +40,7 @@ fuzz: deps
 	    -DCMAKE_CXX_COMPILER=clang++ -DCORLA_WIRE_ONLY=ON -DCORLA_FUZZ=ON -DBUILD_TESTING=OFF
 	cmake --build $(BUILD_FUZZ) -j $(JOBS)
 	scripts/run-fuzz $(BUILD_FUZZ)/fuzz/fuzz_parser $(FUZZ_SECONDS)
+	scripts/run-fuzz $(BUILD_FUZZ)/fuzz/fuzz_reassembly $(FUZZ_SECONDS) fuzz/corpus-reassembly
 
 # The Qt-free wire code and the Win32 echo, cross-compiled so the Windows side builds.
 cross-win: deps

@@ -20,7 +20,7 @@ public:
 
     // States left unset: call transition() and addEndState() before dispatching.
     FiniteStateMachine() = default;
-    explicit FiniteStateMachine(State initial) : m_current(initial), m_initial(initial) {}
+    explicit FiniteStateMachine(State initial) : m_current(initial) {}
 
     // There is one end-state slot; a second call replaces the first.
     void addEndState(State s) { m_end = s; }
@@ -39,6 +39,5 @@ public:
 
 private:
     State m_current = nullptr;
-    State m_initial = nullptr;
     State m_end = nullptr;
 };

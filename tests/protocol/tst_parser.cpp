@@ -66,6 +66,8 @@ private slots:
     void streams();
     void payloadLimitIsTheBufferCapacity();
     void unknownCodeReported();
+    void reassemblyLimits_data();
+    void reassemblyLimits();
 };
 
 void TstParser::streams_data()
@@ -136,6 +138,66 @@ void TstParser::unknownCodeReported()
     const size_t handed = ZelCorlaProcessor().drive(buf, nullptr);
     QCOMPARE(out.text(), std::string("Unknown Corla message received! Code=A\n"));
     QCOMPARE(handed, size_t(1)); // a null handler discards the message
+}
+
+// What the reassembler keeps between datagrams, and for how long. Each row sends the
+// first 10 bytes of an enquiry answer from sender 1, then `between`, then the rest of
+// the answer from sender 1 at time `restAtMs`: whether the answer completes.
+void TstParser::reassemblyLimits_data()
+{
+    QTest::addColumn<int>("otherSenders");       // each sends the start of a frame in between
+    QTest::addColumn<Bytes>("sameSenderBefore"); // sender 1 first sends this datagram
+    QTest::addColumn<int>("restAtMs");
+    QTest::addColumn<bool>("forgetChannel");
+    QTest::addColumn<bool>("completes");
+    QTest::addColumn<int>("thenWhole"); // messages in all after a whole answer follows
+
+    const Bytes none;
+    QTest::newRow("plain split") << 0 << none << 10 << false << true << 2;
+    QTest::newRow("63 other senders begin frames") << 63 << none << 10 << false << true << 2;
+    QTest::newRow("64 other senders push it out") << 64 << none << 10 << false << false << 1;
+    QTest::newRow("rest just within the idle limit") << 0 << none << 1000 << false << true << 2;
+    QTest::newRow("rest after the idle limit") << 0 << none << 1001 << false << false << 1;
+    QTest::newRow("channel forgotten in between") << 0 << none << 10 << true << false << 1;
+    // A frame of 1024 bytes in all (payload 1018) is carried; one byte more is not, and
+    // the datagram after it starts afresh.
+    QTest::newRow("1024-byte frame carried, swallowing what follows")
+        << 0 << hexBytes("2A41FA03") << 10 << false << false << 0;
+    QTest::newRow("1025-byte frame dropped at the datagram's end")
+        << 0 << hexBytes("2A41FB03") << 10 << false << true << 2;
+}
+
+void TstParser::reassemblyLimits()
+{
+    QFETCH(int, otherSenders);
+    QFETCH(Bytes, sameSenderBefore);
+    QFETCH(int, restAtMs);
+    QFETCH(bool, forgetChannel);
+    QFETCH(bool, completes);
+    QFETCH(int, thenWhole);
+
+    ZelCorlaReassembler reassembler(1000);
+    QStringList seen;
+    const auto collect = [&seen](std::unique_ptr<ZelCorlaCommand> msg) { seen << describe(*msg); };
+    const CorlaSender one{7, 0x0A0A00FE, 62726};
+    const Bytes answer = hexBytes(kEnquiryAnswer);
+    const Bytes head(answer.begin(), answer.begin() + 10), rest(answer.begin() + 10, answer.end());
+
+    StdoutCapture quiet;
+    if (!sameSenderBefore.empty())
+        reassembler.feed(one, sameSenderBefore.data(), sameSenderBefore.size(), 0, collect);
+    reassembler.feed(one, head.data(), head.size(), 0, collect);
+    for (int i = 0; i < otherSenders; ++i) {
+        const CorlaSender other{7, 0x0A0A0001, uint16_t(40000 + i)};
+        reassembler.feed(other, head.data(), head.size(), 1, collect);
+    }
+    QVERIFY(reassembler.partialSenders() <= ZelCorlaReassembler::MaxPartialSenders);
+    if (forgetChannel)
+        reassembler.forgetChannel(7);
+    reassembler.feed(one, rest.data(), rest.size(), restAtMs, collect);
+    QCOMPARE(seen, completes ? QStringList{kEnquiry} : QStringList{});
+    reassembler.feed(one, answer.data(), answer.size(), restAtMs, collect);
+    QCOMPARE(seen.size(), thenWhole);
 }
 
 QTEST_APPLESS_MAIN(TstParser)

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QNetworkDatagram>
 #include <QProcess>
+#include <QSet>
 #include <QTcpSocket>
 #include <QTest>
 #include <QUdpSocket>
@@ -268,6 +269,48 @@ private slots:
         QVERIFY(m_sim.output().contains("bad CRC"));
         // ...and the simulator still answers the next proper request.
         QCOMPARE(probe.enquire(fleetDevice(1001).net.macAddress(), 1).size(), 1);
+    }
+
+    // The rogue sender's datagrams ("R" and size) come from one other port of the device
+    // side, ahead of the devices' answers ("D") or between the halves of the first.
+    void rogueSenderOnTheWire_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("datagrams");
+        const QString rogue = "R4 R65507 R30 R34 R34 R27 R4";
+        QTest::newRow("ahead of the answers")
+            << QStringList{"--rogue-sender"} << rogue + " D32 D32 D32 D32 D32";
+        QTest::newRow("between the halves of the first")
+            << QStringList{"--rogue-sender", "--split-at", "10"}
+            << "D10 " + rogue + " D22 D10 D22 D10 D22 D10 D22 D10 D22";
+    }
+
+    void rogueSenderOnTheWire()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, datagrams);
+        QCOMPARE(m_sim.startOrWhy(args), QString());
+        QUdpSocket socket;
+        QVERIFY(socket.bind(QHostAddress("10.20.0.1"), 0));
+        ZelNetworkEnqireCmd enquiry(0, 0, TevNetHostInfo());
+        socket.writeDatagram(requestFrame(enquiry, socket.localPort()), QHostAddress::Broadcast,
+                             62726);
+        QStringList seen;
+        QSet<quint16> roguePorts;
+        const auto drain = [&] {
+            while (socket.hasPendingDatagrams()) {
+                const QNetworkDatagram d = socket.receiveDatagram();
+                if (d.senderPort() != 62726)
+                    roguePorts.insert(quint16(d.senderPort()));
+                seen << (d.senderPort() == 62726 ? "D" : "R") + QString::number(d.data().size());
+            }
+            return seen.size() >= datagrams.count(' ') + 1;
+        };
+        (void)QTest::qWaitFor(drain, 5000);
+        QTest::qWait(150); // for surplus ones
+        drain();
+        QCOMPARE(seen.join(' '), datagrams);
+        QCOMPARE(roguePorts.size(), 1);
     }
 
     void twoSimulatorsShareThePort()

@@ -180,6 +180,35 @@ private slots:
             actual << QString::number(datagram.size());
         QCOMPARE(actual.join(' '), sizes);
     }
+
+    // What the rogue sender says about Tavio LF #1001 (10.10.0.11), datagram by datagram;
+    // binary answers carry the MAC last octet first.
+    void rogueDatagrams_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QByteArray>("expected");
+        const auto hex = [](const char* text) { return QByteArray::fromHex(text); };
+        QTest::newRow("header announcing 16000 bytes") << 0 << hex("2a57803e");
+        QTest::newRow("largest UDP payload of sync bytes") << 1 << QByteArray(65507, '*');
+        QTest::newRow("enquiry answer cut before its CRC")
+            << 2 << hex("2a571a0001e9030100001ac002020b000a0a00fffffffe000a0afe000a0a");
+        QTest::newRow("change refused as broadcast")
+            << 3 << hex("2a581c0001e9030100001ac0020400020b000a0a00fffffffe000a0afe000a0a5625");
+        QTest::newRow("change accepted at .222")
+            << 4 << hex("2a581c0001e9030100001ac002000002de000a0a00fffffffe000a0afe000a0a39da");
+        QTest::newRow("reset") << 5
+                               << hex("2a5915004d41433d30323a43303a31413a30303a30303a3031debe");
+        QTest::newRow("header announcing 100 bytes, left hanging") << 6 << hex("2a576400");
+    }
+
+    void rogueDatagrams()
+    {
+        QFETCH(int, index);
+        QFETCH(QByteArray, expected);
+        const QList<QByteArray> datagrams = ::rogueDatagrams(staticDevice());
+        QCOMPARE(datagrams.size(), 7);
+        QCOMPARE(datagrams.at(index).toHex(), expected.toHex());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSimCore)

@@ -138,6 +138,12 @@ int main(int argc, char* argv[])
         {"unknown-code",
          "Fault: put a frame with this code (e.g. 0x41) ahead of every answer frame.", "code"},
         {"short-answers", "Fault: enquiry answers without the DNS field (22 bytes)."},
+        {"rogue-sender",
+         "Fault: a second socket (another port) answers every enquiry first, with 7 "
+         "datagrams: a header announcing 16000 bytes, 65507 bytes of 0x2A, the first "
+         "device's answer without its CRC, unrequested change (refused, then accepted at "
+         "another address) and reset answers for it, and a header announcing 100 bytes. "
+         "With --split or --split-at they come between the halves of the first answer."},
         {"quiet", "No line per request."},
     });
     parser.process(app);
@@ -155,6 +161,7 @@ int main(int argc, char* argv[])
         options.rate = intValue(parser, "rate", 0, 10000000);
     options.tcp = !parser.isSet("no-tcp");
     options.quiet = parser.isSet("quiet");
+    options.rogueSender = parser.isSet("rogue-sender");
     if (parser.isSet("dhcp-pool")) {
         const QStringList range = parser.value("dhcp-pool").split('-');
         if (range.size() != 2)

@@ -58,6 +58,15 @@ bool SimServer::start(QString* why, QStringList* warnings)
         return false;
     }
     connect(m_socket, &QUdpSocket::readyRead, this, &SimServer::readPending);
+    if (m_options.rogueSender) {
+        // The devices' own address but another port: to a receiver, another sender.
+        m_rogue = new QUdpSocket(this);
+        if (!m_rogue->bind(QHostAddress(QHostAddress::AnyIPv4))) {
+            *why = QStringLiteral("cannot bind the rogue sender's UDP socket: %1")
+                       .arg(m_rogue->errorString());
+            return false;
+        }
+    }
 
     QSet<QString> missing;
     for (const SimDevice& d : qAsConst(m_fleet)) {
@@ -140,13 +149,16 @@ void SimServer::handle(const QNetworkDatagram& datagram)
     const QHostAddress to(datagram.senderAddress().toIPv4Address());
     log(QStringLiteral("%1 from %2 port %3 for %4: %5")
             .arg(kind, from, QString::number(port), text(request.mac), outcome));
-    if (answers.isEmpty())
+    // The rogue sender speaks up at every enquiry, also one that no device answers.
+    const bool rogue =
+        m_rogue && request.code == ZelCorlaCode::NetworkEnquiry && !m_fleet.isEmpty();
+    if (answers.isEmpty() && !rogue)
         return;
     if (m_options.delayMs > 0)
         QTimer::singleShot(m_options.delayMs, this,
-                           [this, answers, to, port] { send(answers, to, port); });
+                           [this, answers, to, port, rogue] { send(answers, to, port, rogue); });
     else
-        send(answers, to, port);
+        send(answers, to, port, rogue);
 }
 
 QString SimServer::enquire(const SimRequest& request, int ifaceIndex, QList<QByteArray>* answers)
@@ -287,10 +299,26 @@ bool SimServer::isSilent(int index) const
     return m_clock.elapsed() < m_runtime.at(index).silentUntil;
 }
 
-void SimServer::send(const QList<QByteArray>& answers, const QHostAddress& to, quint16 port)
+void SimServer::send(const QList<QByteArray>& answers, const QHostAddress& to, quint16 port,
+                     bool rogue)
 {
-    for (const QByteArray& datagram : shapeAnswers(answers, m_options.faults))
-        m_queue.enqueue({datagram, to, port});
+    const QList<QByteArray> genuine = shapeAnswers(answers, m_options.faults);
+    // Split answers let the rogue datagrams in between the halves of the first one, where a
+    // receiver that pools its senders would graft them onto that answer.
+    const int rogueAt = m_options.faults.splitAt > 0 ? qMin(1, genuine.size()) : 0;
+    for (int i = 0; i < rogueAt; ++i)
+        m_queue.enqueue({genuine.at(i), to, port, m_socket});
+    if (rogue) {
+        const QList<QByteArray> junk = rogueDatagrams(m_fleet.first());
+        for (const QByteArray& datagram : junk)
+            m_queue.enqueue({datagram, to, port, m_rogue});
+        log(QStringLiteral("rogue sender: %1 datagrams to %2:%3")
+                .arg(junk.size())
+                .arg(to.toString())
+                .arg(port));
+    }
+    for (int i = rogueAt; i < genuine.size(); ++i)
+        m_queue.enqueue({genuine.at(i), to, port, m_socket});
     if (!m_pacer.isActive()) {
         m_tokens = m_options.rate > 0 ? qMax(1.0, m_options.rate * PaceTickMs / 1000.0) : 0;
         m_lastRefill = m_clock.elapsed();
@@ -309,14 +337,14 @@ void SimServer::pace()
     }
     while (!m_queue.isEmpty() && (!paced || m_tokens >= 1.0)) {
         const Outgoing& out = m_queue.head();
-        if (m_socket->writeDatagram(out.datagram, out.to, out.port) < 0) {
+        if (out.socket->writeDatagram(out.datagram, out.to, out.port) < 0) {
             // A full send queue clears by itself; anything else would fail again.
-            if (m_socket->error() == QAbstractSocket::TemporaryError)
+            if (out.socket->error() == QAbstractSocket::TemporaryError)
                 break;
             log(QStringLiteral("could not send to %1:%2: %3")
                     .arg(out.to.toString())
                     .arg(out.port)
-                    .arg(m_socket->errorString()));
+                    .arg(out.socket->errorString()));
         }
         m_queue.dequeue();
         m_tokens -= 1.0;

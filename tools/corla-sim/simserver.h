@@ -25,6 +25,8 @@ struct SimOptions
     int delayMs = 0; // before answering
     int rate = 4000; // answer datagrams per second; 0 sends them all at once
     bool tcp = true; // port 21 and 80 listeners
+    // A second socket answers every enquiry too, ahead of the devices, with rogueDatagrams().
+    bool rogueSender = false;
     bool quiet = false;
     TevIpAddr dhcpFirst = TevIpAddr("10.10.0.100");
     TevIpAddr dhcpLast = TevIpAddr("10.10.0.149");
@@ -50,6 +52,7 @@ private:
         QByteArray datagram;
         QHostAddress to;
         quint16 port;
+        QUdpSocket* socket; // the discovery socket, or the rogue sender's
     };
     struct Runtime
     {
@@ -71,7 +74,7 @@ private:
     QString findListening(const TevMacAddr& mac, int ifaceIndex, int* index) const;
     bool hears(int index, int ifaceIndex) const;
     bool isSilent(int index) const;
-    void send(const QList<QByteArray>& answers, const QHostAddress& to, quint16 port);
+    void send(const QList<QByteArray>& answers, const QHostAddress& to, quint16 port, bool rogue);
     void pace();
     void log(const QString& line) const;
 
@@ -83,6 +86,7 @@ private:
     SimAddresses* m_addresses;
     SimServices m_services;
     QUdpSocket* m_socket = nullptr;
+    QUdpSocket* m_rogue = nullptr; // --rogue-sender only
     QElapsedTimer m_clock;
 
     QQueue<Outgoing> m_queue;

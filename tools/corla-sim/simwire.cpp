@@ -188,6 +188,23 @@ QList<QByteArray> shapeAnswers(const QList<QByteArray>& frames, const SimFaults&
     return shaped;
 }
 
+QList<QByteArray> rogueDatagrams(const SimDevice& device)
+{
+    // The largest payload one IPv4 datagram can carry.
+    constexpr int LargestUdpPayload = 65507;
+    const QByteArray answer = enquiryAnswer(device, false);
+    SimDevice moved = device;
+    const uint32_t ip = device.net.ipAddress().toInt();
+    moved.net.setIpAddress(TevIpAddr((ip & 0xFFFFFF00u) | ((ip & 0xFFu) == 222 ? 223u : 222u)));
+    return {QByteArray("\x2A\x57\x80\x3E", 4),
+            QByteArray(LargestUdpPayload, char(CorlaSyncByte)),
+            answer.left(answer.size() - int(CorlaCrcSize)),
+            changeAnswer(device, SimChangeError::BroadcastAddress),
+            changeAnswer(moved, SimChangeError::Accepted),
+            resetAnswer(device.net.macAddress()),
+            QByteArray("\x2A\x57\x64\x00", 4)};
+}
+
 int16_t judgeChange(const SimDevice& device, const TevNetHostInfo& requested)
 {
     using namespace SimChangeError;

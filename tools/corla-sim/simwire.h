@@ -51,6 +51,13 @@ struct SimFaults
 // per frame the stray bytes, the unknown frame and the frame; grouped; cut; doubled.
 QList<QByteArray> shapeAnswers(const QList<QByteArray>& frames, const SimFaults& faults);
 
+// What --rogue-sender sends ahead of the answers to every enquiry, from a socket of its
+// own: a header announcing 16000 bytes, 65507 bytes of 0x2A (the largest UDP payload),
+// the enquiry answer of `device` without its CRC, three answers no one asked for (a change
+// refused with 4, a change accepted at x.y.z.222, a reset) and a header announcing 100
+// bytes that never come. Every answer in it names `device`; none invents another.
+QList<QByteArray> rogueDatagrams(const SimDevice& device);
+
 namespace SimChangeError {
 constexpr int16_t Accepted = 0;
 constexpr int16_t DeviceError = -1;

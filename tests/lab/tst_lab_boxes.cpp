@@ -1,0 +1,170 @@
+// Message boxes opened from the answers of the window's adapter (and of the
+// configuration dialog's) stay open longer than the sockets that brought the answers
+// live: closing them must find nothing freed under them, and the window must go on
+// listing devices afterwards.
+#include "corlaconfigdialog.h"
+#include "corlamainwin.h"
+#include "corlamainwin_form.h"
+#include "labguard.h"
+#include "tevnethostpane.h"
+
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QtTest>
+
+namespace {
+
+// Static on dev0, port 21 open: heard from both addresses of lab0.
+const char* const kDevice = "02:c0:1a:00:00:01";
+const char* const kWitness = "02:c0:1a:00:00:02";
+constexpr int kPeriodMs = 250;
+constexpr int kHoldMs = 900;
+
+TevMacAddr mac(const char* text)
+{
+    TevMacAddr m;
+    TevMacAddr::parse(text, &m);
+    return m;
+}
+
+// Closes every message box `holdMs` after it opened, noting its title.
+class BoxHolder : public QObject
+{
+public:
+    explicit BoxHolder(int holdMs) : m_holdMs(holdMs)
+    {
+        connect(&m_poll, &QTimer::timeout, this, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            // Marked on the box itself: the next box may take a closed one's address.
+            if (!box || box->property("held").toBool())
+                return;
+            box->setProperty("held", true);
+            titles << box->windowTitle();
+            QTimer::singleShot(m_holdMs, box, [box] { box->accept(); });
+        });
+        m_poll.start(5);
+    }
+    QStringList titles;
+
+private:
+    int m_holdMs;
+    QTimer m_poll;
+};
+
+} // namespace
+
+class TstLabBoxes : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { CORLA_REQUIRE_LAB(); }
+
+    void boxHeldPastTheSocketPeriod_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QStringList>("boxes");
+        const QString error = QStringLiteral("Corla Error!");
+        const QString resetting = QStringLiteral("Device Resetting");
+        QTest::newRow("refusal") << "refused" << QStringList{error, error};
+        // A resetting device is silent: the request from lab0's second address goes unheard.
+        QTest::newRow("reset notice") << "reset" << QStringList{resetting};
+        QTest::newRow("change accepted") << "accepted" << QStringList{"Change Accepted"};
+    }
+
+    void boxHeldPastTheSocketPeriod()
+    {
+        QFETCH(QString, action);
+        QFETCH(QStringList, boxes);
+        CorlaLabSim sim;
+        QVERIFY2(sim.startOrWhy({}).isEmpty(), qPrintable(sim.output()));
+
+        MainWindow window;
+        window.show();
+        window.adapter().setTimeoutPeriod(kPeriodMs);
+        QTRY_VERIFY_WITH_TIMEOUT(window.model().device(mac(kWitness)), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(window.model().device(mac(kDevice)), 10000);
+        const auto device = window.model().device(mac(kDevice));
+
+        BoxHolder holder(kHoldMs);
+        if (action == QLatin1String("reset")) {
+            window.adapter().resetDevice(mac(kDevice));
+        } else {
+            TevNetHostInfo settings = device->netHostInfo();
+            settings.setIpAddress(
+                TevIpAddr(action == QLatin1String("refused") ? "10.10.0.255" : "10.10.0.62"));
+            window.onConfigAccepted(*device, settings);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(holder.titles, boxes, 10000);
+        // Every box closed, each long after its socket's period ran out.
+        QTRY_VERIFY_WITH_TIMEOUT(!QApplication::activeModalWidget(), 10000);
+        QTest::qWait(kPeriodMs);
+        QCOMPARE(holder.titles, boxes);
+
+        // The window still hears the fleet.
+        const auto witness = window.model().device(mac(kWitness));
+        QTRY_VERIFY_WITH_TIMEOUT(window.ui()->btnRefresh->isEnabled(), 5000);
+        QTest::mouseClick(window.ui()->btnRefresh, Qt::LeftButton);
+        QCOMPARE(witness->netStat(), ZelNetworkStatus::Pending);
+        QTRY_COMPARE_WITH_TIMEOUT(witness->netStat(), ZelNetworkStatus::Reachable, 10000);
+        QVERIFY2(sim.stop(), qPrintable(sim.output()));
+    }
+
+    void rogueSenderChangesNothing()
+    {
+        // Junk and unrequested change and reset answers for the first device, from
+        // another port of the device side, ahead of every answer.
+        CorlaLabSim sim;
+        QVERIFY2(sim.startOrWhy({"--rogue-sender"}).isEmpty(), qPrintable(sim.output()));
+        BoxHolder holder(0);
+        MainWindow window;
+        window.show();
+        QTRY_COMPARE_WITH_TIMEOUT(window.model().numDevices(), 20, 10000);
+        const auto device = window.model().device(mac(kDevice));
+        QVERIFY(device);
+        QTRY_COMPARE_WITH_TIMEOUT(device->netStat(), ZelNetworkStatus::Reachable, 10000);
+        QTest::qWait(500);
+        QCOMPARE(window.model().numDevices(), 20);
+        QCOMPARE(device->netHostInfo().ipAddress().toString(), std::string("10.10.0.11"));
+        QCOMPARE(device->netStat(), ZelNetworkStatus::Reachable);
+        QCOMPARE(holder.titles, QStringList());
+        QVERIFY2(sim.output().contains("rogue sender: 7 datagrams"), qPrintable(sim.output()));
+        QVERIFY2(sim.stop(), qPrintable(sim.output()));
+    }
+
+    void dialogClosedUnderABoxOfItsPane()
+    {
+        CorlaLabSim sim;
+        QVERIFY2(sim.startOrWhy({}).isEmpty(), qPrintable(sim.output()));
+        ZelDevice device(1001, ZelDeviceType(1), TevNetHostInfo());
+        TevNetHostInfo info;
+        info.setMacAddress(mac(kDevice));
+        device.setNetHostInfo(info);
+
+        QPointer<CorlaConfigDialog> dialog = new CorlaConfigDialog(device);
+        dialog->show();
+        auto* adapter = dialog->findChild<ZelCorlaAdapter*>();
+        QVERIFY(adapter);
+        adapter->setTimeoutPeriod(kPeriodMs);
+        // A receiver of the pane's adapter asks the user; meanwhile the dialog goes.
+        int asked = 0;
+        connect(adapter, &ZelCorlaAdapter::deviceFound, this, [&asked, dialog] {
+            ++asked;
+            QTimer::singleShot(50, [dialog] { delete dialog.data(); });
+            QMessageBox::information(nullptr, QStringLiteral("Found"), QStringLiteral("found"));
+        });
+        BoxHolder holder(kHoldMs);
+        QTest::mouseClick(dialog->netHostPane()->findChild<QPushButton*>("btnRefresh"),
+                          Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.isNull(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!QApplication::activeModalWidget(), 10000);
+        QTest::qWait(kPeriodMs);
+        QVERIFY(asked >= 1);
+        QVERIFY(holder.titles.size() == asked);
+        QVERIFY2(sim.stop(), qPrintable(sim.output()));
+    }
+};
+
+QTEST_MAIN(TstLabBoxes)
+#include "tst_lab_boxes.moc"

@@ -2,6 +2,7 @@
 
 #include "corlaconfigdialog.h"
 #include "corlamainwin_form.h"
+#include "corlaversion.h"
 #include "tevabout.h"
 #include "zelutil.h"
 
@@ -16,8 +17,8 @@
 #include <QTextStream>
 #include <QUrl>
 
-const char* const MainWindow::Version = "2.0.5";
-const char* const MainWindow::BuildDate = "Apr 23 2021";
+const char* const MainWindow::Version = CORLA_VERSION;
+const char* const MainWindow::BuildDate = CORLA_BUILD_DATE;
 
 namespace {
 

@@ -26,8 +26,8 @@ public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    static const char* const Version;   // "2.0.5"
-    static const char* const BuildDate; // "Apr 23 2021"
+    static const char* const Version;
+    static const char* const BuildDate;
 
     std::shared_ptr<TevDevice> selectedDevice() const;
     void clearMainTable();

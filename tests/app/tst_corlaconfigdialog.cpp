@@ -1,6 +1,6 @@
 #include "corlaconfigdialog.h"
 #include "modalboxhandler.h"
-#include "netguard.h"
+#include "labguard.h"
 #include "tevnethostpane.h"
 
 #include <QtTest>

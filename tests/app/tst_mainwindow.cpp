@@ -4,7 +4,7 @@
 #include "corlamainwin.h"
 #include "corlamainwin_form.h"
 #include "modalboxhandler.h"
-#include "netguard.h"
+#include "labguard.h"
 
 #include <QBuffer>
 #include <QDesktopServices>

@@ -96,6 +96,17 @@ private slots:
         QTest::newRow("MAC twice") << "[{" + ok + "},{" + ok + "}]"
                                    << "appears twice";
         QTest::newRow("entry not an object") << QByteArray("[3]") << "device 0: not an object";
+        QTest::newRow("serial far beyond int")
+            << QByteArray(R"([{"type":1,"serial":1e300,"mac":"02:00:00:00:00:01"}])") << "serial";
+        QTest::newRow("fractional serial")
+            << QByteArray(R"([{"type":1,"serial":2.5,"mac":"02:00:00:00:00:01"}])") << "serial";
+        QTest::newRow("fractional mode") << "[{" + ok + R"(,"mode":1.5}])"
+                                         << "\"mode\"";
+        QTest::newRow("mode far beyond int") << "[{" + ok + R"(,"mode":-1e300}])"
+                                             << "\"mode\"";
+        QTest::newRow("mask with a hole")
+            << "[{" + ok + R"(,"ip":"10.0.0.5","mask":"255.0.255.0"}])"
+            << "\"mask\"";
     }
 
     void fleetJsonErrors()

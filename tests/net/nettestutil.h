@@ -1,7 +1,7 @@
 #pragma once
 // Helpers shared by the network unit tests.
 
-#include "netguard.h"
+#include "labguard.h"
 
 #include <QByteArray>
 #include <QMutex>

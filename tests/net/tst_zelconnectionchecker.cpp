@@ -1,6 +1,6 @@
 // Port checks on loopback. Open, refused, unroutable and silent addresses, with the time of
 // each report, are checked against the simulator in the lab (tst_lab_checker).
-#include "netguard.h"
+#include "labguard.h"
 #include "zelconnectionchecker.h"
 
 #include <QTcpServer>

@@ -1,11 +1,13 @@
 #pragma once
-// Lab tests send real packets, so they may only run on the host side of the lab that
-// scripts/lab builds: a namespace of its own, linked to nothing but the simulated
-// devices. The lab marks that namespace by exporting its inode as CORLA_LAB_NETNS.
-//
-// Every sending test calls CORLA_REQUIRE_LAB() in initTestCase(), before its first
-// packet. Outside the lab the test FAILS (it never skips or passes): a lab test that
-// silently did nothing would hide a broken set-up.
+// Tests that may send packets run only inside a network namespace that the project's
+// scripts made, where nothing can reach the machine's own network:
+//  - unit tests that build a discovery adapter (the main window, the settings pane, the
+//    configuration dialog), a port check or an echo: inside scripts/netns-run (make test
+//    runs ctest there) or the lab; they call CORLA_REQUIRE_PRIVATE_NETNS();
+//  - lab tests: only on the host side of the lab that scripts/lab builds, marked by the
+//    inode of its namespace in CORLA_LAB_NETNS; they call CORLA_REQUIRE_LAB().
+// Both check in initTestCase(), before the first packet. Outside, the test FAILS (it
+// never skips or passes): a test that silently did nothing would hide a broken set-up.
 //
 // CorlaLabSim starts one more simulator on the lab's device side, with switches of the
 // test's choosing; tests registered with NO_SIM use it to have the devices to themselves.
@@ -18,6 +20,7 @@
 #include <QTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 inline unsigned long long corlaInodeOf(const char* path)
 {
@@ -25,9 +28,31 @@ inline unsigned long long corlaInodeOf(const char* path)
     return ::stat(path, &st) == 0 ? static_cast<unsigned long long>(st.st_ino) : 0;
 }
 
-// True inside the lab's host side; otherwise false with the reason in *why.
+// True inside the namespace that scripts/netns-run or scripts/lab made and marked
+// (CORLA_IN_NETNS names it); otherwise false with the reason in *why.
+inline bool corlaInPrivateNetns(QString* why)
+{
+    char link[64] = {};
+    const ssize_t n = ::readlink("/proc/self/ns/net", link, sizeof link - 1);
+    const QByteArray mark = qgetenv("CORLA_IN_NETNS");
+    if (n > 0 && !mark.isEmpty() && mark == QByteArray(link, static_cast<int>(n)))
+        return true;
+    *why = "this test may send packets: run it through scripts/netns-run (make test does) or "
+           "the lab, never in the machine's own network namespace";
+    return false;
+}
+
+inline bool inPrivateNetns()
+{
+    QString why;
+    return corlaInPrivateNetns(&why);
+}
+
+// True on the lab's host side; otherwise false with the reason in *why.
 inline bool corlaInLab(QString* why)
 {
+    if (!corlaInPrivateNetns(why))
+        return false;
     const QByteArray mark = qgetenv("CORLA_LAB_NETNS");
     const unsigned long long own = corlaInodeOf("/proc/self/ns/net");
     if (mark.isEmpty()) {
@@ -45,6 +70,13 @@ inline bool corlaInLab(QString* why)
     }
     return true;
 }
+
+#define CORLA_REQUIRE_PRIVATE_NETNS()                                                              \
+    do {                                                                                           \
+        QString corlaNetnsWhy_;                                                                    \
+        if (!corlaInPrivateNetns(&corlaNetnsWhy_))                                                 \
+            QFAIL(qPrintable(corlaNetnsWhy_));                                                     \
+    } while (false)
 
 #define CORLA_REQUIRE_LAB()                                                                        \
     do {                                                                                           \

@@ -103,7 +103,7 @@ private slots:
         row("set --help", "set --help", setHelp);
         row("help set", "help set", setHelp);
         row("help wins over bad arguments", "set zz --static 999 --help", setHelp);
-        row("--version", "--version", "corla-cli " CORLA_VERSION);
+        row("--version", "--version", "corla-cli 2.0.5");
         row("discover", "discover", "discover table");
         row("discover options", "discover --wait 250 --probe --format json",
             "discover json wait=250 probe");

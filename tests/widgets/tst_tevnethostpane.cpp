@@ -1,5 +1,5 @@
 #include "modalboxhandler.h"
-#include "netguard.h"
+#include "labguard.h"
 #include "tevnethostpane.h"
 #include "zelcorlaadptr.h"
 #include "zeldevice.h"

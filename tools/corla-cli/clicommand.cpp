@@ -1,11 +1,9 @@
 #include "clicommand.h"
 
+#include "corlaversion.h"
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
-
-#ifndef CORLA_VERSION
-#define CORLA_VERSION "0"
-#endif
 
 namespace {
 

@@ -1,6 +1,7 @@
 // corla-sim: simulated instruments that answer the discovery protocol, for tests, the
 // demo, and trying the program without hardware.
 
+#include "corlaversion.h"
 #include "simaddresses.h"
 #include "simserver.h"
 
@@ -105,7 +106,7 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("corla-sim");
-    QCoreApplication::setApplicationVersion("2.0.5");
+    QCoreApplication::setApplicationVersion(QStringLiteral(CORLA_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(Description);

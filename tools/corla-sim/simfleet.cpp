@@ -7,6 +7,8 @@
 #include <QJsonObject>
 #include <QSet>
 
+#include <cmath>
+
 namespace {
 
 struct FleetRow
@@ -64,11 +66,26 @@ bool parseAddress(const QJsonValue& value, TevIpAddr* out)
     return true;
 }
 
+bool parseInt(const QJsonValue& value, int low, int high, int* out)
+{
+    if (!value.isDouble())
+        return false;
+    // Range first: converting a double beyond int's range is undefined.
+    const double d = value.toDouble();
+    if (!(d >= low && d <= high) || d != std::floor(d))
+        return false;
+    *out = int(d);
+    return true;
+}
+
 bool parseMode(const QJsonValue& value, TevAddressMode* out)
 {
     const QString text = value.toString().toLower();
-    if (value.isDouble() && value.toInt() >= 0 && value.toInt() <= 255) {
-        *out = TevAddressMode(value.toInt());
+    if (value.isDouble()) {
+        int number = 0;
+        if (!parseInt(value, 0, 255, &number))
+            return false;
+        *out = TevAddressMode(number);
         return true;
     }
     if (text == "dhcp" || text == "auto")
@@ -79,17 +96,6 @@ bool parseMode(const QJsonValue& value, TevAddressMode* out)
         *out = TevAddressModeNotSet;
     else
         return false;
-    return true;
-}
-
-bool parseInt(const QJsonValue& value, int low, int high, int* out)
-{
-    if (!value.isDouble())
-        return false;
-    const double d = value.toDouble();
-    if (d != double(int(d)) || d < low || d > high)
-        return false;
-    *out = int(d);
     return true;
 }
 
@@ -123,7 +129,7 @@ bool parseDevice(const QJsonObject& o, SimDevice* d, QString* why)
     d->net.setMacAddress(mac);
     TevAddressMode mode = TevAddressModeManual;
     if (o.contains("mode") && !parseMode(o.value("mode"), &mode)) {
-        *why = "\"mode\" must be \"dhcp\", \"static\", \"none\" or a number";
+        *why = "\"mode\" must be \"dhcp\", \"static\", \"none\" or a whole number from 0 to 255";
         return false;
     }
     d->net.setAddressMode(mode);
@@ -142,6 +148,11 @@ bool parseDevice(const QJsonObject& o, SimDevice* d, QString* why)
             return false;
         }
         (d->net.*a.set)(ip);
+    }
+    const uint32_t mask = d->net.subnetMask().toInt();
+    if (mask != 0 && !isValidSubnetMask(mask)) {
+        *why = "\"mask\" must be a run of one bits followed by zero bits, such as 255.255.255.0";
+        return false;
     }
     if (!o.contains("mask") && d->net.ipAddress().toInt() != 0)
         d->net.setSubnet(TevIpAddr::defaultMask(d->net.ipAddress().toArray()[0]));

@@ -1,10 +1,10 @@
 #include "corlaconfigdialog.h"
+#include "corlalog.h"
 #include "ui_corlaconfigdialog.h"
 
 #include "tevipcheck.h"
 #include "tevnethostpane.h"
 
-#include <QDebug>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -16,8 +16,8 @@ CorlaConfigDialog::CorlaConfigDialog(const TevDevice& device, QWidget* parent)
     m_sendButton =
         m_ui->buttonBox->addButton(QStringLiteral("Send to Device"), QDialogButtonBox::ActionRole);
 
-    qDebug().noquote() << "Constructing CorlaConfigDialog with device:"
-                       << QString::fromStdString(m_device.toString());
+    qCDebug(corlaUi).noquote() << "Constructing CorlaConfigDialog with device:"
+                               << QString::fromStdString(m_device.toString());
 
     m_ui->frNetConfig->setNetHostInfo(m_device.netHostInfo());
     m_ui->frNetConfig->setLocalIp(m_device.commsIfaceAddr());
@@ -80,7 +80,7 @@ void CorlaConfigDialog::handleIpCheckResult(const TevPingResult& rslt, const Tev
         return;
 
     if (rslt == TevPingReplied) {
-        qDebug() << "Host responded... possible duplicate IP!";
+        qCDebug(corlaUi) << "Host responded... possible duplicate IP!";
         QPointer<CorlaConfigDialog> self(this);
         m_asking = true;
         const QMessageBox::StandardButton answer = QMessageBox::warning(
@@ -98,14 +98,14 @@ void CorlaConfigDialog::handleIpCheckResult(const TevPingResult& rslt, const Tev
     }
 
     if (rslt == TevPingNoReply)
-        qDebug() << " Warning: IP Address is not reachable from this machine. "
-                    "Couldn't check for "
-                    "duplicates";
+        qCDebug(corlaUi) << " Warning: IP Address is not reachable from this machine. "
+                            "Couldn't check for "
+                            "duplicates";
     accept();
 }
 
 void CorlaConfigDialog::emitConfig()
 {
-    qDebug() << "Emitting new config from dialog";
+    qCDebug(corlaUi) << "Emitting new config from dialog";
     emit configAccepted(m_device, m_ui->frNetConfig->netHostInfo());
 }

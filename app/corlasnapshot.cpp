@@ -1,4 +1,5 @@
 #include "corlasnapshot.h"
+#include "corlalog.h"
 
 #include "corlamainwin.h"
 #include "zelutil.h"
@@ -17,7 +18,7 @@ void writeRows(const CorlaTableModel& model, const QString& fileName)
 {
     QFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
-        qWarning() << "snapshot: cannot write" << fileName;
+        qCWarning(corlaUi) << "snapshot: cannot write" << fileName;
         return;
     }
     QTextStream out(&file);

@@ -1,6 +1,6 @@
 #include "tevipcheck.h"
+#include "corlalog.h"
 
-#include <QDebug>
 #include <QPointer>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -23,7 +23,7 @@ void IpChecker::checkIpExistence()
 void IpChecker::handlePingFinished()
 {
     const TevPingResult result = m_watcher.result();
-    qDebug().nospace() << "Ping result: " << static_cast<int>(result);
+    qCDebug(corlaNet).nospace() << "Ping result: " << static_cast<int>(result);
     // A receiver may ask the user (a nested event loop) before this returns.
     const QPointer<IpChecker> alive(this);
     emit ipCheckResult(result, m_device, m_netHostInfo);

@@ -1,12 +1,11 @@
 #include "tevpinghelper.h"
-
-#include <QDebug>
+#include "corlalog.h"
 
 TevPingResult TevPingHelper::pingHost(const TevIpAddr& address, unsigned int timeoutMs)
 {
     const std::string text = address.toString();
     const CorlaEchoOutcome outcome = corlaIcmpEcho(text, timeoutMs);
-    qDebug().noquote() << composeDebugMessage(QString::fromStdString(text), outcome);
+    qCDebug(corlaNet).noquote() << composeDebugMessage(QString::fromStdString(text), outcome);
     return outcome.replyCount != 0 ? TevPingReplied : TevPingNoReply;
 }
 

@@ -8,6 +8,20 @@
 
 namespace {
 
+CorlaReportSink& reportSink()
+{
+    static CorlaReportSink sink;
+    return sink;
+}
+
+void report(const std::string& line)
+{
+    if (const CorlaReportSink& sink = reportSink())
+        sink(line);
+    else
+        std::printf("%s\n", line.c_str());
+}
+
 // Little-endian field writer over a caller's buffer, advancing the caller's counter.
 class FieldWriter
 {
@@ -90,6 +104,11 @@ void writeHeadOfRequest(FieldWriter& w, const ZelDeviceIdentityPayload& p)
 
 } // namespace
 
+void setCorlaReportSink(CorlaReportSink sink)
+{
+    reportSink() = std::move(sink);
+}
+
 std::vector<uint8_t> encodeCorlaFrame(uint8_t code, const uint8_t* payload, size_t n)
 {
     if (n > CorlaMaxPayload)
@@ -165,7 +184,7 @@ std::unique_ptr<ZelChangeNetworkCmd> ZelChangeNetworkCmd::deserialize(ByteStream
 void ZelResetDeviceCmd::serialize(uint64_t* size, uint8_t* buffer) const
 {
     const std::string mac = m_macAddress.toString();
-    std::printf("%s;%d\n", mac.c_str(), int(responsePort()));
+    report(mac + ";" + std::to_string(responsePort()));
     char text[MaxRequestSize];
     const int n =
         std::snprintf(text, sizeof text, "MAC=%s;PORT=%d", mac.c_str(), int(responsePort()));
@@ -187,7 +206,7 @@ std::unique_ptr<ZelResetDeviceCmd> ZelResetDeviceCmd::deserialize(ByteStream* st
             octets[5 - i] = uint8_t(pairs[i]);
     }
     const TevMacAddr mac(octets);
-    std::printf("%s\n", mac.toString().c_str());
+    report(mac.toString());
     return std::make_unique<ZelResetDeviceCmd>(mac);
 }
 
@@ -311,7 +330,7 @@ void ZelCorlaProcessor::st_readPayload(const StateEvent* event)
         payload = DeserializationFactory<ZelResetDeviceCmd>::create(data, m_length);
         break;
     default:
-        std::printf("Unknown Corla message received! Code=%c\n", m_code);
+        report(std::string("Unknown Corla message received! Code=") + char(m_code));
         transition(asState(&ZelCorlaProcessor::st_sync));
         return;
     }

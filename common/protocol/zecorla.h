@@ -15,8 +15,8 @@
 //  - Bytes that cannot start a frame are skipped; a sync byte is never discarded
 //    while the rest of its header is still on its way, so a frame split anywhere
 //    across datagrams is decoded once it is complete.
-//  - Each decoded message is handed on exactly once; unknown codes are reported on
-//    standard output and skipped. The received CRC is not checked.
+//  - Each decoded message is handed on exactly once; unknown codes are reported to the
+//    report sink (below) and skipped. The received CRC is not checked.
 //  - Decoded fields for which the payload has no bytes are zero.
 
 #include "bytestream.h"
@@ -28,7 +28,15 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
+
+// The message layer's own report lines: the reset request's identity as it is
+// encoded, the MAC of a decoded reset answer, an unknown code. They go to one sink,
+// standard output until another is set; an empty function restores standard output.
+// Set it before any message is encoded or decoded (it is not guarded against threads).
+using CorlaReportSink = std::function<void(const std::string& line)>;
+void setCorlaReportSink(CorlaReportSink sink);
 
 namespace ZelCorlaCode {
 constexpr uint8_t NetworkEnquiry = 0x57; // 'W'

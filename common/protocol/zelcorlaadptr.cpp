@@ -1,7 +1,8 @@
 #include "zelcorlaadptr.h"
 
+#include "corlalog.h"
+
 #include <QByteArray>
-#include <QDebug>
 #include <QNetworkInterface>
 #include <QPointer>
 #include <QTimer>
@@ -185,9 +186,10 @@ void ZelCorlaAdapter::bcastCommand(ZelCorlaCommandPayload* payload) const
         uint64_t size = 0;
         command.serialize(&size, frame);
         const QByteArray bytes(reinterpret_cast<const char*>(frame), static_cast<int>(size));
-        qDebug().noquote() << "Sending Command:" << bytes.toHex()
-                           << "from interface:" << socket->localAddress().toString() << ":"
-                           << socket->localPort();
+        qCDebug(corlaDiscovery).noquote()
+            << "Sending Command:" << bytes.toHex()
+            << "from interface:" << socket->localAddress().toString() << ":" << socket->localPort();
+        emit self->requestSent(bytes, socket->localAddress());
 
         // Every datagram on the socket restarts its countdown; at expiry both go.
         auto* timer = new QTimer(socket);
@@ -205,8 +207,9 @@ void ZelCorlaAdapter::readSocket()
 {
     auto* socket = qobject_cast<QUdpSocket*>(sender());
     if (!socket) {
-        qDebug() << "ZelCorlaController::readSocket(): WARNING! qobject_cast<QUdpSocket*>(sender() "
-                    "failed. UDP Socket wasy not read and not get destroyed.";
+        qCWarning(corlaDiscovery)
+            << "ZelCorlaAdapter::readSocket(): WARNING! qobject_cast<QUdpSocket*>(sender() "
+               "failed. UDP Socket wasy not read and not get destroyed.";
         return;
     }
     DatagramOrigin origin;
@@ -217,7 +220,7 @@ void ZelCorlaAdapter::readSocket()
     if (local.protocol() == QAbstractSocket::IPv4Protocol)
         origin.ifaceAddr = local.toIPv4Address();
     else
-        qDebug() << "INVALID INTERFACE!";
+        qCDebug(corlaDiscovery) << "INVALID INTERFACE!";
 
     QByteArray datagram;
     QHostAddress from;
@@ -239,10 +242,10 @@ void ZelCorlaAdapter::processDatagram(const uint8_t* data, uint64_t size,
     const Request request = m_channels.value(origin.channel);
     const auto keep = [&](std::unique_ptr<ZelCorlaCommand> msg) {
         if (!isAskedFor(request, *msg)) {
-            qDebug().noquote() << "Dropped an answer nobody asked for: code"
-                               << QString::number(msg->payload()->commandCode(), 16) << "from"
-                               << QHostAddress(origin.sender).toString() << ":"
-                               << origin.senderPort;
+            qCDebug(corlaDiscovery).noquote()
+                << "Dropped an answer nobody asked for: code"
+                << QString::number(msg->payload()->commandCode(), 16) << "from"
+                << QHostAddress(origin.sender).toString() << ":" << origin.senderPort;
             return;
         }
         m_inbox.push_back({std::move(msg), origin.ifaceAddr});

@@ -65,6 +65,8 @@ signals:
     void deviceReset(TevMacAddr mac);
     void error(QString errStr);
     void timeout();
+    // One request frame has gone out from the socket bound to `from`.
+    void requestSent(const QByteArray& frame, const QHostAddress& from);
 
 protected:
     // Where a datagram came in: the request's channel (its socket), the sender, and the

@@ -1,4 +1,5 @@
 #include "tevnethostpane.h"
+#include "corlalog.h"
 #include "ui_tevnethostpane.h"
 
 #include "tevpinghelper.h"
@@ -6,7 +7,6 @@
 #include "zeldevice.h"
 
 #include <QCoreApplication>
-#include <QDebug>
 #include <QMessageBox>
 #include <QPalette>
 #include <QPointer>
@@ -196,7 +196,7 @@ void TevNetHostPane::handleIpAddrEditingFinished()
     if (m_ui->ipeIpAddr->isValidIp() &&
         isValidHostFirstOctet(m_ui->ipeIpAddr->octetValue(TevIpOctetFirst))) {
         m_netHostInfo.setIpAddress(m_ui->ipeIpAddr->address());
-        qDebug().noquote() << "Address entered:" << addressText(m_netHostInfo.ipAddress());
+        qCDebug(corlaUi).noquote() << "Address entered:" << addressText(m_netHostInfo.ipAddress());
     } else {
         showError(QStringLiteral("The IP Address is not valid."));
     }
@@ -297,7 +297,7 @@ bool TevNetHostPane::searchCandidates(const QPointer<QProgressDialog>& progress)
         if (candidate == m_netHostInfo.ipAddress() || candidate == m_localIp)
             continue;
 
-        qDebug().noquote() << "Searching for ip" << addressText(candidate);
+        qCDebug(corlaUi).noquote() << "Searching for ip" << addressText(candidate);
         // A modal progress dialog processes events while setting its value.
         if (progress)
             progress->setValue(255 - last);
@@ -322,7 +322,7 @@ bool TevNetHostPane::searchCandidates(const QPointer<QProgressDialog>& progress)
 void TevNetHostPane::useFoundAddress(const TevIpAddr& candidate)
 {
     m_searching = false;
-    qDebug().noquote().nospace() << "IP Address Found! " << addressText(candidate);
+    qCDebug(corlaUi).noquote().nospace() << "IP Address Found! " << addressText(candidate);
     const TevIpAddr mask(TevIpAddr::defaultMask(candidate.toArray()[0]));
     m_netHostInfo.setIpAddress(candidate);
     m_netHostInfo.setSubnet(mask);

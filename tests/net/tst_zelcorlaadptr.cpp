@@ -225,7 +225,7 @@ private slots:
             adapter.open(uint8_t(requestCode), otherDevice ? kOtherMac : kSettings.macAddress());
         if (channelClosed)
             adapter.close(channel);
-        StdoutCapture quiet;
+        ReportCapture quiet;
         adapter.feed(answer, 0, channel);
         adapter.feed(answer, 0, channel);
         QCOMPARE(adapter.reports, expected + expected);
@@ -267,7 +267,7 @@ private slots:
         QFETCH(QStringList, expected);
         Adapter adapter;
         const quint64 channel = adapter.open(ZelCorlaCode::NetworkEnquiry);
-        StdoutCapture quiet;
+        ReportCapture quiet;
         for (const Sent& d : datagrams)
             adapter.feed(d.datagram, 0, channel, d.port);
         QCOMPARE(adapter.reports, expected);

@@ -9,7 +9,6 @@
 
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 inline std::vector<uint8_t> hexBytes(const char* hex)
@@ -46,35 +45,21 @@ inline QString describe(const ZelCorlaCommand& msg)
     return s;
 }
 
-// Redirects file descriptor 1 into a temporary file until text() is called. Keep
-// the window small: QtTest reports on standard output too.
-class StdoutCapture
+// Collects the message layer's report lines while it lives, each ended by a newline as
+// standard output would show it.
+class ReportCapture
 {
 public:
-    StdoutCapture() : m_file((std::fflush(stdout), std::tmpfile())), m_saved(dup(1))
+    ReportCapture()
     {
-        dup2(fileno(m_file), 1);
+        setCorlaReportSink([this](const std::string& line) { m_text += line + "\n"; });
     }
-    ~StdoutCapture() { text(); }
-    StdoutCapture(const StdoutCapture&) = delete;
+    ~ReportCapture() { setCorlaReportSink({}); }
+    ReportCapture(const ReportCapture&) = delete;
+    ReportCapture& operator=(const ReportCapture&) = delete;
 
-    std::string text()
-    {
-        if (m_saved < 0)
-            return m_text;
-        std::fflush(stdout);
-        dup2(m_saved, 1);
-        close(m_saved);
-        m_saved = -1;
-        std::rewind(m_file);
-        for (int c; (c = std::fgetc(m_file)) != EOF;)
-            m_text += char(c);
-        std::fclose(m_file);
-        return m_text;
-    }
+    const std::string& text() const { return m_text; }
 
 private:
-    std::FILE* m_file;
-    int m_saved;
     std::string m_text;
 };

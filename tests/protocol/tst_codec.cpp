@@ -64,7 +64,7 @@ void TstCodec::requestFrames()
     // The frame is appended behind what the buffer already holds.
     std::vector<uint8_t> buffer(128, 0xEE);
     uint64_t size = 3;
-    StdoutCapture out;
+    ReportCapture out;
     cmd.serialize(&size, buffer.data());
     QCOMPARE(QString::fromStdString(out.text()), line);
     QCOMPARE(toHex(std::vector<uint8_t>(buffer.begin() + 3, buffer.begin() + long(size))), frame);
@@ -159,7 +159,7 @@ void TstCodec::decodeAnswer()
 
     const auto* data = reinterpret_cast<const uint8_t*>(payload.constData());
     const uint64_t n = uint64_t(payload.size());
-    StdoutCapture out;
+    ReportCapture out;
     std::unique_ptr<ZelCorlaCommandPayload> decoded;
     if (fields[0] == 'W')
         decoded = DeserializationFactory<ZelNetworkEnqireCmd>::create(data, n);

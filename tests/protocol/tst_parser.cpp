@@ -41,7 +41,7 @@ QStringList parseChunks(const std::vector<Bytes>& chunks,
     ZelCorlaProcessor parser;
     QStringList seen;
     size_t handed = 0;
-    StdoutCapture quiet;
+    ReportCapture quiet;
     for (const auto& chunk : chunks) {
         buf.write(chunk.data(), chunk.size());
         handed += parser.drive(buf, [&](std::unique_ptr<ZelCorlaCommand> msg) {
@@ -134,7 +134,7 @@ void TstParser::unknownCodeReported()
     const auto bytes = cat({frame(0x41, hexBytes("DEADBEEF")), hexBytes(kEnquiryAnswer)});
     CircularByteBuffer buf(64);
     buf.write(bytes.data(), bytes.size());
-    StdoutCapture out;
+    ReportCapture out;
     const size_t handed = ZelCorlaProcessor().drive(buf, nullptr);
     QCOMPARE(out.text(), std::string("Unknown Corla message received! Code=A\n"));
     QCOMPARE(handed, size_t(1)); // a null handler discards the message
@@ -183,7 +183,7 @@ void TstParser::reassemblyLimits()
     const Bytes answer = hexBytes(kEnquiryAnswer);
     const Bytes head(answer.begin(), answer.begin() + 10), rest(answer.begin() + 10, answer.end());
 
-    StdoutCapture quiet;
+    ReportCapture quiet;
     if (!sameSenderBefore.empty())
         reassembler.feed(one, sameSenderBefore.data(), sameSenderBefore.size(), 0, collect);
     reassembler.feed(one, head.data(), head.size(), 0, collect);

@@ -3,6 +3,7 @@
 
 #include "clicommand.h"
 #include "clirunner.h"
+#include "zecorla.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -11,34 +12,8 @@
 #include <QTextStream>
 
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
-
-// The protocol layer writes a few plain lines to standard output (frames it sends and
-// decodes). Scripts read corla-cli's results there, so those lines go to stderr with
-// --verbose and nowhere otherwise; the results keep the original stdout, which is
-// returned here.
-int divertProtocolOutput(bool verbose)
-{
-    std::fflush(stdout);
-    const int results = ::dup(STDOUT_FILENO);
-    if (results < 0)
-        return STDOUT_FILENO;
-    const int sink = verbose ? ::dup(STDERR_FILENO) : ::open("/dev/null", O_WRONLY);
-    if (sink < 0 || ::dup2(sink, STDOUT_FILENO) < 0) {
-        if (sink >= 0)
-            ::close(sink);
-        ::close(results);
-        return STDOUT_FILENO;
-    }
-    ::close(sink);
-    // Keep them in step with the debug lines on stderr.
-    if (verbose)
-        std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    return results;
-}
 
 QList<CliInterfaceName> interfaceNames()
 {
@@ -84,11 +59,17 @@ int main(int argc, char* argv[])
         return CliExit::Usage;
     }
 
-    if (!request.verbose)
+    // Scripts read the results on standard output: the protocol layer's own lines and
+    // the debug lines go to stderr with --verbose, and nowhere otherwise.
+    if (request.verbose)
+        setCorlaReportSink(
+            [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); });
+    else {
+        setCorlaReportSink([](const std::string&) {});
         QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    }
     QFile outFile;
-    outFile.open(divertProtocolOutput(request.verbose), QIODevice::WriteOnly,
-                 QFileDevice::AutoCloseHandle);
+    outFile.open(stdout, QIODevice::WriteOnly);
     QTextStream out(&outFile);
 
     CliRunner runner(&out, &err);

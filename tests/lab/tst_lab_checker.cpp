@@ -14,23 +14,23 @@ private slots:
 
     void checkPort_data()
     {
-        // Reports within [firstMin, firstMax) ms of the check, and a second one not before
-        // secondMin (-1: none comes). The time limit is 1000 ms; coarse timers may fire up to
-        // 5% early.
+        // The first report comes not before firstMin ms and, where firstMax is given, before
+        // the time limit (1000 ms; coarse timers may fire up to 5% early); a second one not
+        // before secondMin (-1: none comes).
         QTest::addColumn<QString>("address");
         QTest::addColumn<bool>("open");
         QTest::addColumn<int>("firstMin");
         QTest::addColumn<int>("firstMax");
         QTest::addColumn<int>("secondMin");
-        QTest::newRow("port 21 open: once") << "10.10.0.15" << true << 0 << 500 << -1;
+        QTest::newRow("port 21 open: once") << "10.10.0.15" << true << 0 << 940 << -1;
         QTest::newRow("refused by the device: at once and at the limit")
-            << "10.10.0.14" << false << 0 << 500 << 940;
+            << "10.10.0.14" << false << 0 << 940 << 940;
         QTest::newRow("no route: at once and at the limit")
-            << corlaLabEnv("CORLA_LAB_NOROUTE") << false << 0 << 500 << 940;
+            << corlaLabEnv("CORLA_LAB_NOROUTE") << false << 0 << 940 << 940;
         // Nobody answers ARP for it: the attempt goes on until the system gives up on the
         // neighbour ("Host unreachable").
         QTest::newRow("silent address: at the limit and when the system gives up")
-            << corlaLabEnv("CORLA_LAB_ABSENT") << false << 940 << 1400 << 2000;
+            << corlaLabEnv("CORLA_LAB_ABSENT") << false << 940 << -1 << 2000;
     }
 
     void checkPort()
@@ -58,8 +58,9 @@ private slots:
         clock.start();
         checker.checkPort(TevDevice(1005, ZelDeviceType::NerioHF, TevIpAddr(address.toStdString())),
                           ZelPort::Ftp);
-        QTRY_COMPARE_WITH_TIMEOUT(atMs.size(), 1, firstMax);
-        QVERIFY2(atMs[0] >= firstMin && atMs[0] < firstMax, qPrintable(QString::number(atMs[0])));
+        QTRY_COMPARE_WITH_TIMEOUT(atMs.size(), 1, 15000);
+        QVERIFY2(atMs[0] >= firstMin && (firstMax < 0 || atMs[0] < firstMax),
+                 qPrintable(QString::number(atMs[0])));
         if (secondMin >= 0) {
             QTRY_COMPARE_WITH_TIMEOUT(atMs.size(), 2, 15000);
             QVERIFY2(atMs[1] >= secondMin, qPrintable(QString::number(atMs[1])));

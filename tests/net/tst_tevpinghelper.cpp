@@ -66,16 +66,6 @@ private slots:
         QCOMPARE(echo.replyCount, 1u);
     }
 
-    void debugMessageOfSeveralReplies()
-    {
-        // The singular wording, a router's status and the failure text: see tst_lab_ping.
-        const CorlaEchoOutcome three{3, "10.0.0.7", 0, 12, 0, CorlaEchoPath::Raw};
-        QCOMPARE(TevPingHelper::composeDebugMessage("10.0.0.255", three),
-                 "Sent icmp message to 10.0.0.255\nReceived 3 icmp message responses \n"
-                 "Information from the first response: Received from 10.0.0.7\n"
-                 "Status = 0Roundtrip time = 12 milliseconds \n");
-    }
-
     void requestCarriesTheDataBytes()
     {
         // A raw socket on loopback sees our own request go by.

@@ -161,6 +161,9 @@ public:
     // Everything it printed so far: the ready line and one line per request.
     QString output()
     {
+        // What the simulator has written by now may still sit in the pipe.
+        while (m_process.state() != QProcess::NotRunning && m_process.waitForReadyRead(20))
+            m_output += m_process.readAll();
         m_output += m_process.readAll();
         return QString::fromLocal8Bit(m_output);
     }

@@ -258,14 +258,29 @@ size_t ZelCorlaProcessor::drive(CircularByteBuffer& buffer, const MessageHandler
 
 bool ZelCorlaProcessor::isBetweenFrames() const
 {
-    return state() == asState(&ZelCorlaProcessor::st_sync) && m_sync != CorlaSyncByte;
+    return state() == asState(&ZelCorlaProcessor::st_sync) && m_sync != CorlaSyncByte &&
+           m_owedCrc == 0;
 }
 
 size_t ZelCorlaProcessor::pendingFrameSize() const
 {
     if (state() == asState(&ZelCorlaProcessor::st_readPayload))
         return CorlaHeaderSize + m_length + CorlaCrcSize;
-    return isBetweenFrames() ? 0 : CorlaHeaderSize + CorlaCrcSize;
+    if (m_sync == CorlaSyncByte)
+        return CorlaHeaderSize + CorlaCrcSize;
+    return m_owedCrc;
+}
+
+void ZelCorlaProcessor::expectCrc(const uint8_t* payload)
+{
+    uint16_t crc = 0;
+    for (uint8_t b : {CorlaSyncByte, m_code, uint8_t(m_length), uint8_t(m_length >> 8)})
+        crc = crcUpdate(b, crc);
+    for (uint16_t i = 0; i < m_length; ++i)
+        crc = crcUpdate(payload[i], crc);
+    m_expectedCrc[0] = uint8_t(crc);
+    m_expectedCrc[1] = uint8_t(crc >> 8);
+    m_owedCrc = CorlaCrcSize;
 }
 
 void ZelCorlaProcessor::reset()
@@ -274,6 +289,7 @@ void ZelCorlaProcessor::reset()
     m_sync = 0;
     m_code = 0;
     m_length = 0;
+    m_owedCrc = 0;
     m_outOfData = false;
     transition(asState(&ZelCorlaProcessor::st_sync));
 }
@@ -281,6 +297,16 @@ void ZelCorlaProcessor::reset()
 void ZelCorlaProcessor::st_sync(const StateEvent* event)
 {
     const auto* e = static_cast<const CorlaMessageEvent*>(event);
+    while (m_owedCrc > 0 && e->bytesAvailable() > 0) {
+        uint8_t b = 0;
+        e->getn(1, &b);
+        if (b == CorlaSyncByte && b != m_expectedCrc[CorlaCrcSize - m_owedCrc]) {
+            m_owedCrc = 0;
+            m_sync = b;
+        } else {
+            --m_owedCrc;
+        }
+    }
     // A sync byte found earlier is kept in m_sync until its header is complete, so
     // a frame whose header straddles two datagrams is not lost.
     while (m_sync != CorlaSyncByte) {
@@ -318,6 +344,7 @@ void ZelCorlaProcessor::st_readPayload(const StateEvent* event)
     e->getn(m_length, m_payload.data());
 
     const uint8_t* data = m_payload.data();
+    expectCrc(data);
     std::unique_ptr<ZelCorlaCommandPayload> payload;
     switch (m_code) {
     case ZelCorlaCode::NetworkEnquiry:
@@ -341,9 +368,10 @@ void ZelCorlaProcessor::st_readPayload(const StateEvent* event)
 void ZelCorlaProcessor::st_crc(const StateEvent* event)
 {
     const auto* e = static_cast<const CorlaMessageEvent*>(event);
-    // Devices are not held to their CRC: whatever of it has arrived is discarded.
+    // Devices are not held to their CRC: whatever of it has arrived is discarded, and
+    // what has not is owed by the next bytes.
     uint8_t crc[CorlaCrcSize];
-    e->getn(CorlaCrcSize, crc);
+    m_owedCrc = uint8_t(CorlaCrcSize - e->getn(CorlaCrcSize, crc));
     transition(asState(&ZelCorlaProcessor::st_endMsg));
 }
 

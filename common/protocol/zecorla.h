@@ -14,7 +14,10 @@
 //  - Working memory is bounded by the largest payload that fits the buffer.
 //  - Bytes that cannot start a frame are skipped; a sync byte is never discarded
 //    while the rest of its header is still on its way, so a frame split anywhere
-//    across datagrams is decoded once it is complete.
+//    across datagrams is decoded once it is complete. CRC bytes that arrive after
+//    their frame (split inside the CRC, or after an unknown code) are skipped too,
+//    unless a byte is a sync byte that differs from the CRC the frame should have:
+//    then a frame cut short is followed by a new one.
 //  - Each decoded message is handed on exactly once; unknown codes are reported to the
 //    report sink (below) and skipped. The received CRC is not checked.
 //  - Decoded fields for which the payload has no bytes are zero.
@@ -253,6 +256,12 @@ private:
     uint16_t m_length = 0;
     bool m_outOfData = false;
     std::vector<uint8_t> m_payload;
+    // The CRC of the frame just read and how many of its bytes (from the end) are
+    // still to come: a CRC cut off by the end of a datagram is taken from the start
+    // of the next rather than searched for a sync byte.
+    uint8_t m_expectedCrc[CorlaCrcSize] = {};
+    uint8_t m_owedCrc = 0;
+    void expectCrc(const uint8_t* payload);
 };
 
 // Who a datagram came from, as the receiver sees it: the receiving socket (any number

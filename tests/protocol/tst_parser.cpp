@@ -82,6 +82,11 @@ void TstParser::streams_data()
     QTest::newRow("CRC bytes of an earlier frame")
         << cat({hexBytes("F716"), enquiry}) << QStringList{kEnquiry};
     QTest::newRow("two frames") << cat({enquiry, resetAnswer()}) << QStringList{kEnquiry, kReset};
+    // Its CRC is 0xA12A: cut inside the CRC, the 0x2A that follows must not start a frame.
+    const std::string mac = "MAC=0E:0E:D1:FF:28:01";
+    QTest::newRow("CRC holding a sync byte")
+        << cat({frame(0x59, Bytes(mac.begin(), mac.end())), enquiry})
+        << QStringList{"Y 0e:0e:d1:ff:28:01", kEnquiry};
     QTest::newRow("unknown code between two frames")
         << cat({resetAnswer(), frame(0x41, hexBytes("0102")), enquiry})
         << QStringList{kReset, kEnquiry};

@@ -6,6 +6,7 @@ BUILD_FUZZ   ?= build-fuzz
 BUILD_MINGW  ?= build-mingw
 JOBS         ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
+FUZZ_SECONDS_SHORT ?= 30
 CMAKE_FLAGS  ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 .PHONY: all deps build test demo check-sanitize fuzz cross-win format bench clean
@@ -40,7 +41,8 @@ fuzz: deps
 	    -DCMAKE_CXX_COMPILER=clang++ -DCORLA_WIRE_ONLY=ON -DCORLA_FUZZ=ON -DBUILD_TESTING=OFF
 	cmake --build $(BUILD_FUZZ) -j $(JOBS)
 	scripts/run-fuzz $(BUILD_FUZZ)/fuzz/fuzz_parser $(FUZZ_SECONDS)
-	scripts/run-fuzz $(BUILD_FUZZ)/fuzz/fuzz_reassembly $(FUZZ_SECONDS) fuzz/corpus-reassembly
+	scripts/run-fuzz $(BUILD_FUZZ)/fuzz/fuzz_reassembly $(FUZZ_SECONDS_SHORT) fuzz/corpus-reassembly
+	scripts/run-fuzz $(BUILD_FUZZ)/fuzz/fuzz_roundtrip $(FUZZ_SECONDS_SHORT) fuzz/corpus-roundtrip
 
 # The Qt-free wire code and the Win32 echo, cross-compiled so the Windows side builds.
 cross-win: deps

@@ -7,7 +7,9 @@
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    MainWindow window;
+    ZelCorlaAdapter adapter;
+    ZelConnectionChecker checker;
+    MainWindow window(&adapter, &checker);
     QApplication::setApplicationVersion(QLatin1String(MainWindow::Version));
 
     QFile styleFile(QStringLiteral(":/stylesheet.qss"));

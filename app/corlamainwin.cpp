@@ -1,20 +1,19 @@
 #include "corlamainwin.h"
 
 #include "corlaconfigdialog.h"
+#include "corlacsv.h"
 #include "corlamainwin_form.h"
 #include "corlaversion.h"
 #include "tevabout.h"
 #include "zelutil.h"
 
 #include <QDesktopServices>
-#include <QFile>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMessageBox>
 #include <QSortFilterProxyModel>
 #include <QStandardPaths>
-#include <QTextStream>
 #include <QUrl>
 
 const char* const MainWindow::Version = CORLA_VERSION;
@@ -31,8 +30,8 @@ QString trMain(const char* text)
 
 } // namespace
 
-MainWindow::MainWindow(QWidget* parent)
-    : QMainWindow(parent), m_ui(new Ui_MainWindow), m_checker(nullptr)
+MainWindow::MainWindow(ZelCorlaAdapter* adapter, ZelConnectionChecker* checker, QWidget* parent)
+    : QMainWindow(parent), m_ui(new Ui_MainWindow), m_checker(*checker), m_adapter(*adapter)
 {
     m_ui->setupUi(this);
     initializeUi();
@@ -113,8 +112,7 @@ void MainWindow::refresh()
     // Copy: an update may not change the list, but it must not matter if it did.
     const auto devices = m_model.deviceList();
     for (const auto& device : devices)
-        if (device)
-            m_model.updateDeviceStat(*device, ZelNetworkStatus::Pending);
+        m_model.list().setStatus(device->netHostInfo().macAddress(), ZelNetworkStatus::Pending);
     broadcastEnquiry();
 }
 
@@ -133,23 +131,20 @@ void MainWindow::clearMainTable()
 {
     m_ui->gbDeviceActions->setEnabled(false);
     m_ui->lblDeviceAction->setText(QStringLiteral("Select a device in the list above."));
-    m_model.clearTable();
+    m_model.list().clear();
 }
 
 void MainWindow::handleDeviceFound(std::shared_ptr<TevDevice> device)
 {
     if (!device)
         return;
-    if (m_model.containsDevice(*device))
-        m_model.updateDeviceConfig(*device, device->netHostInfo());
-    else
-        m_model.addDevice(device);
+    m_model.list().merge(device);
     m_checker.checkPort(*device, ProbedPort);
 }
 
 void MainWindow::handleStatus(const TevDevice& device, ZelPort, ZelNetworkStatus status)
 {
-    m_model.updateDeviceStat(device, status);
+    m_model.list().setStatus(device.netHostInfo().macAddress(), status);
 }
 
 void MainWindow::handleSelection(const QItemSelection& selected, const QItemSelection&)
@@ -212,7 +207,7 @@ void MainWindow::handleDeviceReset(const TevMacAddr& mac)
     if (!device)
         return;
     const QString name = QString::fromStdString(device->friendlyName());
-    m_model.updateDeviceStat(*device, ZelNetworkStatus::Pending);
+    m_model.list().setStatus(mac, ZelNetworkStatus::Pending);
     m_ui->tblMainTableView->clearSelection();
     QMessageBox::information(
         this, QStringLiteral("Device Resetting"),
@@ -247,7 +242,8 @@ void MainWindow::handleDeviceChanged(std::shared_ptr<TevDevice> changed)
         // Every local address sends the request, so confirmations arrive more than once;
         // only the first one still differs from the listed settings.
         if (listed && listed->netHostInfo() != changed->netHostInfo()) {
-            m_model.updateDeviceConfig(*listed, changed->netHostInfo());
+            m_model.list().updateSettings(listed->netHostInfo().macAddress(),
+                                          changed->netHostInfo());
             m_checker.checkPort(*listed, ProbedPort);
             QMessageBox::information(
                 this, QStringLiteral("Change Accepted"),
@@ -288,31 +284,15 @@ void MainWindow::exportCsv()
     if (fileName.isEmpty())
         return;
 
-    QFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+    const CsvFileResult written = writeCsvFile(fileName, m_model.toCsv());
+    if (written.failure == CsvFileResult::NotOpened) {
         QMessageBox::critical(this, QStringLiteral("Export Error!"),
                               QStringLiteral("The file could not be opened for writing."),
                               QMessageBox::Ok);
-        return;
-    }
-    if (!writeCsv(file, m_model)) {
+    } else if (written.failure == CsvFileResult::NotWritten) {
         // A full disk or a vanished share must not look like a finished export.
         QMessageBox::critical(this, QStringLiteral("Export Error!"),
                               QStringLiteral("The file could not be written completely."),
                               QMessageBox::Ok);
     }
-}
-
-bool writeCsv(QIODevice& device, const CorlaTableModel& model)
-{
-    QTextStream out(&device);
-    out << model.toCsv();
-    out.flush();
-    bool ok = out.status() == QTextStream::Ok;
-    if (auto* file = qobject_cast<QFileDevice*>(&device)) {
-        ok = file->flush() && ok;
-        file->close();
-        ok = ok && file->error() == QFileDevice::NoError;
-    }
-    return ok;
 }

@@ -11,19 +11,18 @@
 #include <memory>
 
 class Ui_MainWindow;
-class QIODevice;
 class QItemSelection;
 class QModelIndex;
 
-// Writes the list's CSV text; false when the device did not take all of it.
-bool writeCsv(QIODevice& device, const CorlaTableModel& model);
-
-// The application's single window. It owns the device list, the port checker and the
-// discovery adapter, and turns their signals into rows, colours and message boxes.
+// The application's single window. It owns the device list and turns the signals of the
+// discovery adapter and the port checker into rows, colours and message boxes.
 class MainWindow : public QMainWindow
 {
 public:
-    explicit MainWindow(QWidget* parent = nullptr);
+    // The adapter and the checker stay its creator's and must outlive the window: the
+    // program hands in real ones, tests an adapter that records requests instead of
+    // sending them. The window sends its first enquiry from here.
+    MainWindow(ZelCorlaAdapter* adapter, ZelConnectionChecker* checker, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     static const char* const Version;
@@ -63,8 +62,8 @@ private:
 
     Ui_MainWindow* m_ui;
     CorlaTableModel m_model;
-    ZelConnectionChecker m_checker;
-    ZelCorlaAdapter m_adapter;
+    ZelConnectionChecker& m_checker;
+    ZelCorlaAdapter& m_adapter;
     QTimer m_refreshTimer;
     bool m_layoutPending = false;
 };

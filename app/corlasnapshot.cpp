@@ -1,6 +1,7 @@
 #include "corlasnapshot.h"
 #include "corlalog.h"
 
+#include "corlacsv.h"
 #include "corlamainwin.h"
 #include "zelutil.h"
 
@@ -23,10 +24,8 @@ void writeRows(const CorlaTableModel& model, const QString& fileName)
     }
     QTextStream out(&file);
     // The export lines in list order, each behind the row's reachability value.
-    const QStringList lines = model.toCsv().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    const auto& devices = model.deviceList();
-    for (int row = 0; row < devices.size(); ++row)
-        out << int(devices[row]->netStat()) << ',' << lines.value(row + 1) << '\n';
+    for (const auto& device : model.deviceList())
+        out << int(device->netStat()) << ',' << csvLine(*device) << '\n';
 }
 
 void snapshotConfigDialog(MainWindow& window, const QString& fileName)

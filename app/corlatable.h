@@ -1,14 +1,11 @@
 #pragma once
-// The device list: one row per discovered device, keyed by MAC address, and the
+// The device list as the window's table: one row per entry of a CorlaDeviceList, and the
 // delegate that paints a row's reachability as a coloured cell.
 
-#include "zeldevice.h"
+#include "corladevicelist.h"
 
 #include <QAbstractTableModel>
-#include <QList>
-#include <QMultiHash>
 #include <QStyledItemDelegate>
-#include <QVector>
 
 #include <memory>
 
@@ -38,44 +35,27 @@ public:
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
-    // Appends a row unless a row with the same MAC address exists; an empty
-    // pointer is ignored.
-    void addDevice(std::shared_ptr<TevDevice> device);
-    void clearTable();
-    bool containsDevice(const TevDevice& device) const;
-    // First row with this MAC address, or an empty pointer.
-    std::shared_ptr<TevDevice> device(const TevMacAddr& mac) const;
+    // The devices behind the rows. Every change made through it reaches the views.
+    CorlaDeviceList& list() { return m_list; }
+    const CorlaDeviceList& list() const { return m_list; }
+
     // Row of this (source) model; the column is not looked at.
     std::shared_ptr<TevDevice> deviceAtIndex(const QModelIndex& index) const;
-    const QList<std::shared_ptr<TevDevice>>& deviceList() const { return m_devices; }
-    int numDevices() const { return m_devices.size(); }
+    std::shared_ptr<TevDevice> device(const TevMacAddr& mac) const { return m_list.find(mac); }
+    const CorlaDeviceList::Devices& deviceList() const { return m_list.devices(); }
+    int numDevices() const { return m_list.size(); }
+    // The export of the whole list in row order.
+    QString toCsv() const;
 
     bool showNetInfo() const { return m_showNetInfo; }
     void setShowNetInfo(bool show);
-
-    // The stored record of the row with device's MAC address becomes Pending and
-    // takes the new settings; nothing happens if it is not listed.
-    void updateDeviceConfig(const TevDevice& device, const TevNetHostInfo& netHostInfo);
-    void updateDeviceStat(const TevDevice& device, ZelNetworkStatus status);
-
-    // The whole list in list order, one line per device after a header line.
-    QString toCsv() const;
 
 signals:
     // After rows were appended and after a clear, never for changes inside a row.
     void deviceListChanged();
 
 private:
-    // Rows holding this MAC address, in list order (normally at most one).
-    QVector<int> rowsOf(const TevMacAddr& mac) const;
-    int rowOf(const TevMacAddr& mac) const;
-    void rebuildMacIndex();
-
-    QList<std::shared_ptr<TevDevice>> m_devices;
-    // MAC address -> rows, so that a fleet of thousands is not searched row by row for
-    // every answer and probe result. Stored records change their MAC address only
-    // through updateDeviceConfig, which keeps the index up to date.
-    QMultiHash<quint64, int> m_rowsByMac;
+    CorlaDeviceList m_list;
     bool m_showNetInfo = true;
 };
 

@@ -1,6 +1,7 @@
 #include "zelcorlaadptr.h"
 
 #include "corlalog.h"
+#include "corlarefusal.h"
 
 #include <QByteArray>
 #include <QNetworkInterface>
@@ -30,24 +31,7 @@ ZelDeviceType typeOf(uint8_t code)
 
 const char* rejectionReason(int16_t errorCode)
 {
-    switch (errorCode) {
-    case -1:
-        return "An error occured in the device.";
-    case 1:
-        return "The IP address was invalid.";
-    case 2:
-        return "The subnet was invalid.";
-    case 3:
-        return "The gateway address was invalid.";
-    case 4:
-        return "The IP address was a broadcast address.";
-    case 5:
-        return "The IP address given was the same as the device's existing address.";
-    case 6:
-        return "The address acquisition mode was invalid.";
-    default:
-        return "";
-    }
+    return refusalReason(CorlaRefusal(errorCode));
 }
 
 bool isUsable(const QNetworkInterface& iface, const QStringList& filter)

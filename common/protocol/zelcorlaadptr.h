@@ -32,12 +32,13 @@ public:
 
     // Requests return at once; answers arrive as signals. Each request opens one socket
     // per usable local IPv4 address, and each socket stays open (and is answered on)
-    // until the timeout period passes without a datagram on it.
-    void netEnquire(const ZelDevice& device) const;
-    void netEnquire(ZelDeviceType type, uint16_t serial) const;
-    void changeNetSettings(uint16_t serial, ZelDeviceType type,
-                           const TevNetHostInfo& settings) const;
-    void resetDevice(const TevMacAddr& mac) const;
+    // until the timeout period passes without a datagram on it. Virtual so that a test
+    // can stand in for the network and answer with the signals itself.
+    virtual void netEnquire(const ZelDevice& device) const;
+    virtual void netEnquire(ZelDeviceType type, uint16_t serial) const;
+    virtual void changeNetSettings(uint16_t serial, ZelDeviceType type,
+                                   const TevNetHostInfo& settings) const;
+    virtual void resetDevice(const TevMacAddr& mac) const;
 
     int getTimeoutPeriod() const { return m_timeoutPeriod; }
     void setTimeoutPeriod(int ms)

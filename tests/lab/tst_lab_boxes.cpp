@@ -80,7 +80,9 @@ private slots:
         CorlaLabSim sim;
         QVERIFY2(sim.startOrWhy({}).isEmpty(), qPrintable(sim.output()));
 
-        MainWindow window;
+        ZelCorlaAdapter adapter;
+        ZelConnectionChecker checker;
+        MainWindow window(&adapter, &checker);
         window.show();
         window.adapter().setTimeoutPeriod(kPeriodMs);
         QTRY_VERIFY_WITH_TIMEOUT(window.model().device(mac(kWitness)), 10000);
@@ -118,7 +120,9 @@ private slots:
         CorlaLabSim sim;
         QVERIFY2(sim.startOrWhy({"--rogue-sender"}).isEmpty(), qPrintable(sim.output()));
         BoxHolder holder(0);
-        MainWindow window;
+        ZelCorlaAdapter adapter;
+        ZelConnectionChecker checker;
+        MainWindow window(&adapter, &checker);
         window.show();
         QTRY_COMPARE_WITH_TIMEOUT(window.model().numDevices(), 20, 10000);
         const auto device = window.model().device(mac(kDevice));

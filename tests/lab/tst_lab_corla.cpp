@@ -121,7 +121,9 @@ private slots:
 
     void windowConfiguresStaticAddressAndResets()
     {
-        MainWindow window;
+        ZelCorlaAdapter adapter;
+        ZelConnectionChecker checker;
+        MainWindow window(&adapter, &checker);
         window.show();
         QTRY_COMPARE_WITH_TIMEOUT(window.model().numDevices(), m_fleet.size(), 5000);
 

@@ -13,6 +13,7 @@
 
 Q_DECLARE_METATYPE(TevNetHostInfo)
 Q_DECLARE_METATYPE(SimFaults)
+Q_DECLARE_METATYPE(CorlaRefusal)
 
 namespace {
 
@@ -124,34 +125,37 @@ private slots:
     {
         QTest::addColumn<int>("currentMode");
         QTest::addColumn<TevNetHostInfo>("requested");
-        QTest::addColumn<int>("expected");
+        QTest::addColumn<CorlaRefusal>("expected");
         const char *m = "255.255.255.0", *a = "10.10.0.77", *none = "0.0.0.0";
         const int D = TevAddressModeAuto, M = TevAddressModeManual;
-        QTest::newRow("no gateway") << M << request(M, a, m) << 0;
-        QTest::newRow("DHCP device pins its lease") << D << request(M, "10.10.0.11", m) << 0;
-        QTest::newRow("repeated copy of the change made") << M << staticDevice().net << 0;
-        QTest::newRow("mode not set") << M << request(0, a, m) << 6;
-        QTest::newRow("mode 3") << M << request(3, a, m) << 6;
-        QTest::newRow("mask with a hole") << M << request(M, a, "255.0.255.0") << 2;
-        QTest::newRow("mask zero") << M << request(M, a, none) << 2;
-        QTest::newRow("mask all ones") << M << request(M, a, "255.255.255.255") << 2;
-        QTest::newRow("address zero") << M << request(M, none, m) << 1;
-        QTest::newRow("loopback") << M << request(M, "127.0.0.5", "255.0.0.0") << 1;
-        QTest::newRow("network address") << M << request(M, "10.10.0.0", m) << 1;
-        QTest::newRow("limited broadcast") << M << request(M, "255.255.255.255", m) << 4;
-        QTest::newRow("unchanged address") << M << request(M, "10.10.0.11", m) << 5;
-        QTest::newRow("gateway outside the subnet") << M << request(M, a, m, "10.20.0.254") << 3;
-        QTest::newRow("gateway is the address") << M << request(M, a, m, a) << 3;
+        using R = CorlaRefusal;
+        QTest::newRow("no gateway") << M << request(M, a, m) << R::None;
+        QTest::newRow("DHCP device pins its lease") << D << request(M, "10.10.0.11", m) << R::None;
+        QTest::newRow("repeated copy of the change made") << M << staticDevice().net << R::None;
+        QTest::newRow("mode not set") << M << request(0, a, m) << R::InvalidMode;
+        QTest::newRow("mode 3") << M << request(3, a, m) << R::InvalidMode;
+        QTest::newRow("mask with a hole") << M << request(M, a, "255.0.255.0") << R::InvalidSubnet;
+        QTest::newRow("mask zero") << M << request(M, a, none) << R::InvalidSubnet;
+        QTest::newRow("mask all ones") << M << request(M, a, "255.255.255.255") << R::InvalidSubnet;
+        QTest::newRow("address zero") << M << request(M, none, m) << R::InvalidAddress;
+        QTest::newRow("loopback") << M << request(M, "127.0.0.5", "255.0.0.0") << R::InvalidAddress;
+        QTest::newRow("network address") << M << request(M, "10.10.0.0", m) << R::InvalidAddress;
+        QTest::newRow("limited broadcast")
+            << M << request(M, "255.255.255.255", m) << R::BroadcastAddress;
+        QTest::newRow("unchanged address") << M << request(M, "10.10.0.11", m) << R::SameAddress;
+        QTest::newRow("gateway outside the subnet")
+            << M << request(M, a, m, "10.20.0.254") << R::InvalidGateway;
+        QTest::newRow("gateway is the address") << M << request(M, a, m, a) << R::InvalidGateway;
     }
 
     void judgeChange()
     {
         QFETCH(int, currentMode);
         QFETCH(TevNetHostInfo, requested);
-        QFETCH(int, expected);
+        QFETCH(CorlaRefusal, expected);
         SimDevice d = staticDevice();
         d.net.setAddressMode(TevAddressMode(currentMode));
-        QCOMPARE(int(::judgeChange(d, requested)), expected);
+        QCOMPARE(int(::judgeChange(d, requested)), int(expected));
     }
 
     void malformedRequestsAreRejected()

@@ -3,7 +3,7 @@
 
 #include "clicommand.h"
 #include "cliformat.h"
-#include "corlatable.h"
+#include "corlasettings.h"
 #include "datarow.h"
 
 #include <QJsonDocument>
@@ -70,13 +70,13 @@ std::shared_ptr<TevDevice> device(int type, uint16_t serial, const char* ip, con
     return d;
 }
 
-// Two devices in output order, one reachable, one not.
-CliDeviceList twoDevices()
+// Two devices, one reachable, one not, listed in the reverse of output order.
+CorlaDeviceList::Devices twoDevices()
 {
-    return {device(5, 1005, "10.10.0.15", "02:c0:1a:00:00:05", "10.10.0.1", TevAddressModeAuto,
-                   ZelNetworkStatus::Reachable),
-            device(10, 1010, "10.20.0.20", "02:c0:1a:00:00:0a", "10.20.0.1", TevAddressModeManual,
-                   ZelNetworkStatus::Unreachable)};
+    return {device(10, 1010, "10.20.0.20", "02:c0:1a:00:00:0a", "10.20.0.1", TevAddressModeManual,
+                   ZelNetworkStatus::Unreachable),
+            device(5, 1005, "10.10.0.15", "02:c0:1a:00:00:05", "10.10.0.1", TevAddressModeAuto,
+                   ZelNetworkStatus::Reachable)};
 }
 
 } // namespace
@@ -217,8 +217,7 @@ private slots:
         QCOMPARE(unknownInterface({"LAB0"}, known), "LAB0");
     }
 
-    // CSV is the device list's own export, whose texts its own test checks. JSON is compared
-    // in its compact form.
+    // Every format lists by serial number. JSON is compared in its compact form.
     void output_data()
     {
         QTest::addColumn<CliFormat>("format");
@@ -226,8 +225,14 @@ private slots:
         QTest::addColumn<bool>("empty");
         QTest::addColumn<QString>("expected");
 
-        row("csv: status never enters it", CliFormat::Csv, true, false, "");
-        row("empty csv: the header line", CliFormat::Csv, false, true, "");
+        const QString header = "Serial,Device Type,IP Address,Subnet Mask,Gateway,DNS Server,"
+                               "Address mode,MAC Address\n";
+        row("csv: the export, status never enters it", CliFormat::Csv, true, false,
+            header + "1005,Nerio "
+                     "HF,10.10.0.15,255.255.255.0,10.10.0.254,0.0.0.0,DHCP,02:c0:1a:00:00:05\n"
+                     "1010,Pivlo,10.20.0.20,255.255.255.0,10.10.0.254,0.0.0.0,Static,"
+                     "02:c0:1a:00:00:0a\n");
+        row("empty csv: the header line", CliFormat::Csv, false, true, header);
         row("table with status", CliFormat::Table, true, false,
             "Status       Device Type  Serial #  IP Address  Mode    MAC Address        Interface\n"
             "Reachable    Nerio HF     1005      10.10.0.15  DHCP    02:c0:1a:00:00:05  10.10.0.1\n"
@@ -258,34 +263,13 @@ private slots:
         QFETCH(bool, withStatus);
         QFETCH(bool, empty);
         QFETCH(QString, expected);
-        const CliDeviceList devices = empty ? CliDeviceList() : twoDevices();
-        CorlaTableModel list;
-        for (const auto& d : devices)
-            list.addDevice(d);
-        if (format == CliFormat::Csv)
-            expected = list.toCsv();
-        QString text = formatDevices(devices, format, withStatus);
+        CorlaDeviceList list;
+        for (const auto& d : empty ? CorlaDeviceList::Devices() : twoDevices())
+            list.append(d);
+        QString text = formatDevices(list, format, withStatus);
         if (format == CliFormat::Json)
             text = QJsonDocument::fromJson(text.toUtf8()).toJson(QJsonDocument::Compact);
         QCOMPARE(text, expected);
-    }
-
-    // One entry per MAC as in the device window, listed by serial number, then MAC.
-    void answersMergedAndSorted()
-    {
-        CorlaTableModel list;
-        QAbstractItemModelTester tester(&list);
-        auto a = device(1, 7, "10.0.0.1", "02:00:00:00:00:03");
-        auto b = device(1, 7, "10.0.0.2", "02:00:00:00:00:01");
-        auto c = device(1, 3, "10.0.0.3", "02:00:00:00:00:09");
-        auto d = device(1, 100, "10.0.0.4", "02:00:00:00:00:00");
-        auto again = device(1, 7, "10.0.0.9", "02:00:00:00:00:03", "10.9.0.1", TevAddressModeAuto);
-        for (const auto& answer : {d, a, b, again, c, std::shared_ptr<TevDevice>()})
-            mergeAnswer(&list, answer);
-        QCOMPARE(sortedForOutput(list.deviceList()), (CliDeviceList{c, b, a, d}));
-        QCOMPARE(a->netHostInfo(), again->netHostInfo());
-        // Where the device was first heard stays, as in the window.
-        QCOMPARE(a->commsIfaceAddr(), TevIpAddr("10.10.0.1"));
     }
 };
 

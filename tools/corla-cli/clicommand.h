@@ -81,21 +81,6 @@ struct CliParseResult
 // arguments as QCoreApplication::arguments() gives them, the program first.
 CliParseResult parseCliArguments(const QStringList& arguments);
 
-// The rules for address texts, shared with the settings pane (tevnethost.h). Each returns
-// an empty string when the text is acceptable, else why not; `what` names the field.
-QString checkIpText(const QString& text, const QString& what, TevIpAddr* out);
-QString checkHostAddressText(const QString& text, const QString& what, TevIpAddr* out);
-QString checkMaskText(const QString& text, TevIpAddr* out);
-QString checkMacText(const QString& text, TevMacAddr* out);
-
-// The settings a change request carries, as the configuration dialog composes them from
-// the device's reported settings: DHCP keeps the reported address fields and switches
-// the mode; static replaces address, mask, gateway and DNS server. The MAC is the device's.
-TevNetHostInfo settingsToSend(const TevNetHostInfo& reported, const TevNetHostInfo& requested);
-// Whether static settings need the duplicate-address echo first: not for DHCP, and not
-// for the device's own current address, at which the device itself would answer.
-bool needsDuplicateCheck(const TevNetHostInfo& reported, const TevNetHostInfo& toSend);
-
 // One network interface as the system lists it.
 struct CliInterfaceName
 {

@@ -1,7 +1,8 @@
 #include "clirunner.h"
 
 #include "cliformat.h"
-#include "corlatable.h"
+#include "corladevicelist.h"
+#include "corlasettings.h"
 #include "tevipcheck.h"
 #include "tevpinghelper.h"
 #include "zelconnectionchecker.h"
@@ -21,11 +22,6 @@ constexpr int kRefusalGraceMs = 500;
 QString text(const std::string& s)
 {
     return QString::fromStdString(s);
-}
-
-QString macText(const TevMacAddr& mac)
-{
-    return text(mac.toString());
 }
 
 // Runs the event loop until finish() or the time limit, whichever comes first.
@@ -125,45 +121,44 @@ QString CliRunner::noLocalAddress(const CliRequest& request) const
 
 int CliRunner::discover(const CliRequest& request)
 {
-    CorlaTableModel list;
+    CorlaDeviceList list;
     {
         QObject context;
-        QObject::connect(
-            &m_adapter, &ZelCorlaAdapter::deviceFound, &context,
-            [&list](std::shared_ptr<TevDevice> device) { mergeAnswer(&list, device); });
+        QObject::connect(&m_adapter, &ZelCorlaAdapter::deviceFound, &context,
+                         [&list](std::shared_ptr<TevDevice> device) { list.merge(device); });
         m_adapter.netEnquire(ZelDevice());
         EventWait(request.waitMs).exec();
     }
     if (request.probe)
         probe(&list);
 
-    m_out << formatDevices(sortedForOutput(list.deviceList()), request.format, request.probe);
+    m_out << formatDevices(list, request.format, request.probe);
     m_out.flush();
-    if (list.numDevices() == 0) {
+    if (list.size() == 0) {
         return fail(CliExit::NoAnswer,
                     QStringLiteral("no device answered within %1 ms").arg(request.waitMs));
     }
     return CliExit::Ok;
 }
 
-void CliRunner::probe(CorlaTableModel* list)
+void CliRunner::probe(CorlaDeviceList* list)
 {
     // The first verdict of each check counts: a refusal reports at once and again at the
     // limit, and a late connection after the limit is not waited for.
     ZelConnectionChecker checker;
     QSet<QString> pending;
-    for (const auto& device : list->deviceList())
-        pending.insert(macText(device->netHostInfo().macAddress()));
+    for (const auto& device : list->devices())
+        pending.insert(CorlaText::mac(device->netHostInfo().macAddress()));
     EventWait wait(checker.connectionTimeout() + 1000);
     QObject::connect(&checker, &ZelConnectionChecker::netHostStatus, &checker,
                      [&](const TevDevice& device, ZelPort, ZelNetworkStatus status) {
-                         if (!pending.remove(macText(device.netHostInfo().macAddress())))
+                         if (!pending.remove(CorlaText::mac(device.netHostInfo().macAddress())))
                              return;
-                         list->updateDeviceStat(device, status);
+                         list->setStatus(device.netHostInfo().macAddress(), status);
                          if (pending.isEmpty())
                              wait.finish();
                      });
-    for (const auto& device : list->deviceList())
+    for (const auto& device : list->devices())
         checker.checkPort(*device, ZelPort::Ftp);
     if (!pending.isEmpty())
         wait.exec();
@@ -194,7 +189,7 @@ int CliRunner::set(const CliRequest& request)
     if (!device) {
         return fail(CliExit::NoAnswer,
                     QStringLiteral("no device with MAC address %1 answered within %2 ms")
-                        .arg(macText(request.mac))
+                        .arg(CorlaText::mac(request.mac))
                         .arg(request.waitMs));
     }
     const QString name = text(device->friendlyName());
@@ -239,7 +234,7 @@ int CliRunner::set(const CliRequest& request)
     }
     if (confirmed) {
         m_out << QStringLiteral("%1 (%2) accepted: %3")
-                     .arg(name, macText(request.mac), settingsText(confirmed->netHostInfo()))
+                     .arg(name, CorlaText::mac(request.mac), settingsText(confirmed->netHostInfo()))
               << Qt::endl;
         return CliExit::Ok;
     }
@@ -249,7 +244,7 @@ int CliRunner::set(const CliRequest& request)
         return CliExit::Refused;
     }
     return fail(CliExit::NoAnswer, QStringLiteral("%1 (%2) did not answer the change within %3 ms")
-                                       .arg(name, macText(request.mac))
+                                       .arg(name, CorlaText::mac(request.mac))
                                        .arg(request.waitMs));
 }
 
@@ -265,12 +260,12 @@ int CliRunner::reset(const CliRequest& request)
     if (!wait.exec()) {
         return fail(CliExit::NoAnswer,
                     QStringLiteral("no device with MAC address %1 answered the reset within %2 ms")
-                        .arg(macText(request.mac))
+                        .arg(CorlaText::mac(request.mac))
                         .arg(request.waitMs));
     }
-    m_out
-        << QStringLiteral("%1 acknowledged the reset and is restarting.").arg(macText(request.mac))
-        << Qt::endl;
+    m_out << QStringLiteral("%1 acknowledged the reset and is restarting.")
+                 .arg(CorlaText::mac(request.mac))
+          << Qt::endl;
     return CliExit::Ok;
 }
 

@@ -9,7 +9,7 @@
 
 #include <memory>
 
-class CorlaTableModel;
+class CorlaDeviceList;
 
 class CliRunner
 {
@@ -28,7 +28,7 @@ private:
 
     // The device with this MAC as it answers an enquiry naming it, or empty.
     std::shared_ptr<TevDevice> findDevice(const TevMacAddr& mac, int waitMs);
-    void probe(CorlaTableModel* list);
+    void probe(CorlaDeviceList* list);
     // Why the adapter has nothing to send from; empty when it has an address.
     QString noLocalAddress(const CliRequest& request) const;
     // Writes "corla-cli: message" to err and returns status.

@@ -178,14 +178,14 @@ QString SimServer::change(const SimRequest& request, int ifaceIndex, QList<QByte
     const QString absent = findListening(request.mac, ifaceIndex, &i);
     if (i < 0)
         return absent;
-    const int16_t error = judgeChange(m_fleet.at(i), request.requested);
-    if (error != SimChangeError::Accepted) {
+    const CorlaRefusal error = judgeChange(m_fleet.at(i), request.requested);
+    if (error != CorlaRefusal::None) {
         answers->append(changeAnswer(m_fleet.at(i), error));
-        return QStringLiteral("refused with %1").arg(error);
+        return QStringLiteral("refused with %1").arg(int(error));
     }
     applySettings(i, request.requested);
     const SimDevice& d = m_fleet.at(i);
-    answers->append(changeAnswer(d, SimChangeError::Accepted));
+    answers->append(changeAnswer(d, CorlaRefusal::None));
     return QStringLiteral("accepted, now %1 %2")
         .arg(addressModeName(d.net.addressMode()), text(d.net.ipAddress()));
 }

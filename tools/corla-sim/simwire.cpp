@@ -145,7 +145,7 @@ QByteArray enquiryAnswer(const SimDevice& device, bool withoutDns)
     return corlaFrame(ZelCorlaCode::NetworkEnquiry, w.bytes());
 }
 
-QByteArray changeAnswer(const SimDevice& device, int16_t error)
+QByteArray changeAnswer(const SimDevice& device, CorlaRefusal error)
 {
     Writer w;
     w.identity(device);
@@ -199,33 +199,32 @@ QList<QByteArray> rogueDatagrams(const SimDevice& device)
     return {QByteArray("\x2A\x57\x80\x3E", 4),
             QByteArray(LargestUdpPayload, char(CorlaSyncByte)),
             answer.left(answer.size() - int(CorlaCrcSize)),
-            changeAnswer(device, SimChangeError::BroadcastAddress),
-            changeAnswer(moved, SimChangeError::Accepted),
+            changeAnswer(device, CorlaRefusal::BroadcastAddress),
+            changeAnswer(moved, CorlaRefusal::None),
             resetAnswer(device.net.macAddress()),
             QByteArray("\x2A\x57\x64\x00", 4)};
 }
 
-int16_t judgeChange(const SimDevice& device, const TevNetHostInfo& requested)
+CorlaRefusal judgeChange(const SimDevice& device, const TevNetHostInfo& requested)
 {
-    using namespace SimChangeError;
     if (device.refuse != 0)
-        return device.refuse;
+        return CorlaRefusal(device.refuse);
     const TevAddressMode mode = requested.addressMode();
     if (mode == TevAddressModeAuto)
-        return Accepted;
+        return CorlaRefusal::None;
     if (mode != TevAddressModeManual)
-        return InvalidMode;
+        return CorlaRefusal::InvalidMode;
     const uint32_t mask = requested.subnetMask().toInt();
     const uint32_t ip = requested.ipAddress().toInt();
     const uint32_t gateway = requested.gateway().toInt();
     if (mask == 0 || !isValidSubnetMask(mask))
-        return InvalidSubnet;
+        return CorlaRefusal::InvalidSubnet;
     if (ip == 0xFFFFFFFFu)
-        return BroadcastAddress;
+        return CorlaRefusal::BroadcastAddress;
     if (!isUsableHost(ip) || (ip & ~mask) == 0)
-        return InvalidAddress;
+        return CorlaRefusal::InvalidAddress;
     if ((ip & ~mask) == ~mask)
-        return BroadcastAddress;
+        return CorlaRefusal::BroadcastAddress;
     if (device.net.addressMode() == TevAddressModeManual && ip == device.net.ipAddress().toInt()) {
         // A change is broadcast from every local address of the sender, so a device on an
         // interface with two addresses hears it twice. The second copy asks for exactly the
@@ -235,10 +234,10 @@ int16_t judgeChange(const SimDevice& device, const TevNetHostInfo& requested)
         const bool repeatOfMadeChange = requested.subnetMask() == now.subnetMask() &&
                                         requested.gateway() == now.gateway() &&
                                         requested.dns() == now.dns();
-        return repeatOfMadeChange ? Accepted : SameAddress;
+        return repeatOfMadeChange ? CorlaRefusal::None : CorlaRefusal::SameAddress;
     }
     if (gateway != 0 && ((gateway & mask) != (ip & mask) || gateway == ip ||
                          (gateway & ~mask) == 0 || (gateway & ~mask) == ~mask))
-        return InvalidGateway;
-    return Accepted;
+        return CorlaRefusal::InvalidGateway;
+    return CorlaRefusal::None;
 }

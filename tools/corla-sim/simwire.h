@@ -3,6 +3,7 @@
 // answers as a device writes them (the program's codec only writes requests and reads
 // answers), and the device's verdict on new network settings.
 
+#include "corlarefusal.h"
 #include "simfleet.h"
 
 #include <QByteArray>
@@ -32,7 +33,7 @@ bool decodeRequest(uint8_t code, const std::vector<uint8_t>& payload, SimRequest
 // change answer carries the error code where the request has its port, then the settings
 // the device now holds; the reset answer is "MAC=" and the MAC in upper-case hex pairs.
 QByteArray enquiryAnswer(const SimDevice& device, bool withoutDns);
-QByteArray changeAnswer(const SimDevice& device, int16_t error);
+QByteArray changeAnswer(const SimDevice& device, CorlaRefusal error);
 QByteArray resetAnswer(const TevMacAddr& mac);
 QByteArray corlaFrame(uint8_t code, const QByteArray& payload);
 
@@ -58,19 +59,8 @@ QList<QByteArray> shapeAnswers(const QList<QByteArray>& frames, const SimFaults&
 // bytes that never come. Every answer in it names `device`; none invents another.
 QList<QByteArray> rogueDatagrams(const SimDevice& device);
 
-namespace SimChangeError {
-constexpr int16_t Accepted = 0;
-constexpr int16_t DeviceError = -1;
-constexpr int16_t InvalidAddress = 1;
-constexpr int16_t InvalidSubnet = 2;
-constexpr int16_t InvalidGateway = 3;
-constexpr int16_t BroadcastAddress = 4;
-constexpr int16_t SameAddress = 5;
-constexpr int16_t InvalidMode = 6;
-} // namespace SimChangeError
-
 // What a device answers to a change request: its configured refusal if it has one, else
 // the first fault found in the order mode (6), mask (2), address (1), broadcast (4),
 // unchanged static address (5), gateway (3); else 0. DHCP requests carry no settings to
 // judge. A DHCP device asked to keep its present address statically is not "unchanged".
-int16_t judgeChange(const SimDevice& device, const TevNetHostInfo& requested);
+CorlaRefusal judgeChange(const SimDevice& device, const TevNetHostInfo& requested);

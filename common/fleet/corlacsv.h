@@ -1,0 +1,34 @@
+#pragma once
+// The device list's CSV export, as the window's Export and `corla-cli discover --format
+// csv` write it: a header line, then one line per device, each ending in "\n". A field
+// that holds a comma, a double quote, CR or LF is quoted (RFC 4180).
+
+#include "corladevicelist.h"
+
+#include <QString>
+
+QString csvHeader();
+// One field as it stands in a line: quoted, with its quotes doubled, only where needed.
+QString csvField(const QString& text);
+// Without its line end.
+QString csvLine(const TevDevice& device);
+QString devicesCsv(const CorlaDeviceList::Devices& devices);
+
+struct CsvFileResult
+{
+    enum Failure
+    {
+        Written,
+        NotOpened,  // no file could be made there: nothing was written
+        NotWritten, // the file could not be written completely: the old one is untouched
+    };
+    Failure failure = Written;
+    QString reason; // the system's words when not Written
+
+    bool ok() const { return failure == Written; }
+};
+
+// Writes csv to path through QSaveFile, in text mode and the locale's encoding (ASCII for
+// every field a device reports): the file there is replaced only once all of it is
+// written, so a full disk leaves the previous export as it was.
+CsvFileResult writeCsvFile(const QString& path, const QString& csv);

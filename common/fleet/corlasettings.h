@@ -1,0 +1,24 @@
+#pragma once
+// The rules for new network settings given as text, as corla-cli takes them: which
+// address texts are acceptable, what a change request carries and when the
+// duplicate-address echo comes first. Addresses and masks are judged by the value rules
+// of tevnethost.h, which the settings pane applies to what is typed into it.
+
+#include "tevnethost.h"
+
+#include <QString>
+
+// Each returns an empty string when the text is acceptable, else why not; `what` names
+// the field. *out is set only for an acceptable text.
+QString checkIpText(const QString& text, const QString& what, TevIpAddr* out);
+QString checkHostAddressText(const QString& text, const QString& what, TevIpAddr* out);
+QString checkMaskText(const QString& text, TevIpAddr* out);
+QString checkMacText(const QString& text, TevMacAddr* out);
+
+// The settings a change request carries when only the mode and, for static settings, the
+// four addresses are asked for: DHCP keeps the reported address fields and switches the
+// mode; static replaces address, mask, gateway and DNS server. The MAC is the device's.
+TevNetHostInfo settingsToSend(const TevNetHostInfo& reported, const TevNetHostInfo& requested);
+// Whether static settings need the duplicate-address echo first: not for DHCP, and not
+// for the device's own current address, at which the device itself would answer.
+bool needsDuplicateCheck(const TevNetHostInfo& reported, const TevNetHostInfo& toSend);

@@ -1,0 +1,303 @@
+// The fleet core without a window or a network: one device list entry per MAC address,
+// what a repeated answer changes, updates by MAC address, the order corla-cli prints, and
+// the CSV export with its quoting and its file that stays whole when a write fails.
+
+#include "corlacsv.h"
+#include "corladevicelist.h"
+#include "datarow.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+
+using Devices = CorlaDeviceList::Devices;
+
+TevMacAddr mac(const char* text)
+{
+    TevMacAddr m;
+    TevMacAddr::parse(text, &m);
+    return m;
+}
+
+std::shared_ptr<TevDevice> answer(ZelDeviceType type, uint16_t serial, const char* macText,
+                                  const char* ip, TevAddressMode mode = TevAddressModeManual,
+                                  const char* gateway = "0.0.0.0", const char* dns = "0.0.0.0")
+{
+    auto device = TevDevice::createDevice(type);
+    device->setSerial(serial);
+    device->setNetHostInfo(TevNetHostInfo(TevIpAddr(ip), TevIpAddr("255.255.255.0"),
+                                          TevIpAddr(gateway), TevIpAddr(dns), mac(macText), mode));
+    device->setCommsIfaceAddr(TevIpAddr("10.10.0.1"));
+    return device;
+}
+
+// Each entry as "Nerio HF #7 02:c0:1a:00:00:03 10.0.0.1 Static via 10.10.0.1 NotFound".
+QStringList listed(const Devices& devices)
+{
+    QStringList lines;
+    for (const auto& d : devices) {
+        const TevNetHostInfo& net = d->netHostInfo();
+        lines << QStringLiteral("%1 %2 %3 %4 via %5 %6")
+                     .arg(QString::fromStdString(d->friendlyName()),
+                          CorlaText::mac(net.macAddress()), CorlaText::address(net.ipAddress()),
+                          CorlaText::addressMode(net.addressMode()),
+                          CorlaText::address(d->commsIfaceAddr()), CorlaText::status(d->netStat()));
+    }
+    return lines;
+}
+
+const char* const Header =
+    "Serial,Device Type,IP Address,Subnet Mask,Gateway,DNS Server,Address mode,MAC Address\n";
+
+// Longer than the smallest file size limit the tests set.
+QString exportText()
+{
+    return QString(Header) + "1001,Tavio LF,10.10.0.11,255.255.255.0,10.10.0.254,10.10.0.254,"
+                             "Static,02:c0:1a:00:00:01\n";
+}
+
+// While it lives, no file grows past `bytes`: the write that would is refused (EFBIG)
+// rather than ending the process with SIGXFSZ.
+struct FileSizeLimit
+{
+    explicit FileSizeLimit(rlim_t bytes) : handler(std::signal(SIGXFSZ, SIG_IGN))
+    {
+        getrlimit(RLIMIT_FSIZE, &saved);
+        const rlimit limited{bytes, saved.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, handler);
+    }
+    rlimit saved{};
+    void (*handler)(int);
+};
+
+} // namespace
+
+class TestFleet : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Answers go in through merge (an enquiry answer) or append (a new device only).
+    void oneEntryPerMac_data()
+    {
+        QTest::addColumn<bool>("merge");
+        QTest::addColumn<Devices>("answers");
+        QTest::addColumn<QStringList>("expected");
+        const auto nerio = [] {
+            return answer(ZelDeviceType::NerioHF, 7, "02:c0:1a:00:00:03", "10.0.0.1");
+        };
+        const auto again = [] {
+            auto a =
+                answer(ZelDeviceType::KWT, 8, "02:c0:1a:00:00:03", "10.0.0.9", TevAddressModeAuto);
+            a->setCommsIfaceAddr(TevIpAddr("10.9.0.1"));
+            return a;
+        };
+        const QString first =
+            "Nerio HF #7 02:c0:1a:00:00:03 10.0.0.1 Static via 10.10.0.1 NotFound";
+        row("new MACs are appended in arrival order", true,
+            Devices{nerio(), answer(ZelDeviceType::Pivlo, 3, "02:c0:1a:00:00:09", "10.0.0.3")},
+            QStringList{first,
+                        "Pivlo #3 02:c0:1a:00:00:09 10.0.0.3 Static via 10.10.0.1 NotFound"});
+        row("merge: a repeated MAC brings its settings; type, serial and interface stay", true,
+            Devices{nerio(), again()},
+            QStringList{"Nerio HF #7 02:c0:1a:00:00:03 10.0.0.9 DHCP via 10.10.0.1 Pending"});
+        row("append: a repeated MAC changes nothing", false, Devices{nerio(), again()},
+            QStringList{first});
+        row("merge: an empty answer is ignored", true, Devices{nerio(), nullptr},
+            QStringList{first});
+        row("append: an empty pointer is ignored", false, Devices{nerio(), nullptr},
+            QStringList{first});
+    }
+
+    void oneEntryPerMac()
+    {
+        QFETCH(bool, merge);
+        QFETCH(Devices, answers);
+        QFETCH(QStringList, expected);
+        CorlaDeviceList list;
+        for (const auto& a : answers)
+            merge ? list.merge(a) : void(list.append(a));
+        QCOMPARE(listed(list.devices()), expected);
+        // The first answer stays the entry: the window's selection and dialogs hold on to it.
+        QCOMPARE(list.find(mac("02:c0:1a:00:00:03")), answers.first());
+        QCOMPARE(list.rowOf(mac("02:c0:1a:00:00:03")), 0);
+        QVERIFY(!list.find(mac("02:c0:1a:00:00:04")));
+    }
+
+    // Updates find the entry by MAC address alone.
+    void updatesFindTheEntryByMac()
+    {
+        CorlaDeviceList list;
+        for (const char* m : {"02:c0:1a:00:00:01", "02:c0:1a:00:00:02", "02:c0:1a:00:00:03"})
+            list.append(answer(ZelDeviceType::NerioHF, 1, m, "10.0.0.1"));
+        const TevNetHostInfo fresh(TevIpAddr("172.16.5.5"), TevIpAddr("255.255.0.0"),
+                                   TevIpAddr("172.16.5.1"), TevIpAddr("0.0.0.0"),
+                                   mac("02:c0:1a:00:00:02"), TevAddressModeManual);
+        QVERIFY(list.updateSettings(mac("02:c0:1a:00:00:02"), fresh));
+        QVERIFY(!list.updateSettings(mac("02:c0:1a:00:00:09"), fresh));
+        list.setStatus(mac("02:c0:1a:00:00:03"), ZelNetworkStatus::Unreachable);
+        list.setStatus(mac("02:c0:1a:00:00:09"), ZelNetworkStatus::Reachable);
+        QCOMPARE(
+            listed(list.devices()),
+            QStringList({"Nerio HF #1 02:c0:1a:00:00:01 10.0.0.1 Static via 10.10.0.1 NotFound",
+                         "Nerio HF #1 02:c0:1a:00:00:02 172.16.5.5 Static via 10.10.0.1 Pending",
+                         "Nerio HF #1 02:c0:1a:00:00:03 10.0.0.1 Static via 10.10.0.1 "
+                         "Unreachable"}));
+        QCOMPARE(list.devices().at(1)->netHostInfo(), fresh);
+
+        // Settings that carry another MAC address move the entry's identity with them.
+        TevNetHostInfo renamed = fresh;
+        renamed.setMacAddress(mac("02:c0:1a:00:00:07"));
+        QVERIFY(list.updateSettings(mac("02:c0:1a:00:00:01"), renamed));
+        QVERIFY(!list.contains(mac("02:c0:1a:00:00:01")));
+        QCOMPARE(list.rowOf(mac("02:c0:1a:00:00:07")), 0);
+        QVERIFY(list.append(answer(ZelDeviceType::NerioHF, 1, "02:c0:1a:00:00:01", "10.0.0.1")));
+        QCOMPARE(list.size(), 4);
+    }
+
+    // By serial as a number, then by MAC; the list itself keeps arrival order.
+    void sortedBySerial()
+    {
+        CorlaDeviceList list;
+        for (const auto& [serial, m] :
+             {std::pair(100, "02:00:00:00:00:00"), std::pair(7, "02:00:00:00:00:03"),
+              std::pair(3, "02:00:00:00:00:09"), std::pair(7, "02:00:00:00:00:01")})
+            list.append(answer(ZelDeviceType::TavioLF, uint16_t(serial), m, "10.0.0.1"));
+        const auto serialsAndMacs = [](const Devices& devices) {
+            QStringList shown;
+            for (const auto& d : devices)
+                shown << QString::number(d->serial()) + ' ' +
+                             CorlaText::mac(d->netHostInfo().macAddress());
+            return shown.join(", ");
+        };
+        QCOMPARE(serialsAndMacs(list.sortedBySerial()),
+                 "3 02:00:00:00:00:09, 7 02:00:00:00:00:01, 7 02:00:00:00:00:03, "
+                 "100 02:00:00:00:00:00");
+        QCOMPARE(serialsAndMacs(list.devices()),
+                 "100 02:00:00:00:00:00, 7 02:00:00:00:00:03, 3 02:00:00:00:00:09, "
+                 "7 02:00:00:00:00:01");
+    }
+
+    void field_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+        row("plain text as it is", "Nerio HF", "Nerio HF");
+        row("empty stays empty", "", "");
+        row("spaces need no quotes", " 10.0.0.1 ", " 10.0.0.1 ");
+        row("comma: quoted", "Nerio, HF", "\"Nerio, HF\"");
+        row("double quote: doubled, quoted", "12\" probe \"B\"", "\"12\"\" probe \"\"B\"\"\"");
+        row("line feed: quoted", "two\nlines", "\"two\nlines\"");
+        row("carriage return: quoted", "two\rlines", "\"two\rlines\"");
+    }
+
+    void field()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        QCOMPARE(csvField(text), expected);
+    }
+
+    void document_data()
+    {
+        QTest::addColumn<Devices>("devices");
+        QTest::addColumn<QString>("expected");
+        row("empty list: the header alone", Devices{}, Header);
+        row("a line per device in list order, serials in decimal",
+            Devices{answer(ZelDeviceType::HostController, 100, "00:1a:2b:3c:4d:5e", "192.168.1.10",
+                           TevAddressModeAuto),
+                    answer(ZelDeviceType::NerioHF, 9, "00:1a:2b:3c:4d:01", "192.168.1.9",
+                           TevAddressModeManual, "192.168.1.254", "192.168.1.53"),
+                    answer(ZelDeviceType(20), 65535, "00:1a:2b:3c:4d:ff", "0.0.0.0",
+                           TevAddressModeNotSet)},
+            QString(Header) +
+                "100,Host Controller,192.168.1.10,255.255.255.0,0.0.0.0,0.0.0.0,DHCP,"
+                "00:1a:2b:3c:4d:5e\n"
+                "9,Nerio HF,192.168.1.9,255.255.255.0,192.168.1.254,192.168.1.53,Static,"
+                "00:1a:2b:3c:4d:01\n"
+                "65535,Unrecognized Device,0.0.0.0,255.255.255.0,0.0.0.0,0.0.0.0,Unknown,"
+                "00:1a:2b:3c:4d:ff\n");
+    }
+
+    void document()
+    {
+        QFETCH(Devices, devices);
+        QFETCH(QString, expected);
+        QCOMPARE(devicesCsv(devices), expected);
+    }
+
+    // `before`: the file's content ahead of the export (none: no file); `limit`: the largest
+    // file the process may write (0: no limit); `after`: what is left there (none: no file).
+    void writeFile_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<int>("failure");
+        QTest::addColumn<QString>("after");
+        const QString csv = exportText();
+        const QString old = "9,Nerio HF,192.168.1.9\n";
+        const int written = CsvFileResult::Written, notOpened = CsvFileResult::NotOpened,
+                  notWritten = CsvFileResult::NotWritten;
+        row("new file", "devices.csv", QString(), 0, written, csv);
+        row("older export replaced", "devices.csv", old, 0, written, csv);
+        row("write fails midway: older export kept", "devices.csv", old, 64, notWritten, old);
+        row("write fails midway: nothing left", "devices.csv", QString(), 64, notWritten,
+            QString());
+        row("no such folder", "gone/devices.csv", QString(), 0, notOpened, QString());
+        // /proc takes no new files, not even from root.
+        row("no new files allowed there", "/proc/corla-devices.csv", QString(), 0, notOpened,
+            QString());
+    }
+
+    void writeFile()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, before);
+        QFETCH(int, limit);
+        QFETCH(int, failure);
+        QFETCH(QString, after);
+        QTemporaryDir dir;
+        const QString path = QDir::isAbsolutePath(name) ? name : dir.filePath(name);
+        if (!before.isNull()) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(before.toUtf8());
+        }
+
+        CsvFileResult result;
+        {
+            std::unique_ptr<FileSizeLimit> limited;
+            if (limit > 0)
+                limited = std::make_unique<FileSizeLimit>(rlim_t(limit));
+            result = writeCsvFile(path, exportText());
+        }
+        QCOMPARE(int(result.failure), failure);
+        QCOMPARE(result.reason.isEmpty(), result.ok());
+
+        QFile file(path);
+        QCOMPARE(file.exists(), !after.isNull());
+        if (!after.isNull()) {
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(QString::fromUtf8(file.readAll()), after);
+        }
+        // No half-written copy is left beside it.
+        const QStringList expectedFiles =
+            after.isNull() || QDir::isAbsolutePath(name) ? QStringList() : QStringList{name};
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), expectedFiles);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFleet)
+#include "tst_fleet.moc"

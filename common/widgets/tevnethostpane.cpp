@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QMessageBox>
+#include <QNetworkInterface>
 #include <QPalette>
 #include <QPointer>
 #include <QProgressDialog>
@@ -44,7 +45,36 @@ void loadOptionalAddress(const TevIpAddr& address, TevIpEdit* edit, QCheckBox* e
         edit->setAddress(address);
 }
 
+// The mask of this computer's network on `local`, as its interface entry has it; 0 when
+// no interface carries that address.
+uint32_t networkMaskOf(const TevIpAddr& local)
+{
+    const QHostAddress wanted(local.toInt());
+    for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces())
+        for (const QNetworkAddressEntry& entry : iface.addressEntries())
+            if (entry.ip() == wanted && entry.netmask().protocol() == QAbstractSocket::IPv4Protocol)
+                return entry.netmask().toIPv4Address();
+    return 0;
+}
+
 } // namespace
+
+QList<TevIpAddr> TevNetHostPane::searchCandidates(const TevIpAddr& local, uint32_t networkMask)
+{
+    QList<TevIpAddr> candidates;
+    const uint32_t ip = local.toInt();
+    if (isValidSubnetMask(networkMask) && networkMask > 0xFFFFFF00u) {
+        // A network smaller than a /24: its own host addresses only, never its network or
+        // broadcast address.
+        const uint32_t network = ip & networkMask;
+        for (uint32_t host = (network | ~networkMask) - 1; host > network; --host)
+            candidates.append(TevIpAddr(host));
+        return candidates;
+    }
+    for (int last = kHighestCandidate; last >= kLowestCandidate; --last)
+        candidates.append(TevIpAddr((ip & 0xFFFFFF00u) | uint32_t(last)));
+    return candidates;
+}
 
 TevNetHostPane::TevNetHostPane(QWidget* parent)
     : QFrame(parent), m_ui(std::make_unique<Ui::TevNetHostPane>()), m_adapter(new ZelCorlaAdapter())
@@ -290,10 +320,14 @@ void TevNetHostPane::onSuggestClicked()
 bool TevNetHostPane::searchCandidates(const QPointer<QProgressDialog>& progress)
 {
     QPointer<TevNetHostPane> self(this);
-    std::array<uint8_t, 4> octets = m_localIp.toArray();
-    for (int last = kHighestCandidate; last >= kLowestCandidate && m_searching; --last) {
-        octets[3] = static_cast<uint8_t>(last);
-        const TevIpAddr candidate(octets);
+    const uint32_t networkMask = networkMaskOf(m_localIp);
+    // The device gets the mask of the network it is found on; only where that is unknown
+    // does the address class decide.
+    m_foundMask = isValidSubnetMask(networkMask) && networkMask != 0 ? networkMask : 0;
+    for (const TevIpAddr& candidate : searchCandidates(m_localIp, networkMask)) {
+        if (!m_searching)
+            break;
+        const int last = candidate.toArray()[3];
         if (candidate == m_netHostInfo.ipAddress() || candidate == m_localIp)
             continue;
 
@@ -323,7 +357,8 @@ void TevNetHostPane::useFoundAddress(const TevIpAddr& candidate)
 {
     m_searching = false;
     qCDebug(corlaUi).noquote().nospace() << "IP Address Found! " << addressText(candidate);
-    const TevIpAddr mask(TevIpAddr::defaultMask(candidate.toArray()[0]));
+    const TevIpAddr mask(m_foundMask != 0 ? m_foundMask
+                                          : TevIpAddr::defaultMask(candidate.toArray()[0]));
     m_netHostInfo.setIpAddress(candidate);
     m_netHostInfo.setSubnet(mask);
     m_ui->ipeIpAddr->setAddress(candidate);

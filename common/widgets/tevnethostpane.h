@@ -8,6 +8,7 @@
 #include "tevnethost.h"
 
 #include <QFrame>
+#include <QList>
 #include <QPointer>
 #include <QString>
 
@@ -45,9 +46,15 @@ public:
     // rules, shows the first failure in the error line and returns false on one.
     bool checkStaticSettings();
 
+    // The addresses the search tries, in order, for this computer's address `local` on a
+    // network with `networkMask` (0 when unknown).
+    static QList<TevIpAddr> searchCandidates(const TevIpAddr& local, uint32_t networkMask);
+
 public slots:
-    // Searches this computer's /24 network, from .254 down, for an address nobody
-    // answers at. Blocks in its own loop until found, aborted or exhausted.
+    // Searches this computer's network for an address nobody answers at: on a /24 or
+    // larger network its /24 from .254 down, on a smaller one that network's own host
+    // addresses from the highest down. Proposes the network's mask with it. Blocks in its
+    // own loop until found, aborted or exhausted.
     void onSuggestClicked();
     // Asks the edited device (by its MAC address) for its current settings; the
     // answer arrives later and is loaded then.
@@ -75,6 +82,7 @@ private:
     // A child of the pane: it lives exactly as long as the pane does.
     ZelCorlaAdapter* m_adapter = nullptr;
     bool m_searching = false;
+    uint32_t m_foundMask = 0; // the mask a found address gets; 0: its class's
     // The progress dialog of the search that is running, if any.
     QPointer<QProgressDialog> m_progress;
 };

@@ -15,9 +15,11 @@ IpChecker::IpChecker(const TevDevice& device, const TevNetHostInfo& netHostInfo)
 void IpChecker::checkIpExistence()
 {
     connect(&m_watcher, &QFutureWatcherBase::finished, this, &IpChecker::handlePingFinished);
-    // The task gets its own copy of the address, so it never touches this object.
-    m_watcher.setFuture(
-        QtConcurrent::run(&TevPingHelper::pingHost, m_netHostInfo.ipAddress(), kPingTimeoutMs));
+    // The task gets its own copy of the address, so it never touches this object. A host
+    // that drops echoes but answers ARP holds the address as much as one that answers.
+    const TevIpAddr address = m_netHostInfo.ipAddress();
+    m_watcher.setFuture(QtConcurrent::run(
+        [address] { return TevPingHelper::addressInUse(address, kPingTimeoutMs).result; }));
 }
 
 void IpChecker::handlePingFinished()

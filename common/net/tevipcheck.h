@@ -1,6 +1,7 @@
 #pragma once
-// Duplicate-address check: one echo to a proposed address, run on the process-wide
-// thread pool, reported back on the thread that owns the checker.
+// Duplicate-address check: is a proposed address in use (one echo, then the neighbour
+// table), run on the process-wide thread pool, reported back on the thread that owns the
+// checker.
 
 #include "tevpinghelper.h"
 #include "zeldevice.h"

@@ -29,3 +29,39 @@ QString TevPingHelper::composeDebugMessage(const QString& address, const CorlaEc
             QStringLiteral(" milliseconds \n");
     return text;
 }
+
+TevAddressUse TevPingHelper::addressInUse(const TevIpAddr& address, unsigned int timeoutMs)
+{
+    const std::string text = address.toString();
+    const CorlaInUse use = corlaAddressInUse(text, timeoutMs);
+    qCDebug(corlaNet).noquote() << composeInUseMessage(QString::fromStdString(text), use);
+    TevAddressUse result;
+    result.result = use.inUse() ? TevPingReplied : TevPingNoReply;
+    result.by = use.by;
+    result.neighbourState = use.neighbour.state;
+    result.neighbourStateName = QString::fromStdString(use.neighbour.stateName);
+    TevMacAddr::parse(corlaLinkAddressText(use.neighbour), &result.mac);
+    return result;
+}
+
+QString TevPingHelper::composeInUseMessage(const QString& address, const CorlaInUse& use)
+{
+    const QString state = QString::fromStdString(use.neighbour.stateName);
+    const QString mac = QString::fromStdString(corlaLinkAddressText(use.neighbour));
+    const QString as = mac.isEmpty() ? QString() : QStringLiteral(" as ") + mac;
+    switch (use.by) {
+    case CorlaInUseBy::Echo:
+        return QStringLiteral("In use: %1 answers echo (from %2)%3")
+            .arg(address, QString::fromStdString(use.echo.replySource), as);
+    case CorlaInUseBy::LinkLayer:
+        return use.neighbour.state == CorlaNeighbourState::Confirmed
+                   ? QStringLiteral("In use: %1 answers ARP (%2)%3").arg(address, state, as)
+                   : QStringLiteral("In use: %1 seen lately (%2)%3").arg(address, state, as);
+    case CorlaInUseBy::Nobody:
+        break;
+    }
+    return QStringLiteral("Free: %1 gives no echo reply (error %2) and no link-layer address%3")
+        .arg(address)
+        .arg(use.echo.errorCode)
+        .arg(state.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(state));
+}

@@ -1,6 +1,8 @@
 #pragma once
-// ICMP echo for the duplicate-address check and the free-address search.
+// ICMP echo, and whether an address is in use, for the duplicate-address check and the
+// free-address search.
 
+#include "addressinuse.h"
 #include "icmpseam.h"
 #include "tevnethost.h"
 
@@ -18,6 +20,18 @@ enum TevPingResult : int32_t
     TevPingNoReply = 3, // nothing came back within the limit, or sending failed
 };
 
+// What addressInUse found, in the terms the address checks already use, and how.
+struct TevAddressUse
+{
+    TevPingResult result = TevPingNoReply; // TevPingReplied when in use, by echo or link layer
+    CorlaInUseBy by = CorlaInUseBy::Nobody;
+    CorlaNeighbourState neighbourState = CorlaNeighbourState::Absent;
+    QString neighbourStateName; // "REACHABLE", "STALE", ...; empty without an entry
+    TevMacAddr mac;             // null without a link-layer address
+
+    bool inUse() const { return result == TevPingReplied; }
+};
+
 class TevPingHelper : public QObject
 {
     Q_OBJECT
@@ -29,6 +43,13 @@ public:
 
     // The debug message that pingHost writes for one echo to `address`.
     static QString composeDebugMessage(const QString& address, const CorlaEchoOutcome& outcome);
+
+    // Is the address in use? One echo, then the neighbour table (corlaAddressInUse); blocks
+    // up to timeoutMs and a little more. Safe on any thread. Writes one debug line, which
+    // says who answered and the MAC address.
+    static TevAddressUse addressInUse(const TevIpAddr& address, unsigned int timeoutMs);
+    // That line.
+    static QString composeInUseMessage(const QString& address, const CorlaInUse& use);
 };
 
 Q_DECLARE_METATYPE(TevPingResult)

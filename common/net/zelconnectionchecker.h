@@ -3,39 +3,117 @@
 
 #include "zeldevice.h"
 
+#include <QMetaType>
 #include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <array>
+#include <deque>
+#include <map>
+#include <memory>
+#include <set>
+#include <tuple>
+
+class QTcpSocket;
+
+// Why a probe ended as it did.
+enum class ZelProbeReason : int32_t
+{
+    Accepted = 0,        // the port accepted a connection
+    Refused = 1,         // the device's TCP refused (reset), or closed before accepting
+    NoAnswer = 2,        // nothing within the time limit, or the system gave up waiting
+    HostUnreachable = 3, // nobody answered ARP for it, or a router reported it unreachable
+    NoRoute = 4,         // this computer has no route there, or its own stack refused to send
+    NoAddress = 5,       // the device has no IP address
+    Waiting = 6,         // no verdict yet; never emitted, for rows whose probe is still out
+};
 
 class ZelConnectionChecker : public QObject
 {
     Q_OBJECT
 public:
     static constexpr int kDefaultTimeoutMs = 4000;
+    // Probes in flight at most, whatever the descriptor limit allows.
+    static constexpr int kMaxInFlightCeiling = 256;
 
     explicit ZelConnectionChecker(QObject* parent = nullptr);
+    ~ZelConnectionChecker() override;
 
+    // A probe's time limit in ms. It counts from the probe's own start, not from when it was
+    // asked for; a change applies to probes that start afterwards.
     int connectionTimeout() const { return m_connectionTimeout; }
     void setConnectionTimeout(const int& ms) { m_connectionTimeout = ms; }
 
-    // Starts one check and returns at once; a device without an address is reported
-    // before this returns, every other outcome from the event loop afterwards. Every outcome emits
-    // netHostStatus, then portStatus.
-    //
-    // A refusal is reported at once and, since the time limit keeps running, once more
-    // when it expires. When the limit passes first the attempt goes on, and its late
-    // outcome is reported as well. Checks still running when the checker is destroyed
-    // report nothing more; their socket and timer still end by themselves.
+    // Every probe holds a socket while it runs. Half the soft descriptor limit minus 64 is
+    // left to them: the other half covers the sockets of finished probes, which close on
+    // the event loop's next pass, and the 64 everything else the program opens. At least
+    // 8, at most kMaxInFlightCeiling (also where there is no limit).
+    static int defaultMaxInFlight();
+    int maxInFlight() const { return m_maxInFlight; }
+    void setMaxInFlight(int probes);
+
+    // Asks for one probe and returns at once; the rest wait their turn, first come first
+    // served. A device without an address is reported before this returns, every other
+    // outcome from the event loop afterwards. Each probe reports once, through
+    // netHostStatus, then portStatus, then probeReason: the first of connection, error and
+    // time limit decides, and the attempt ends there. A probe of the same MAC, address and
+    // port that is still waiting or running takes the place of this one. Asking for a
+    // device at another address drops its probes at the old one: a device's verdict comes
+    // from its latest probe. Running out of sockets is never a verdict: the probe waits
+    // for its turn again, at the head of the queue. Probes still out when the checker is
+    // destroyed report nothing.
     void checkPort(const TevDevice& device, ZelPort port);
+
+    // Forgets every probe asked for so far: none of them reports any more, and probes asked
+    // for afterwards start afresh instead of joining them. For a refresh of the whole list.
+    void restartProbes();
+    // The same for one device's port (by MAC address), at whatever address it was probed:
+    // after a change of its settings or a reset. Starts nothing by itself.
+    void restartProbe(const TevDevice& device, ZelPort port);
+
+    // zelProbeReasonText with this checker's time limit.
+    QString reasonText(ZelProbeReason reason) const;
 
 signals:
     void netHostStatus(const TevDevice& device, ZelPort port, ZelNetworkStatus status);
     void portStatus(const TevDevice& device, ZelPort port, ZelPortConnStatus status);
+    void probeReason(const TevDevice& device, ZelPort port, ZelNetworkStatus status,
+                     ZelProbeReason reason);
 
 private:
-    void report(const TevDevice& device, ZelPort port, ZelNetworkStatus netStatus,
-                ZelPortConnStatus portStatus);
-    void reportLater(const TevDevice& device, ZelPort port, ZelNetworkStatus netStatus,
-                     ZelPortConnStatus portStatus);
+    struct Probe;
+    using ProbePtr = std::shared_ptr<Probe>;
+    // MAC first, then port, so that one device's probes at every address sit together.
+    using Key = std::tuple<std::array<uint8_t, 6>, uint16_t, uint32_t>;
+
+    void pump();
+    void start(const ProbePtr& probe);
+    void finish(const ProbePtr& probe, ZelProbeReason reason, bool fromSocketSignal);
+    void requeueForLackOfSockets(const ProbePtr& probe);
+    void cancel(const ProbePtr& probe);
+    // Takes an ended probe's socket away: none of its signals reach the checker any more,
+    // and it goes on the event loop's next pass.
+    QTcpSocket* release(const ProbePtr& probe);
+    void cancelDevice(const TevMacAddr& mac, ZelPort port, uint32_t keepIp);
+    void report(const TevDevice& device, ZelPort port, ZelProbeReason reason);
 
     int m_connectionTimeout = kDefaultTimeoutMs;
-    QObject m_checks; // the sockets and timers of checks in flight
+    int m_maxInFlight;
+    int m_limit; // m_maxInFlight, or fewer for a while after sockets ran out
+    int m_inFlight = 0;
+    bool m_pumping = false;
+    std::deque<ProbePtr> m_queue;      // waiting their turn; cancelled ones are skipped
+    std::map<Key, ProbePtr> m_current; // waiting or running, and not forgotten
+    std::set<ProbePtr> m_reporting;    // finished, their report not yet delivered
+    QTimer m_shortageOver;             // restores m_limit after sockets ran out
+    QObject m_sockets;                 // the sockets (and their timers) of running probes
 };
+
+// "port 21 accepted a connection", "connection refused", "no answer within 4 s", "host
+// unreachable", "no route from this computer", "no IP address", "waiting for a probe";
+// the time follows `timeoutMs`.
+QString zelProbeReasonText(ZelProbeReason reason,
+                           int timeoutMs = ZelConnectionChecker::kDefaultTimeoutMs);
+
+Q_DECLARE_METATYPE(ZelProbeReason)

@@ -1,9 +1,17 @@
 #include "simservices.h"
 
+#include <QFile>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -15,6 +23,40 @@ constexpr int MaxRequestBytes = 16384;
 QString text(TevIpAddr ip)
 {
     return QString::fromStdString(ip.toString());
+}
+
+// A burst of probes at a thousand devices arrives within milliseconds, and a connection
+// the accept queue has no room for is dropped and only retried a second later. QTcpServer
+// always listens with a queue of 50, so the socket is made here with the kernel's ceiling.
+int acceptQueueLength()
+{
+    QFile f(QStringLiteral("/proc/sys/net/core/somaxconn"));
+    bool ok = false;
+    const int length = f.open(QIODevice::ReadOnly) ? f.readAll().trimmed().toInt(&ok) : 0;
+    return ok && length > SOMAXCONN ? length : SOMAXCONN;
+}
+
+// A listening IPv4 socket, or -1 with the reason in *problem.
+int listeningSocket(const QHostAddress& address, quint16 port, QString* problem)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        *problem = QString::fromLocal8Bit(std::strerror(errno));
+        return -1;
+    }
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(port);
+    local.sin_addr.s_addr = htonl(address.toIPv4Address());
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
+        ::listen(fd, acceptQueueLength()) != 0) {
+        *problem = QString::fromLocal8Bit(std::strerror(errno));
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 void closeAfterIdle(QTcpSocket* socket)
@@ -34,12 +76,16 @@ SimServices::~SimServices() = default;
 QTcpServer* SimServices::listen(const QHostAddress& address, quint16 port, int index,
                                 QString* problem)
 {
+    QString why;
+    const int fd = listeningSocket(address, port, &why);
     auto* server = new QTcpServer(this);
-    if (!server->listen(address, port)) {
-        *problem = QStringLiteral("cannot listen on %1:%2: %3")
-                       .arg(address.toString())
-                       .arg(port)
-                       .arg(server->errorString());
+    if (fd < 0 || !server->setSocketDescriptor(fd)) {
+        if (fd >= 0) {
+            why = server->errorString();
+            ::close(fd);
+        }
+        *problem =
+            QStringLiteral("cannot listen on %1:%2: %3").arg(address.toString()).arg(port).arg(why);
         delete server;
         return nullptr;
     }

@@ -1,0 +1,563 @@
+#include "corlaplan.h"
+
+#include "corladevicelist.h"
+#include "corlasettings.h"
+
+#include <QHash>
+#include <QStringList>
+
+#include <algorithm>
+#include <set>
+
+namespace {
+
+quint64 macKey(const TevMacAddr& mac)
+{
+    quint64 key = 0;
+    for (uint8_t octet : mac.octets())
+        key = (key << 8) | octet;
+    return key;
+}
+
+QString macText(const TevMacAddr& mac)
+{
+    return CorlaText::mac(mac);
+}
+
+// One record of the file: its fields as written (unquoted, untrimmed).
+struct Record
+{
+    int line = 0;
+    QStringList fields;
+    int faultLine = 0; // nonzero: the record cannot be read, for `fault`
+    QString fault;
+
+    bool isBlank() const
+    {
+        return std::all_of(fields.begin(), fields.end(),
+                           [](const QString& f) { return f.trimmed().isEmpty(); });
+    }
+};
+
+bool isBlankChar(QChar c)
+{
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t');
+}
+
+QVector<Record> splitRecords(const QString& text)
+{
+    enum State
+    {
+        FieldStart,
+        Unquoted,
+        Quoted,
+        AfterQuote,
+    };
+    QVector<Record> records;
+    int line = 1;
+    Record record;
+    record.line = line;
+    QString field;
+    State state = FieldStart;
+    int quoteLine = 0;
+
+    const auto endField = [&] {
+        record.fields << field;
+        field.clear();
+        state = FieldStart;
+    };
+    const auto endRecord = [&] {
+        endField();
+        records << record;
+        record = Record();
+        record.line = line;
+    };
+    const auto fail = [&](int at, const QString& why) {
+        if (record.fault.isEmpty()) {
+            record.faultLine = at;
+            record.fault = why;
+        }
+    };
+
+    const int n = text.size();
+    for (int i = 0; i < n; ++i) {
+        const QChar c = text.at(i);
+        const QChar next = i + 1 < n ? text.at(i + 1) : QChar();
+        // CRLF counts as one line end; its LF does the counting.
+        if (c == QLatin1Char('\r') && next == QLatin1Char('\n')) {
+            if (state == Quoted)
+                field += c;
+            continue;
+        }
+        const bool lineEnd = c == QLatin1Char('\n') || c == QLatin1Char('\r');
+        if (lineEnd)
+            ++line;
+        switch (state) {
+        case Quoted:
+            if (c != QLatin1Char('"'))
+                field += c;
+            else if (next == QLatin1Char('"'))
+                field += text.at(++i);
+            else
+                state = AfterQuote;
+            break;
+        case FieldStart:
+        case Unquoted:
+        case AfterQuote:
+            if (c == QLatin1Char(','))
+                endField();
+            else if (lineEnd)
+                endRecord();
+            else if (state == FieldStart && c == QLatin1Char('"')) {
+                // Blanks ahead of the opening quote are the spreadsheet's, not the value's.
+                field.clear();
+                state = Quoted;
+                quoteLine = line;
+            } else if (state == AfterQuote && !isBlankChar(c)) {
+                fail(line, QStringLiteral("text after the closing quote of a field (a double "
+                                          "quote inside a quoted field is written twice)"));
+                field += c;
+                state = Unquoted;
+            } else if (state != AfterQuote) {
+                field += c;
+                if (!isBlankChar(c))
+                    state = Unquoted;
+            }
+            break;
+        }
+    }
+    if (state == Quoted)
+        fail(quoteLine, QStringLiteral("a quoted field opened on this line is never closed"));
+    if (!record.fields.isEmpty() || !field.isEmpty() || state != FieldStart)
+        endRecord();
+    return records;
+}
+
+enum Column
+{
+    MacColumn,
+    ModeColumn,
+    IpColumn,
+    MaskColumn,
+    GatewayColumn,
+    DnsColumn,
+    ColumnCount,
+};
+
+const char* const ColumnNames[ColumnCount] = {"MAC Address", "Address mode", "IP Address",
+                                              "Subnet Mask", "Gateway",      "DNS Server"};
+const bool ColumnRequired[ColumnCount] = {true, true, true, true, false, false};
+
+// Where the plan reads one row, and what it already holds from the rows above.
+class RowReader
+{
+public:
+    RowReader(const int* columns, int headerSize, CorlaPlan* plan)
+        : m_columns(columns), m_headerSize(headerSize), m_plan(plan)
+    {}
+
+    void read(const Record& record)
+    {
+        m_line = record.line;
+        m_fields = record.fields;
+        if (m_fields.size() > m_headerSize) {
+            const bool extraCellsEmpty =
+                std::all_of(m_fields.begin() + m_headerSize, m_fields.end(),
+                            [](const QString& f) { return f.trimmed().isEmpty(); });
+            // Columns shifted by an unquoted comma would put every value in the wrong field.
+            if (!extraCellsEmpty) {
+                fault(QStringLiteral("%1 fields, but the header names %2 columns (is a comma "
+                                     "inside a field not quoted?)")
+                          .arg(m_fields.size())
+                          .arg(m_headerSize));
+                return;
+            }
+        }
+        const int faultsBefore = m_plan->faults.size();
+        TevNetHostInfo planned;
+        planned.setMacAddress(readMac());
+        planned.setAddressMode(readMode());
+        if (planned.addressMode() == TevAddressModeManual)
+            readStatic(&planned);
+        if (m_plan->faults.size() == faultsBefore)
+            m_plan->rows << CorlaPlanRow{m_line, planned};
+    }
+
+private:
+    QString cell(Column column) const
+    {
+        const int at = m_columns[column];
+        return at >= 0 && at < m_fields.size() ? m_fields.at(at).trimmed() : QString();
+    }
+
+    void fault(const QString& message) { m_plan->faults << CorlaPlanFault{m_line, message}; }
+
+    QString emptyCell(Column column) const
+    {
+        return QStringLiteral("%1 is empty").arg(QLatin1String(ColumnNames[column]));
+    }
+
+    TevMacAddr readMac()
+    {
+        const QString text = cell(MacColumn);
+        TevMacAddr mac;
+        if (text.isEmpty()) {
+            fault(emptyCell(MacColumn));
+            return mac;
+        }
+        const QString why = checkMacText(text, &mac);
+        if (!why.isEmpty()) {
+            fault(QStringLiteral("MAC Address: ") + why);
+            return mac;
+        }
+        if (isGroupMac(mac)) {
+            fault(QStringLiteral("MAC Address: %1 is a broadcast or multicast address, which "
+                                 "no single device has")
+                      .arg(text));
+            return mac;
+        }
+        const int firstLine = m_macLines.value(macKey(mac), 0);
+        if (firstLine > 0)
+            fault(QStringLiteral("MAC Address: %1 is planned on line %2 already")
+                      .arg(macText(mac))
+                      .arg(firstLine));
+        else
+            m_macLines.insert(macKey(mac), m_line);
+        return mac;
+    }
+
+    TevAddressMode readMode()
+    {
+        const QString text = cell(ModeColumn);
+        for (const TevAddressMode mode : {TevAddressModeAuto, TevAddressModeManual})
+            if (text.compare(CorlaText::addressMode(mode), Qt::CaseInsensitive) == 0)
+                return mode;
+        fault(text.isEmpty()
+                  ? emptyCell(ModeColumn) + QStringLiteral(" (DHCP or Static)")
+                  : QStringLiteral("Address mode: \"%1\" is neither DHCP nor Static").arg(text));
+        return TevAddressModeNotSet;
+    }
+
+    // A required address cell; false after a fault.
+    bool readRequired(Column column, TevIpAddr* out)
+    {
+        const QString text = cell(column);
+        if (text.isEmpty()) {
+            fault(emptyCell(column) + QStringLiteral(" (a static row needs it)"));
+            return false;
+        }
+        QString why;
+        if (column == IpColumn) {
+            why = checkHostAddressText(text, QLatin1String(ColumnNames[column]), out);
+        } else {
+            why = checkMaskText(text, out);
+            // The rule's words name the command line's option; a plan names its column.
+            if (why.startsWith(QLatin1String("--mask")))
+                why.replace(0, 6, QLatin1String(ColumnNames[column]));
+        }
+        if (!why.isEmpty())
+            fault(why);
+        return why.isEmpty();
+    }
+
+    // An empty optional cell means none.
+    bool readOptional(Column column, TevIpAddr* out)
+    {
+        const QString text = cell(column);
+        if (text.isEmpty()) {
+            *out = TevIpAddr();
+            return true;
+        }
+        const QString why = checkIpText(text, QLatin1String(ColumnNames[column]), out);
+        if (!why.isEmpty())
+            fault(why);
+        return why.isEmpty();
+    }
+
+    void readStatic(TevNetHostInfo* planned)
+    {
+        TevIpAddr ip, mask, gateway, dns;
+        const bool ipOk = readRequired(IpColumn, &ip);
+        bool maskOk = readRequired(MaskColumn, &mask);
+        if (maskOk && mask.toInt() == 0) {
+            // The pane allows it as "no mask yet"; a device refuses it as its subnet.
+            fault(QStringLiteral("Subnet Mask: 0.0.0.0 leaves the device no network"));
+            maskOk = false;
+        }
+        readOptional(GatewayColumn, &gateway);
+        readOptional(DnsColumn, &dns);
+        if (ipOk && maskOk) {
+            const uint32_t host = ip.toInt() & ~mask.toInt();
+            const QString ofMask = QStringLiteral("IP Address: %1 is the %2 address of its "
+                                                  "network under the mask %3");
+            if (host == 0)
+                fault(ofMask.arg(CorlaText::address(ip), QStringLiteral("network"),
+                                 CorlaText::address(mask)));
+            else if (host == ~mask.toInt())
+                fault(ofMask.arg(CorlaText::address(ip), QStringLiteral("broadcast"),
+                                 CorlaText::address(mask)));
+        }
+        if (ipOk) {
+            const int firstLine = m_ipLines.value(ip.toInt(), 0);
+            if (firstLine > 0)
+                fault(QStringLiteral("IP Address: %1 is planned on line %2 already")
+                          .arg(CorlaText::address(ip))
+                          .arg(firstLine));
+            else
+                m_ipLines.insert(ip.toInt(), m_line);
+        }
+        planned->setIpAddress(ip);
+        planned->setSubnet(mask);
+        planned->setGateway(gateway);
+        planned->setDns(dns);
+    }
+
+    const int* m_columns;
+    int m_headerSize;
+    CorlaPlan* m_plan;
+    QHash<quint64, int> m_macLines; // MAC -> the line that plans it first
+    QHash<uint32_t, int> m_ipLines; // static address -> the line that plans it first
+    int m_line = 0;
+    QStringList m_fields;
+};
+
+} // namespace
+
+QString CorlaPlanFault::text() const
+{
+    return QStringLiteral("line %1: %2").arg(line).arg(message);
+}
+
+bool isGroupMac(const TevMacAddr& mac)
+{
+    // Octet 5 is the first pair of the text form, the first octet on the wire.
+    return (mac.octet(5) & 0x01) != 0;
+}
+
+CorlaPlan readPlan(const QByteArray& bytes)
+{
+    CorlaPlan plan;
+    static const QByteArray Bom("\xEF\xBB\xBF");
+    const QByteArray body = bytes.startsWith(Bom) ? bytes.mid(Bom.size()) : bytes;
+    const QVector<Record> records = splitRecords(QString::fromUtf8(body));
+
+    auto record = records.begin();
+    while (record != records.end() && record->fault.isEmpty() && record->isBlank())
+        ++record;
+    if (record == records.end()) {
+        plan.faults << CorlaPlanFault{1, QStringLiteral("the plan is empty: it has no header "
+                                                        "line")};
+        return plan;
+    }
+    if (!record->fault.isEmpty()) {
+        plan.faults << CorlaPlanFault{record->faultLine, record->fault};
+        return plan;
+    }
+
+    const Record& header = *record++;
+    int columns[ColumnCount];
+    for (int column = 0; column < ColumnCount; ++column) {
+        columns[column] = -1;
+        const QLatin1String name(ColumnNames[column]);
+        for (int at = 0; at < header.fields.size(); ++at) {
+            if (header.fields.at(at).trimmed().compare(name, Qt::CaseInsensitive) != 0)
+                continue;
+            if (columns[column] >= 0)
+                plan.faults << CorlaPlanFault{header.line,
+                                              QStringLiteral("the header names \"%1\" twice "
+                                                             "(columns %2 and %3)")
+                                                  .arg(name)
+                                                  .arg(columns[column] + 1)
+                                                  .arg(at + 1)};
+            else
+                columns[column] = at;
+        }
+        if (columns[column] < 0 && ColumnRequired[column])
+            plan.faults << CorlaPlanFault{header.line,
+                                          QStringLiteral("the header has no \"%1\" column "
+                                                         "(columns are separated by commas)")
+                                              .arg(name)};
+    }
+    if (!plan.faults.isEmpty())
+        return plan;
+
+    RowReader reader(columns, header.fields.size(), &plan);
+    bool anyRow = false;
+    for (; record != records.end(); ++record) {
+        if (!record->fault.isEmpty()) {
+            plan.faults << CorlaPlanFault{record->faultLine, record->fault};
+            anyRow = true;
+            continue;
+        }
+        if (record->isBlank())
+            continue;
+        anyRow = true;
+        reader.read(*record);
+    }
+    if (!anyRow)
+        plan.faults << CorlaPlanFault{header.line,
+                                      QStringLiteral("the plan names no device below its header")};
+    return plan;
+}
+
+bool isAsPlanned(const TevNetHostInfo& planned, const TevNetHostInfo& current)
+{
+    if (planned.addressMode() != current.addressMode())
+        return false;
+    if (planned.addressMode() != TevAddressModeManual)
+        return true;
+    return planned.ipAddress() == current.ipAddress() &&
+           planned.subnetMask() == current.subnetMask() && planned.gateway() == current.gateway() &&
+           planned.dns() == current.dns();
+}
+
+CorlaRowState rowState(const CorlaPlanRow& row, const QVector<TevNetHostInfo>& found)
+{
+    const auto current =
+        std::find_if(found.begin(), found.end(), [&](const TevNetHostInfo& device) {
+            return device.macAddress() == row.planned.macAddress();
+        });
+    if (current == found.end())
+        return CorlaRowState::NotFound;
+    return isAsPlanned(row.planned, *current) ? CorlaRowState::AlreadyAsPlanned
+                                              : CorlaRowState::ToChange;
+}
+
+QVector<TevIpAddr> CorlaChangeOrder::addressesBeingLeft() const
+{
+    QVector<TevIpAddr> addresses;
+    for (const CorlaPlanStep& step : steps)
+        if (!step.leftBy.isEmpty() && !addresses.contains(step.row.planned.ipAddress()))
+            addresses << step.row.planned.ipAddress();
+    return addresses;
+}
+
+CorlaChangeOrder orderChanges(const QVector<CorlaPlanRow>& changes,
+                              const QVector<TevNetHostInfo>& found)
+{
+    const int n = changes.size();
+    const auto mac = [&](int i) { return changes.at(i).planned.macAddress(); };
+    const auto who = [&](int i) {
+        return QStringLiteral("%1 (line %2)").arg(macText(mac(i))).arg(changes.at(i).line);
+    };
+    const auto target = [&](int i) {
+        return CorlaText::address(changes.at(i).planned.ipAddress());
+    };
+
+    QHash<quint64, int> changeOf;
+    for (int i = n - 1; i >= 0; --i)
+        changeOf.insert(macKey(mac(i)), i);
+
+    // Change i may be sent once every change in waitsFor[i] is; it never may while a
+    // found device that stays put holds its address (stayer[i]).
+    QVector<QVector<int>> waitsFor(n), waitedForBy(n);
+    QVector<const TevNetHostInfo*> stayer(n, nullptr);
+    for (int i = 0; i < n; ++i) {
+        const TevNetHostInfo& planned = changes.at(i).planned;
+        if (planned.addressMode() != TevAddressModeManual)
+            continue;
+        for (const TevNetHostInfo& holder : found) {
+            if (holder.ipAddress() != planned.ipAddress() || holder.macAddress() == mac(i))
+                continue;
+            const int j = changeOf.value(macKey(holder.macAddress()), -1);
+            const bool leaves =
+                j >= 0 && (changes.at(j).planned.addressMode() != TevAddressModeManual ||
+                           changes.at(j).planned.ipAddress() != planned.ipAddress());
+            if (!leaves) {
+                if (!stayer[i])
+                    stayer[i] = &holder;
+            } else if (!waitsFor[i].contains(j)) {
+                waitsFor[i] << j;
+                waitedForBy[j] << i;
+            }
+        }
+    }
+
+    CorlaChangeOrder order;
+    QVector<int> unsent(n);
+    std::set<int> ready; // by plan order, so that the order does not depend on hashing
+    for (int i = 0; i < n; ++i) {
+        unsent[i] = waitsFor[i].size();
+        if (unsent[i] == 0 && !stayer[i])
+            ready.insert(i);
+    }
+    QVector<bool> placed(n, false);
+    while (!ready.empty()) {
+        const int i = *ready.begin();
+        ready.erase(ready.begin());
+        placed[i] = true;
+        CorlaPlanStep step{changes.at(i), {}};
+        for (int j : waitsFor[i])
+            step.leftBy << mac(j);
+        order.steps << step;
+        for (int k : waitedForBy[i])
+            if (--unsent[k] == 0 && !stayer[k])
+                ready.insert(k);
+    }
+
+    // Each unplaced change is blocked by a stayer, sits on a circle, or waits (through
+    // others) for one of those: following its first unplaced dependency tells which.
+    QVector<bool> judged(n, false);
+    QVector<CorlaPlanFault> faults;
+    const auto faultAt = [&](int i, const QString& message) {
+        faults << CorlaPlanFault{changes.at(i).line, message};
+    };
+    const auto firstUnplaced = [&](int i) {
+        for (int j : waitsFor[i])
+            if (!placed[j])
+                return j;
+        return -1;
+    };
+    for (int start = 0; start < n; ++start) {
+        if (placed[start] || judged[start])
+            continue;
+        QVector<int> path;
+        int at = start;
+        while (at >= 0 && !judged[at] && !stayer[at] && !path.contains(at)) {
+            path << at;
+            at = firstUnplaced(at);
+        }
+        int waiting = path.size();
+        if (at >= 0 && path.contains(at)) {
+            waiting = path.indexOf(at);
+            QVector<int> circle = path.mid(waiting);
+            std::rotate(circle.begin(), std::min_element(circle.begin(), circle.end()),
+                        circle.end());
+            QStringList moves;
+            for (int c = 0; c < circle.size(); ++c) {
+                const int taker = circle.at(c), holder = circle.at((c + 1) % circle.size());
+                moves << QStringLiteral("%1 would take %2 from %3")
+                             .arg(c == 0 ? who(taker) : QStringLiteral("which"), target(taker),
+                                  who(holder));
+            }
+            const QString why =
+                circle.size() == 2
+                    ? QStringLiteral("a swap cannot be made one device at a time")
+                    : QStringLiteral("these %1 moves wait for each other in a circle")
+                          .arg(circle.size());
+            faultAt(circle.first(),
+                    QStringLiteral("%1: %2, since no device may take an address another still "
+                                   "holds; move one of them to a free address first")
+                        .arg(moves.join(QStringLiteral(", ")), why));
+        } else if (at >= 0 && stayer[at] && !judged[at]) {
+            judged[at] = true;
+            faultAt(at, QStringLiteral("%1 cannot take %2: %3 holds it and this plan does not "
+                                       "move it away")
+                            .arg(who(at), target(at), macText(stayer[at]->macAddress())));
+        }
+        for (int p = 0; p < path.size(); ++p) {
+            judged[path.at(p)] = true;
+            if (p < waiting)
+                faultAt(
+                    path.at(p),
+                    QStringLiteral("%1 cannot take %2 before %3 leaves it, and that change "
+                                   "cannot be made")
+                        .arg(who(path.at(p)), target(path.at(p)), who(firstUnplaced(path.at(p)))));
+        }
+    }
+    std::stable_sort(
+        faults.begin(), faults.end(),
+        [](const CorlaPlanFault& a, const CorlaPlanFault& b) { return a.line < b.line; });
+    order.faults = faults;
+    return order;
+}

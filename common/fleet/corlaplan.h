@@ -1,0 +1,97 @@
+#pragma once
+// A plan for commissioning a fleet: the device list's CSV export, edited in a spreadsheet,
+// naming for each device (by MAC address) the settings it should have. The whole plan is
+// read and judged before anything is sent, so that a mistake on the last line cannot leave
+// half a fleet changed; the changes are then put in an order in which no two devices ever
+// answer at the same address.
+
+#include "tevnethost.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+struct CorlaPlanFault
+{
+    int line = 0; // 1-based: where the row (or the header) begins in the file
+    QString message;
+
+    // "line 3: ...", as a person reads it.
+    QString text() const;
+};
+
+struct CorlaPlanRow
+{
+    int line = 0;
+    // The MAC address is the row's. A DHCP row plans the mode alone: its address fields
+    // are 0.0.0.0 whatever its cells say, since the device's DHCP server chooses them.
+    TevNetHostInfo planned;
+};
+
+struct CorlaPlan
+{
+    // Every row without a fault, in file order. Of two rows planning the same MAC or the
+    // same static address, the later one has the fault.
+    QVector<CorlaPlanRow> rows;
+    // Every fault found, by line. A plan with any fault must not be applied at all.
+    QVector<CorlaPlanFault> faults;
+
+    bool ok() const { return faults.isEmpty(); }
+};
+
+// Reads and judges a plan file: UTF-8 (a byte-order mark is skipped), LF or CRLF, RFC 4180
+// quoting, blank lines and rows of empty cells ignored. Columns are found by their header
+// names, in any case and order; columns other than MAC Address, Address mode, IP Address,
+// Subnet Mask, Gateway and DNS Server are ignored, and the last two may be missing (no
+// gateway, no DNS server). A static row is held to the rules of the settings pane and
+// `corla-cli set`, and besides needs a mask other than 0.0.0.0 and an address that is
+// neither the network nor the broadcast address of its mask.
+CorlaPlan readPlan(const QByteArray& bytes);
+
+// Broadcast and multicast MAC addresses (the lowest bit of the first octet of the text
+// form is set) name a group of stations, never one device.
+bool isGroupMac(const TevMacAddr& mac);
+
+enum class CorlaRowState
+{
+    NotFound,         // no found device has the row's MAC address
+    AlreadyAsPlanned, // nothing to send
+    ToChange,
+};
+
+// For a static plan every address field and the mode must match; for DHCP only the mode,
+// since the addresses are the DHCP server's to choose.
+bool isAsPlanned(const TevNetHostInfo& planned, const TevNetHostInfo& current);
+// `found`: the settings of the devices that answered, each with its own MAC address.
+CorlaRowState rowState(const CorlaPlanRow& row, const QVector<TevNetHostInfo>& found);
+
+struct CorlaPlanStep
+{
+    CorlaPlanRow row;
+    // Found devices that hold the row's planned address now and move away from it at
+    // earlier steps. An in-use check made before the run hears them there; one made at
+    // this step should not.
+    QVector<TevMacAddr> leftBy;
+};
+
+struct CorlaChangeOrder
+{
+    // In the order to send them. With faults, only the changes that could be made.
+    QVector<CorlaPlanStep> steps;
+    // Every change that cannot be placed, by line: its address is held by a found device
+    // that stays there, it belongs to a swap or a longer circle of moves, or it waits for
+    // one of those.
+    QVector<CorlaPlanFault> faults;
+
+    bool ok() const { return faults.isEmpty(); }
+    // Planned addresses that other planned devices hold now and leave first, each once.
+    QVector<TevIpAddr> addressesBeingLeft() const;
+};
+
+// Orders `changes` (the rows whose state is ToChange) so that a device moves to an address
+// only once every other found device that holds it has moved away. A device moving to
+// DHCP leaves its address; one keeping its address holds it. Swaps and longer circles are
+// refused: within the protocol they could only be broken through a spare free address,
+// which the plan does not name.
+CorlaChangeOrder orderChanges(const QVector<CorlaPlanRow>& changes,
+                              const QVector<TevNetHostInfo>& found);

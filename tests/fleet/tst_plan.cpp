@@ -1,0 +1,275 @@
+// Commissioning plans without a network: what a plan file may hold and where each fault in
+// it is reported, which rows a found fleet already satisfies, and the order that keeps two
+// devices from ever sharing an address.
+
+#include "corlaplan.h"
+#include "datarow.h"
+
+#include <QTest>
+
+Q_DECLARE_METATYPE(QVector<TevNetHostInfo>)
+Q_DECLARE_METATYPE(CorlaPlanRow)
+Q_DECLARE_METATYPE(QVector<CorlaPlanRow>)
+
+namespace {
+
+const char* const Header =
+    "Serial,Device Type,IP Address,Subnet Mask,Gateway,DNS Server,Address mode,MAC Address\n";
+const char* const Good =
+    "1001,Nerio HF,10.10.0.11,255.255.255.0,10.10.0.254,,Static,02:c0:1a:00:00:01\n";
+
+TevMacAddr mac(int last)
+{
+    TevMacAddr m;
+    TevMacAddr::parse(
+        QStringLiteral("02:c0:1a:00:00:%1").arg(last, 2, 10, QChar('0')).toStdString(), &m);
+    return m;
+}
+
+// A device of the 10.10.0.0/24 network; no address: DHCP.
+TevNetHostInfo device(int macLast, const char* ip = nullptr, const char* gateway = "0.0.0.0")
+{
+    return TevNetHostInfo(TevIpAddr(ip ? ip : "10.10.0.200"), TevIpAddr("255.255.255.0"),
+                          TevIpAddr(gateway), TevIpAddr(), mac(macLast),
+                          ip ? TevAddressModeManual : TevAddressModeAuto);
+}
+
+CorlaPlanRow change(int line, int macLast, const char* ip = nullptr)
+{
+    CorlaPlanRow row{line, device(macLast, ip)};
+    if (!ip) {
+        row.planned = TevNetHostInfo();
+        row.planned.setAddressMode(TevAddressModeAuto);
+        row.planned.setMacAddress(mac(macLast));
+    }
+    return row;
+}
+
+QString shown(const TevNetHostInfo& net)
+{
+    return QStringLiteral("%1 %2 %3 %4 %5 %6")
+        .arg(QString::fromStdString(net.macAddress().toString()),
+             net.addressMode() == TevAddressModeAuto ? "DHCP" : "Static",
+             QString::fromStdString(net.ipAddress().toString()),
+             QString::fromStdString(net.subnetMask().toString()),
+             QString::fromStdString(net.gateway().toString()),
+             QString::fromStdString(net.dns().toString()));
+}
+
+QStringList faultTexts(const QVector<CorlaPlanFault>& faults)
+{
+    QStringList texts;
+    for (const CorlaPlanFault& f : faults)
+        texts << f.text();
+    return texts;
+}
+
+} // namespace
+
+class TestPlan : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // `expected`: one "LINE: words of the message" per fault, in the order listed.
+    void faults_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QStringList>("expected");
+        const QString h = Header, ok = Good;
+        const auto bad = [&](const char* line) { return h + ok + line; };
+        row("empty file", "", QStringList{"1: no header line"});
+        row("header alone", "\n\n" + h, QStringList{"3: names no device"});
+        row("semicolons: no required column found",
+            "MAC Address;Address mode;IP Address;Subnet Mask\n" + ok,
+            QStringList{"1: no \"MAC Address\" column", "1: no \"Address mode\" column",
+                        "1: no \"IP Address\" column", "1: no \"Subnet Mask\" column"});
+        row("a column named twice",
+            "Gateway,IP Address,Subnet Mask,Address mode,MAC Address,"
+            "ip address\n",
+            QStringList{"1: \"IP Address\" twice (columns 2 and 6)"});
+        row("broadcast MAC", bad(",,10.10.0.12,255.255.255.0,,,Static,FF:FF:FF:FF:FF:FF\n"),
+            QStringList{"3: FF:FF:FF:FF:FF:FF is a broadcast or multicast address"});
+        row("multicast MAC", bad(",,,,,,DHCP,01:00:5e:00:00:01\n"),
+            QStringList{"3: 01:00:5e:00:00:01 is a broadcast or multicast address"});
+        row("zero MAC", bad(",,,,,,DHCP,00:00:00:00:00:00\n"), QStringList{"3: names no device"});
+        row("MAC twice, in another spelling", bad(",,,,,,DHCP,02-C0-1A-00-00-01\n"),
+            QStringList{"3: MAC Address: 02:c0:1a:00:00:01 is planned on line 2 already"});
+        row("static address twice", bad(",,10.10.0.11,255.255.0.0,,,Static,02:c0:1a:00:00:02\n"),
+            QStringList{"3: IP Address: 10.10.0.11 is planned on line 2 already"});
+        row("network address", bad(",,10.10.0.0,255.255.255.0,,,Static,02:c0:1a:00:00:02\n"),
+            QStringList{"3: 10.10.0.0 is the network address of its network under the mask "
+                        "255.255.255.0"});
+        row("broadcast address of a /30",
+            bad(",,10.10.0.7,255.255.255.252,,,Static,02:c0:1a:00:00:02\n"),
+            QStringList{"3: 10.10.0.7 is the broadcast address"});
+        row("zero mask", bad(",,10.10.0.12,0.0.0.0,,,Static,02:c0:1a:00:00:02\n"),
+            QStringList{"3: Subnet Mask: 0.0.0.0 leaves the device no network"});
+        row("mask with a hole", bad(",,10.10.0.12,255.0.255.0,,,Static,02:c0:1a:00:00:02\n"),
+            QStringList{"3: Subnet Mask: 255.0.255.0 is not a subnet mask"});
+        row("loopback address", bad(",,127.0.0.5,255.0.0.0,,,Static,02:c0:1a:00:00:02\n"),
+            QStringList{"3: IP Address: 127.0.0.5 is not a device address"});
+        row("malformed DNS server",
+            bad(",,10.10.0.12,255.255.255.0,,10.10.0,Static,"
+                "02:c0:1a:00:00:02\n"),
+            QStringList{"3: DNS Server: \"10.10.0\" is not an IPv4 address"});
+        row("mode as exported for an unset mode", bad(",,,,,,Unknown,02:c0:1a:00:00:02\n"),
+            QStringList{"3: \"Unknown\" is neither DHCP nor Static"});
+        row("every fault of a row", bad(",,,255.255.255.255,x,,Static,02:c0:1a:00:00\n"),
+            QStringList{"3: \"02:c0:1a:00:00\" is not a MAC address", "3: IP Address is empty",
+                        "3: Subnet Mask: 255.255.255.255 is not a subnet mask",
+                        "3: Gateway: \"x\" is not an IPv4 address"});
+        row("an unquoted comma shifts the columns",
+            bad("1002,Nerio, HF,10.10.0.12,255.255.255.0,,,Static,02:c0:1a:00:00:02\n"),
+            QStringList{"3: 9 fields, but the header names 8 columns"});
+        row("text after a closing quote", bad("1002,\"Nerio\" HF,,,,,DHCP,02:c0:1a:00:00:02\n"),
+            QStringList{"3: text after the closing quote"});
+        row("quote never closed, after a field over two lines",
+            h + "1,\"two\nlines\",,,,,DHCP,02:c0:1a:00:00:02\n\n" + ok + "\"1003,,,,,,DHCP\n",
+            QStringList{"6: never closed"});
+        row("faults on several lines, each listed",
+            h + ",,10.10.0.0,255.255.255.0,,,Static,02:c0:1a:00:00:02\n" + ok + "\n" + ok,
+            QStringList{"2: is the network address", "5: 02:c0:1a:00:00:01 is planned on line 3",
+                        "5: 10.10.0.11 is planned on line 3"});
+    }
+
+    void faults()
+    {
+        QFETCH(QString, file);
+        QFETCH(QStringList, expected);
+        const CorlaPlan plan = readPlan(file.toUtf8());
+        QStringList lines, wanted;
+        for (const CorlaPlanFault& f : plan.faults)
+            lines << QString::number(f.line);
+        for (const QString& e : expected)
+            wanted << e.section(':', 0, 0);
+        QCOMPARE(lines, wanted);
+        for (int i = 0; i < expected.size(); ++i)
+            QVERIFY2(plan.faults.at(i).message.contains(expected.at(i).section(": ", 1)),
+                     qPrintable(plan.faults.at(i).text()));
+        QVERIFY(!plan.ok());
+    }
+
+    // Saved by a spreadsheet: byte-order mark, CRLF, columns renamed in case and reordered,
+    // a note column with quotes, commas and a line break, no Gateway column, an empty row.
+    void spreadsheetPlan()
+    {
+        const QByteArray file = "\xEF\xBB\xBF mac address ,ADDRESS MODE,Notes,IP Address,"
+                                "Subnet Mask,DNS Server,Serial\r\n"
+                                "\"02:C0:1A:00:00:01\",static,\"Rack 3 \"\"top\"\", shelf\","
+                                "10.10.0.21,255.255.255.0,10.10.0.53,1001\r\n"
+                                "\r\n"
+                                "02:c0:1a:00:00:02,Dhcp,\"two\r\nlines\",not an address,,,1002\r\n"
+                                ",,,,,,\r\n"
+                                "02-c0-1a-00-00-03, Static ,, 10.10.0.23 ,255.255.0.0,,1003,,";
+        const CorlaPlan plan = readPlan(file);
+        QCOMPARE(faultTexts(plan.faults), QStringList());
+        QStringList rows;
+        for (const CorlaPlanRow& r : plan.rows)
+            rows << QString::number(r.line) + ' ' + shown(r.planned);
+        QCOMPARE(rows, QStringList({"2 02:c0:1a:00:00:01 Static 10.10.0.21 255.255.255.0 0.0.0.0 "
+                                    "10.10.0.53",
+                                    "4 02:c0:1a:00:00:02 DHCP 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0",
+                                    "7 02:c0:1a:00:00:03 Static 10.10.0.23 255.255.0.0 0.0.0.0 "
+                                    "0.0.0.0"}));
+    }
+
+    void state_data()
+    {
+        QTest::addColumn<CorlaPlanRow>("row");
+        QTest::addColumn<int>("expected");
+        const int notFound = int(CorlaRowState::NotFound),
+                  done = int(CorlaRowState::AlreadyAsPlanned),
+                  toChange = int(CorlaRowState::ToChange);
+        CorlaPlanRow gatewayMoved = change(2, 1, "10.10.0.11");
+        gatewayMoved.planned.setGateway(TevIpAddr("10.10.0.1"));
+        row("no device with that MAC", change(2, 9, "10.10.0.11"), notFound);
+        row("static, every field as found", change(2, 1, "10.10.0.11"), done);
+        row("static, only the gateway differs", gatewayMoved, toChange);
+        row("static, the device holds that address by DHCP", change(2, 2, "10.10.0.200"), toChange);
+        row("DHCP, whatever the device's lease", change(2, 2), done);
+        row("DHCP for a static device", change(2, 1), toChange);
+    }
+
+    void state()
+    {
+        QFETCH(CorlaPlanRow, row);
+        QFETCH(int, expected);
+        const QVector<TevNetHostInfo> found{device(1, "10.10.0.11"), device(2)};
+        QCOMPARE(int(rowState(row, found)), expected);
+    }
+
+    // `expected`: the steps as "MAC-last-byte<leaver..."; `left`: addressesBeingLeft().
+    void order_data()
+    {
+        QTest::addColumn<QVector<CorlaPlanRow>>("changes");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("left");
+        QTest::addColumn<QStringList>("faults");
+        using Rows = QVector<CorlaPlanRow>;
+        row("independent moves, and a mask change at the same address, in plan order",
+            Rows{change(2, 1, "10.10.0.21"), change(3, 2, "10.10.0.12"),
+                 change(4, 3, "10.10.0.23")},
+            "01 02 03", "", QStringList());
+        row("chain: each takes the address the next one leaves",
+            Rows{change(2, 1, "10.10.0.12"), change(3, 2, "10.10.0.13"),
+                 change(4, 3, "10.10.0.21")},
+            "03 02<03 01<02", "10.10.0.13 10.10.0.12", QStringList());
+        // As settingsToSend makes it: the mode changes, the reported address stays.
+        CorlaPlanRow toDhcp = change(3, 2, "10.10.0.12");
+        toDhcp.planned.setAddressMode(TevAddressModeAuto);
+        row("leaving for DHCP frees the address", Rows{change(2, 1, "10.10.0.12"), toDhcp},
+            "02 01<02", "10.10.0.12", QStringList());
+        row("swap refused; the rest still ordered",
+            Rows{change(2, 3, "10.10.0.31"), change(3, 1, "10.10.0.12"),
+                 change(4, 2, "10.10.0.11")},
+            "03", "",
+            QStringList{"line 3: 02:c0:1a:00:00:01 (line 3) would take 10.10.0.12 from "
+                        "02:c0:1a:00:00:02 (line 4), which would take 10.10.0.11 from "
+                        "02:c0:1a:00:00:01 (line 3): a swap cannot be made one device at a time, "
+                        "since no device may take an address another still holds; move one of "
+                        "them to a free address first"});
+        row("three-device circle refused",
+            Rows{change(2, 2, "10.10.0.13"), change(3, 3, "10.10.0.11"),
+                 change(4, 1, "10.10.0.12")},
+            "", "",
+            QStringList{"line 2: 02:c0:1a:00:00:02 (line 2) would take 10.10.0.13 from "
+                        "02:c0:1a:00:00:03 (line 3), which would take 10.10.0.11 from "
+                        "02:c0:1a:00:00:01 (line 4), which would take 10.10.0.12 from "
+                        "02:c0:1a:00:00:02 (line 2): these 3 moves wait for each other in a "
+                        "circle, since no device may take an address another still holds; move "
+                        "one of them to a free address first"});
+        row("chain ending at a device that stays",
+            Rows{change(2, 1, "10.10.0.12"), change(3, 2, "10.10.0.14")}, "", "",
+            QStringList{"line 2: 02:c0:1a:00:00:01 (line 2) cannot take 10.10.0.12 before "
+                        "02:c0:1a:00:00:02 (line 3) leaves it, and that change cannot be made",
+                        "line 3: 02:c0:1a:00:00:02 (line 3) cannot take 10.10.0.14: "
+                        "02:c0:1a:00:00:04 holds it and this plan does not move it away"});
+    }
+
+    void order()
+    {
+        QFETCH(QVector<CorlaPlanRow>, changes);
+        QFETCH(QString, expected);
+        QFETCH(QString, left);
+        QFETCH(QStringList, faults);
+        const QVector<TevNetHostInfo> found{device(1, "10.10.0.11"), device(2, "10.10.0.12"),
+                                            device(3, "10.10.0.13"), device(4, "10.10.0.14")};
+        const CorlaChangeOrder order = orderChanges(changes, found);
+        QStringList steps, addresses;
+        for (const CorlaPlanStep& step : order.steps) {
+            QString s = QString::fromStdString(step.row.planned.macAddress().toString()).right(2);
+            for (const TevMacAddr& leaver : step.leftBy)
+                s += '<' + QString::fromStdString(leaver.toString()).right(2);
+            steps << s;
+        }
+        for (const TevIpAddr& a : order.addressesBeingLeft())
+            addresses << QString::fromStdString(a.toString());
+        QCOMPARE(steps.join(' '), expected);
+        QCOMPARE(addresses.join(' '), left);
+        QCOMPARE(faultTexts(order.faults), faults);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPlan)
+#include "tst_plan.moc"

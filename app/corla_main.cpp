@@ -1,11 +1,14 @@
 #include "corlamainwin.h"
 #include "corlasnapshot.h"
+#include "descriptorlimit.h"
 
 #include <QApplication>
 #include <QFile>
 
 int main(int argc, char* argv[])
 {
+    // Before any socket: the port probes size themselves by it.
+    corlaRaiseDescriptorLimit();
     QApplication app(argc, argv);
     ZelCorlaAdapter adapter;
     ZelConnectionChecker checker;

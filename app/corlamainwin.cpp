@@ -79,6 +79,11 @@ void MainWindow::createConnections()
             [this] { m_ui->btnRefresh->setEnabled(true); });
     connect(m_ui->btnRefresh, &QPushButton::clicked, this, [this] { refresh(); });
     connect(&m_checker, &ZelConnectionChecker::netHostStatus, this, &MainWindow::handleStatus);
+    connect(&m_checker, &ZelConnectionChecker::probeReason, this,
+            [this](const TevDevice& device, ZelPort, ZelNetworkStatus, ZelProbeReason reason) {
+                m_model.setStatusReason(device.netHostInfo().macAddress(),
+                                        zelProbeExplanation(m_checker, device, reason));
+            });
     connect(&m_adapter, &ZelCorlaAdapter::deviceFound, this, &MainWindow::handleDeviceFound);
     connect(&m_adapter, &ZelCorlaAdapter::deviceChanged, this,
             [this](std::shared_ptr<ZelDevice> dev) { handleDeviceChanged(std::move(dev)); });
@@ -109,6 +114,9 @@ void MainWindow::refresh()
     m_ui->btnRefresh->setEnabled(false);
     m_refreshTimer.start(100);
     m_ui->tblMainTableView->clearSelection();
+    // Probes still running belong to the list as it was: their results no longer count.
+    m_checker.restartProbes();
+    m_model.clearStatusReasons();
     // Copy: an update may not change the list, but it must not matter if it did.
     const auto devices = m_model.deviceList();
     for (const auto& device : devices)
@@ -207,6 +215,7 @@ void MainWindow::handleDeviceReset(const TevMacAddr& mac)
     if (!device)
         return;
     const QString name = QString::fromStdString(device->friendlyName());
+    m_checker.restartProbe(*device, ProbedPort);
     m_model.list().setStatus(mac, ZelNetworkStatus::Pending);
     m_ui->tblMainTableView->clearSelection();
     QMessageBox::information(
@@ -242,6 +251,7 @@ void MainWindow::handleDeviceChanged(std::shared_ptr<TevDevice> changed)
         // Every local address sends the request, so confirmations arrive more than once;
         // only the first one still differs from the listed settings.
         if (listed && listed->netHostInfo() != changed->netHostInfo()) {
+            m_checker.restartProbe(*listed, ProbedPort);
             m_model.list().updateSettings(listed->netHostInfo().macAddress(),
                                           changed->netHostInfo());
             m_checker.checkPort(*listed, ProbedPort);

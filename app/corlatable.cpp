@@ -1,5 +1,7 @@
 #include "corlatable.h"
 
+#include "zelconnectionchecker.h"
+
 #include "corlacsv.h"
 
 #include <QColor>
@@ -60,10 +62,13 @@ QVariant CorlaTableModel::data(const QModelIndex& index, int role) const
         return {};
     if (index.column() >= columnCount(index.parent()))
         return {};
+    const TevDevice& dev = *m_list.devices().at(index.row());
+    if ((role == Qt::ToolTipRole || role == Qt::AccessibleTextRole) &&
+        index.column() == StatusColumn)
+        return statusExplanation(dev);
     if (role != Qt::DisplayRole && role != Qt::EditRole)
         return {};
 
-    const TevDevice& dev = *m_list.devices().at(index.row());
     const TevNetHostInfo& net = dev.netHostInfo();
     switch (index.column()) {
     case StatusColumn:
@@ -148,4 +153,30 @@ void CorlaItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     painter->save();
     painter->fillRect(option.rect, QBrush(colour));
     painter->restore();
+}
+
+void CorlaTableModel::setStatusReason(const TevMacAddr& mac, const QString& reason)
+{
+    m_reasons.insert(CorlaText::mac(mac), reason);
+    const int row = m_list.rowOf(mac);
+    if (row >= 0)
+        emit dataChanged(index(row, StatusColumn), index(row, StatusColumn),
+                         {Qt::ToolTipRole, Qt::AccessibleTextRole});
+}
+
+void CorlaTableModel::clearStatusReasons()
+{
+    m_reasons.clear();
+}
+
+QString CorlaTableModel::statusExplanation(const TevDevice& device) const
+{
+    const ZelNetworkStatus status = device.netStat();
+    const QString reason = m_reasons.value(CorlaText::mac(device.netHostInfo().macAddress()));
+    if (status == ZelNetworkStatus::Pending || reason.isEmpty()) {
+        const QString note = zelOffNetworkNote(device);
+        return QStringLiteral("Waiting for a probe") +
+               (note.isEmpty() ? QString() : QStringLiteral("; ") + note);
+    }
+    return CorlaText::status(status) + QStringLiteral(": ") + reason;
 }

@@ -5,6 +5,7 @@
 #include "corladevicelist.h"
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QStyledItemDelegate>
 
 #include <memory>
@@ -50,13 +51,21 @@ public:
     bool showNetInfo() const { return m_showNetInfo; }
     void setShowNetInfo(bool show);
 
+    // Why the row has its colour: the status cell's tooltip and accessible text. A row
+    // without one (not probed yet, or pending again) is waiting for a probe.
+    void setStatusReason(const TevMacAddr& mac, const QString& reason);
+    void clearStatusReasons();
+
 signals:
     // After rows were appended and after a clear, never for changes inside a row.
     void deviceListChanged();
 
 private:
+    QString statusExplanation(const TevDevice& device) const;
+
     CorlaDeviceList m_list;
     bool m_showNetInfo = true;
+    QHash<QString, QString> m_reasons; // by MAC text
 };
 
 // Paints column 0 as a solid cell in the colour of the row's network status.

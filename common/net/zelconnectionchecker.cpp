@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QHostAddress>
+#include <QNetworkInterface>
 #include <QPointer>
 #include <QTcpSocket>
 
@@ -322,4 +323,42 @@ QString zelProbeReasonText(ZelProbeReason reason, int timeoutMs)
         return QStringLiteral("waiting for a probe");
     }
     return QString();
+}
+
+QString zelOffNetworkNote(const TevDevice& device)
+{
+    const uint32_t ip = device.netHostInfo().ipAddress().toInt();
+    const QHostAddress local(device.commsIfaceAddr().toInt());
+    if (ip == 0 || device.commsIfaceAddr().toInt() == 0)
+        return QString();
+    for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces()) {
+        const QList<QNetworkAddressEntry> entries = iface.addressEntries();
+        const auto answered = std::find_if(entries.begin(), entries.end(),
+                                           [&](const auto& e) { return e.ip() == local; });
+        if (answered == entries.end() || answered->prefixLength() <= 0 ||
+            answered->prefixLength() > 32)
+            continue;
+        // Any network of that interface will do: a device answers on each address of it.
+        for (const QNetworkAddressEntry& entry : entries) {
+            if (entry.ip().protocol() != QAbstractSocket::IPv4Protocol || entry.prefixLength() < 0)
+                continue;
+            const uint32_t mask = entry.netmask().toIPv4Address();
+            if ((ip & mask) == (entry.ip().toIPv4Address() & mask))
+                return QString();
+        }
+        const uint32_t network = local.toIPv4Address() & answered->netmask().toIPv4Address();
+        return QStringLiteral("it is not on this computer's network %1/%2, on which it "
+                              "answered; Configure can give it an address there")
+            .arg(QHostAddress(network).toString())
+            .arg(answered->prefixLength());
+    }
+    return QString();
+}
+
+QString zelProbeExplanation(const ZelConnectionChecker& checker, const TevDevice& device,
+                            ZelProbeReason reason)
+{
+    const QString note = zelOffNetworkNote(device);
+    const QString text = checker.reasonText(reason);
+    return note.isEmpty() ? text : text + QStringLiteral("; ") + note;
 }

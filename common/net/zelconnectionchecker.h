@@ -116,4 +116,13 @@ private:
 QString zelProbeReasonText(ZelProbeReason reason,
                            int timeoutMs = ZelConnectionChecker::kDefaultTimeoutMs);
 
+// Where the device's address lies outside the network of this computer's address that it
+// answered on (that interface entry's address and mask): says so, names that network and
+// suggests Configure. Empty when it lies inside, or when that network is not known here.
+QString zelOffNetworkNote(const TevDevice& device);
+
+// The reason, and the off-network note where there is one: what a row's colour means.
+QString zelProbeExplanation(const ZelConnectionChecker& checker, const TevDevice& device,
+                            ZelProbeReason reason);
+
 Q_DECLARE_METATYPE(ZelProbeReason)

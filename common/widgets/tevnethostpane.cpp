@@ -340,7 +340,8 @@ bool TevNetHostPane::searchCandidates(const QPointer<QProgressDialog>& progress)
         if (!m_searching)
             break;
 
-        if (TevPingHelper::pingHost(candidate, kSearchPingTimeoutMs) == TevPingReplied) {
+        // A host that drops echo requests still answers ARP: taken as well.
+        if (TevPingHelper::addressInUse(candidate, kSearchPingTimeoutMs).inUse()) {
             QCoreApplication::processEvents();
             if (!self)
                 return false;

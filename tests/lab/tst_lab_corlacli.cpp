@@ -163,6 +163,16 @@ private slots:
                                    : open                    ? "Reachable"
                                                              : "Unreachable";
             QVERIFY2(found[mac]["status"].toString() == status, qPrintable(mac));
+            // Every verdict says why; a device outside the network it answered on, too.
+            const QString reason = found[mac]["reason"].toString();
+            if (status == "Reachable")
+                QCOMPARE(reason, QStringLiteral("port 21 accepted a connection"));
+            else if (status == "NoIp")
+                QCOMPARE(reason, QStringLiteral("no IP address"));
+            else if (!status.isEmpty())
+                QVERIFY2(!reason.isEmpty(), qPrintable(mac));
+            if (!status.isEmpty() && ip != "0.0.0.0" && !routed.match(ip).hasMatch())
+                QVERIFY2(reason.contains("not on this computer's network"), qPrintable(reason));
         }
     }
 
@@ -231,6 +241,20 @@ private slots:
             noAnswer + " the reset within 700 ms\n", "");
         row("ping an absent host", "ping " + absent + " --timeout 300", 5,
             "corla-cli: no reply from " + absent + " within 300 ms\n", "");
+        row("ping without a route", "ping 10.77.0.5", 6,
+            "corla-cli: no route to 10.77.0.5 from this computer\n", "");
+        row("ping a host the router cannot reach", "ping 10.99.0.5", 5,
+            "corla-cli: 10.99.0.5 is unreachable: 10.10.0.254 reports host unreachable\n", "");
+        row("ping a host that drops echo", "ping 10.10.0.250", 7,
+            "corla-cli: 10.10.0.250 does not answer echo requests, but a host answers ARP there "
+            "as 02:c0:1a:ff:00:fa (REACHABLE)\n",
+            "");
+        row("set to the address of a host that drops echo",
+            "set " + StaticMover + " --static 10.10.0.250" + mask24, 4,
+            "corla-cli: 10.10.0.250 is already in use: a host answers ARP there as "
+            "02:c0:1a:ff:00:fa. Nothing was sent to " +
+                name(StaticMover) + "; --force sends it anyway.\n",
+            "");
         row("ping through the named interface", "--interface lab0 ping " + present, 0,
             present + " answered.\n", "");
         row("ping not routed through the named interface", "ping " + present + " --interface lab1",

@@ -227,33 +227,45 @@ private slots:
 
         const QString header = "Serial,Device Type,IP Address,Subnet Mask,Gateway,DNS Server,"
                                "Address mode,MAC Address\n";
-        row("csv: the export, status never enters it", CliFormat::Csv, true, false,
-            header + "1005,Nerio "
-                     "HF,10.10.0.15,255.255.255.0,10.10.0.254,0.0.0.0,DHCP,02:c0:1a:00:00:05\n"
-                     "1010,Pivlo,10.20.0.20,255.255.255.0,10.10.0.254,0.0.0.0,Static,"
-                     "02:c0:1a:00:00:0a\n");
+        // After a probe: status and reason behind the export's columns, quoted as needed.
+        row("csv with status and reason", CliFormat::Csv, true, false,
+            header.chopped(1) + ",Status,Reason\n"
+                                "1005,Nerio HF,10.10.0.15,255.255.255.0,10.10.0.254,0.0.0.0,DHCP,"
+                                "02:c0:1a:00:00:05,Reachable,port 21 accepted a connection\n"
+                                "1010,Pivlo,10.20.0.20,255.255.255.0,10.10.0.254,0.0.0.0,Static,"
+                                "02:c0:1a:00:00:0a,Unreachable,\"connection refused, twice\"\n");
         row("empty csv: the header line", CliFormat::Csv, false, true, header);
         row("table with status", CliFormat::Table, true, false,
-            "Status       Device Type  Serial #  IP Address  Mode    MAC Address        Interface\n"
-            "Reachable    Nerio HF     1005      10.10.0.15  DHCP    02:c0:1a:00:00:05  10.10.0.1\n"
-            "Unreachable  Pivlo        1010      10.20.0.20  Static  02:c0:1a:00:00:0a  "
-            "10.20.0.1\n");
+            "Status       Device Type  Serial #  IP Address  Mode    MAC Address        Interface  "
+            "Reason\n"
+            "Reachable    Nerio HF     1005      10.10.0.15  DHCP    02:c0:1a:00:00:05  10.10.0.1  "
+            "port 21 accepted a connection\n"
+            "Unreachable  Pivlo        1010      10.20.0.20  Static  02:c0:1a:00:00:0a  10.20.0.1  "
+            "connection refused, twice\n");
         row("empty table: the header", CliFormat::Table, false, true,
             "Device Type  Serial #  IP Address  Mode  MAC Address  Interface\n");
-        const char* nerio =
+        // Members as the compact form sorts them: a reason (%1) before the serial number, a
+        // status (%2) after it.
+        const QString nerio =
             R"({"addressMode":"DHCP","deviceType":"Nerio HF","deviceTypeCode":5,)"
             R"("dnsServer":"0.0.0.0","gateway":"10.10.0.254","interface":"10.10.0.1",)"
-            R"("ipAddress":"10.10.0.15","macAddress":"02:c0:1a:00:00:05","serial":1005,)";
-        const char* pivlo =
+            R"("ipAddress":"10.10.0.15","macAddress":"02:c0:1a:00:00:05",%1"serial":1005,%2)"
+            R"("subnetMask":"255.255.255.0"})";
+        const QString pivlo =
             R"({"addressMode":"Static","deviceType":"Pivlo","deviceTypeCode":10,)"
             R"("dnsServer":"0.0.0.0","gateway":"10.10.0.254","interface":"10.20.0.1",)"
-            R"("ipAddress":"10.20.0.20","macAddress":"02:c0:1a:00:00:0a","serial":1010,)";
-        const QString mask = R"("subnetMask":"255.255.255.0"})";
+            R"("ipAddress":"10.20.0.20","macAddress":"02:c0:1a:00:00:0a",%1"serial":1010,%2)"
+            R"("subnetMask":"255.255.255.0"})";
         row("json", CliFormat::Json, false, false,
-            QStringLiteral("[%1%3,%2%3]").arg(nerio, pivlo, mask));
+            "[" + nerio.arg("", "") + "," + pivlo.arg("", "") + "]");
         row("json with status", CliFormat::Json, true, false,
-            QStringLiteral(R"([%1"status":"Reachable",%3,%2"status":"Unreachable",%3])")
-                .arg(nerio, pivlo, mask));
+            "[" +
+                nerio.arg(R"("reason":"port 21 accepted a connection",)",
+                          R"("status":"Reachable",)") +
+                "," +
+                pivlo.arg(R"("reason":"connection refused, twice",)",
+                          R"("status":"Unreachable",)") +
+                "]");
         row("empty json: an empty array", CliFormat::Json, false, true, "[]");
     }
 
@@ -266,7 +278,9 @@ private slots:
         CorlaDeviceList list;
         for (const auto& d : empty ? CorlaDeviceList::Devices() : twoDevices())
             list.append(d);
-        QString text = formatDevices(list, format, withStatus);
+        const CliReasons reasons{{"02:c0:1a:00:00:05", "port 21 accepted a connection"},
+                                 {"02:c0:1a:00:00:0a", "connection refused, twice"}};
+        QString text = formatDevices(list, format, withStatus, reasons);
         if (format == CliFormat::Json)
             text = QJsonDocument::fromJson(text.toUtf8()).toJson(QJsonDocument::Compact);
         QCOMPARE(text, expected);

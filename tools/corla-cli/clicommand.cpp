@@ -31,11 +31,15 @@ const char* const DiscoverDescription =
     R"(Broadcasts a network enquiry, collects the answers for --wait ms and prints one
 entry per MAC address; a later answer from the same device updates its settings.
 The Interface column is the local address on which the device was first heard.
-With --probe, TCP port 21 of every device is tried (each within 4000 ms) and its
-reachability shown: Reachable, Unreachable, or NoIp for a device without address.
+With --probe, TCP port 21 of every device is tried (each within 4000 ms of its own
+start; at most a few hundred at once, the rest wait their turn) and its
+reachability shown with the reason: Reachable, Unreachable, or NoIp for a device
+without address; "connection refused", "no answer within 4 s", "host unreachable",
+"no route from this computer", ...
 
 Formats: table (aligned columns), csv (the export format of the device list: a
-header line and one line per device), json (an array of objects); each lists the
+header line and one line per device; with --probe two more columns, Status and
+Reason), json (an array of objects); each lists the
 devices by serial number. Exit status 2 when no device answered; the empty list
 is printed too.)";
 
@@ -48,8 +52,9 @@ unchanged, as the configuration dialog does. --static needs --mask; without
 --gateway or --dns the device gets none (0.0.0.0). The address must start with a
 number from 1 to 223 other than 127; the mask must be a run of one bits followed
 by zero bits (255.255.255.255 is refused). Before static settings are sent, one
-ICMP echo request (50 ms) checks that no other host answers at the new address;
-if one does, nothing is sent unless --force is given. The echo is skipped when
+ICMP echo request (50 ms) checks that no other host answers at the new address,
+and the system's neighbour table that none answered ARP for it (a host that drops
+echo requests); if one does, nothing is sent unless --force is given. The echo is skipped when
 the address is the device's current one, since the device itself would answer.
 
 A refusal prints the device's reason on stderr (exit status 3).)";
@@ -59,10 +64,13 @@ const char* const ResetDescription =
 for its acknowledgement. The device restarts and does not answer for a while.)";
 
 const char* const PingDescription =
-    R"(Sends one ICMP echo request and waits at most --timeout ms for a reply (exit
-status 5 without one). Any reply counts, also an ICMP error about the address from
-a router on the way. With --interface the address must be routed through one of
-the named interfaces (exit status 6 otherwise).)";
+    R"(Sends one ICMP echo request and waits at most --timeout ms for a reply. Without
+an echo reply it tells why: a router on the way reports the host unreachable
+(exit status 5), this computer has no route to the address (exit status 6), or
+nothing came back (exit status 5) — unless a host on a directly attached network
+answers ARP at the address but drops echo requests, which many firewalls do
+(exit status 7). With --interface the address must be routed through one of the
+named interfaces (exit status 6 otherwise).)";
 
 const char* const ExitCodes =
     R"(
@@ -74,9 +82,10 @@ Exit status:
      was not confirmed within --wait
   3  the device refused the new settings (its reason is printed on stderr)
   4  set: a host already answers at the new static address (--force sends anyway)
-  5  ping: no reply within --timeout
-  6  no usable local IPv4 address on the (named) interfaces, or ping: the address
-     is not routed through the named interfaces
+  5  ping: no reply within --timeout, or a router reports the host unreachable
+  6  no usable local IPv4 address on the (named) interfaces, or ping: no route to
+     the address (through the named interfaces)
+  7  ping: no echo reply, but a host answers ARP at the address
 )";
 
 // Every option any command knows, by name.

@@ -18,7 +18,8 @@ enum : int
     Refused = 3,      // the device refused the new settings
     AddressInUse = 4, // set: a host answers at the new address and --force was not given
     NoReply = 5,      // ping: no reply within the time limit
-    NoNetwork = 6,    // no usable local IPv4 address (on the named interfaces)
+    NoNetwork = 6,    // no usable local IPv4 address (on the named interfaces); ping: no route
+    LinkOnly = 7,     // ping: no echo reply, but a host answers ARP at the address
 };
 }
 

@@ -14,7 +14,12 @@ namespace {
 
 using Devices = CorlaDeviceList::Devices;
 
-QString formatTable(const Devices& devices, bool withStatus)
+QString reasonOf(const TevDevice& device, const CliReasons& reasons)
+{
+    return reasons.value(CorlaText::mac(device.netHostInfo().macAddress()));
+}
+
+QString formatTable(const Devices& devices, bool withStatus, const CliReasons& reasons)
 {
     QList<QStringList> lines;
     QStringList header;
@@ -23,6 +28,8 @@ QString formatTable(const Devices& devices, bool withStatus)
     header << QStringLiteral("Device Type") << QStringLiteral("Serial #")
            << QStringLiteral("IP Address") << QStringLiteral("Mode")
            << QStringLiteral("MAC Address") << QStringLiteral("Interface");
+    if (withStatus)
+        header << QStringLiteral("Reason");
     lines << header;
     for (const auto& device : devices) {
         const TevNetHostInfo& net = device->netHostInfo();
@@ -32,6 +39,8 @@ QString formatTable(const Devices& devices, bool withStatus)
         line << CorlaText::deviceType(device->devType()) << QString::number(device->serial())
              << CorlaText::address(net.ipAddress()) << CorlaText::addressMode(net.addressMode())
              << CorlaText::mac(net.macAddress()) << CorlaText::address(device->commsIfaceAddr());
+        if (withStatus)
+            line << reasonOf(*device, reasons);
         lines << line;
     }
 
@@ -50,7 +59,7 @@ QString formatTable(const Devices& devices, bool withStatus)
     return out;
 }
 
-QString formatJson(const Devices& devices, bool withStatus)
+QString formatJson(const Devices& devices, bool withStatus, const CliReasons& reasons)
 {
     QJsonArray array;
     for (const auto& device : devices) {
@@ -67,27 +76,43 @@ QString formatJson(const Devices& devices, bool withStatus)
             {"macAddress", CorlaText::mac(net.macAddress())},
             {"interface", CorlaText::address(device->commsIfaceAddr())},
         };
-        if (withStatus)
+        if (withStatus) {
             o.insert("status", CorlaText::status(device->netStat()));
+            o.insert("reason", reasonOf(*device, reasons));
+        }
         array.append(o);
     }
     return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented));
 }
 
+// The export, and after a probe each line's status and reason behind it.
+QString formatCsv(const Devices& devices, bool withStatus, const CliReasons& reasons)
+{
+    if (!withStatus)
+        return devicesCsv(devices);
+    QString csv = csvHeader() + QStringLiteral(",Status,Reason\n");
+    for (const auto& device : devices)
+        csv += csvLine(*device) + QLatin1Char(',') +
+               csvField(CorlaText::status(device->netStat())) + QLatin1Char(',') +
+               csvField(reasonOf(*device, reasons)) + QLatin1Char('\n');
+    return csv;
+}
+
 } // namespace
 
-QString formatDevices(const CorlaDeviceList& list, CliFormat format, bool withStatus)
+QString formatDevices(const CorlaDeviceList& list, CliFormat format, bool withStatus,
+                      const CliReasons& reasons)
 {
     const Devices devices = list.sortedBySerial();
     switch (format) {
     case CliFormat::Csv:
-        return devicesCsv(devices);
+        return formatCsv(devices, withStatus, reasons);
     case CliFormat::Json:
-        return formatJson(devices, withStatus);
+        return formatJson(devices, withStatus, reasons);
     case CliFormat::Table:
         break;
     }
-    return formatTable(devices, withStatus);
+    return formatTable(devices, withStatus, reasons);
 }
 
 QString settingsText(const TevNetHostInfo& settings)

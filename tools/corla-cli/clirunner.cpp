@@ -7,10 +7,14 @@
 #include "tevpinghelper.h"
 #include "zelconnectionchecker.h"
 
+#include "addressinuse.h"
+
 #include <QEventLoop>
 #include <QSet>
 #include <QTimer>
 #include <QUdpSocket>
+
+#include <cerrno>
 
 namespace {
 
@@ -129,10 +133,11 @@ int CliRunner::discover(const CliRequest& request)
         m_adapter.netEnquire(ZelDevice());
         EventWait(request.waitMs).exec();
     }
+    CliReasons reasons;
     if (request.probe)
-        probe(&list);
+        reasons = probe(&list);
 
-    m_out << formatDevices(list, request.format, request.probe);
+    m_out << formatDevices(list, request.format, request.probe, reasons);
     m_out.flush();
     if (list.size() == 0) {
         return fail(CliExit::NoAnswer,
@@ -141,27 +146,33 @@ int CliRunner::discover(const CliRequest& request)
     return CliExit::Ok;
 }
 
-void CliRunner::probe(CorlaDeviceList* list)
+CliReasons CliRunner::probe(CorlaDeviceList* list)
 {
-    // The first verdict of each check counts: a refusal reports at once and again at the
-    // limit, and a late connection after the limit is not waited for.
+    // Every probe reports once. Probes beyond the checker's in-flight limit wait their
+    // turn, and each has its full time limit from its own start.
     ZelConnectionChecker checker;
     QSet<QString> pending;
     for (const auto& device : list->devices())
         pending.insert(CorlaText::mac(device->netHostInfo().macAddress()));
-    EventWait wait(checker.connectionTimeout() + 1000);
-    QObject::connect(&checker, &ZelConnectionChecker::netHostStatus, &checker,
-                     [&](const TevDevice& device, ZelPort, ZelNetworkStatus status) {
-                         if (!pending.remove(CorlaText::mac(device.netHostInfo().macAddress())))
-                             return;
-                         list->setStatus(device.netHostInfo().macAddress(), status);
-                         if (pending.isEmpty())
-                             wait.finish();
-                     });
+    const int rounds = 1 + int(pending.size()) / qMax(1, checker.maxInFlight());
+    EventWait wait(rounds * checker.connectionTimeout() + 1000);
+    CliReasons reasons;
+    QObject::connect(
+        &checker, &ZelConnectionChecker::probeReason, &checker,
+        [&](const TevDevice& device, ZelPort, ZelNetworkStatus status, ZelProbeReason reason) {
+            const QString mac = CorlaText::mac(device.netHostInfo().macAddress());
+            if (!pending.remove(mac))
+                return;
+            list->setStatus(device.netHostInfo().macAddress(), status);
+            reasons.insert(mac, zelProbeExplanation(checker, device, reason));
+            if (pending.isEmpty())
+                wait.finish();
+        });
     for (const auto& device : list->devices())
         checker.checkPort(*device, ZelPort::Ftp);
     if (!pending.isEmpty())
         wait.exec();
+    return reasons;
 }
 
 std::shared_ptr<TevDevice> CliRunner::findDevice(const TevMacAddr& mac, int waitMs)
@@ -196,13 +207,19 @@ int CliRunner::set(const CliRequest& request)
 
     const TevNetHostInfo settings = settingsToSend(device->netHostInfo(), request.settings);
     const TevIpAddr& address = settings.ipAddress();
-    if (needsDuplicateCheck(device->netHostInfo(), settings) &&
-        TevPingHelper::pingHost(address, IpChecker::kPingTimeoutMs) == TevPingReplied) {
+    const TevAddressUse use = needsDuplicateCheck(device->netHostInfo(), settings)
+                                  ? TevPingHelper::addressInUse(address, IpChecker::kPingTimeoutMs)
+                                  : TevAddressUse();
+    if (use.inUse()) {
+        const QString how =
+            use.by == CorlaInUseBy::LinkLayer
+                ? QStringLiteral("a host answers ARP there as %1").arg(CorlaText::mac(use.mac))
+                : QStringLiteral("a host answered an echo request");
         if (!request.force)
             return fail(CliExit::AddressInUse,
-                        QStringLiteral("%1 is already in use: a host answered an echo request. "
-                                       "Nothing was sent to %2; --force sends it anyway.")
-                            .arg(text(address.toString()), name));
+                        QStringLiteral("%1 is already in use: %2. "
+                                       "Nothing was sent to %3; --force sends it anyway.")
+                            .arg(text(address.toString()), how, name));
         m_err << QStringLiteral("corla-cli: warning: a host answers at %1; sending anyway "
                                 "(--force)")
                      .arg(text(address.toString()))
@@ -280,11 +297,38 @@ int CliRunner::ping(const CliRequest& request)
                             .arg(target, request.interfaces.join(QStringLiteral(", "))));
         }
     }
-    if (TevPingHelper::pingHost(request.target, unsigned(request.timeoutMs)) != TevPingReplied) {
-        return fail(
-            CliExit::NoReply,
-            QStringLiteral("no reply from %1 within %2 ms").arg(target).arg(request.timeoutMs));
+    const CorlaInUse use =
+        corlaAddressInUse(request.target.toString(), uint32_t(request.timeoutMs));
+    const CorlaEchoOutcome& echo = use.echo;
+    if (echo.replyCount > 0 && echo.status == 0) {
+        m_out << QStringLiteral("%1 answered.").arg(target) << Qt::endl;
+        return CliExit::Ok;
     }
-    m_out << QStringLiteral("%1 answered.").arg(target) << Qt::endl;
-    return CliExit::Ok;
+    if (echo.replyCount > 0) {
+        // An ICMP error quoting the request: someone on the way speaks for the address.
+        const bool unreachable = echo.status >> 8 == 3;
+        return fail(CliExit::NoReply,
+                    unreachable ? QStringLiteral("%1 is unreachable: %2 reports host unreachable")
+                                      .arg(target, text(echo.replySource))
+                                : QStringLiteral("%1 did not answer: %2 reports ICMP type %3 "
+                                                 "code %4")
+                                      .arg(target, text(echo.replySource))
+                                      .arg(echo.status >> 8)
+                                      .arg(echo.status & 0xff));
+    }
+    if (use.by == CorlaInUseBy::LinkLayer) {
+        return fail(CliExit::LinkOnly,
+                    QStringLiteral("%1 does not answer echo requests, but a host answers ARP "
+                                   "there as %2 (%3)")
+                        .arg(target, text(corlaLinkAddressText(use.neighbour)),
+                             text(use.neighbour.stateName)));
+    }
+    if (echo.errorCode == ENETUNREACH)
+        return fail(CliExit::NoNetwork,
+                    QStringLiteral("no route to %1 from this computer").arg(target));
+    if (echo.errorCode == EHOSTUNREACH)
+        return fail(CliExit::NoReply,
+                    QStringLiteral("%1 is unreachable (host unreachable)").arg(target));
+    return fail(CliExit::NoReply,
+                QStringLiteral("no reply from %1 within %2 ms").arg(target).arg(request.timeoutMs));
 }

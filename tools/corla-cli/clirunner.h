@@ -5,6 +5,7 @@
 #include "clicommand.h"
 #include "zelcorlaadptr.h"
 
+#include <QHash>
 #include <QTextStream>
 
 #include <memory>
@@ -28,7 +29,8 @@ private:
 
     // The device with this MAC as it answers an enquiry naming it, or empty.
     std::shared_ptr<TevDevice> findDevice(const TevMacAddr& mac, int waitMs);
-    void probe(CorlaDeviceList* list);
+    // Probes port 21 of every device, sets each one's status and returns the reasons.
+    QHash<QString, QString> probe(CorlaDeviceList* list);
     // Why the adapter has nothing to send from; empty when it has an address.
     QString noLocalAddress(const CliRequest& request) const;
     // Writes "corla-cli: message" to err and returns status.

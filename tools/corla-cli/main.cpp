@@ -3,6 +3,7 @@
 
 #include "clicommand.h"
 #include "clirunner.h"
+#include "descriptorlimit.h"
 #include "zecorla.h"
 
 #include <QCoreApplication>
@@ -27,6 +28,8 @@ QList<CliInterfaceName> interfaceNames()
 
 int main(int argc, char* argv[])
 {
+    // Before any socket: the port probes size themselves by it.
+    corlaRaiseDescriptorLimit();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("corla-cli");
 

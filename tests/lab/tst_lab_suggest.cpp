@@ -1,0 +1,127 @@
+// Suggest IP on the lab's networks, run with scripts/lab --small-net: the mask of the
+// network the device answered on, only the host addresses of a network smaller than a
+// /24, and a host that answers ARP but drops echo counted as taken.
+#include "labguard.h"
+#include "tevipedit.h"
+#include "tevnethostpane.h"
+
+#include <QPushButton>
+#include <QtTest>
+
+namespace {
+
+QStringList texts(const QList<TevIpAddr>& addresses)
+{
+    QStringList out;
+    for (const TevIpAddr& a : addresses)
+        out << QString::fromStdString(a.toString());
+    return out;
+}
+
+// Runs `ip` commands on the lab's device side.
+bool deviceSideIp(const QStringList& args)
+{
+    QProcess ip;
+    ip.start("nsenter", QStringList{"--net=" + corlaLabEnv("CORLA_LAB_DEVNS"), "ip"} + args);
+    return ip.waitForFinished(20000) && ip.exitStatus() == QProcess::NormalExit &&
+           ip.exitCode() == 0;
+}
+
+} // namespace
+
+class TstLabSuggest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        CORLA_REQUIRE_LAB();
+        QCOMPARE(corlaLabEnv("CORLA_LAB_SMALL_NET"), QStringLiteral("10.10.2.0/28"));
+    }
+
+    void candidates_data()
+    {
+        QTest::addColumn<QString>("local");
+        QTest::addColumn<QString>("mask");
+        QTest::addColumn<QStringList>("firstAndLast");
+        QTest::addColumn<int>("count");
+        QTest::newRow("/24: .254 down to .1")
+            << "10.10.0.1"
+            << "255.255.255.0" << QStringList{"10.10.0.254", "10.10.0.1"} << 254;
+        QTest::newRow("/16: this computer's /24")
+            << "10.40.7.9"
+            << "255.255.0.0" << QStringList{"10.40.7.254", "10.40.7.1"} << 254;
+        QTest::newRow("mask unknown: the /24")
+            << "10.40.7.9"
+            << "0.0.0.0" << QStringList{"10.40.7.254", "10.40.7.1"} << 254;
+        QTest::newRow("/28: its host addresses")
+            << "10.10.2.1"
+            << "255.255.255.240" << QStringList{"10.10.2.14", "10.10.2.1"} << 14;
+        QTest::newRow("/28 high in its /24")
+            << "10.0.0.250"
+            << "255.255.255.240" << QStringList{"10.0.0.254", "10.0.0.241"} << 14;
+        QTest::newRow("/30: two hosts")
+            << "10.0.0.5"
+            << "255.255.255.252" << QStringList{"10.0.0.6", "10.0.0.5"} << 2;
+    }
+
+    void candidates()
+    {
+        QFETCH(QString, local);
+        QFETCH(QString, mask);
+        QFETCH(QStringList, firstAndLast);
+        QFETCH(int, count);
+        const QStringList all = texts(TevNetHostPane::searchCandidates(
+            TevIpAddr(local.toStdString()), TevIpAddr(mask.toStdString()).toInt()));
+        QCOMPARE(all.size(), count);
+        QCOMPARE((QStringList{all.first(), all.last()}), firstAndLast);
+    }
+
+    // The pane on this computer's address `local`, editing `edited`; the device side
+    // answers echo at its own addresses (.254 on lab0's networks, .14 on the small one).
+    void search_data()
+    {
+        QTest::addColumn<QString>("local");
+        QTest::addColumn<QString>("edited");
+        QTest::addColumn<QString>("foundAddress");
+        QTest::addColumn<QString>("foundMask");
+        QTest::newRow("small network: its own host address and mask") << "10.10.2.1"
+                                                                      << "10.10.2.5"
+                                                                      << "10.10.2.13"
+                                                                      << "255.255.255.240";
+        QTest::newRow("/24: the network's mask, not the class's") << "10.10.0.1"
+                                                                  << "10.10.0.5"
+                                                                  << "10.10.0.253"
+                                                                  << "255.255.255.0";
+        // .253 is edited and .252 "this computer" (not a local address: the class mask);
+        // .251 answers echo, .250 only ARP.
+        QTest::newRow("a host that drops echo is taken") << "10.10.0.252"
+                                                         << "10.10.0.253"
+                                                         << "10.10.0.249"
+                                                         << "255.0.0.0";
+    }
+
+    void search()
+    {
+        QFETCH(QString, local);
+        QFETCH(QString, edited);
+        QFETCH(QString, foundAddress);
+        QFETCH(QString, foundMask);
+        QVERIFY(deviceSideIp({"addr", "replace", "10.10.0.251/32", "dev", "dev0"}));
+        QWidget window;
+        auto* pane = new TevNetHostPane(&window);
+        pane->setNetHostInfo(TevNetHostInfo(
+            TevIpAddr(edited.toStdString()), TevIpAddr("255.255.255.0"), TevIpAddr(), TevIpAddr(),
+            TevMacAddr({2, 0xc0, 0x1a, 0, 0, 0x99}), TevAddressModeManual));
+        pane->setLocalIp(TevIpAddr(local.toStdString()));
+        window.show();
+        pane->findChild<QPushButton*>("btnSuggest")->click();
+        QCOMPARE(QString::fromStdString(pane->netHostInfo().ipAddress().toString()), foundAddress);
+        QCOMPARE(QString::fromStdString(pane->netHostInfo().subnetMask().toString()), foundMask);
+        QVERIFY(deviceSideIp({"addr", "del", "10.10.0.251/32", "dev", "dev0"}));
+    }
+};
+
+QTEST_MAIN(TstLabSuggest)
+#include "tst_lab_suggest.moc"

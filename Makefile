@@ -54,6 +54,10 @@ cross-win: deps
 bench: build
 	$(BUILD)/bench/bench_parser
 	scripts/lab --sim-bin $(BUILD)/tools/corla-sim/corla-sim --no-sim -- $(BUILD)/bench/bench_discovery
+	scripts/lab --sim-bin $(BUILD)/tools/corla-sim/corla-sim --no-sim -- \
+	    $(BUILD)/bench/bench_window --cli $(BUILD)/tools/corla-cli/corla-cli
+	scripts/lab --sim-bin $(BUILD)/tools/corla-sim/corla-sim --no-sim -- \
+	    $(BUILD)/bench/bench_window --cli $(BUILD)/tools/corla-cli/corla-cli --limit 1024
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -194,7 +194,14 @@ void MainWindow::handleDeviceListChanged()
 void MainWindow::fitTableToContents()
 {
     QTableView* view = m_ui->tblMainTableView;
-    view->resizeRowsToContents();
+    // Every row holds one line of text: one row's height is every row's, and measuring
+    // thousands of rows one by one blocked the window for hundreds of milliseconds.
+    if (m_model.numDevices() > 0) {
+        view->resizeRowToContents(0);
+        QHeaderView* rows = view->verticalHeader();
+        rows->setDefaultSectionSize(view->rowHeight(0));
+        rows->setSectionResizeMode(QHeaderView::Fixed);
+    }
     // With the header hidden its texts do not count, so each column is as wide as its cells.
     QHeaderView* header = view->horizontalHeader();
     header->hide();

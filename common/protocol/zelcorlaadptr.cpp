@@ -16,6 +16,8 @@ namespace {
 constexpr int kSocketReceiveBuffer = 4 * 1024 * 1024;
 // Room for the largest request frame.
 constexpr size_t kFrameBufferSize = 1024;
+// How long one pass of the event loop hands on answers before it lets others run.
+constexpr qint64 kDeliverySliceMs = 25;
 // Names the request a socket was opened for.
 const char* const kChannelProperty = "corlaChannel";
 
@@ -261,9 +263,18 @@ void ZelCorlaAdapter::deliverInbox()
 {
     m_deliveryQueued = false;
     const QPointer<ZelCorlaAdapter> alive(this);
+    QElapsedTimer slice;
+    slice.start();
     // One at a time: a receiver's nested event loop may deliver the rest (in order) or
     // destroy this adapter.
     while (!m_inbox.empty()) {
+        // A burst of thousands of answers is handed on in slices, so that the event loop
+        // (painting, timers, the port probes) gets its turn in between.
+        if (slice.elapsed() >= kDeliverySliceMs) {
+            m_deliveryQueued = true;
+            QMetaObject::invokeMethod(this, &ZelCorlaAdapter::deliverInbox, Qt::QueuedConnection);
+            return;
+        }
         const Inbound next = std::move(m_inbox.front());
         m_inbox.pop_front();
         emit messageReceived(next.msg.get(), next.ifaceAddr);

@@ -13,6 +13,9 @@
 #include <QTimer>
 #include <QtDebug>
 
+#include <algorithm>
+#include <memory>
+
 namespace {
 
 void writeRows(const CorlaTableModel& model, const QString& fileName)
@@ -47,6 +50,16 @@ void snapshotConfigDialog(MainWindow& window, const QString& fileName)
     window.openConfigDialog(*device);
 }
 
+// Some rows, and none waiting for a first or a new probe.
+bool allProbed(const CorlaTableModel& model)
+{
+    const auto& devices = model.deviceList();
+    return !devices.isEmpty() && std::none_of(devices.begin(), devices.end(), [](const auto& d) {
+        return d->netStat() == ZelNetworkStatus::Pending ||
+               d->netStat() == ZelNetworkStatus::NotFound;
+    });
+}
+
 } // namespace
 
 void scheduleSnapshotFromEnvironment(MainWindow& window)
@@ -55,10 +68,15 @@ void scheduleSnapshotFromEnvironment(MainWindow& window)
     if (file.isEmpty())
         return;
     bool ok = false;
-    int delay = qEnvironmentVariableIntValue("CORLA_SNAPSHOT_AFTER_MS", &ok);
+    int limit = qEnvironmentVariableIntValue("CORLA_SNAPSHOT_AFTER_MS", &ok);
     if (!ok)
-        delay = 6000;
-    QTimer::singleShot(delay, &window, [&window, file] {
+        limit = 6000;
+    // The dialog's snapshot runs a nested event loop in which the other timer may fire.
+    auto taken = std::make_shared<bool>(false);
+    const auto take = [&window, file, taken] {
+        if (*taken)
+            return;
+        *taken = true;
         writeRows(window.model(), file + QStringLiteral(".rows"));
         window.grab().save(file);
         if (qEnvironmentVariableIsSet("CORLA_SNAPSHOT_DIALOG")) {
@@ -68,5 +86,21 @@ void scheduleSnapshotFromEnvironment(MainWindow& window)
             snapshotConfigDialog(window, base + QStringLiteral("-config.png"));
         }
         QApplication::quit();
+    };
+    QTimer::singleShot(limit, &window, take);
+
+    // A fixed wait is either long or flaky under load: every change to the rows restarts a
+    // quiet period, and once one passes with every row probed the snapshot need not wait.
+    auto* quiet = new QTimer(&window);
+    quiet->setSingleShot(true);
+    quiet->setInterval(2000);
+    const CorlaTableModel* model = &window.model();
+    const auto restart = [quiet] { quiet->start(); };
+    QObject::connect(model, &QAbstractItemModel::rowsInserted, quiet, restart);
+    QObject::connect(model, &QAbstractItemModel::dataChanged, quiet, restart);
+    QObject::connect(model, &QAbstractItemModel::modelReset, quiet, restart);
+    QObject::connect(quiet, &QTimer::timeout, &window, [model, take] {
+        if (allProbed(*model))
+            take();
     });
 }

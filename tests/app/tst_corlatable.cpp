@@ -1,25 +1,10 @@
 #include "corlatable.h"
+#include "testdevice.h"
 
 #include <QImage>
 #include <QPainter>
 #include <QSortFilterProxyModel>
 #include <QtTest>
-
-namespace {
-
-TevNetHostInfo netInfo(const char* ip, uint8_t macLast, TevAddressMode mode = TevAddressModeAuto)
-{
-    const TevMacAddr mac(std::array<uint8_t, 6>{macLast, 0x4d, 0x3c, 0x2b, 0x1a, 0x00});
-    return TevNetHostInfo(TevIpAddr(ip), TevIpAddr("255.255.255.0"), TevIpAddr("0.0.0.0"),
-                          TevIpAddr("0.0.0.0"), mac, mode);
-}
-
-std::shared_ptr<TevDevice> makeDevice(int type, uint16_t serial, const TevNetHostInfo& info)
-{
-    return std::make_shared<TevDevice>(serial, static_cast<ZelDeviceType>(type), info);
-}
-
-} // namespace
 
 class TestCorlaTable : public QObject
 {
@@ -33,11 +18,123 @@ private slots:
     }
     void cleanup() { delete m_model; }
 
-    void headerAndDisplayValues();
-    void listChangesReachViews();
-    void sortsThroughProxy();
-    void delegate_data();
-    void delegate();
+    void displayValues()
+    {
+        append(8, 4321, "192.168.1.9", "00:1a:2b:3c:4d:01", TevAddressModeAuto);
+        append(8, 4327, "192.168.1.9", "00:1a:2b:3c:4d:07", TevAddressMode(7));
+        QCOMPARE(rows(),
+                 QStringList({"4|Host Controller|4321|192.168.1.9|DHCP|00:1a:2b:3c:4d:01",
+                              "4|Host Controller|4327|192.168.1.9|Unknown|00:1a:2b:3c:4d:07"}));
+        const QModelIndex cell = m_model->index(0, 2);
+        // The edit role too, unsigned: a sort proxy compares ushort values as text.
+        QCOMPARE(cell.data(Qt::EditRole), QVariant(4321u));
+        QVERIFY(!(cell.flags() & Qt::ItemIsEditable));
+        QCOMPARE(m_model->deviceAtIndex(m_model->index(1, 4)), m_model->deviceList().at(1));
+        QVERIFY(!m_model->deviceAtIndex(m_model->index(2, 0)));
+
+        // The reduced table shows the first three columns only; views hear of the change.
+        QSignalSpy removed(m_model, &QAbstractItemModel::columnsRemoved);
+        m_model->setShowNetInfo(false);
+        QCOMPARE(removed.count(), 1);
+        QCOMPARE(rows().at(0), QString("4|Host Controller|4321"));
+    }
+
+    // The list signal comes on append and clear only; changes inside a row reach the views as
+    // changed cells.
+    void listChangesReachViews()
+    {
+        QSignalSpy listChanged(m_model, &CorlaTableModel::deviceListChanged);
+        QSignalSpy inserted(m_model, &QAbstractItemModel::rowsInserted);
+        QSignalSpy changed(m_model, &QAbstractItemModel::dataChanged);
+        QSignalSpy reset(m_model, &QAbstractItemModel::modelReset);
+        CorlaDeviceList& list = m_model->list();
+        for (const char* mac : {"00:1a:2b:3c:4d:01", "00:1a:2b:3c:4d:02", "00:1a:2b:3c:4d:03"})
+            list.merge(testDevice(ZelDeviceType::NerioHF, 1, mac, "10.0.0.1", TevAddressModeAuto));
+        QCOMPARE(inserted.count(), 3);
+        QCOMPARE(listChanged.count(), 3);
+
+        list.merge(testDevice(ZelDeviceType::NerioHF, 2, "00:1a:2b:3c:4d:02", "172.16.5.5"));
+        list.setStatus(macOf("00:1a:2b:3c:4d:03"), ZelNetworkStatus::Unreachable);
+        QCOMPARE(inserted.count(), 3);
+        QCOMPARE(listChanged.count(), 3);
+        QCOMPARE(changed.count(), 2);
+        QCOMPARE(changed.at(0).at(0).toModelIndex(), m_model->index(1, 0));
+        QCOMPARE(changed.at(0).at(1).toModelIndex(), m_model->index(1, 5));
+        QCOMPARE(changed.at(1).at(0).toModelIndex(), m_model->index(2, 0));
+        QCOMPARE(changed.at(1).at(1).toModelIndex(), m_model->index(2, 0));
+        QCOMPARE(rows(), QStringList({"4|Nerio HF|1|10.0.0.1|DHCP|00:1a:2b:3c:4d:01",
+                                      "3|Nerio HF|1|172.16.5.5|Static|00:1a:2b:3c:4d:02",
+                                      "1|Nerio HF|1|10.0.0.1|DHCP|00:1a:2b:3c:4d:03"}));
+
+        list.clear();
+        QCOMPARE(m_model->rowCount(), 0);
+        QCOMPARE(reset.count(), 1);
+        QCOMPARE(listChanged.count(), 4);
+    }
+
+    // Through a sort proxy, serials sort as numbers and addresses as text.
+    void sortsThroughProxy()
+    {
+        append(8, 100, "192.168.1.10", "00:1a:2b:3c:4d:5e");
+        append(5, 9, "192.168.1.9", "00:1a:2b:3c:4d:01");
+        append(20, 65535, "0.0.0.0", "00:1a:2b:3c:4d:ff");
+        QSortFilterProxyModel proxy;
+        proxy.setSourceModel(m_model);
+        const auto sorted = [&](int column) {
+            proxy.sort(column, Qt::AscendingOrder);
+            QStringList shown;
+            for (int row = 0; row < proxy.rowCount(); ++row)
+                shown << proxy.index(row, column).data().toString();
+            return shown;
+        };
+        QCOMPARE(sorted(2), QStringList({"9", "100", "65535"}));
+        QCOMPARE(sorted(3), QStringList({"0.0.0.0", "192.168.1.10", "192.168.1.9"}));
+    }
+
+    void delegate_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QColor>("colour"); // none: painted as the base delegate paints
+
+        QTest::newRow("Reachable green") << 0 << 0 << QColor(0, 255, 0);
+        QTest::newRow("Unreachable yellow") << 1 << 0 << QColor(255, 255, 0);
+        QTest::newRow("NoIp red") << 2 << 0 << QColor(255, 0, 0);
+        QTest::newRow("Pending grey") << 3 << 0 << QColor(160, 160, 164);
+        QTest::newRow("NotFound white") << 4 << 0 << QColor(255, 255, 255);
+        QTest::newRow("out of range white") << 9 << 0 << QColor(255, 255, 255);
+        QTest::newRow("type column painted normally") << 0 << 1 << QColor();
+    }
+
+    // Column 0 is one solid colour: selection and focus must not show through, and the
+    // painter's state is handed back as it came.
+    void delegate()
+    {
+        QFETCH(int, status);
+        QFETCH(int, column);
+        QFETCH(QColor, colour);
+
+        append(8, 1, "10.0.0.1", "00:1a:2b:3c:4d:01");
+        m_model->deviceList().first()->setNetStat(static_cast<ZelNetworkStatus>(status));
+        QStyleOptionViewItem option;
+        option.rect = QRect(4, 2, 150, 16);
+        option.state = QStyle::State_Enabled | QStyle::State_Selected | QStyle::State_HasFocus;
+        const auto render = [&](const QStyledItemDelegate& delegate) {
+            QImage image(160, 20, QImage::Format_RGB32);
+            image.fill(Qt::magenta);
+            QPainter painter(&image);
+            painter.setPen(Qt::black);
+            delegate.paint(&painter, option, m_model->index(0, column));
+            const bool penKept = painter.pen().color() == Qt::black;
+            painter.end();
+            return penKept ? image : QImage();
+        };
+
+        QImage expected = render(QStyledItemDelegate());
+        if (colour.isValid())
+            QPainter(&expected).fillRect(option.rect, colour);
+        QCOMPARE(render(CorlaItemDelegate()), expected);
+    }
 
 private:
     // Every row's display values joined by '|'.
@@ -52,136 +149,14 @@ private:
         }
         return all;
     }
+    void append(int type, uint16_t serial, const char* ip, const char* mac,
+                TevAddressMode mode = TevAddressModeAuto)
+    {
+        m_model->list().append(testDevice(ZelDeviceType(type), serial, mac, ip, mode));
+    }
 
     CorlaTableModel* m_model = nullptr;
 };
-
-void TestCorlaTable::headerAndDisplayValues()
-{
-    QStringList header;
-    for (int section = 0; section <= 6; ++section)
-        header << m_model->headerData(section, Qt::Horizontal).toString();
-    QCOMPARE(header.join('|'), QString("|Device Type|Serial #|IP Address|Mode |MAC Address|6"));
-    QCOMPARE(m_model->headerData(3, Qt::Vertical), QVariant(3));
-
-    // Modes DHCP, static, not set and out of range.
-    for (int mode : {1, 2, 0, 7})
-        m_model->list().append(makeDevice(
-            8, uint16_t(4320 + mode), netInfo("192.168.1.9", uint8_t(mode), TevAddressMode(mode))));
-    QCOMPARE(rows(), QStringList({"4|Host Controller|4321|192.168.1.9|DHCP|00:1a:2b:3c:4d:01",
-                                  "4|Host Controller|4322|192.168.1.9|Static|00:1a:2b:3c:4d:02",
-                                  "4|Host Controller|4320|192.168.1.9|Unknown|00:1a:2b:3c:4d:00",
-                                  "4|Host Controller|4327|192.168.1.9|Unknown|00:1a:2b:3c:4d:07"}));
-    const QModelIndex cell = m_model->index(0, 2);
-    QCOMPARE(cell.data(Qt::EditRole), QVariant(4321u)); // the edit role too, unsigned for sorting
-    QVERIFY(!(cell.flags() & Qt::ItemIsEditable));
-    QCOMPARE(m_model->deviceAtIndex(m_model->index(1, 4)), m_model->deviceList().at(1));
-    QVERIFY(!m_model->deviceAtIndex(m_model->index(4, 0)));
-
-    // The reduced table shows the first three columns only; views hear of the change.
-    QSignalSpy removed(m_model, &QAbstractItemModel::columnsRemoved);
-    m_model->setShowNetInfo(false);
-    QCOMPARE(removed.count(), 1);
-    QCOMPARE(rows().at(0), QString("4|Host Controller|4321"));
-}
-
-// Whatever changes the list reaches the views: rows appended, one row's cells, one status
-// cell, the whole list cleared. The list signal comes on append and clear only.
-void TestCorlaTable::listChangesReachViews()
-{
-    QSignalSpy listChanged(m_model, &CorlaTableModel::deviceListChanged);
-    QSignalSpy inserted(m_model, &QAbstractItemModel::rowsInserted);
-    QSignalSpy changed(m_model, &QAbstractItemModel::dataChanged);
-    QSignalSpy reset(m_model, &QAbstractItemModel::modelReset);
-    CorlaDeviceList& list = m_model->list();
-    for (uint8_t i = 1; i <= 3; ++i)
-        list.merge(makeDevice(5, i, netInfo("10.0.0.1", i)));
-    QCOMPARE(inserted.count(), 3);
-    QCOMPARE(listChanged.count(), 3);
-
-    list.merge(makeDevice(5, 2, netInfo("172.16.5.5", 2, TevAddressModeManual)));
-    list.setStatus(netInfo("", 3).macAddress(), ZelNetworkStatus::Unreachable);
-    QCOMPARE(inserted.count(), 3);
-    QCOMPARE(listChanged.count(), 3);
-    QCOMPARE(changed.count(), 2);
-    QCOMPARE(changed.at(0).at(0).toModelIndex(), m_model->index(1, 0));
-    QCOMPARE(changed.at(0).at(1).toModelIndex(), m_model->index(1, 5));
-    QCOMPARE(changed.at(1).at(0).toModelIndex(), m_model->index(2, 0));
-    QCOMPARE(changed.at(1).at(1).toModelIndex(), m_model->index(2, 0));
-    QCOMPARE(rows(), QStringList({"4|Nerio HF|1|10.0.0.1|DHCP|00:1a:2b:3c:4d:01",
-                                  "3|Nerio HF|2|172.16.5.5|Static|00:1a:2b:3c:4d:02",
-                                  "1|Nerio HF|3|10.0.0.1|DHCP|00:1a:2b:3c:4d:03"}));
-
-    list.clear();
-    QCOMPARE(m_model->rowCount(), 0);
-    QCOMPARE(reset.count(), 1);
-    QCOMPARE(listChanged.count(), 4);
-}
-
-// Through a sort proxy, serials sort as numbers and addresses as text.
-void TestCorlaTable::sortsThroughProxy()
-{
-    m_model->list().append(makeDevice(8, 100, netInfo("192.168.1.10", 0x5e)));
-    m_model->list().append(makeDevice(5, 9, netInfo("192.168.1.9", 0x01)));
-    m_model->list().append(makeDevice(20, 65535, netInfo("0.0.0.0", 0xff)));
-    QSortFilterProxyModel proxy;
-    proxy.setSourceModel(m_model);
-    const auto sorted = [&](int column) {
-        proxy.sort(column, Qt::AscendingOrder);
-        QStringList shown;
-        for (int row = 0; row < proxy.rowCount(); ++row)
-            shown << proxy.index(row, column).data().toString();
-        return shown;
-    };
-    QCOMPARE(sorted(2), QStringList({"9", "100", "65535"}));
-    QCOMPARE(sorted(3), QStringList({"0.0.0.0", "192.168.1.10", "192.168.1.9"}));
-}
-
-void TestCorlaTable::delegate_data()
-{
-    QTest::addColumn<int>("status");
-    QTest::addColumn<int>("column");
-    QTest::addColumn<QColor>("colour"); // none: painted as the base delegate paints
-
-    QTest::newRow("Reachable green") << 0 << 0 << QColor(0, 255, 0);
-    QTest::newRow("Unreachable yellow") << 1 << 0 << QColor(255, 255, 0);
-    QTest::newRow("NoIp red") << 2 << 0 << QColor(255, 0, 0);
-    QTest::newRow("Pending grey") << 3 << 0 << QColor(160, 160, 164);
-    QTest::newRow("NotFound white") << 4 << 0 << QColor(255, 255, 255);
-    QTest::newRow("out of range white") << 9 << 0 << QColor(255, 255, 255);
-    QTest::newRow("type column painted normally") << 0 << 1 << QColor();
-}
-
-// Column 0 is one solid colour: selection and focus must not show through, and the
-// painter's state is handed back as it came.
-void TestCorlaTable::delegate()
-{
-    QFETCH(int, status);
-    QFETCH(int, column);
-    QFETCH(QColor, colour);
-
-    auto dev = makeDevice(8, 1, netInfo("10.0.0.1", 1));
-    dev->setNetStat(static_cast<ZelNetworkStatus>(status));
-    m_model->list().append(dev);
-    QStyleOptionViewItem option;
-    option.rect = QRect(4, 2, 150, 16);
-    option.state = QStyle::State_Enabled | QStyle::State_Selected | QStyle::State_HasFocus;
-    const auto render = [&](const QStyledItemDelegate& delegate) {
-        QImage image(160, 20, QImage::Format_RGB32);
-        image.fill(Qt::magenta);
-        QPainter painter(&image);
-        painter.setPen(Qt::black);
-        delegate.paint(&painter, option, m_model->index(0, column));
-        const bool penKept = painter.pen().color() == Qt::black;
-        painter.end();
-        return penKept ? image : QImage();
-    };
-
-    QImage expected = render(QStyledItemDelegate());
-    if (colour.isValid())
-        QPainter(&expected).fillRect(option.rect, colour);
-    QCOMPARE(render(CorlaItemDelegate()), expected);
-}
 
 QTEST_MAIN(TestCorlaTable)
 #include "tst_corlatable.moc"

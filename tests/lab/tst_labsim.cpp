@@ -1,18 +1,17 @@
 // The simulator's own state on the wire, in the lab: requests go out of plain UDP sockets
 // on the host side, answers are decoded with the program's own codec, and the devices'
-// addresses, port 21 and web pages are checked from the host side too. Fault switches and
-// refusal codes are checked through the adapter (tst_lab_adapter).
+// addresses, port 21 and web page are checked from the host side too. Fault switches,
+// refusal codes and changes are checked through the adapter, the window and corla-cli.
 
 #include "labguard.h"
-#include "labwire.h"
 #include "simfleet.h"
 #include "simwire.h"
+#include "zecorla.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QNetworkDatagram>
 #include <QProcess>
-#include <QSet>
 #include <QTcpSocket>
 #include <QTest>
 #include <QUdpSocket>
@@ -20,6 +19,30 @@
 #include <algorithm>
 
 namespace {
+
+QByteArray requestFrame(ZelCorlaCommandPayload& payload, uint16_t responsePort)
+{
+    payload.setResponsePort(responsePort);
+    const std::vector<uint8_t> frame = ZelCorlaCommand(&payload).frame();
+    return QByteArray(reinterpret_cast<const char*>(frame.data()), int(frame.size()));
+}
+
+// The datagrams, in order, through one receive buffer and one parser, as the program reads
+// them.
+std::vector<std::unique_ptr<ZelCorlaCommand>> decodeAnswers(const QList<QByteArray>& datagrams)
+{
+    CircularByteBuffer buffer(ZelCorlaProcessor::ReceiveBufferSize);
+    ZelCorlaProcessor parser;
+    std::vector<std::unique_ptr<ZelCorlaCommand>> messages;
+    for (const QByteArray& datagram : datagrams) {
+        buffer.write(reinterpret_cast<const uint8_t*>(datagram.constData()),
+                     uint64_t(datagram.size()));
+        parser.drive(buffer, [&messages](std::unique_ptr<ZelCorlaCommand> message) {
+            messages.push_back(std::move(message));
+        });
+    }
+    return messages;
+}
 
 const SimDevice& fleetDevice(uint16_t serial)
 {
@@ -76,29 +99,11 @@ public:
             answers.append(m->payloadAs<ZelNetworkEnqireCmd>()->netInfo());
         return answers;
     }
-    // The error code and settings of the answer to a change request (-99: no answer).
-    std::pair<int, TevNetHostInfo> change(const SimDevice& d, TevNetHostInfo wanted)
-    {
-        wanted.setMacAddress(d.net.macAddress());
-        send(ZelChangeNetworkCmd(uint8_t(d.type), d.serial, wanted));
-        const CorlaMessages answer = decodeAnswers(collect(1));
-        const auto* verdict =
-            answer.size() == 1 ? answer[0]->payloadAs<ZelChangeNetworkCmd>() : nullptr;
-        return verdict ? std::make_pair(int(verdict->error()), verdict->netInfo())
-                       : std::make_pair(-99, TevNetHostInfo());
-    }
 
 private:
     QUdpSocket m_socket;
     QList<QByteArray> m_datagrams;
 };
-
-TevNetHostInfo settings(const char* ip, TevAddressMode mode = TevAddressModeManual,
-                        const TevMacAddr& mac = {})
-{
-    return TevNetHostInfo(TevIpAddr(ip), TevIpAddr("255.255.255.0"), TevIpAddr("10.10.0.254"),
-                          TevIpAddr("10.10.0.254"), mac, mode);
-}
 
 // Connects from the host side, sends `request` and returns what the device sends until it
 // closes or pauses, or "error: " and the reason.
@@ -169,37 +174,6 @@ private slots:
         QCOMPARE(sender.collect(1, 0, 0).size(), 0);
     }
 
-    void changeMovesTheDevice()
-    {
-        const SimDevice& dorvi = fleetDevice(1015); // Dorvi at 10.10.0.25
-        Probe probe("10.10.0.1");
-        // A refused change leaves the device as it was, and it says so.
-        QVERIFY(probe.change(dorvi, settings("10.10.0.255")) == std::make_pair(4, dorvi.net));
-        QVERIFY(greets("10.10.0.25", "Dorvi #1015"));
-
-        // An accepted one holds: enquiries report it, port 21 and the address move with it.
-        const TevNetHostInfo now =
-            settings("10.10.0.77", TevAddressModeManual, dorvi.net.macAddress());
-        QVERIFY(probe.change(dorvi, now) == std::make_pair(0, now));
-        QVERIFY(probe.enquire(dorvi.net.macAddress(), 1) == QList<TevNetHostInfo>{now});
-        QVERIFY(greets("10.10.0.77", "Dorvi #1015"));
-        QVERIFY(deviceHolds("10.10.0.77") && !deviceHolds("10.10.0.25"));
-        QVERIFY(tcpTalk("10.10.0.25", 21, {}, 1000).startsWith("error: "));
-    }
-
-    void changeToDhcpLeasesAnAddress()
-    {
-        const SimDevice& board = fleetDevice(1012); // DHCP without a lease
-        QVERIFY(tcpTalk("10.10.0.100", 21).startsWith("error: "));
-        Probe probe("10.10.0.1");
-        TevNetHostInfo wanted;
-        wanted.setAddressMode(TevAddressModeAuto);
-        const TevNetHostInfo leased =
-            settings("10.10.0.100", TevAddressModeAuto, board.net.macAddress());
-        QVERIFY(probe.change(board, wanted) == std::make_pair(0, leased));
-        QVERIFY(greets("10.10.0.100", "Link Board #1012"));
-    }
-
     void resetThenSilence()
     {
         QCOMPARE(m_sim.startOrWhy({"--reset-silence", "3000"}), QString());
@@ -224,39 +198,6 @@ private slots:
         QVERIFY(greets("10.10.0.15", "Nerio HF #1005"));
     }
 
-    void burstOnItsOwnSegment()
-    {
-        // Paced at its default rate, a burst fits an ordinary socket buffer of the receiver.
-        QCOMPARE(m_sim.startOrWhy({"--burst", "5000", "--burst-iface", "dev1", "--quiet"}),
-                 QString());
-        Probe probe("10.20.0.1");
-        QCOMPARE(probe.enquire(TevMacAddr(), 5000, 30000).size(), 5000);
-        // Other segments hear nothing of it; the first and last burst addresses take connections.
-        QCOMPARE(Probe("10.10.0.1").enquire(TevMacAddr(), 1, 500).size(), 0);
-        QVERIFY(greets("10.40.0.1", ""));
-        QVERIFY(greets("10.40.19.140", ""));
-    }
-
-    void webPage_data()
-    {
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("Nerio HF") << "10.10.0.15" << QByteArray("<h1>Nerio HF #1005</h1>");
-        QTest::newRow("port 21 closed") << "10.10.0.29" << QByteArray("<h1>Nerio HF #1019</h1>");
-        QTest::newRow("no web page") << "10.10.0.11" << QByteArray("error: Connection refused");
-    }
-
-    void webPage()
-    {
-        QFETCH(QString, address);
-        QFETCH(QByteArray, expected);
-        const QByteArray reply = tcpTalk(address, 80, "GET / HTTP/1.0\r\n\r\n");
-        QVERIFY2(reply.contains(expected), reply.constData());
-        if (!expected.startsWith("error"))
-            QVERIFY(reply.startsWith("HTTP/1.0 200 OK\r\n") &&
-                    reply.contains("<td>" + address.toUtf8() + "</td>"));
-    }
-
     void malformedRequestsAreIgnored()
     {
         ZelNetworkEnqireCmd enquiry(0, 0, TevNetHostInfo());
@@ -269,48 +210,6 @@ private slots:
         QVERIFY(m_sim.output().contains("bad CRC"));
         // ...and the simulator still answers the next proper request.
         QCOMPARE(probe.enquire(fleetDevice(1001).net.macAddress(), 1).size(), 1);
-    }
-
-    // The rogue sender's datagrams ("R" and size) come from one other port of the device
-    // side, ahead of the devices' answers ("D") or between the halves of the first.
-    void rogueSenderOnTheWire_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("datagrams");
-        const QString rogue = "R4 R65507 R30 R34 R34 R27 R4";
-        QTest::newRow("ahead of the answers")
-            << QStringList{"--rogue-sender"} << rogue + " D32 D32 D32 D32 D32";
-        QTest::newRow("between the halves of the first")
-            << QStringList{"--rogue-sender", "--split-at", "10"}
-            << "D10 " + rogue + " D22 D10 D22 D10 D22 D10 D22 D10 D22";
-    }
-
-    void rogueSenderOnTheWire()
-    {
-        QFETCH(QStringList, args);
-        QFETCH(QString, datagrams);
-        QCOMPARE(m_sim.startOrWhy(args), QString());
-        QUdpSocket socket;
-        QVERIFY(socket.bind(QHostAddress("10.20.0.1"), 0));
-        ZelNetworkEnqireCmd enquiry(0, 0, TevNetHostInfo());
-        socket.writeDatagram(requestFrame(enquiry, socket.localPort()), QHostAddress::Broadcast,
-                             62726);
-        QStringList seen;
-        QSet<quint16> roguePorts;
-        const auto drain = [&] {
-            while (socket.hasPendingDatagrams()) {
-                const QNetworkDatagram d = socket.receiveDatagram();
-                if (d.senderPort() != 62726)
-                    roguePorts.insert(quint16(d.senderPort()));
-                seen << (d.senderPort() == 62726 ? "D" : "R") + QString::number(d.data().size());
-            }
-            return seen.size() >= datagrams.count(' ') + 1;
-        };
-        (void)QTest::qWaitFor(drain, 5000);
-        QTest::qWait(150); // for surplus ones
-        drain();
-        QCOMPARE(seen.join(' '), datagrams);
-        QCOMPARE(roguePorts.size(), 1);
     }
 
     void twoSimulatorsShareThePort()

@@ -4,9 +4,7 @@
 
 #include "simfleet.h"
 #include "simwire.h"
-#include "zelutil.h"
 
-#include <QSet>
 #include <QTest>
 
 #include <tuple>
@@ -36,28 +34,6 @@ class TestSimCore : public QObject
     Q_OBJECT
 
 private slots:
-    void fleets()
-    {
-        // The default fleet has every named device type; a burst holds no MAC or address
-        // twice, and none ending in 0 or 255.
-        QSet<int> types;
-        for (const SimDevice& d : defaultFleet())
-            types.insert(d.type);
-        for (const auto& entry : ZelUtil::deviceTypeNames) {
-            if (int(entry.first) > 0)
-                QVERIFY2(types.contains(int(entry.first)), entry.second.c_str());
-        }
-        QSet<uint32_t> ips;
-        QSet<QString> macs;
-        for (const SimDevice& d : burstFleet(5000, TevIpAddr("10.40.0.1"), "dev1")) {
-            const uint32_t ip = d.net.ipAddress().toInt();
-            QVERIFY(ip >> 16 == 0x0A28 && (ip & 0xFF) != 0 && (ip & 0xFF) != 255 && d.burst);
-            ips.insert(ip);
-            macs.insert(QString::fromStdString(d.net.macAddress().toString()));
-        }
-        QVERIFY(ips.size() == 5000 && macs.size() == 5000);
-    }
-
     void fleetJsonRoundTrip()
     {
         SimFleet fleet = defaultFleet();
@@ -101,10 +77,6 @@ private slots:
             << QByteArray(R"([{"type":1,"serial":1e300,"mac":"02:00:00:00:00:01"}])") << "serial";
         QTest::newRow("fractional serial")
             << QByteArray(R"([{"type":1,"serial":2.5,"mac":"02:00:00:00:00:01"}])") << "serial";
-        QTest::newRow("fractional mode") << "[{" + ok + R"(,"mode":1.5}])"
-                                         << "\"mode\"";
-        QTest::newRow("mode far beyond int") << "[{" + ok + R"(,"mode":-1e300}])"
-                                             << "\"mode\"";
         QTest::newRow("mask with a hole")
             << "[{" + ok + R"(,"ip":"10.0.0.5","mask":"255.0.255.0"}])"
             << "\"mask\"";
@@ -133,19 +105,13 @@ private slots:
         QTest::newRow("DHCP device pins its lease") << D << request(M, "10.10.0.11", m) << R::None;
         QTest::newRow("repeated copy of the change made") << M << staticDevice().net << R::None;
         QTest::newRow("mode not set") << M << request(0, a, m) << R::InvalidMode;
-        QTest::newRow("mode 3") << M << request(3, a, m) << R::InvalidMode;
         QTest::newRow("mask with a hole") << M << request(M, a, "255.0.255.0") << R::InvalidSubnet;
-        QTest::newRow("mask zero") << M << request(M, a, none) << R::InvalidSubnet;
-        QTest::newRow("mask all ones") << M << request(M, a, "255.255.255.255") << R::InvalidSubnet;
         QTest::newRow("address zero") << M << request(M, none, m) << R::InvalidAddress;
-        QTest::newRow("loopback") << M << request(M, "127.0.0.5", "255.0.0.0") << R::InvalidAddress;
-        QTest::newRow("network address") << M << request(M, "10.10.0.0", m) << R::InvalidAddress;
         QTest::newRow("limited broadcast")
             << M << request(M, "255.255.255.255", m) << R::BroadcastAddress;
         QTest::newRow("unchanged address") << M << request(M, "10.10.0.11", m) << R::SameAddress;
         QTest::newRow("gateway outside the subnet")
             << M << request(M, a, m, "10.20.0.254") << R::InvalidGateway;
-        QTest::newRow("gateway is the address") << M << request(M, a, m, a) << R::InvalidGateway;
     }
 
     void judgeChange()
@@ -194,35 +160,6 @@ private slots:
         for (const QByteArray& datagram : shapeAnswers({frame, frame, frame}, faults))
             actual << QString::number(datagram.size());
         QCOMPARE(actual.join(' '), sizes);
-    }
-
-    // What the rogue sender says about Tavio LF #1001 (10.10.0.11), datagram by datagram;
-    // binary answers carry the MAC last octet first.
-    void rogueDatagrams_data()
-    {
-        QTest::addColumn<int>("index");
-        QTest::addColumn<QByteArray>("expected");
-        const auto hex = [](const char* text) { return QByteArray::fromHex(text); };
-        QTest::newRow("header announcing 16000 bytes") << 0 << hex("2a57803e");
-        QTest::newRow("largest UDP payload of sync bytes") << 1 << QByteArray(65507, '*');
-        QTest::newRow("enquiry answer cut before its CRC")
-            << 2 << hex("2a571a0001e9030100001ac002020b000a0a00fffffffe000a0afe000a0a");
-        QTest::newRow("change refused as broadcast")
-            << 3 << hex("2a581c0001e9030100001ac0020400020b000a0a00fffffffe000a0afe000a0a5625");
-        QTest::newRow("change accepted at .222")
-            << 4 << hex("2a581c0001e9030100001ac002000002de000a0a00fffffffe000a0afe000a0a39da");
-        QTest::newRow("reset") << 5
-                               << hex("2a5915004d41433d30323a43303a31413a30303a30303a3031debe");
-        QTest::newRow("header announcing 100 bytes, left hanging") << 6 << hex("2a576400");
-    }
-
-    void rogueDatagrams()
-    {
-        QFETCH(int, index);
-        QFETCH(QByteArray, expected);
-        const QList<QByteArray> datagrams = ::rogueDatagrams(staticDevice());
-        QCOMPARE(datagrams.size(), 7);
-        QCOMPARE(datagrams.at(index).toHex(), expected.toHex());
     }
 };
 

@@ -62,148 +62,145 @@ class TstParser : public QObject
     Q_OBJECT
 
 private slots:
-    void streams_data();
-    void streams();
-    void payloadLimitIsTheBufferCapacity();
-    void unknownCodeReported();
-    void reassemblyLimits_data();
-    void reassemblyLimits();
+    void streams_data()
+    {
+        QTest::addColumn<Bytes>("stream");
+        QTest::addColumn<QStringList>("messages");
+
+        const Bytes enquiry = hexBytes(kEnquiryAnswer);
+        QTest::newRow("two stray bytes")
+            << cat({hexBytes("1122"), enquiry}) << QStringList{kEnquiry};
+        QTest::newRow("code and length without sync")
+            << cat({hexBytes("571A00"), enquiry}) << QStringList{kEnquiry};
+        QTest::newRow("CRC bytes of an earlier frame")
+            << cat({hexBytes("F716"), enquiry}) << QStringList{kEnquiry};
+        QTest::newRow("two frames")
+            << cat({enquiry, resetAnswer()}) << QStringList{kEnquiry, kReset};
+        // Its CRC is 0xA12A: cut inside the CRC, the 0x2A that follows must not start a frame.
+        const std::string mac = "MAC=0E:0E:D1:FF:28:01";
+        QTest::newRow("CRC holding a sync byte")
+            << cat({frame(0x59, Bytes(mac.begin(), mac.end())), enquiry})
+            << QStringList{"Y 0e:0e:d1:ff:28:01", kEnquiry};
+        QTest::newRow("unknown code between two frames")
+            << cat({resetAnswer(), frame(0x41, hexBytes("0102")), enquiry})
+            << QStringList{kReset, kEnquiry};
+        QTest::newRow("change answers, the first with an empty payload")
+            << cat({frame(0x58, {}), frame(0x58, hexBytes("0102015E4D3C2B1A00FFFF"))})
+            << QStringList{"X 0 0" + kNoNetInfo + " err 0",
+                           "X 1 258 00:1a:2b:3c:4d:5e 0 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0 err -1"};
+        // A payload that can never fit the buffer must not stall the parser for good.
+        QTest::newRow("length one beyond the receive buffer")
+            << cat({hexBytes("2A570140"), enquiry}) << QStringList{kEnquiry};
+    }
+
+    // The same messages whether the stream comes whole, byte by byte, or cut in two
+    // at any position.
+    void streams()
+    {
+        QFETCH(Bytes, stream);
+        QFETCH(QStringList, messages);
+
+        QCOMPARE(parseChunks({stream}), messages);
+        std::vector<Bytes> bytes;
+        for (uint8_t b : stream)
+            bytes.push_back({b});
+        QCOMPARE(parseChunks(bytes), messages);
+        for (auto cut = stream.begin() + 1; cut != stream.end(); ++cut) {
+            if (parseChunks({Bytes(stream.begin(), cut), Bytes(cut, stream.end())}) != messages)
+                QFAIL(qPrintable(
+                    QString("differs when cut after byte %1").arg(cut - stream.begin())));
+        }
+    }
+
+    void payloadLimitIsTheBufferCapacity()
+    {
+        QCOMPARE(parseChunks({hexBytes("2A594100"), hexBytes(kEnquiryAnswer)}, 64),
+                 QStringList{kEnquiry});
+
+        // A payload exactly as large as the buffer still arrives: the header has left it.
+        Bytes payload(ZelCorlaProcessor::ReceiveBufferSize, 0);
+        payload[1] = 0x34;
+        payload[2] = 0x12;
+        const auto big = frame(0x57, payload);
+        const Bytes header(big.begin(), big.begin() + 4), body(big.begin() + 4, big.end() - 2);
+        const Bytes tail = cat({{big.end() - 2, big.end()}, hexBytes(kEnquiryAnswer)});
+        QCOMPARE(parseChunks({header, body, tail}),
+                 QStringList({"W 0 4660" + kNoNetInfo, kEnquiry}));
+    }
+
+    // A null handler discards the messages it is handed, and they still count.
+    void nullHandlerCountsMessages()
+    {
+        const auto bytes = cat({frame(0x41, hexBytes("DEADBEEF")), hexBytes(kEnquiryAnswer)});
+        CircularByteBuffer buf(64);
+        buf.write(bytes.data(), bytes.size());
+        ReportCapture quiet;
+        QCOMPARE(ZelCorlaProcessor().drive(buf, nullptr), size_t(1));
+    }
+
+    // What the reassembler keeps between datagrams, and for how long. Each row sends the
+    // first 10 bytes of an enquiry answer from sender 1, then `between`, then the rest of
+    // the answer from sender 1 at time `restAtMs`: whether the answer completes.
+    void reassemblyLimits_data()
+    {
+        QTest::addColumn<int>("otherSenders");       // each sends the start of a frame in between
+        QTest::addColumn<Bytes>("sameSenderBefore"); // sender 1 first sends this datagram
+        QTest::addColumn<int>("restAtMs");
+        QTest::addColumn<bool>("forgetChannel");
+        QTest::addColumn<bool>("completes");
+        QTest::addColumn<int>("thenWhole"); // messages in all after a whole answer follows
+
+        const Bytes none;
+        QTest::newRow("plain split") << 0 << none << 10 << false << true << 2;
+        QTest::newRow("63 other senders begin frames") << 63 << none << 10 << false << true << 2;
+        QTest::newRow("64 other senders push it out") << 64 << none << 10 << false << false << 1;
+        QTest::newRow("rest just within the idle limit") << 0 << none << 1000 << false << true << 2;
+        QTest::newRow("rest after the idle limit") << 0 << none << 1001 << false << false << 1;
+        QTest::newRow("channel forgotten in between") << 0 << none << 10 << true << false << 1;
+        // A frame of 1024 bytes in all (payload 1018) is carried; one byte more is not, and
+        // the datagram after it starts afresh.
+        QTest::newRow("1024-byte frame carried, swallowing what follows")
+            << 0 << hexBytes("2A41FA03") << 10 << false << false << 0;
+        QTest::newRow("1025-byte frame dropped at the datagram's end")
+            << 0 << hexBytes("2A41FB03") << 10 << false << true << 2;
+    }
+
+    void reassemblyLimits()
+    {
+        QFETCH(int, otherSenders);
+        QFETCH(Bytes, sameSenderBefore);
+        QFETCH(int, restAtMs);
+        QFETCH(bool, forgetChannel);
+        QFETCH(bool, completes);
+        QFETCH(int, thenWhole);
+
+        ZelCorlaReassembler reassembler(1000);
+        QStringList seen;
+        const auto collect = [&seen](std::unique_ptr<ZelCorlaCommand> msg) {
+            seen << describe(*msg);
+        };
+        const CorlaSender one{7, 0x0A0A00FE, 62726};
+        const Bytes answer = hexBytes(kEnquiryAnswer);
+        const Bytes head(answer.begin(), answer.begin() + 10),
+            rest(answer.begin() + 10, answer.end());
+
+        ReportCapture quiet;
+        if (!sameSenderBefore.empty())
+            reassembler.feed(one, sameSenderBefore.data(), sameSenderBefore.size(), 0, collect);
+        reassembler.feed(one, head.data(), head.size(), 0, collect);
+        for (int i = 0; i < otherSenders; ++i) {
+            const CorlaSender other{7, 0x0A0A0001, uint16_t(40000 + i)};
+            reassembler.feed(other, head.data(), head.size(), 1, collect);
+        }
+        QVERIFY(reassembler.partialSenders() <= ZelCorlaReassembler::MaxPartialSenders);
+        if (forgetChannel)
+            reassembler.forgetChannel(7);
+        reassembler.feed(one, rest.data(), rest.size(), restAtMs, collect);
+        QCOMPARE(seen, completes ? QStringList{kEnquiry} : QStringList{});
+        reassembler.feed(one, answer.data(), answer.size(), restAtMs, collect);
+        QCOMPARE(seen.size(), thenWhole);
+    }
 };
-
-void TstParser::streams_data()
-{
-    QTest::addColumn<Bytes>("stream");
-    QTest::addColumn<QStringList>("messages");
-
-    const Bytes enquiry = hexBytes(kEnquiryAnswer);
-    QTest::newRow("two stray bytes") << cat({hexBytes("1122"), enquiry}) << QStringList{kEnquiry};
-    QTest::newRow("code and length without sync")
-        << cat({hexBytes("571A00"), enquiry}) << QStringList{kEnquiry};
-    QTest::newRow("CRC bytes of an earlier frame")
-        << cat({hexBytes("F716"), enquiry}) << QStringList{kEnquiry};
-    QTest::newRow("two frames") << cat({enquiry, resetAnswer()}) << QStringList{kEnquiry, kReset};
-    // Its CRC is 0xA12A: cut inside the CRC, the 0x2A that follows must not start a frame.
-    const std::string mac = "MAC=0E:0E:D1:FF:28:01";
-    QTest::newRow("CRC holding a sync byte")
-        << cat({frame(0x59, Bytes(mac.begin(), mac.end())), enquiry})
-        << QStringList{"Y 0e:0e:d1:ff:28:01", kEnquiry};
-    QTest::newRow("unknown code between two frames")
-        << cat({resetAnswer(), frame(0x41, hexBytes("0102")), enquiry})
-        << QStringList{kReset, kEnquiry};
-    QTest::newRow("change answers, the first with an empty payload")
-        << cat({frame(0x58, {}), frame(0x58, hexBytes("0102015E4D3C2B1A00FFFF"))})
-        << QStringList{"X 0 0" + kNoNetInfo + " err 0",
-                       "X 1 258 00:1a:2b:3c:4d:5e 0 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0 err -1"};
-    // A payload that can never fit the buffer must not stall the parser for good.
-    QTest::newRow("largest length field")
-        << cat({hexBytes("2A57FFFF"), enquiry}) << QStringList{kEnquiry};
-    QTest::newRow("length one beyond the receive buffer")
-        << cat({hexBytes("2A570140"), enquiry}) << QStringList{kEnquiry};
-}
-
-// The same messages whether the stream comes whole, byte by byte, or cut in two
-// at any position.
-void TstParser::streams()
-{
-    QFETCH(Bytes, stream);
-    QFETCH(QStringList, messages);
-
-    QCOMPARE(parseChunks({stream}), messages);
-    std::vector<Bytes> bytes;
-    for (uint8_t b : stream)
-        bytes.push_back({b});
-    QCOMPARE(parseChunks(bytes), messages);
-    for (auto cut = stream.begin() + 1; cut != stream.end(); ++cut) {
-        if (parseChunks({Bytes(stream.begin(), cut), Bytes(cut, stream.end())}) != messages)
-            QFAIL(qPrintable(QString("differs when cut after byte %1").arg(cut - stream.begin())));
-    }
-}
-
-void TstParser::payloadLimitIsTheBufferCapacity()
-{
-    QCOMPARE(parseChunks({hexBytes("2A594100"), hexBytes(kEnquiryAnswer)}, 64),
-             QStringList{kEnquiry});
-
-    // A payload exactly as large as the buffer still arrives: the header has left it.
-    Bytes payload(ZelCorlaProcessor::ReceiveBufferSize, 0);
-    payload[1] = 0x34;
-    payload[2] = 0x12;
-    const auto big = frame(0x57, payload);
-    const Bytes header(big.begin(), big.begin() + 4), body(big.begin() + 4, big.end() - 2);
-    const Bytes tail = cat({{big.end() - 2, big.end()}, hexBytes(kEnquiryAnswer)});
-    QCOMPARE(parseChunks({header, body, tail}), QStringList({"W 0 4660" + kNoNetInfo, kEnquiry}));
-}
-
-void TstParser::unknownCodeReported()
-{
-    const auto bytes = cat({frame(0x41, hexBytes("DEADBEEF")), hexBytes(kEnquiryAnswer)});
-    CircularByteBuffer buf(64);
-    buf.write(bytes.data(), bytes.size());
-    ReportCapture out;
-    const size_t handed = ZelCorlaProcessor().drive(buf, nullptr);
-    QCOMPARE(out.text(), std::string("Unknown Corla message received! Code=A\n"));
-    QCOMPARE(handed, size_t(1)); // a null handler discards the message
-}
-
-// What the reassembler keeps between datagrams, and for how long. Each row sends the
-// first 10 bytes of an enquiry answer from sender 1, then `between`, then the rest of
-// the answer from sender 1 at time `restAtMs`: whether the answer completes.
-void TstParser::reassemblyLimits_data()
-{
-    QTest::addColumn<int>("otherSenders");       // each sends the start of a frame in between
-    QTest::addColumn<Bytes>("sameSenderBefore"); // sender 1 first sends this datagram
-    QTest::addColumn<int>("restAtMs");
-    QTest::addColumn<bool>("forgetChannel");
-    QTest::addColumn<bool>("completes");
-    QTest::addColumn<int>("thenWhole"); // messages in all after a whole answer follows
-
-    const Bytes none;
-    QTest::newRow("plain split") << 0 << none << 10 << false << true << 2;
-    QTest::newRow("63 other senders begin frames") << 63 << none << 10 << false << true << 2;
-    QTest::newRow("64 other senders push it out") << 64 << none << 10 << false << false << 1;
-    QTest::newRow("rest just within the idle limit") << 0 << none << 1000 << false << true << 2;
-    QTest::newRow("rest after the idle limit") << 0 << none << 1001 << false << false << 1;
-    QTest::newRow("channel forgotten in between") << 0 << none << 10 << true << false << 1;
-    // A frame of 1024 bytes in all (payload 1018) is carried; one byte more is not, and
-    // the datagram after it starts afresh.
-    QTest::newRow("1024-byte frame carried, swallowing what follows")
-        << 0 << hexBytes("2A41FA03") << 10 << false << false << 0;
-    QTest::newRow("1025-byte frame dropped at the datagram's end")
-        << 0 << hexBytes("2A41FB03") << 10 << false << true << 2;
-}
-
-void TstParser::reassemblyLimits()
-{
-    QFETCH(int, otherSenders);
-    QFETCH(Bytes, sameSenderBefore);
-    QFETCH(int, restAtMs);
-    QFETCH(bool, forgetChannel);
-    QFETCH(bool, completes);
-    QFETCH(int, thenWhole);
-
-    ZelCorlaReassembler reassembler(1000);
-    QStringList seen;
-    const auto collect = [&seen](std::unique_ptr<ZelCorlaCommand> msg) { seen << describe(*msg); };
-    const CorlaSender one{7, 0x0A0A00FE, 62726};
-    const Bytes answer = hexBytes(kEnquiryAnswer);
-    const Bytes head(answer.begin(), answer.begin() + 10), rest(answer.begin() + 10, answer.end());
-
-    ReportCapture quiet;
-    if (!sameSenderBefore.empty())
-        reassembler.feed(one, sameSenderBefore.data(), sameSenderBefore.size(), 0, collect);
-    reassembler.feed(one, head.data(), head.size(), 0, collect);
-    for (int i = 0; i < otherSenders; ++i) {
-        const CorlaSender other{7, 0x0A0A0001, uint16_t(40000 + i)};
-        reassembler.feed(other, head.data(), head.size(), 1, collect);
-    }
-    QVERIFY(reassembler.partialSenders() <= ZelCorlaReassembler::MaxPartialSenders);
-    if (forgetChannel)
-        reassembler.forgetChannel(7);
-    reassembler.feed(one, rest.data(), rest.size(), restAtMs, collect);
-    QCOMPARE(seen, completes ? QStringList{kEnquiry} : QStringList{});
-    reassembler.feed(one, answer.data(), answer.size(), restAtMs, collect);
-    QCOMPARE(seen.size(), thenWhole);
-}
 
 QTEST_APPLESS_MAIN(TstParser)
 #include "tst_parser.moc"

@@ -1,133 +1,73 @@
-#include "bytestream.h"
 #include "circbuf.h"
 #include "crc.h"
-#include "fsm.h"
 
 #include <QtTest>
 
 #include <numeric>
 #include <vector>
 
-namespace {
-
-// A machine with three states that records which one ran.
-class ThreeStates : public FiniteStateMachine
-{
-public:
-    ThreeStates() : FiniteStateMachine(asState(&ThreeStates::first)) {}
-    void first(const StateEvent*) { step(1, asState(&ThreeStates::second)); }
-    void second(const StateEvent*) { step(2, asState(&ThreeStates::third)); }
-    void third(const StateEvent*) {}
-    void step(int n, State next)
-    {
-        ran.push_back(n);
-        transition(next);
-    }
-    std::vector<int> ran;
-};
-
-} // namespace
-
 class TstProtocolPrimitives : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void circularWriteLimits_data();
-    void circularWriteLimits();
-    void circularWrapAround();
-    void byteStreamShortRead();
-    void stateMachine();
-    void crcCheckValues();
-};
+    void circularWriteLimits_data()
+    {
+        QTest::addColumn<int>("preload");
+        QTest::addColumn<int>("request");
+        QTest::addColumn<int>("stored");
 
-void TstProtocolPrimitives::circularWriteLimits_data()
-{
-    QTest::addColumn<int>("preload");
-    QTest::addColumn<int>("request");
-    QTest::addColumn<int>("stored");
-
-    QTest::newRow("overlong into empty") << 0 << 20 << 16;
-    QTest::newRow("exactly fills") << 6 << 10 << 10;
-    QTest::newRow("partly full, overlong") << 10 << 10 << 6;
-    QTest::newRow("full refuses all") << 16 << 1 << 0;
-    QTest::newRow("nothing stored, read leaves destination alone") << 0 << 0 << 0;
-}
-
-void TstProtocolPrimitives::circularWriteLimits()
-{
-    QFETCH(int, preload);
-    QFETCH(int, request);
-    QFETCH(int, stored);
-
-    CircularByteBuffer buf(16);
-    std::vector<uint8_t> data(size_t(preload + request));
-    std::iota(data.begin(), data.end(), uint8_t(0));
-    buf.write(data.data(), uint64_t(preload));
-    QCOMPARE(buf.write(data.data() + preload, uint64_t(request)), quint64(stored));
-
-    std::vector<uint8_t> out(32, 0xEE);
-    QCOMPARE(buf.read(out.data(), out.size()), quint64(preload + stored));
-    // The stored prefix of the request follows the preload; the rest was lost.
-    data.resize(size_t(preload + stored));
-    data.resize(32, 0xEE);
-    QCOMPARE(out, data);
-}
-
-void TstProtocolPrimitives::circularWrapAround()
-{
-    // Odd-sized chunks in and out over many wraps, often against a full buffer,
-    // keep the byte order intact.
-    CircularByteBuffer buf(13);
-    uint8_t nextIn = 0, nextOut = 0, chunk[11], out[7];
-    for (int round = 0; round < 500; ++round) {
-        const size_t want = size_t(round % 11) + 1;
-        std::iota(chunk, chunk + want, nextIn);
-        nextIn = uint8_t(nextIn + buf.write(chunk, want));
-        const uint64_t got = buf.read(out, size_t(round % 7) + 1);
-        for (uint64_t i = 0; i < got; ++i)
-            QCOMPARE(out[i], nextOut++);
+        QTest::newRow("overlong into empty") << 0 << 20 << 16;
+        QTest::newRow("exactly fills") << 6 << 10 << 10;
+        QTest::newRow("partly full, overlong") << 10 << 10 << 6;
+        QTest::newRow("full refuses all") << 16 << 1 << 0;
+        QTest::newRow("nothing stored, read leaves destination alone") << 0 << 0 << 0;
     }
-}
 
-void TstProtocolPrimitives::byteStreamShortRead()
-{
-    const uint8_t block[5] = {1, 2, 3, 4, 5};
-    ByteStream s(block, 5);
-    char a[4], b[2] = {'x', 'y'};
-    QVERIFY(s.read(a, 4));
-    s.read(b, 2); // delivers the one byte left, then fails for good
-    QCOMPARE(QByteArray(b, 2), QByteArray("\x05y"));
-    QVERIFY(s.fail() && s.eof());
-    QCOMPARE(s.gcount(), std::streamsize(1));
-    s.read(b, 1);
-    QCOMPARE(s.gcount(), std::streamsize(0));
-    QCOMPARE(b[0], char(5));
-}
+    void circularWriteLimits()
+    {
+        QFETCH(int, preload);
+        QFETCH(int, request);
+        QFETCH(int, stored);
 
-void TstProtocolPrimitives::stateMachine()
-{
-    ThreeStates m;
-    StateEvent e;
-    const auto second = FiniteStateMachine::asState(&ThreeStates::second);
-    m.addEndState(second);
-    m.addEndState(FiniteStateMachine::asState(&ThreeStates::third)); // replaces the first
-    // One state per dispatch.
-    m.dispatch(&e);
-    QVERIFY(m.state() == second);
-    QVERIFY(!m.isAtEndState());
-    m.dispatch(&e);
-    QVERIFY(m.isAtEndState());
-    QCOMPARE(m.ran, (std::vector<int>{1, 2}));
-}
+        CircularByteBuffer buf(16);
+        std::vector<uint8_t> data(size_t(preload + request));
+        std::iota(data.begin(), data.end(), uint8_t(0));
+        buf.write(data.data(), uint64_t(preload));
+        QCOMPARE(buf.write(data.data() + preload, uint64_t(request)), quint64(stored));
 
-// CRC-16/ARC: the published check value, another text, and an empty block.
-void TstProtocolPrimitives::crcCheckValues()
-{
-    QCOMPARE(calculateCrc(reinterpret_cast<const uint8_t*>("123456789"), 9), uint16_t(0xBB3D));
-    QCOMPARE(calculateCrc(reinterpret_cast<const uint8_t*>("abc"), 3), uint16_t(0x9738));
-    QCOMPARE(calculateCrc(nullptr, 0), uint16_t(0));
-}
+        std::vector<uint8_t> out(32, 0xEE);
+        QCOMPARE(buf.read(out.data(), out.size()), quint64(preload + stored));
+        // The stored prefix of the request follows the preload; the rest was lost.
+        data.resize(size_t(preload + stored));
+        data.resize(32, 0xEE);
+        QCOMPARE(out, data);
+    }
+
+    void circularWrapAround()
+    {
+        // Odd-sized chunks in and out over many wraps, often against a full buffer,
+        // keep the byte order intact.
+        CircularByteBuffer buf(13);
+        uint8_t nextIn = 0, nextOut = 0, chunk[11], out[7];
+        for (int round = 0; round < 500; ++round) {
+            const size_t want = size_t(round % 11) + 1;
+            std::iota(chunk, chunk + want, nextIn);
+            nextIn = uint8_t(nextIn + buf.write(chunk, want));
+            const uint64_t got = buf.read(out, size_t(round % 7) + 1);
+            for (uint64_t i = 0; i < got; ++i)
+                QCOMPARE(out[i], nextOut++);
+        }
+    }
+
+    // CRC-16/ARC: the published check value, another text, and an empty block.
+    void crcCheckValues()
+    {
+        QCOMPARE(calculateCrc(reinterpret_cast<const uint8_t*>("123456789"), 9), uint16_t(0xBB3D));
+        QCOMPARE(calculateCrc(reinterpret_cast<const uint8_t*>("abc"), 3), uint16_t(0x9738));
+        QCOMPARE(calculateCrc(nullptr, 0), uint16_t(0));
+    }
+};
 
 QTEST_APPLESS_MAIN(TstProtocolPrimitives)
 #include "tst_protocol_primitives.moc"

@@ -1,11 +1,8 @@
 #pragma once
 // Tests that may send packets run only inside a network namespace that the project's
-// scripts made, where nothing can reach the machine's own network:
-//  - unit tests that build a discovery adapter (the main window, the settings pane, the
-//    configuration dialog), a port check or an echo: inside scripts/netns-run (make test
-//    runs ctest there) or the lab; they call CORLA_REQUIRE_PRIVATE_NETNS();
-//  - lab tests: only on the host side of the lab that scripts/lab builds, marked by the
-//    inode of its namespace in CORLA_LAB_NETNS; they call CORLA_REQUIRE_LAB().
+// scripts made, where nothing can reach the machine's own network: unit tests inside
+// scripts/netns-run or the lab (CORLA_REQUIRE_PRIVATE_NETNS()), lab tests only on the lab's
+// host side, marked by the inode of its namespace in CORLA_LAB_NETNS (CORLA_REQUIRE_LAB()).
 // Both check in initTestCase(), before the first packet. Outside, the test FAILS (it
 // never skips or passes): a test that silently did nothing would hide a broken set-up.
 //
@@ -21,12 +18,6 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
-
-inline unsigned long long corlaInodeOf(const char* path)
-{
-    struct stat st;
-    return ::stat(path, &st) == 0 ? static_cast<unsigned long long>(st.st_ino) : 0;
-}
 
 // True inside the namespace that scripts/netns-run or scripts/lab made and marked
 // (CORLA_IN_NETNS names it); otherwise false with the reason in *why.
@@ -54,7 +45,8 @@ inline bool corlaInLab(QString* why)
     if (!corlaInPrivateNetns(why))
         return false;
     const QByteArray mark = qgetenv("CORLA_LAB_NETNS");
-    const unsigned long long own = corlaInodeOf("/proc/self/ns/net");
+    struct stat st;
+    const unsigned long long own = ::stat("/proc/self/ns/net", &st) == 0 ? st.st_ino : 0;
     if (mark.isEmpty()) {
         *why = "not inside the lab (CORLA_LAB_NETNS is not set): this test sends packets and "
                "runs only through scripts/lab (ctest does that)";
@@ -167,8 +159,6 @@ public:
         m_output += m_process.readAll();
         return QString::fromLocal8Bit(m_output);
     }
-
-    bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
 
 private:
     QProcess m_process;

@@ -12,16 +12,168 @@ class TstTevIpEdit : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
+    void initTestCase()
+    {
+        auto* layout = new QVBoxLayout(&m_window);
+        layout->addWidget(m_edit = new TevIpEdit(&m_window));
+        layout->addWidget(m_second = new TevIpEdit(&m_window));
+        layout->addWidget(m_other = new QLineEdit(&m_window));
+        m_window.show();
+        QApplication::setActiveWindow(&m_window);
+        QVERIFY(QTest::qWaitForWindowActive(&m_window));
+    }
 
-    void readers_data();
-    void readers();
-    void typing_data();
-    void typing();
-    void keys_data();
-    void keys();
-    void firstClickSelectsLaterClickPlaces();
+    void init()
+    {
+        m_other->setFocus();
+        QCOMPARE(QApplication::focusWidget(), m_other);
+        m_edit->clear();
+    }
+
+    void readers_data()
+    {
+        // The four octet texts, set past the validator: the readers must still not wrap or
+        // guess. address() reads empty or foreign octets as 0 (empty: as the texts).
+        QTest::addColumn<QString>("texts");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("validIp");
+        QTest::newRow("leading zeros") << "10.007.0.1"
+                                       << "10.7.0.1" << true;
+        QTest::newRow("letters") << "10.abc.0.1"
+                                 << "10.0.0.1" << false;
+        QTest::newRow("above an octet") << "10.300.0.1"
+                                        << "10.0.0.1" << false;
+        QTest::newRow("all ones") << "255.255.255.255"
+                                  << "" << true;
+        QTest::newRow("empty octets") << "255..."
+                                      << "255.0.0.0" << true;
+        QTest::newRow("empty octet between ones") << "255..255.0"
+                                                  << "255.0.255.0" << true;
+    }
+
+    void readers()
+    {
+        QFETCH(QString, texts);
+        QFETCH(QString, address);
+        QFETCH(bool, validIp);
+        if (address.isEmpty())
+            address = texts;
+        const QStringList octets = texts.split('.');
+        for (int i = 0; i < 4; ++i)
+            field(i)->setText(octets.at(i));
+        QCOMPARE(QString::fromStdString(m_edit->address().toString()), address);
+        QCOMPARE(m_edit->isValidIp(), validIp);
+        m_edit->setAddress(m_edit->address());
+        QCOMPARE(fieldTexts(), address);
+    }
+
+    void typing_data()
+    {
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("highest octet") << "255" << QStringLiteral("255");
+        QTest::newRow("256 refuses the third digit") << "256" << QStringLiteral("25");
+        QTest::newRow("signs, letters and separators") << "-+a1,2" << QStringLiteral("12");
+    }
+
+    void typing()
+    {
+        QFETCH(QString, keys);
+        QFETCH(QString, text);
+        focusField(1, 0);
+        QTest::keyClicks(field(1), keys);
+        QCOMPARE(field(1)->text(), text);
+        // Typing never leaves the octet on its own, not even after a third digit.
+        QCOMPARE(QApplication::focusWidget(), field(1));
+    }
+
+    void keys_data()
+    {
+        // Focus after: 0-3 an octet of this address, 4 the next address editor's first octet.
+        // Events: octetEdited octets and "done" for editingFinished, in order.
+        QTest::addColumn<int>("octet");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("cursor");
+        QTest::addColumn<Qt::Key>("key");
+        QTest::addColumn<QString>("events");
+        QTest::addColumn<int>("focus");
+        QTest::addColumn<QString>("textAfter");
+        // Moving on or back.
+        QTest::newRow("Space mid-text: next")
+            << 1 << "123" << 1 << Qt::Key_Space << "1" << 2 << "123";
+        QTest::newRow("Space, empty octet: next") << 0 << "" << 0 << Qt::Key_Space << "" << 1 << "";
+        QTest::newRow(". at end: next") << 0 << "12" << 2 << Qt::Key_Period << "0" << 1 << "12";
+        QTest::newRow("Right at end: next") << 2 << "7" << 1 << Qt::Key_Right << "2" << 3 << "7";
+        QTest::newRow("Left at start: back") << 2 << "5" << 0 << Qt::Key_Left << "2" << 1 << "5";
+        QTest::newRow("Backspace at start")
+            << 3 << "9" << 0 << Qt::Key_Backspace << "3" << 2 << "9";
+        QTest::newRow("Backspace, empty: back")
+            << 1 << "" << 0 << Qt::Key_Backspace << "" << 0 << "";
+        QTest::newRow("Tab between octets") << 1 << "2" << 1 << Qt::Key_Tab << "1" << 2 << "2";
+        // Ordinary editing inside an octet.
+        QTest::newRow(". mid-text refused") << 1 << "12" << 1 << Qt::Key_Period << "" << 1 << "12";
+        QTest::newRow("Backspace at end") << 1 << "12" << 2 << Qt::Key_Backspace << "" << 1 << "1";
+        QTest::newRow(". in empty octet: stays") << 1 << "" << 0 << Qt::Key_Period << "" << 1 << "";
+        QTest::newRow("Return: octet only") << 2 << "3" << 1 << Qt::Key_Return << "2" << 2 << "3";
+        // Past either end, or out: the address is finished.
+        QTest::newRow("Left at start of first")
+            << 0 << "1" << 0 << Qt::Key_Left << "done" << 0 << "1";
+        QTest::newRow("Right at end of last")
+            << 3 << "7" << 1 << Qt::Key_Right << "done" << 3 << "7";
+        QTest::newRow("Space in empty last") << 3 << "" << 0 << Qt::Key_Space << "done" << 3 << "";
+        QTest::newRow("Tab out of the last")
+            << 3 << "4" << 1 << Qt::Key_Tab << "3,done" << 4 << "4";
+        QTest::newRow("Tab out of empty last: silent")
+            << 3 << "" << 0 << Qt::Key_Tab << "" << 4 << "";
+    }
+
+    void keys()
+    {
+        QFETCH(int, octet);
+        QFETCH(QString, text);
+        QFETCH(int, cursor);
+        QFETCH(Qt::Key, key);
+        QFETCH(QString, events);
+        QFETCH(int, focus);
+        QFETCH(QString, textAfter);
+        m_edit->setAddress(TevIpAddr("11.22.33.44"));
+        field(octet)->setText(text);
+        focusField(octet, cursor);
+        QStringList seen;
+        connect(m_edit, &TevIpEdit::octetEdited, this,
+                [&](TevIpOctet o) { seen << QString::number(o); });
+        connect(m_edit, &TevIpEdit::editingFinished, this, [&] { seen << "done"; });
+
+        QTest::keyClick(field(octet), key);
+        disconnect(m_edit, nullptr, this, nullptr);
+
+        TevIpOctetEdit* focused = focus < 4 ? field(focus) : m_second->octetEdit(TevIpOctetFirst);
+        QCOMPARE(QApplication::focusWidget(), focused);
+        QCOMPARE(field(octet)->text(), textAfter);
+        QCOMPARE(seen.join(QLatin1Char(',')), events);
+        // Arriving by keyboard selects the whole octet, ready to be typed over.
+        if (focus != octet)
+            QCOMPARE(focused->selectedText(), focused->text());
+    }
+
+    // The first click into an octet selects it (whether the focus came by mouse or by
+    // keyboard); a later click places the cursor.
+    void firstClickSelectsLaterClickPlaces()
+    {
+        m_edit->setAddress(TevIpAddr("1.2.123.4"));
+        TevIpOctetEdit* f = field(2);
+        QTest::mouseClick(f, Qt::LeftButton, {}, f->rect().center());
+        QCOMPARE(QApplication::focusWidget(), f);
+        QCOMPARE(f->selectedText(), QStringLiteral("123"));
+        QTest::mouseClick(f, Qt::LeftButton, {}, f->rect().center());
+        QVERIFY(!f->hasSelectedText());
+
+        focusField(1, 1);
+        QTest::keyClick(field(1), Qt::Key_Space);
+        QCOMPARE(f->selectedText(), QStringLiteral("123"));
+        QTest::mouseClick(f, Qt::LeftButton, {}, f->rect().center());
+        QVERIFY(!f->hasSelectedText());
+    }
 
 private:
     TevIpOctetEdit* field(int octet) const { return m_edit->octetEdit(TevIpOctet(octet)); }
@@ -33,24 +185,6 @@ private:
     TevIpEdit* m_second = nullptr;
     QLineEdit* m_other = nullptr;
 };
-
-void TstTevIpEdit::initTestCase()
-{
-    auto* layout = new QVBoxLayout(&m_window);
-    layout->addWidget(m_edit = new TevIpEdit(&m_window));
-    layout->addWidget(m_second = new TevIpEdit(&m_window));
-    layout->addWidget(m_other = new QLineEdit(&m_window));
-    m_window.show();
-    QApplication::setActiveWindow(&m_window);
-    QVERIFY(QTest::qWaitForWindowActive(&m_window));
-}
-
-void TstTevIpEdit::init()
-{
-    m_other->setFocus();
-    QCOMPARE(QApplication::focusWidget(), m_other);
-    m_edit->clear();
-}
 
 void TstTevIpEdit::focusField(int octet, int cursor)
 {
@@ -65,151 +199,6 @@ QString TstTevIpEdit::fieldTexts() const
     for (int i = 0; i < 4; ++i)
         texts << field(i)->text();
     return texts.join(QLatin1Char('.'));
-}
-
-void TstTevIpEdit::readers_data()
-{
-    // The four octet texts, set past the validator: the readers must still not wrap or
-    // guess. address() reads empty or foreign octets as 0 (empty: as the texts).
-    QTest::addColumn<QString>("texts");
-    QTest::addColumn<QString>("address");
-    QTest::addColumn<bool>("validIp");
-    QTest::addColumn<bool>("validMask");
-    QTest::newRow("leading zeros") << "10.007.0.1" << QStringLiteral("10.7.0.1") << true << false;
-    QTest::newRow("letters") << "10.abc.0.1" << QStringLiteral("10.0.0.1") << false << false;
-    QTest::newRow("above an octet") << "10.300.0.1" << QStringLiteral("10.0.0.1") << false << false;
-    QTest::newRow("mask /25") << "255.255.255.128" << QString() << true << true;
-    QTest::newRow("mask /31") << "255.255.255.254" << QString() << true << true;
-    QTest::newRow("all zero") << "0.0.0.0" << QString() << true << true;
-    QTest::newRow("empty octets") << "255..." << QStringLiteral("255.0.0.0") << true << true;
-    QTest::newRow("all ones") << "255.255.255.255" << QString() << true << false;
-    QTest::newRow("ones after a zero octet") << "255.255.0.255" << QString() << true << false;
-    QTest::newRow("hole in the first octet") << "254.255.255.0" << QString() << true << false;
-    QTest::newRow("only the lowest bit") << "0.0.0.1" << QString() << true << false;
-    QTest::newRow("empty octet between ones")
-        << "255..255.0" << QStringLiteral("255.0.255.0") << true << false;
-}
-
-void TstTevIpEdit::readers()
-{
-    QFETCH(QString, texts);
-    QFETCH(QString, address);
-    QFETCH(bool, validIp);
-    QFETCH(bool, validMask);
-    if (address.isEmpty())
-        address = texts;
-    const QStringList octets = texts.split('.');
-    for (int i = 0; i < 4; ++i)
-        field(i)->setText(octets.at(i));
-    QCOMPARE(QString::fromStdString(m_edit->address().toString()), address);
-    QCOMPARE(m_edit->isValidIp(), validIp);
-    QCOMPARE(m_edit->isValidSubnetMask(), validMask);
-    m_edit->setAddress(m_edit->address());
-    QCOMPARE(fieldTexts(), address);
-}
-
-void TstTevIpEdit::typing_data()
-{
-    QTest::addColumn<QString>("keys");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("highest octet") << "255" << QStringLiteral("255");
-    QTest::newRow("256 refuses the third digit") << "256" << QStringLiteral("25");
-    QTest::newRow("signs, letters and separators") << "-+a1,2" << QStringLiteral("12");
-}
-
-void TstTevIpEdit::typing()
-{
-    QFETCH(QString, keys);
-    QFETCH(QString, text);
-    focusField(1, 0);
-    QTest::keyClicks(field(1), keys);
-    QCOMPARE(field(1)->text(), text);
-    // Typing never leaves the octet on its own, not even after a third digit.
-    QCOMPARE(QApplication::focusWidget(), field(1));
-}
-
-void TstTevIpEdit::keys_data()
-{
-    // Focus after: 0-3 an octet of this address, 4 the next address editor's first octet.
-    // Events: octetEdited octets and "done" for editingFinished, in order.
-    QTest::addColumn<int>("octet");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("cursor");
-    QTest::addColumn<Qt::Key>("key");
-    QTest::addColumn<QString>("events");
-    QTest::addColumn<int>("focus");
-    QTest::addColumn<QString>("textAfter");
-    // Moving on or back.
-    QTest::newRow("Space mid-text: next") << 1 << "123" << 1 << Qt::Key_Space << "1" << 2 << "123";
-    QTest::newRow("Space, empty octet: next") << 0 << "" << 0 << Qt::Key_Space << "" << 1 << "";
-    QTest::newRow(". at end: next") << 0 << "12" << 2 << Qt::Key_Period << "0" << 1 << "12";
-    QTest::newRow("Right at end: next") << 2 << "7" << 1 << Qt::Key_Right << "2" << 3 << "7";
-    QTest::newRow("Left at start: back") << 2 << "5" << 0 << Qt::Key_Left << "2" << 1 << "5";
-    QTest::newRow("Backspace at start") << 3 << "9" << 0 << Qt::Key_Backspace << "3" << 2 << "9";
-    QTest::newRow("Backspace, empty: back") << 1 << "" << 0 << Qt::Key_Backspace << "" << 0 << "";
-    QTest::newRow("Tab between octets") << 1 << "2" << 1 << Qt::Key_Tab << "1" << 2 << "2";
-    // Ordinary editing inside an octet.
-    QTest::newRow(". mid-text refused") << 1 << "12" << 1 << Qt::Key_Period << "" << 1 << "12";
-    QTest::newRow("Right mid-text") << 1 << "12" << 1 << Qt::Key_Right << "" << 1 << "12";
-    QTest::newRow("Left at end") << 1 << "12" << 2 << Qt::Key_Left << "" << 1 << "12";
-    QTest::newRow("Backspace at end") << 1 << "12" << 2 << Qt::Key_Backspace << "" << 1 << "1";
-    QTest::newRow(". in empty octet: stays") << 1 << "" << 0 << Qt::Key_Period << "" << 1 << "";
-    QTest::newRow("Right in empty octet: stays") << 1 << "" << 0 << Qt::Key_Right << "" << 1 << "";
-    QTest::newRow("Return: octet only") << 2 << "3" << 1 << Qt::Key_Return << "2" << 2 << "3";
-    // Past either end, or out: the address is finished.
-    QTest::newRow("Left at start of first") << 0 << "1" << 0 << Qt::Key_Left << "done" << 0 << "1";
-    QTest::newRow("Right at end of last") << 3 << "7" << 1 << Qt::Key_Right << "done" << 3 << "7";
-    QTest::newRow("Space in empty last") << 3 << "" << 0 << Qt::Key_Space << "done" << 3 << "";
-    QTest::newRow("Tab out of the last") << 3 << "4" << 1 << Qt::Key_Tab << "3,done" << 4 << "4";
-    QTest::newRow("Tab out of empty last: silent") << 3 << "" << 0 << Qt::Key_Tab << "" << 4 << "";
-}
-
-void TstTevIpEdit::keys()
-{
-    QFETCH(int, octet);
-    QFETCH(QString, text);
-    QFETCH(int, cursor);
-    QFETCH(Qt::Key, key);
-    QFETCH(QString, events);
-    QFETCH(int, focus);
-    QFETCH(QString, textAfter);
-    m_edit->setAddress(TevIpAddr("11.22.33.44"));
-    field(octet)->setText(text);
-    focusField(octet, cursor);
-    QStringList seen;
-    connect(m_edit, &TevIpEdit::octetEdited, this,
-            [&](TevIpOctet o) { seen << QString::number(o); });
-    connect(m_edit, &TevIpEdit::editingFinished, this, [&] { seen << "done"; });
-
-    QTest::keyClick(field(octet), key);
-    disconnect(m_edit, nullptr, this, nullptr);
-
-    TevIpOctetEdit* focused = focus < 4 ? field(focus) : m_second->octetEdit(TevIpOctetFirst);
-    QCOMPARE(QApplication::focusWidget(), focused);
-    QCOMPARE(field(octet)->text(), textAfter);
-    QCOMPARE(seen.join(QLatin1Char(',')), events);
-    // Arriving by keyboard selects the whole octet, ready to be typed over.
-    if (focus != octet)
-        QCOMPARE(focused->selectedText(), focused->text());
-}
-
-// The first click into an octet selects it (whether the focus came by mouse or by
-// keyboard); a later click places the cursor.
-void TstTevIpEdit::firstClickSelectsLaterClickPlaces()
-{
-    m_edit->setAddress(TevIpAddr("1.2.123.4"));
-    TevIpOctetEdit* f = field(2);
-    QTest::mouseClick(f, Qt::LeftButton, {}, f->rect().center());
-    QCOMPARE(QApplication::focusWidget(), f);
-    QCOMPARE(f->selectedText(), QStringLiteral("123"));
-    QTest::mouseClick(f, Qt::LeftButton, {}, f->rect().center());
-    QVERIFY(!f->hasSelectedText());
-
-    focusField(1, 1);
-    QTest::keyClick(field(1), Qt::Key_Space);
-    QCOMPARE(f->selectedText(), QStringLiteral("123"));
-    QTest::mouseClick(f, Qt::LeftButton, {}, f->rect().center());
-    QVERIFY(!f->hasSelectedText());
 }
 
 QTEST_MAIN(TstTevIpEdit)

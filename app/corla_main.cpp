@@ -16,7 +16,9 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     ZelCorlaAdapter adapter;
     ZelConnectionChecker checker;
+    const CorlaChangeLog changeLog(CorlaChangeLog::defaultPath());
     MainWindow window(&adapter, &checker);
+    window.setChangeLog(&changeLog);
     QApplication::setApplicationVersion(QLatin1String(MainWindow::Version));
 
     QFile styleFile(QStringLiteral(":/stylesheet.qss"));

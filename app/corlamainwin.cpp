@@ -2,6 +2,7 @@
 
 #include "corlaconfigdialog.h"
 #include "corlacsv.h"
+#include "corlalog.h"
 #include "corlamainwin_form.h"
 #include "corlaversion.h"
 #include "tevabout.h"
@@ -26,6 +27,23 @@ const ZelPort ProbedPort = ZelPort::Ftp;
 QString trMain(const char* text)
 {
     return QCoreApplication::translate("MainWindow", text);
+}
+
+QString macKey(const TevMacAddr& mac)
+{
+    return CorlaText::mac(mac);
+}
+
+CorlaChangeLogEntry logEntry(const TevDevice& device,
+                             const std::optional<TevNetHostInfo>& requested = std::nullopt)
+{
+    CorlaChangeLogEntry entry;
+    entry.mac = device.netHostInfo().macAddress();
+    entry.serial = device.serial();
+    entry.type = device.devType();
+    entry.found = device.netHostInfo();
+    entry.requested = requested;
+    return entry;
 }
 
 } // namespace
@@ -89,6 +107,7 @@ void MainWindow::createConnections()
             [this](std::shared_ptr<ZelDevice> dev) { handleDeviceChanged(std::move(dev)); });
     connect(&m_adapter, &ZelCorlaAdapter::deviceReset, this, &MainWindow::handleDeviceReset);
     connect(&m_adapter, &ZelCorlaAdapter::error, this, [this](const QString& text) {
+        recordRefusal(text);
         QMessageBox::warning(this, QStringLiteral("Corla Error!"), text, QMessageBox::Ok);
     });
     connect(&m_model, &CorlaTableModel::deviceListChanged, this,
@@ -210,14 +229,49 @@ void MainWindow::fitTableToContents()
     header->show();
 }
 
+void MainWindow::record(CorlaChangeLogEntry entry, const QString& outcome)
+{
+    if (!m_changeLog)
+        return;
+    entry.time = QDateTime::currentDateTime();
+    entry.outcome = outcome;
+    QString why;
+    // The log is a record beside the work, never a reason to stop it.
+    if (!m_changeLog->append(entry, &why))
+        qCWarning(corlaUi).noquote()
+            << "The change log" << m_changeLog->path() << "was not written:" << why;
+}
+
+void MainWindow::recordRefusal(const QString& errorText)
+{
+    for (auto sent = m_sentChanges.begin(); sent != m_sentChanges.end(); ++sent) {
+        if (errorText.startsWith(sent->refusalPrefix)) {
+            record(sent->entry,
+                   QStringLiteral("refused: ") + errorText.mid(sent->refusalPrefix.size()));
+            m_sentChanges.erase(sent);
+            return;
+        }
+    }
+}
+
 void MainWindow::onResetClicked()
 {
-    if (auto device = selectedDevice())
+    if (auto device = selectedDevice()) {
         m_adapter.resetDevice(device->netHostInfo().macAddress());
+        const CorlaChangeLogEntry entry = logEntry(*device);
+        record(entry, QStringLiteral("reset sent"));
+        m_sentResets.insert(macKey(entry.mac), entry);
+    }
 }
 
 void MainWindow::handleDeviceReset(const TevMacAddr& mac)
 {
+    // A device may acknowledge once per local address; the first one counts.
+    const auto sent = m_sentResets.constFind(macKey(mac));
+    if (sent != m_sentResets.constEnd()) {
+        record(*sent, QStringLiteral("reset acknowledged"));
+        m_sentResets.erase(sent);
+    }
     auto device = m_model.device(mac);
     if (!device)
         return;
@@ -249,11 +303,19 @@ int MainWindow::openConfigDialog(const TevDevice& device)
 void MainWindow::onConfigAccepted(const TevDevice& device, const TevNetHostInfo& netHostInfo)
 {
     m_adapter.changeNetSettings(device.serial(), device.devType(), netHostInfo);
+    const SentChange sent{logEntry(device, netHostInfo), ZelCorlaAdapter::rejectionText(device, 0)};
+    record(sent.entry, QStringLiteral("sent"));
+    m_sentChanges.insert(macKey(sent.entry.mac), sent);
 }
 
 void MainWindow::handleDeviceChanged(std::shared_ptr<TevDevice> changed)
 {
     if (changed) {
+        const auto sent = m_sentChanges.constFind(macKey(changed->netHostInfo().macAddress()));
+        if (sent != m_sentChanges.constEnd()) {
+            record(sent->entry, QStringLiteral("accepted"));
+            m_sentChanges.erase(sent);
+        }
         auto listed = m_model.device(changed->netHostInfo().macAddress());
         // Every local address sends the request, so confirmations arrive more than once;
         // only the first one still differs from the listed settings.

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "corlachangelog.h"
 #include "corlatable.h"
 #include "zelconnectionchecker.h"
 #include "zelcorlaadptr.h"
 #include "zeldevice.h"
 
+#include <QHash>
 #include <QMainWindow>
 #include <QTimer>
 
@@ -24,6 +26,10 @@ public:
     // sending them. The window sends its first enquiry from here.
     MainWindow(ZelCorlaAdapter* adapter, ZelConnectionChecker* checker, QWidget* parent = nullptr);
     ~MainWindow() override;
+
+    // Where every change and reset request sent from the window, and every answer to one,
+    // is recorded; none (the default) records nothing. It must outlive the window.
+    void setChangeLog(const CorlaChangeLog* log) { m_changeLog = log; }
 
     static const char* const Version;
     static const char* const BuildDate;
@@ -59,6 +65,9 @@ private:
     void updateDevCountDisplay();
     void handleDeviceListChanged();
     void fitTableToContents();
+    // Appends the entry with this outcome to the change log, if there is one.
+    void record(CorlaChangeLogEntry entry, const QString& outcome);
+    void recordRefusal(const QString& errorText);
 
     Ui_MainWindow* m_ui;
     CorlaTableModel m_model;
@@ -66,4 +75,14 @@ private:
     ZelCorlaAdapter& m_adapter;
     QTimer m_refreshTimer;
     bool m_layoutPending = false;
+
+    const CorlaChangeLog* m_changeLog = nullptr;
+    // Requests sent and not answered yet, by MAC address text, for the log's answer lines.
+    struct SentChange
+    {
+        CorlaChangeLogEntry entry;
+        QString refusalPrefix; // how the adapter's error text for a refusal begins
+    };
+    QHash<QString, SentChange> m_sentChanges;
+    QHash<QString, CorlaChangeLogEntry> m_sentResets;
 };

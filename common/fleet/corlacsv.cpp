@@ -37,6 +37,23 @@ QString csvLine(const TevDevice& device)
     return line.join(QLatin1Char(','));
 }
 
+QString csvRecord(const QStringList& fields)
+{
+    QStringList line;
+    for (const QString& field : fields)
+        line << csvField(field);
+    return line.join(QLatin1Char(','));
+}
+
+QStringList csvSettingFields(const std::optional<TevNetHostInfo>& settings)
+{
+    if (!settings)
+        return {QString(), QString(), QString(), QString(), QString()};
+    return {CorlaText::address(settings->ipAddress()), CorlaText::address(settings->subnetMask()),
+            CorlaText::address(settings->gateway()), CorlaText::address(settings->dns()),
+            CorlaText::addressMode(settings->addressMode())};
+}
+
 QString devicesCsv(const CorlaDeviceList::Devices& devices)
 {
     QString csv = csvHeader() + QLatin1Char('\n');

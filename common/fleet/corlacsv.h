@@ -6,12 +6,20 @@
 #include "corladevicelist.h"
 
 #include <QString>
+#include <QStringList>
+
+#include <optional>
 
 QString csvHeader();
 // One field as it stands in a line: quoted, with its quotes doubled, only where needed.
 QString csvField(const QString& text);
 // Without its line end.
 QString csvLine(const TevDevice& device);
+// Fields quoted as needed and joined by commas, without a line end.
+QString csvRecord(const QStringList& fields);
+// IP address, mask, gateway, DNS server and mode as the export writes them; five empty
+// fields when there are no settings to write.
+QStringList csvSettingFields(const std::optional<TevNetHostInfo>& settings);
 QString devicesCsv(const CorlaDeviceList::Devices& devices);
 
 struct CsvFileResult

@@ -25,6 +25,13 @@ QString addressText(const TevIpAddr& address)
     return QString::fromStdString(address.toString());
 }
 
+// isValidSubnetMask lets 0.0.0.0 pass as "no mask"; a device refuses it as the mask of a
+// static address, and corla-cli and commissioning plans refuse it too.
+bool isStaticSubnetMask(uint32_t mask)
+{
+    return mask != 0 && isValidSubnetMask(mask);
+}
+
 // A disabled optional address (gateway, DNS server) shows nothing: it stands for
 // 0.0.0.0, "not used".
 void enableOptionalAddress(bool enabled, TevIpEdit* edit, QLabel* label)
@@ -154,7 +161,7 @@ bool TevNetHostPane::checkStaticSettings()
         showError(QStringLiteral("The IP Address is not valid."));
         return false;
     }
-    if (!isValidSubnetMask(m_netHostInfo.subnetMask().toInt())) {
+    if (!isStaticSubnetMask(m_netHostInfo.subnetMask().toInt())) {
         showError(QStringLiteral("The subnet mask is not valid."));
         return false;
     }
@@ -236,7 +243,7 @@ void TevNetHostPane::handleSubnetEditingFinished()
 {
     clearError();
     const TevIpAddr mask = m_ui->ipeSubnet->address();
-    if (isValidSubnetMask(mask.toInt()))
+    if (isStaticSubnetMask(mask.toInt()))
         m_netHostInfo.setSubnet(mask);
     else
         showError(QStringLiteral("The subnet mask is not valid."));

@@ -5,6 +5,7 @@
 #include "corlacsv.h"
 #include "corladevicelist.h"
 #include "datarow.h"
+#include "testdevice.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,25 +18,6 @@
 namespace {
 
 using Devices = CorlaDeviceList::Devices;
-
-TevMacAddr mac(const char* text)
-{
-    TevMacAddr m;
-    TevMacAddr::parse(text, &m);
-    return m;
-}
-
-std::shared_ptr<TevDevice> answer(ZelDeviceType type, uint16_t serial, const char* macText,
-                                  const char* ip, TevAddressMode mode = TevAddressModeManual,
-                                  const char* gateway = "0.0.0.0", const char* dns = "0.0.0.0")
-{
-    auto device = TevDevice::createDevice(type);
-    device->setSerial(serial);
-    device->setNetHostInfo(TevNetHostInfo(TevIpAddr(ip), TevIpAddr("255.255.255.0"),
-                                          TevIpAddr(gateway), TevIpAddr(dns), mac(macText), mode));
-    device->setCommsIfaceAddr(TevIpAddr("10.10.0.1"));
-    return device;
-}
 
 // Each entry as "Nerio HF #7 02:c0:1a:00:00:03 10.0.0.1 Static via 10.10.0.1 NotFound".
 QStringList listed(const Devices& devices)
@@ -95,18 +77,18 @@ private slots:
         QTest::addColumn<Devices>("answers");
         QTest::addColumn<QStringList>("expected");
         const auto nerio = [] {
-            return answer(ZelDeviceType::NerioHF, 7, "02:c0:1a:00:00:03", "10.0.0.1");
+            return testDevice(ZelDeviceType::NerioHF, 7, "02:c0:1a:00:00:03", "10.0.0.1");
         };
         const auto again = [] {
-            auto a =
-                answer(ZelDeviceType::KWT, 8, "02:c0:1a:00:00:03", "10.0.0.9", TevAddressModeAuto);
+            auto a = testDevice(ZelDeviceType::KWT, 8, "02:c0:1a:00:00:03", "10.0.0.9",
+                                TevAddressModeAuto);
             a->setCommsIfaceAddr(TevIpAddr("10.9.0.1"));
             return a;
         };
         const QString first =
             "Nerio HF #7 02:c0:1a:00:00:03 10.0.0.1 Static via 10.10.0.1 NotFound";
         row("new MACs are appended in arrival order", true,
-            Devices{nerio(), answer(ZelDeviceType::Pivlo, 3, "02:c0:1a:00:00:09", "10.0.0.3")},
+            Devices{nerio(), testDevice(ZelDeviceType::Pivlo, 3, "02:c0:1a:00:00:09", "10.0.0.3")},
             QStringList{first,
                         "Pivlo #3 02:c0:1a:00:00:09 10.0.0.3 Static via 10.10.0.1 NotFound"});
         row("merge: a repeated MAC brings its settings; type, serial and interface stay", true,
@@ -130,9 +112,9 @@ private slots:
             merge ? list.merge(a) : void(list.append(a));
         QCOMPARE(listed(list.devices()), expected);
         // The first answer stays the entry: the window's selection and dialogs hold on to it.
-        QCOMPARE(list.find(mac("02:c0:1a:00:00:03")), answers.first());
-        QCOMPARE(list.rowOf(mac("02:c0:1a:00:00:03")), 0);
-        QVERIFY(!list.find(mac("02:c0:1a:00:00:04")));
+        QCOMPARE(list.find(macOf("02:c0:1a:00:00:03")), answers.first());
+        QCOMPARE(list.rowOf(macOf("02:c0:1a:00:00:03")), 0);
+        QVERIFY(!list.find(macOf("02:c0:1a:00:00:04")));
     }
 
     // Updates find the entry by MAC address alone.
@@ -140,14 +122,14 @@ private slots:
     {
         CorlaDeviceList list;
         for (const char* m : {"02:c0:1a:00:00:01", "02:c0:1a:00:00:02", "02:c0:1a:00:00:03"})
-            list.append(answer(ZelDeviceType::NerioHF, 1, m, "10.0.0.1"));
+            list.append(testDevice(ZelDeviceType::NerioHF, 1, m, "10.0.0.1"));
         const TevNetHostInfo fresh(TevIpAddr("172.16.5.5"), TevIpAddr("255.255.0.0"),
                                    TevIpAddr("172.16.5.1"), TevIpAddr("0.0.0.0"),
-                                   mac("02:c0:1a:00:00:02"), TevAddressModeManual);
-        QVERIFY(list.updateSettings(mac("02:c0:1a:00:00:02"), fresh));
-        QVERIFY(!list.updateSettings(mac("02:c0:1a:00:00:09"), fresh));
-        list.setStatus(mac("02:c0:1a:00:00:03"), ZelNetworkStatus::Unreachable);
-        list.setStatus(mac("02:c0:1a:00:00:09"), ZelNetworkStatus::Reachable);
+                                   macOf("02:c0:1a:00:00:02"), TevAddressModeManual);
+        QVERIFY(list.updateSettings(macOf("02:c0:1a:00:00:02"), fresh));
+        QVERIFY(!list.updateSettings(macOf("02:c0:1a:00:00:09"), fresh));
+        list.setStatus(macOf("02:c0:1a:00:00:03"), ZelNetworkStatus::Unreachable);
+        list.setStatus(macOf("02:c0:1a:00:00:09"), ZelNetworkStatus::Reachable);
         QCOMPARE(
             listed(list.devices()),
             QStringList({"Nerio HF #1 02:c0:1a:00:00:01 10.0.0.1 Static via 10.10.0.1 NotFound",
@@ -158,11 +140,12 @@ private slots:
 
         // Settings that carry another MAC address move the entry's identity with them.
         TevNetHostInfo renamed = fresh;
-        renamed.setMacAddress(mac("02:c0:1a:00:00:07"));
-        QVERIFY(list.updateSettings(mac("02:c0:1a:00:00:01"), renamed));
-        QVERIFY(!list.contains(mac("02:c0:1a:00:00:01")));
-        QCOMPARE(list.rowOf(mac("02:c0:1a:00:00:07")), 0);
-        QVERIFY(list.append(answer(ZelDeviceType::NerioHF, 1, "02:c0:1a:00:00:01", "10.0.0.1")));
+        renamed.setMacAddress(macOf("02:c0:1a:00:00:07"));
+        QVERIFY(list.updateSettings(macOf("02:c0:1a:00:00:01"), renamed));
+        QVERIFY(!list.contains(macOf("02:c0:1a:00:00:01")));
+        QCOMPARE(list.rowOf(macOf("02:c0:1a:00:00:07")), 0);
+        QVERIFY(
+            list.append(testDevice(ZelDeviceType::NerioHF, 1, "02:c0:1a:00:00:01", "10.0.0.1")));
         QCOMPARE(list.size(), 4);
     }
 
@@ -173,7 +156,7 @@ private slots:
         for (const auto& [serial, m] :
              {std::pair(100, "02:00:00:00:00:00"), std::pair(7, "02:00:00:00:00:03"),
               std::pair(3, "02:00:00:00:00:09"), std::pair(7, "02:00:00:00:00:01")})
-            list.append(answer(ZelDeviceType::TavioLF, uint16_t(serial), m, "10.0.0.1"));
+            list.append(testDevice(ZelDeviceType::TavioLF, uint16_t(serial), m, "10.0.0.1"));
         const auto serialsAndMacs = [](const Devices& devices) {
             QStringList shown;
             for (const auto& d : devices)
@@ -193,7 +176,6 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("expected");
-        row("plain text as it is", "Nerio HF", "Nerio HF");
         row("empty stays empty", "", "");
         row("spaces need no quotes", " 10.0.0.1 ", " 10.0.0.1 ");
         row("comma: quoted", "Nerio, HF", "\"Nerio, HF\"");
@@ -215,12 +197,12 @@ private slots:
         QTest::addColumn<QString>("expected");
         row("empty list: the header alone", Devices{}, Header);
         row("a line per device in list order, serials in decimal",
-            Devices{answer(ZelDeviceType::HostController, 100, "00:1a:2b:3c:4d:5e", "192.168.1.10",
-                           TevAddressModeAuto),
-                    answer(ZelDeviceType::NerioHF, 9, "00:1a:2b:3c:4d:01", "192.168.1.9",
-                           TevAddressModeManual, "192.168.1.254", "192.168.1.53"),
-                    answer(ZelDeviceType(20), 65535, "00:1a:2b:3c:4d:ff", "0.0.0.0",
-                           TevAddressModeNotSet)},
+            Devices{testDevice(ZelDeviceType::HostController, 100, "00:1a:2b:3c:4d:5e",
+                               "192.168.1.10", TevAddressModeAuto),
+                    testDevice(ZelDeviceType::NerioHF, 9, "00:1a:2b:3c:4d:01", "192.168.1.9",
+                               TevAddressModeManual, "192.168.1.254", "192.168.1.53"),
+                    testDevice(ZelDeviceType(20), 65535, "00:1a:2b:3c:4d:ff", "0.0.0.0",
+                               TevAddressModeNotSet)},
             QString(Header) +
                 "100,Host Controller,192.168.1.10,255.255.255.0,0.0.0.0,0.0.0.0,DHCP,"
                 "00:1a:2b:3c:4d:5e\n"

@@ -19,20 +19,20 @@ CliParseResult parse(const QString& line)
 
 // A parsed request as one line, so that each row compares the whole request. Help and
 // version give their first line. For set, the settings are those sent to a device that
-// reports static 10.0.0.2/8 with gateway and DNS server 10.0.0.1, composed as the
-// configuration dialog composes them, and "echo" when the duplicate-address check comes first.
+// reports static 10.0.0.2/8 with gateway and DNS server 10.0.0.1, and "echo" when the
+// duplicate-address check comes first.
 QString summary(const CliRequest& r)
 {
     if (r.command == CliCommand::Help || r.command == CliCommand::Version)
         return r.helpText.section('\n', 0, 0);
-    const char* const commands[] = {"help", "version", "discover", "set", "reset", "ping"};
+    const char* const commands[] = {"help", "version", "discover", "set", "reset", "ping", "apply"};
     const char* const formats[] = {"table", "csv", "json"};
     QStringList s{commands[int(r.command)]};
     if (r.command == CliCommand::Set) {
         const TevNetHostInfo reported(TevIpAddr("10.0.0.2"), TevIpAddr("255.0.0.0"),
                                       TevIpAddr("10.0.0.1"), TevIpAddr("10.0.0.1"), r.mac,
                                       TevAddressModeManual);
-        const TevNetHostInfo sent = settingsToSend(reported, r.settings);
+        const TevNetHostInfo sent = settingsForSet(r, reported);
         s << QString::fromStdString(sent.macAddress().toString()) << settingsText(sent);
         if (needsDuplicateCheck(reported, sent))
             s << "echo";
@@ -41,7 +41,14 @@ QString summary(const CliRequest& r)
     }
     if (r.command == CliCommand::Ping)
         s << QStringLiteral("%1 timeout=%2").arg(r.target.toString().c_str()).arg(r.timeoutMs);
-    if (r.command == CliCommand::Discover)
+    if (r.command == CliCommand::Apply) {
+        s << r.planPath;
+        if (r.dryRun)
+            s << "dry-run";
+        if (!r.reportPath.isEmpty())
+            s << "report=" + r.reportPath;
+    }
+    if (r.command == CliCommand::Discover || r.command == CliCommand::Apply)
         s << formats[int(r.format)];
     if (r.waitMs != CliRequest::kDefaultWaitMs)
         s << QStringLiteral("wait=%1").arg(r.waitMs);
@@ -97,7 +104,7 @@ private slots:
 
         const QString set = "set 02:c0:1a:00:00:05 ";
         const QString setHelp = "Usage: corla-cli [options] set MAC (--dhcp | --static IP --mask "
-                                "MASK [--gateway IP] [--dns IP])";
+                                "MASK [--gateway IP | --no-gateway] [--dns IP | --no-dns])";
         row("--help", "--help", "Usage: corla-cli [options] COMMAND [ARGUMENTS]");
         row("help", "help", "Usage: corla-cli [options] COMMAND [ARGUMENTS]");
         row("set --help", "set --help", setHelp);
@@ -115,15 +122,25 @@ private slots:
             set + "--static 10.9.0.7 --mask 255.255.0.0 "
                   "--gateway 10.9.0.1 --dns 10.9.0.2",
             set + "static 10.9.0.7 mask 255.255.0.0 gateway 10.9.0.1 DNS 10.9.0.2 echo");
-        row("static without gateway and DNS server",
+        row("static keeps the reported gateway and DNS server",
             set + "--static 10.0.0.7 --mask 255.0.0.0 --force",
-            set + "static 10.0.0.7 mask 255.0.0.0 gateway 0.0.0.0 DNS 0.0.0.0 echo force");
+            set + "static 10.0.0.7 mask 255.0.0.0 gateway 10.0.0.1 DNS 10.0.0.1 echo force");
+        row("static clears gateway and DNS server",
+            set + "--static 10.0.0.7 --mask 255.0.0.0 "
+                  "--no-gateway --no-dns",
+            set + "static 10.0.0.7 mask 255.0.0.0 gateway 0.0.0.0 DNS 0.0.0.0 echo");
+        row("static clears one, replaces the other",
+            set + "--static 10.0.0.7 --mask 255.0.0.0 --no-gateway --dns 10.0.0.9",
+            set + "static 10.0.0.7 mask 255.0.0.0 gateway 0.0.0.0 DNS 10.0.0.9 echo");
         row("own address: no echo, the device would answer",
-            set + "--static 10.0.0.2 --mask 0.0.0.0",
-            set + "static 10.0.0.2 mask 0.0.0.0 gateway 0.0.0.0 DNS 0.0.0.0");
+            set + "--static 10.0.0.2 --mask 255.255.0.0",
+            set + "static 10.0.0.2 mask 255.255.0.0 gateway 10.0.0.1 DNS 10.0.0.1");
         row("MAC in capitals with dashes, after options",
             "reset --interface lab1 02-C0-1A-00-00-0C", "reset 02:c0:1a:00:00:0c on lab1");
         row("ping", "ping --timeout 300 10.10.0.9", "ping 10.10.0.9 timeout=300");
+        row("apply", "apply plan.csv", "apply plan.csv table");
+        row("apply options", "apply --dry-run --force --report out.csv --format json --wait 800 p",
+            "apply p dry-run report=out.csv json wait=800 force");
 
         row("no command", "", "no command given");
         row("only options", "--interface lab0", "no command given");
@@ -139,12 +156,27 @@ private slots:
         row("MAC with five pairs", "set 02:c0:1a:00:05 --dhcp", "\"02:c0:1a:00:05\" is not a MAC");
         row("zero MAC, which every device answers", "reset 00:00:00:00:00:00",
             "00:00:00:00:00:00 names no device");
+        row("broadcast MAC", "set FF:FF:FF:FF:FF:FF --dhcp",
+            "FF:FF:FF:FF:FF:FF is a broadcast or multicast address, which no single device has");
+        row("multicast MAC", "reset 01:00:5e:00:00:01",
+            "01:00:5e:00:00:01 is a broadcast or multicast address");
         row("neither mode", set, "set needs --dhcp or --static IP");
         row("both modes", set + "--dhcp --static 1.1.1.1",
             "--dhcp and --static exclude each other");
         row("mask with dhcp", set + "--dhcp --mask 255.0.0.0",
             "--mask goes with --static, not with --dhcp");
         row("static without mask", set + "--static 10.10.0.50", "--static needs --mask MASK");
+        row("zero mask", set + "--static 10.10.0.50 --mask 0.0.0.0",
+            "--mask: 0.0.0.0 leaves the device no network");
+        row("gateway given and cleared",
+            set + "--static 10.0.0.7 --mask 255.0.0.0 --gateway 10.0.0.1 --no-gateway",
+            "--gateway and --no-gateway exclude each other");
+        row("clearing DNS with dhcp", set + "--dhcp --no-dns",
+            "--no-dns goes with --static, not with --dhcp");
+        row("apply without plan", "apply --dry-run", "apply needs the plan's file name");
+        row("apply with two plans", "apply a.csv b.csv", "not also \"b.csv\"");
+        row("report without a name", "apply a.csv --report=", "--report needs a file name");
+        row("option of set for apply", "apply a.csv --no-dns", "apply: Unknown option 'no-dns'.");
         row("static address 0.0.0.0", set + "--static 0.0.0.0 --mask 255.0.0.0",
             "--static: 0.0.0.0 is not a device address: the first number must be from 1 to 223, "
             "excluding 127");
@@ -170,12 +202,14 @@ private slots:
         QVERIFY2(result.error.contains(expected) && !result.error.contains('\n'),
                  qPrintable(result.error));
         const QString command = line.section(' ', 0, 0);
-        QCOMPARE(result.hint, QStringList({"discover", "set", "reset", "ping"}).contains(command)
-                                  ? QStringLiteral("Try 'corla-cli %1 --help'.").arg(command)
-                                  : QStringLiteral("Try 'corla-cli --help'."));
+        QCOMPARE(result.hint,
+                 QStringList({"discover", "set", "reset", "ping", "apply"}).contains(command)
+                     ? QStringLiteral("Try 'corla-cli %1 --help'.").arg(command)
+                     : QStringLiteral("Try 'corla-cli --help'."));
     }
 
-    // The settings pane judges addresses with isValidHostFirstOctet and isValidSubnetMask.
+    // The settings pane judges addresses with isValidHostFirstOctet and isValidSubnetMask, and
+    // refuses the zero mask besides.
     void refusesWhatThePaneRefuses()
     {
         const auto accepted = [](const QString& ip, const QString& mask) {
@@ -188,23 +222,26 @@ private slots:
                      qPrintable(QString::number(first)));
         }
         const QList<QPair<QString, bool>> masks = {
-            {"255.255.255.254", true},  {"128.0.0.0", true},    {"0.0.0.0", true},
+            {"255.255.255.254", true},  {"128.0.0.0", true},    {"0.0.0.0", false},
             {"255.255.255.255", false}, {"255.0.255.0", false}, {"0.255.255.255", false},
             {"0.0.0.1", false}};
         for (const auto& [mask, valid] : masks)
             QVERIFY2(accepted("10.10.0.50", mask) == valid &&
-                         isValidSubnetMask(TevIpAddr(mask.toStdString()).toInt()) == valid,
+                         (isValidSubnetMask(TevIpAddr(mask.toStdString()).toInt()) &&
+                          mask != "0.0.0.0") == valid,
                      qPrintable(mask));
     }
 
     void helpDocumentsExitStatusAndInterfaces()
     {
-        for (const char* line : {"--help", "set --help", "help ping"}) {
+        for (const char* line : {"--help", "set --help", "help ping", "apply --help"}) {
             const QString text = parse(line).request.helpText;
             QVERIFY(text.contains("--interface <name>"));
-            for (int code : {CliExit::Ok, CliExit::Usage, CliExit::NoAnswer, CliExit::Refused,
-                             CliExit::AddressInUse, CliExit::NoReply, CliExit::NoNetwork})
-                QVERIFY2(text.contains(QStringLiteral("\n  %1  ").arg(code)), qPrintable(line));
+            for (int code :
+                 {CliExit::Ok, CliExit::Usage, CliExit::NoAnswer, CliExit::Refused,
+                  CliExit::AddressInUse, CliExit::NoReply, CliExit::NoNetwork, CliExit::LinkOnly,
+                  CliExit::PlanRefused, CliExit::RowsFailed, CliExit::ReportNotWritten})
+                QVERIFY2(text.contains(QStringLiteral("\n%1  ").arg(code, 3)), qPrintable(line));
         }
     }
 
@@ -267,6 +304,77 @@ private slots:
                           R"("status":"Unreachable",)") +
                 "]");
         row("empty json: an empty array", CliFormat::Json, false, true, "[]");
+    }
+
+    // A changed row, a row whose device did not answer, and a refusal whose reason needs
+    // quoting in CSV. JSON is compared in its compact form.
+    void applyReport_data()
+    {
+        QTest::addColumn<CliFormat>("format");
+        QTest::addColumn<QString>("expected");
+        row("csv", CliFormat::Csv,
+            "Line,MAC Address,Serial,Device Type,Found IP Address,Found Subnet Mask,Found Gateway,"
+            "Found DNS Server,Found Address mode,Left IP Address,Left Subnet Mask,Left Gateway,"
+            "Left DNS Server,Left Address mode,Outcome\n"
+            "2,02:c0:1a:00:00:05,1005,Nerio HF,10.10.0.15,255.255.255.0,10.10.0.254,0.0.0.0,"
+            "Static,10.10.0.77,255.255.255.0,10.10.0.254,0.0.0.0,Static,changed\n"
+            "3,02:c0:1a:00:00:99,,,,,,,,,,,,,not found\n"
+            "5,02:c0:1a:00:00:0a,1010,Pivlo,10.20.0.20,255.255.255.0,10.10.0.254,0.0.0.0,DHCP,"
+            "10.20.0.20,255.255.255.0,10.10.0.254,0.0.0.0,DHCP,\"refused: bad, twice\"\n");
+        row("table", CliFormat::Table,
+            "Line  MAC Address        Serial #  Device Type  "
+            "Found                                                                 "
+            "Left                                                                  "
+            "Outcome\n"
+            "2     02:c0:1a:00:00:05  1005      Nerio HF     "
+            "static 10.10.0.15 mask 255.255.255.0 gateway 10.10.0.254 DNS 0.0.0.0  "
+            "static 10.10.0.77 mask 255.255.255.0 gateway 10.10.0.254 DNS 0.0.0.0  "
+            "changed\n"
+            "3     02:c0:1a:00:00:99                         "
+            "                                                                      "
+            "                                                                      "
+            "not found\n"
+            "5     02:c0:1a:00:00:0a  1010      Pivlo        "
+            "DHCP 10.20.0.20 mask 255.255.255.0 gateway 10.10.0.254 DNS 0.0.0.0    "
+            "DHCP 10.20.0.20 mask 255.255.255.0 gateway 10.10.0.254 DNS 0.0.0.0    "
+            "refused: bad, twice\n");
+        const QString found =
+            R"({"addressMode":"%1","dnsServer":"0.0.0.0","gateway":"10.10.0.254",)"
+            R"("ipAddress":"%2","subnetMask":"255.255.255.0"})";
+        row("json", CliFormat::Json,
+            R"([{"deviceType":"Nerio HF","found":)" + found.arg("Static", "10.10.0.15") +
+                R"(,"left":)" + found.arg("Static", "10.10.0.77") +
+                R"(,"line":2,"macAddress":"02:c0:1a:00:00:05","outcome":"changed","serial":1005},)"
+                R"({"deviceType":null,"found":null,"left":null,"line":3,)"
+                R"("macAddress":"02:c0:1a:00:00:99","outcome":"not found","serial":null},)"
+                R"({"deviceType":"Pivlo","found":)" +
+                found.arg("DHCP", "10.20.0.20") + R"(,"left":)" + found.arg("DHCP", "10.20.0.20") +
+                R"(,"line":5,"macAddress":"02:c0:1a:00:00:0a","outcome":"refused: bad, twice",)"
+                R"("serial":1010}])");
+    }
+
+    void applyReport()
+    {
+        QFETCH(CliFormat, format);
+        QFETCH(QString, expected);
+        const TevNetHostInfo nerio =
+            device(5, 1005, "10.10.0.15", "02:c0:1a:00:00:05")->netHostInfo();
+        const TevNetHostInfo moved =
+            device(5, 1005, "10.10.0.77", "02:c0:1a:00:00:05")->netHostInfo();
+        const TevNetHostInfo pivlo =
+            device(10, 1010, "10.20.0.20", "02:c0:1a:00:00:0a", "10.20.0.1", TevAddressModeAuto)
+                ->netHostInfo();
+        const CliApplyRow changed{2,     nerio.macAddress(),  1005, ZelDeviceType(5), nerio,
+                                  moved, CliOutcome::Changed, {}};
+        CliApplyRow missing;
+        missing.line = 3;
+        TevMacAddr::parse("02:c0:1a:00:00:99", &missing.mac);
+        const CliApplyRow refused{5,     pivlo.macAddress(),  1010,        ZelDeviceType(10), pivlo,
+                                  pivlo, CliOutcome::Refused, "bad, twice"};
+        QString text = formatApplyReport({changed, missing, refused}, format);
+        if (format == CliFormat::Json)
+            text = QJsonDocument::fromJson(text.toUtf8()).toJson(QJsonDocument::Compact);
+        QCOMPARE(text, expected);
     }
 
     void output()

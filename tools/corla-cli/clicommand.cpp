@@ -1,5 +1,6 @@
 #include "clicommand.h"
 
+#include "corlaplan.h"
 #include "corlasettings.h"
 #include "corlaversion.h"
 
@@ -18,6 +19,7 @@ Commands:
   discover         list the devices that answer an enquiry
   set MAC          change a device's network settings (DHCP or static)
   reset MAC        reset a device
+  apply PLAN.csv   give the devices of a commissioning plan their planned settings
   ping IP          send one ICMP echo request to an address
   help [COMMAND]   this text, or the options of a command
 
@@ -48,20 +50,57 @@ const char* const SetDescription =
 and waits for its answer (each step within --wait ms).
 
 --dhcp switches the device to DHCP; the address fields it reported are sent along
-unchanged, as the configuration dialog does. --static needs --mask; without
---gateway or --dns the device gets none (0.0.0.0). The address must start with a
-number from 1 to 223 other than 127; the mask must be a run of one bits followed
-by zero bits (255.255.255.255 is refused). Before static settings are sent, one
-ICMP echo request (50 ms) checks that no other host answers at the new address,
-and the system's neighbour table that none answered ARP for it (a host that drops
-echo requests); if one does, nothing is sent unless --force is given. The echo is skipped when
-the address is the device's current one, since the device itself would answer.
+unchanged, as the configuration dialog does. --static needs --mask. What is not
+mentioned is kept: without --gateway or --dns the device keeps the gateway and DNS
+server it reports (also those its DHCP server gave it); --no-gateway and --no-dns
+clear them (0.0.0.0). A kept gateway outside the new network makes the device
+refuse the change. The address must start with a number from 1 to 223 other than
+127; the mask must be a run of one bits followed by zero bits, neither 0.0.0.0 nor
+255.255.255.255. A broadcast or multicast MAC address names no single device and is
+refused, as for reset.
+
+Before static settings are sent, one ICMP echo request (50 ms) checks that no
+other host answers at the new address, and the system's neighbour table that none
+answered ARP for it (a host that drops echo requests); if one does, nothing is
+sent unless --force is given. The echo is skipped when the address is the
+device's current one, since the device itself would answer.
 
 A refusal prints the device's reason on stderr (exit status 3).)";
 
 const char* const ResetDescription =
     R"(Sends a reset request for the device with this MAC address and waits --wait ms
 for its acknowledgement. The device restarts and does not answer for a while.)";
+
+const char* const ApplyDescription =
+    R"text(Gives each device of a commissioning plan the settings planned for it. The
+plan is the CSV of 'discover --format csv', edited: columns by header name in any
+order (MAC Address, Address mode, IP Address and Subnet Mask required; Gateway and
+DNS Server empty or missing mean none; other columns ignored), UTF-8 with or without
+a byte-order mark, LF or CRLF.
+
+1. The whole plan is checked first. Any fault (each is listed with its line) refuses
+   it whole: nothing is sent (exit status 8).
+2. One enquiry, answers collected for --wait ms, finds the devices. A row whose
+   device does not answer ends "not found"; one already as planned, "unchanged".
+3. The changes are ordered so that no device takes an address before the device
+   holding it has moved away. A swap or a longer circle of moves, and a move to an
+   address held by a device that stays there, cannot be made one device at a time:
+   those rows end "refused (order)" and are listed with the reason; the other rows
+   do not depend on them and go ahead.
+4. For each change in turn: the in-use check of set (one echo of 50 ms and the
+   neighbour table), except for an address another device of the plan has just
+   left; such a move is made only once that device's own change is confirmed. A
+   host answering ends the row "in use" (--force skips the check). Then the change
+   is sent and its answer awaited (--wait ms), and an enquiry naming the device
+   confirms it: "changed" when every planned field is reported, else "not
+   confirmed"; a refusal ends "refused: " and the device's reason.
+
+The report has a line per plan row: MAC address, serial number, type, the settings
+as found and as left, and the outcome; a table on stdout (--format csv or json for
+machines), and with --report FILE also as CSV in that file. --dry-run sends only
+enquiries and in-use checks and reports what would be done ("would change").
+Exit status 0 when every row ends unchanged or changed (would change), 9 when
+some row does not.)text";
 
 const char* const PingDescription =
     R"(Sends one ICMP echo request and waits at most --timeout ms for a reply. Without
@@ -76,8 +115,8 @@ const char* const ExitCodes =
     R"(
 Exit status:
   0  success
-  1  usage error: bad arguments, a malformed address, mask or MAC, an unknown
-     interface name
+  1  usage error: bad arguments, a malformed or refused address, mask or MAC, an
+     unknown interface name, an unreadable plan, a report folder not writable
   2  no answer: no device answered, the MAC was not found, or the change or reset
      was not confirmed within --wait
   3  the device refused the new settings (its reason is printed on stderr)
@@ -86,6 +125,10 @@ Exit status:
   6  no usable local IPv4 address on the (named) interfaces, or ping: no route to
      the address (through the named interfaces)
   7  ping: no echo reply, but a host answers ARP at the address
+  8  apply: the plan was refused (faults, listed by line): nothing was sent
+  9  apply: some rows did not end unchanged or changed (not found, in use,
+     refused, not confirmed)
+ 10  apply: the report file could not be written (the table shows the outcome)
 )";
 
 // Every option any command knows, by name.
@@ -106,9 +149,13 @@ QCommandLineOption option(const QString& name)
         {"dhcp", "Switch the device to DHCP.", nullptr},
         {"static", "Give the device this static address.", "ip"},
         {"mask", "Subnet mask of the static address.", "mask"},
-        {"gateway", "Gateway of the static address (default none).", "ip"},
-        {"dns", "DNS server of the static address (default none).", "ip"},
+        {"gateway", "Gateway of the static address (default: the device's own).", "ip"},
+        {"dns", "DNS server of the static address (default: the device's own).", "ip"},
+        {"no-gateway", "Clear the device's gateway (0.0.0.0).", nullptr},
+        {"no-dns", "Clear the device's DNS server (0.0.0.0).", nullptr},
         {"force", "Send static settings even when a host answers at the address.", nullptr},
+        {"dry-run", "Send only enquiries and in-use checks; report what would be done.", nullptr},
+        {"report", "Also write the report to this file as CSV.", "file"},
         {"timeout", "Milliseconds to wait for the echo reply (default 1000).", "ms"},
     };
     for (const OptionInfo& s : table) {
@@ -141,10 +188,11 @@ const QList<CommandInfo>& commandInfos()
          {"wait", "probe", "format"}},
         {CliCommand::Set,
          "set",
-         "set MAC (--dhcp | --static IP --mask MASK [--gateway IP] [--dns IP])",
+         "set MAC (--dhcp | --static IP --mask MASK [--gateway IP | --no-gateway] "
+         "[--dns IP | --no-dns])",
          "Change the network settings of the device with this MAC address.",
          SetDescription,
-         {"dhcp", "static", "mask", "gateway", "dns", "force", "wait"}},
+         {"dhcp", "static", "mask", "gateway", "dns", "no-gateway", "no-dns", "force", "wait"}},
         {CliCommand::Reset,
          "reset",
          "reset MAC",
@@ -157,6 +205,12 @@ const QList<CommandInfo>& commandInfos()
          "Send one ICMP echo request to this address.",
          PingDescription,
          {"timeout"}},
+        {CliCommand::Apply,
+         "apply",
+         "apply PLAN.csv",
+         "Give each device of the plan its planned settings.",
+         ApplyDescription,
+         {"dry-run", "force", "wait", "format", "report"}},
     };
     return table;
 }
@@ -173,8 +227,9 @@ const CommandInfo* findCommand(const QString& name)
 // Options with a value, for finding the command word before the real parse.
 bool takesValue(const QString& argument)
 {
-    static const QStringList withValue = {"--interface", "--wait",    "--format", "--static",
-                                          "--mask",      "--gateway", "--dns",    "--timeout"};
+    static const QStringList withValue = {"--interface", "--wait",    "--format",
+                                          "--static",    "--mask",    "--gateway",
+                                          "--dns",       "--timeout", "--report"};
     return withValue.contains(argument);
 }
 
@@ -218,7 +273,7 @@ QString generalHelp()
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(GeneralDescription));
     addCommonOptions(&parser);
-    parser.addPositionalArgument("command", "discover, set, reset, ping or help.",
+    parser.addPositionalArgument("command", "discover, set, reset, ping, apply or help.",
                                  "COMMAND [ARGUMENTS]");
     return helpOf(parser);
 }
@@ -285,6 +340,33 @@ QString checkOneArgument(const QStringList& positional, const QString& what)
     return QString();
 }
 
+QString checkMac(const QString& text, TevMacAddr* out)
+{
+    const QString why = checkMacText(text, out);
+    if (!why.isEmpty())
+        return why;
+    if (isGroupMac(*out))
+        return QStringLiteral("%1 is a broadcast or multicast address, which no single device has")
+            .arg(text);
+    return QString();
+}
+
+QString checkFormat(const QCommandLineParser& parser, CliFormat* out)
+{
+    if (!parser.isSet("format"))
+        return QString();
+    const QString format = parser.value("format");
+    if (format == QLatin1String("table"))
+        *out = CliFormat::Table;
+    else if (format == QLatin1String("csv"))
+        *out = CliFormat::Csv;
+    else if (format == QLatin1String("json"))
+        *out = CliFormat::Json;
+    else
+        return QStringLiteral("--format must be table, csv or json, not \"%1\"").arg(format);
+    return QString();
+}
+
 QString parseSet(const QCommandLineParser& parser, CliRequest* r)
 {
     const bool dhcp = parser.isSet("dhcp");
@@ -294,7 +376,7 @@ QString parseSet(const QCommandLineParser& parser, CliRequest* r)
     if (!dhcp && !manual)
         return "set needs --dhcp or --static IP";
     if (dhcp) {
-        for (const char* name : {"mask", "gateway", "dns"}) {
+        for (const char* name : {"mask", "gateway", "dns", "no-gateway", "no-dns"}) {
             if (parser.isSet(name))
                 return QStringLiteral("--%1 goes with --static, not with --dhcp").arg(name);
         }
@@ -303,10 +385,17 @@ QString parseSet(const QCommandLineParser& parser, CliRequest* r)
     }
     if (!parser.isSet("mask"))
         return "--static needs --mask MASK";
+    for (const char* name : {"gateway", "dns"}) {
+        if (parser.isSet(name) && parser.isSet(QStringLiteral("no-") + name))
+            return QStringLiteral("--%1 and --no-%1 exclude each other").arg(name);
+    }
     TevIpAddr ip, mask, gateway, dns;
     QString why = checkHostAddressText(parser.value("static"), "--static", &ip);
     if (why.isEmpty())
         why = checkMaskText(parser.value("mask"), &mask);
+    // The pane's rule, and a plan's: a device refuses the zero mask as its subnet.
+    if (why.isEmpty() && mask.toInt() == 0)
+        why = "--mask: 0.0.0.0 leaves the device no network";
     if (why.isEmpty() && parser.isSet("gateway"))
         why = checkIpText(parser.value("gateway"), "--gateway", &gateway);
     if (why.isEmpty() && parser.isSet("dns"))
@@ -314,6 +403,8 @@ QString parseSet(const QCommandLineParser& parser, CliRequest* r)
     if (!why.isEmpty())
         return why;
     r->settings = TevNetHostInfo(ip, mask, gateway, dns, TevMacAddr(), TevAddressModeManual);
+    r->keepGateway = !parser.isSet("gateway") && !parser.isSet("no-gateway");
+    r->keepDns = !parser.isSet("dns") && !parser.isSet("no-dns");
     return QString();
 }
 
@@ -367,7 +458,7 @@ CliParseResult parseCliArguments(const QStringList& arguments)
         return help(commandHelp(*about));
     }
     if (!info)
-        return failure("no command given (discover, set, reset, ping or help)");
+        return failure("no command given (discover, set, reset, ping, apply or help)");
 
     CliParseResult result;
     CliRequest& r = result.request;
@@ -388,26 +479,15 @@ CliParseResult parseCliArguments(const QStringList& arguments)
                 QStringLiteral("discover takes no arguments, not \"%1\"").arg(positional.at(1)),
                 info);
         r.probe = parser.isSet("probe");
-        if (parser.isSet("format")) {
-            const QString format = parser.value("format");
-            if (format == QLatin1String("table"))
-                r.format = CliFormat::Table;
-            else if (format == QLatin1String("csv"))
-                r.format = CliFormat::Csv;
-            else if (format == QLatin1String("json"))
-                r.format = CliFormat::Json;
-            else
-                return failure(
-                    QStringLiteral("--format must be table, csv or json, not \"%1\"").arg(format),
-                    info);
-        }
-        why = checkMilliseconds(parser, "wait", &r.waitMs);
+        why = checkFormat(parser, &r.format);
+        if (why.isEmpty())
+            why = checkMilliseconds(parser, "wait", &r.waitMs);
         break;
     case CliCommand::Set:
     case CliCommand::Reset:
         why = checkOneArgument(positional, "the device's MAC address");
         if (why.isEmpty())
-            why = checkMacText(positional.at(1), &r.mac);
+            why = checkMac(positional.at(1), &r.mac);
         if (why.isEmpty() && r.command == CliCommand::Set) {
             why = parseSet(parser, &r);
             r.force = parser.isSet("force");
@@ -424,6 +504,21 @@ CliParseResult parseCliArguments(const QStringList& arguments)
         if (why.isEmpty())
             why = checkMilliseconds(parser, "timeout", &r.timeoutMs);
         break;
+    case CliCommand::Apply:
+        why = checkOneArgument(positional, "the plan's file name");
+        if (why.isEmpty() && positional.at(1).isEmpty())
+            why = "apply: the plan's file name is empty";
+        r.planPath = positional.value(1);
+        r.dryRun = parser.isSet("dry-run");
+        r.force = parser.isSet("force");
+        r.reportPath = parser.value("report");
+        if (why.isEmpty() && parser.isSet("report") && r.reportPath.isEmpty())
+            why = "--report needs a file name";
+        if (why.isEmpty())
+            why = checkFormat(parser, &r.format);
+        if (why.isEmpty())
+            why = checkMilliseconds(parser, "wait", &r.waitMs);
+        break;
     case CliCommand::Help:
     case CliCommand::Version:
         break;
@@ -432,4 +527,14 @@ CliParseResult parseCliArguments(const QStringList& arguments)
         return failure(why, info);
     result.ok = true;
     return result;
+}
+
+TevNetHostInfo settingsForSet(const CliRequest& request, const TevNetHostInfo& reported)
+{
+    TevNetHostInfo requested = request.settings;
+    if (request.keepGateway)
+        requested.setGateway(reported.gateway());
+    if (request.keepDns)
+        requested.setDns(reported.dns());
+    return settingsToSend(reported, requested);
 }

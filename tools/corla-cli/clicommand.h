@@ -20,6 +20,9 @@ enum : int
     NoReply = 5,      // ping: no reply within the time limit
     NoNetwork = 6,    // no usable local IPv4 address (on the named interfaces); ping: no route
     LinkOnly = 7,     // ping: no echo reply, but a host answers ARP at the address
+    PlanRefused = 8,  // apply: the plan has faults, so nothing was sent
+    RowsFailed = 9,   // apply: some rows did not end unchanged or changed
+    ReportNotWritten = 10, // apply: the report file could not be written
 };
 }
 
@@ -31,6 +34,7 @@ enum class CliCommand
     Set,
     Reset,
     Ping,
+    Apply,
 };
 
 enum class CliFormat
@@ -52,7 +56,8 @@ struct CliRequest
     QStringList interfaces;
     bool verbose = false;
 
-    // discover: how long answers are collected. set, reset: how long each answer is awaited.
+    // discover, apply: how long answers are collected. set, reset, apply: how long each
+    // answer is awaited.
     int waitMs = kDefaultWaitMs;
     bool probe = false;
     CliFormat format = CliFormat::Table;
@@ -60,9 +65,19 @@ struct CliRequest
     // set, reset
     TevMacAddr mac;
     // set: the mode; for static settings also address, mask, gateway and DNS server
-    // (0.0.0.0 where not given). The device's MAC is filled in once it has answered.
+    // (0.0.0.0 where not given or cleared). The device's MAC is filled in once it has answered.
     TevNetHostInfo settings;
+    // set --static: the gateway or DNS server was neither given nor cleared, so the device
+    // keeps the one it reports.
+    bool keepGateway = false;
+    bool keepDns = false;
+    // set, apply: skip the in-use check.
     bool force = false;
+
+    // apply
+    QString planPath;
+    QString reportPath; // empty: no report file
+    bool dryRun = false;
 
     // ping
     TevIpAddr target;
@@ -90,3 +105,7 @@ struct CliInterfaceName
 };
 // The first requested name that matches no interface (by either name), or an empty string.
 QString unknownInterface(const QStringList& requested, const QList<CliInterfaceName>& available);
+
+// What `set` sends to a device that reported `reported`: the requested mode and static
+// fields, and the reported gateway and DNS server where the request keeps them.
+TevNetHostInfo settingsForSet(const CliRequest& request, const TevNetHostInfo& reported);

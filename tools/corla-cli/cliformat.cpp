@@ -14,6 +14,24 @@ namespace {
 
 using Devices = CorlaDeviceList::Devices;
 
+// Lines of cells as columns two blanks apart; the first line is the header.
+QString alignedColumns(const QList<QStringList>& lines)
+{
+    QVector<int> widths(lines.first().size(), 0);
+    for (const QStringList& line : lines) {
+        for (int i = 0; i < line.size(); ++i)
+            widths[i] = std::max(widths[i], int(line.at(i).size()));
+    }
+    QString out;
+    for (const QStringList& line : lines) {
+        QString row;
+        for (int i = 0; i < line.size(); ++i)
+            row += i + 1 < line.size() ? line.at(i).leftJustified(widths.at(i) + 2) : line.at(i);
+        out += row + QLatin1Char('\n');
+    }
+    return out;
+}
+
 QString reasonOf(const TevDevice& device, const CliReasons& reasons)
 {
     return reasons.value(CorlaText::mac(device.netHostInfo().macAddress()));
@@ -44,19 +62,7 @@ QString formatTable(const Devices& devices, bool withStatus, const CliReasons& r
         lines << line;
     }
 
-    QVector<int> widths(header.size(), 0);
-    for (const QStringList& line : qAsConst(lines)) {
-        for (int i = 0; i < line.size(); ++i)
-            widths[i] = std::max(widths[i], int(line.at(i).size()));
-    }
-    QString out;
-    for (const QStringList& line : qAsConst(lines)) {
-        QString row;
-        for (int i = 0; i < line.size(); ++i)
-            row += i + 1 < line.size() ? line.at(i).leftJustified(widths.at(i) + 2) : line.at(i);
-        out += row + QLatin1Char('\n');
-    }
-    return out;
+    return alignedColumns(lines);
 }
 
 QString formatJson(const Devices& devices, bool withStatus, const CliReasons& reasons)
@@ -113,6 +119,125 @@ QString formatDevices(const CorlaDeviceList& list, CliFormat format, bool withSt
         break;
     }
     return formatTable(devices, withStatus, reasons);
+}
+
+namespace {
+
+const char* const SettingNames[] = {"IP Address", "Subnet Mask", "Gateway", "DNS Server",
+                                    "Address mode"};
+
+QJsonValue settingsJson(const std::optional<TevNetHostInfo>& net)
+{
+    if (!net)
+        return QJsonValue::Null;
+    const QStringList f = csvSettingFields(net);
+    return QJsonObject{{"ipAddress", f.at(0)},
+                       {"subnetMask", f.at(1)},
+                       {"gateway", f.at(2)},
+                       {"dnsServer", f.at(3)},
+                       {"addressMode", f.at(4)}};
+}
+
+QString identity(const CliApplyRow& row, bool serial)
+{
+    if (!row.found)
+        return QString();
+    return serial ? QString::number(row.serial) : CorlaText::deviceType(row.type);
+}
+
+QString applyCsv(const QVector<CliApplyRow>& rows)
+{
+    QStringList header{"Line", "MAC Address", "Serial", "Device Type"};
+    for (const char* when : {"Found", "Left"})
+        for (const char* name : SettingNames)
+            header << QStringLiteral("%1 %2").arg(QLatin1String(when), QLatin1String(name));
+    header << "Outcome";
+    QString csv = header.join(QLatin1Char(',')) + QLatin1Char('\n');
+    for (const CliApplyRow& row : rows) {
+        csv += csvRecord(QStringList{QString::number(row.line), CorlaText::mac(row.mac),
+                                     identity(row, true), identity(row, false)} +
+                         csvSettingFields(row.found) + csvSettingFields(row.left) +
+                         QStringList{row.outcomeText()}) +
+               QLatin1Char('\n');
+    }
+    return csv;
+}
+
+QString applyJson(const QVector<CliApplyRow>& rows)
+{
+    QJsonArray array;
+    for (const CliApplyRow& row : rows) {
+        array.append(QJsonObject{
+            {"line", row.line},
+            {"macAddress", CorlaText::mac(row.mac)},
+            {"serial", row.found ? QJsonValue(int(row.serial)) : QJsonValue::Null},
+            {"deviceType", row.found ? QJsonValue(identity(row, false)) : QJsonValue::Null},
+            {"found", settingsJson(row.found)},
+            {"left", settingsJson(row.left)},
+            {"outcome", row.outcomeText()},
+        });
+    }
+    return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented));
+}
+
+QString applyTable(const QVector<CliApplyRow>& rows)
+{
+    QList<QStringList> lines{
+        {"Line", "MAC Address", "Serial #", "Device Type", "Found", "Left", "Outcome"}};
+    for (const CliApplyRow& row : rows)
+        lines << QStringList{QString::number(row.line),
+                             CorlaText::mac(row.mac),
+                             identity(row, true),
+                             identity(row, false),
+                             row.found ? settingsText(*row.found) : QString(),
+                             row.left ? settingsText(*row.left) : QString(),
+                             row.outcomeText()};
+    return alignedColumns(lines);
+}
+
+} // namespace
+
+bool CliApplyRow::ok() const
+{
+    return outcome == CliOutcome::Unchanged || outcome == CliOutcome::Changed ||
+           outcome == CliOutcome::WouldChange;
+}
+
+QString CliApplyRow::outcomeText() const
+{
+    switch (outcome) {
+    case CliOutcome::Unchanged:
+        return QStringLiteral("unchanged");
+    case CliOutcome::Changed:
+        return QStringLiteral("changed");
+    case CliOutcome::WouldChange:
+        return QStringLiteral("would change");
+    case CliOutcome::NotFound:
+        return QStringLiteral("not found");
+    case CliOutcome::InUse:
+        return QStringLiteral("in use");
+    case CliOutcome::Refused:
+        return QStringLiteral("refused: ") +
+               (reason.isEmpty() ? QStringLiteral("no reason given") : reason);
+    case CliOutcome::RefusedOrder:
+        return QStringLiteral("refused (order)");
+    case CliOutcome::NotConfirmed:
+        return QStringLiteral("not confirmed");
+    }
+    return QString();
+}
+
+QString formatApplyReport(const QVector<CliApplyRow>& rows, CliFormat format)
+{
+    switch (format) {
+    case CliFormat::Csv:
+        return applyCsv(rows);
+    case CliFormat::Json:
+        return applyJson(rows);
+    case CliFormat::Table:
+        break;
+    }
+    return applyTable(rows);
 }
 
 QString settingsText(const TevNetHostInfo& settings)

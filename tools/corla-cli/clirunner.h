@@ -3,6 +3,7 @@
 // the echo, driven through the event loop until the answer or the wait ends.
 
 #include "clicommand.h"
+#include "corlaplan.h"
 #include "zelcorlaadptr.h"
 
 #include <QHash>
@@ -26,9 +27,22 @@ private:
     int set(const CliRequest& request);
     int reset(const CliRequest& request);
     int ping(const CliRequest& request);
+    int apply(const CliRequest& request, const CorlaPlan& plan);
 
+    // Reads and judges the plan before any request; CliExit::Ok when it may be applied.
+    int readPlanFile(const CliRequest& request, CorlaPlan* plan);
+    // The devices that answer one enquiry within waitMs.
+    void collect(CorlaDeviceList* list, int waitMs);
     // The device with this MAC as it answers an enquiry naming it, or empty.
     std::shared_ptr<TevDevice> findDevice(const TevMacAddr& mac, int waitMs);
+
+    struct ChangeAnswer
+    {
+        std::shared_ptr<ZelDevice> accepted; // the settings the device took
+        QString refusal;                     // the adapter's error text, when refused
+    };
+    // Sends settings to the device and waits up to waitMs for its answer.
+    ChangeAnswer sendChange(const TevDevice& device, const TevNetHostInfo& settings, int waitMs);
     // Probes port 21 of every device, sets each one's status and returns the reasons.
     QHash<QString, QString> probe(CorlaDeviceList* list);
     // Why the adapter has nothing to send from; empty when it has an address.

@@ -1,0 +1,44 @@
+#pragma once
+// The window's record of what it asked devices to do: a CSV file that only grows, a line
+// per change or reset request when it is sent and a line per answer the window hears, so
+// that a commissioning session can be traced afterwards without a screen of message boxes.
+
+#include "zeldevice.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <optional>
+
+struct CorlaChangeLogEntry
+{
+    QDateTime time;
+    TevMacAddr mac;
+    uint16_t serial = 0;
+    ZelDeviceType type = ZelDeviceType::NoDevice;
+    TevNetHostInfo found;                    // as the list showed the device
+    std::optional<TevNetHostInfo> requested; // none for a reset
+    QString outcome; // "sent", "accepted", "refused: <reason>", "reset sent", ...
+};
+
+class CorlaChangeLog
+{
+public:
+    // changes.csv in QStandardPaths::AppDataLocation.
+    static QString defaultPath();
+
+    explicit CorlaChangeLog(const QString& path);
+    QString path() const { return m_path; }
+
+    // The time (ISO 8601 with the offset from UTC), MAC address, serial number, type, the
+    // five settings as found and as requested (empty for a reset), and the outcome.
+    static QString header();
+    static QString line(const CorlaChangeLogEntry& entry);
+
+    // Appends the entry's line, after the header when the file is new or empty, making
+    // the folder if needed. False with the system's words in *why when it cannot.
+    bool append(const CorlaChangeLogEntry& entry, QString* why = nullptr) const;
+
+private:
+    QString m_path;
+};

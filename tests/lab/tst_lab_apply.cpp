@@ -1,0 +1,312 @@
+// corla-cli apply end to end against the simulator's default fleet: a plan of every kind of
+// row applied and tried with --dry-run, plans with faults refused before anything is sent,
+// and a plan as a spreadsheet saves it. Every test starts a simulator of its own.
+#include "datarow.h"
+#include "labguard.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+struct Run
+{
+    int exitCode;
+    QString out, err;
+    QString describe() const
+    {
+        return QStringLiteral("exit %1\nstdout:\n%2\nstderr:\n%3").arg(exitCode).arg(out, err);
+    }
+};
+
+Run cli(const QStringList& args)
+{
+    QProcess process;
+    process.start(QStringLiteral(CORLA_CLI_BIN), args);
+    if (!process.waitForFinished(60000))
+        process.kill();
+    process.waitForFinished();
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2,
+            process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+#define CLI_EXPECT(run, code) QVERIFY2((run).exitCode == (code), qPrintable((run).describe()))
+
+// One row of the fleet plan and how it ends, applied and with --dry-run.
+struct PlanRow
+{
+    const char* csv; // MAC Address,Address mode,IP Address,Subnet Mask,Gateway,DNS Server
+    const char* applied;
+    const char* dryRun;
+};
+
+const PlanRow FleetPlan[] = {
+    // Already as planned, static and DHCP.
+    {"02:c0:1a:00:00:01,Static,10.10.0.11,255.255.255.0,10.10.0.254,10.10.0.254", "unchanged",
+     "unchanged"},
+    {"02:c0:1a:00:00:03,DHCP,,,,", "unchanged", "unchanged"},
+    // A swap of 10.10.0.14 and 10.10.0.15.
+    {"02:c0:1a:00:00:04,Static,10.10.0.15,255.255.255.0,10.10.0.254,", "refused (order)",
+     "refused (order)"},
+    {"02:c0:1a:00:00:05,Static,10.10.0.14,255.255.255.0,10.10.0.254,", "refused (order)",
+     "refused (order)"},
+    // Hosts outside the plan: one answers echo, one only ARP.
+    {"02:c0:1a:00:00:06,Static,10.10.0.254,255.255.255.0,,", "in use", "in use"},
+    {"02:c0:1a:00:00:07,Static,10.10.0.250,255.255.255.0,,", "in use", "in use"},
+    // Waits for the refuser below to leave 10.20.0.20, which it never does.
+    {"02:c0:1a:00:00:08,Static,10.20.0.20,255.255.255.0,10.20.0.254,10.20.0.254", "in use",
+     "would change"},
+    {"02:c0:1a:00:00:09,Static,10.20.0.59,255.255.255.0,10.20.0.254,", "changed", "would change"},
+    {"02:c0:1a:00:00:0a,Static,10.20.0.77,255.255.255.0,10.20.0.254,10.20.0.254",
+     "refused: An error occured in the device.", "would change"},
+    // From a foreign subnet, and from no address at all.
+    {"02:c0:1a:00:00:0b,Static,10.10.0.61,255.255.255.0,10.10.0.254,10.10.0.254", "changed",
+     "would change"},
+    {"02:c0:1a:00:00:0c,Static,10.10.0.60,255.255.255.0,,", "changed", "would change"},
+    // A chain: 0d to a free address, 0f to 0d's old one, 11 to 0f's old one.
+    {"02:c0:1a:00:00:0d,Static,10.10.0.77,255.255.255.0,10.10.0.254,10.10.0.254", "changed",
+     "would change"},
+    {"02:c0:1a:00:00:0e,DHCP,,,,", "changed", "would change"},
+    {"02:c0:1a:00:00:0f,Static,10.10.0.23,255.255.255.0,10.10.0.254,", "changed", "would change"},
+    // Same address, only the gateway and DNS server differ: the device refuses that.
+    {"02:c0:1a:00:00:10,Static,10.20.0.26,255.255.255.0,,",
+     "refused: The IP address given was the same as the device's existing address.",
+     "would change"},
+    {"02:c0:1a:00:00:11,Static,10.10.0.25,255.255.255.0,10.10.0.254,10.10.0.254", "changed",
+     "would change"},
+    {"02:c0:1a:00:00:12,DHCP,,,,", "unchanged", "unchanged"},
+    {"02:c0:1a:00:00:13,Static,10.10.0.29,255.255.255.0,10.10.0.254,10.10.0.254", "unchanged",
+     "unchanged"},
+    {"02:c0:1a:00:00:14,dhcp,,,,", "unchanged", "unchanged"},
+    {"02:c0:1a:00:00:99,DHCP,,,,", "not found", "not found"},
+};
+
+const char* const PlanHeader = "MAC Address,Address mode,IP Address,Subnet Mask,Gateway,DNS Server";
+
+// "address mask gateway DNS mode" of a report's five setting fields from `at`.
+QString settings(const QStringList& fields, int at)
+{
+    return fields.mid(at, 5).join(' ');
+}
+
+} // namespace
+
+class TestLabApply : public QObject
+{
+    Q_OBJECT
+
+    QMap<QString, QString> m_fleet; // MAC -> "address mask gateway DNS mode", as dumped
+    CorlaLabSim m_sim;
+    QTemporaryDir m_dir;
+
+    QString writePlan(const QByteArray& bytes)
+    {
+        const QString path = m_dir.filePath("plan.csv");
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) < 0)
+            return QString();
+        return path;
+    }
+
+    // The MACs the simulator heard change requests for (every local address sends one).
+    QMap<QString, int> changesOnWire()
+    {
+        QMap<QString, int> macs;
+        static const QRegularExpression line("change from \\S+ port \\d+ for (\\S+):");
+        auto it = line.globalMatch(m_sim.output());
+        while (it.hasNext())
+            ++macs[it.next().captured(1)];
+        return macs;
+    }
+
+    // Settings by MAC as discovery finds them now.
+    QMap<QString, QString> discovered()
+    {
+        const Run run = cli({"discover", "--wait", "1000", "--format", "json"});
+        QMap<QString, QString> found;
+        for (const QJsonValue& v : QJsonDocument::fromJson(run.out.toUtf8()).array())
+            found.insert(v["macAddress"].toString(),
+                         QStringList{v["ipAddress"].toString(), v["subnetMask"].toString(),
+                                     v["gateway"].toString(), v["dnsServer"].toString(),
+                                     v["addressMode"].toString()}
+                             .join(' '));
+        return found;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        CORLA_REQUIRE_LAB();
+        QVERIFY(m_dir.isValid());
+        QProcess sim;
+        sim.start(corlaLabEnv("CORLA_SIM"), {QStringLiteral("--dump-fleet")});
+        QVERIFY(sim.waitForFinished(10000));
+        const QMap<QString, QString> modes = {{"dhcp", "DHCP"}, {"static", "Static"}};
+        for (const QJsonValue& v :
+             QJsonDocument::fromJson(sim.readAllStandardOutput())["devices"].toArray())
+            m_fleet.insert(v["mac"].toString(),
+                           QStringList{v["ip"].toString(), v["mask"].toString(),
+                                       v["gateway"].toString(), v["dns"].toString(),
+                                       modes.value(v["mode"].toString())}
+                               .join(' '));
+        QCOMPARE(m_fleet.size(), 20);
+    }
+
+    void init() { QCOMPARE(m_sim.startOrWhy({}), QString()); }
+    void cleanup() { QVERIFY2(m_sim.stop(), qPrintable(m_sim.output())); }
+
+    // The report, a line per plan row in plan order: each device as the simulator
+    // describes it, the outcome, and as left the planned settings where changed, else as
+    // found. Afterwards discovery finds every device as the report left it, and change
+    // requests went to exactly the devices whose outcome needed one.
+    void fleetPlan_data()
+    {
+        QTest::addColumn<bool>("dryRun");
+        QTest::addColumn<QStringList>("sentTo");
+        const QStringList sent = {"02:c0:1a:00:00:09", "02:c0:1a:00:00:0a", "02:c0:1a:00:00:0b",
+                                  "02:c0:1a:00:00:0c", "02:c0:1a:00:00:0d", "02:c0:1a:00:00:0e",
+                                  "02:c0:1a:00:00:0f", "02:c0:1a:00:00:10", "02:c0:1a:00:00:11"};
+        // The dry run first: after the applied run the host's neighbour table still sends
+        // to addresses the next simulator no longer holds, which the in-use check counts.
+        row("dry run: enquiries and in-use checks only", true, QStringList());
+        row("applied", false, sent);
+    }
+
+    void fleetPlan()
+    {
+        QFETCH(bool, dryRun);
+        QFETCH(QStringList, sentTo);
+        QByteArray planText = QByteArray(PlanHeader) + '\n';
+        for (const PlanRow& r : FleetPlan)
+            planText += QByteArray(r.csv) + '\n';
+        const QString plan = writePlan(planText);
+        const QString report = m_dir.filePath("as-left.csv");
+        QFile::remove(report);
+        QStringList args{"apply", plan, "--wait", "1000", "--report", report, "--format", "json"};
+        if (dryRun)
+            args << "--dry-run";
+        const Run run = cli(args);
+        CLI_EXPECT(run, 9);
+
+        QFile reportFile(report);
+        QVERIFY(reportFile.open(QIODevice::ReadOnly));
+        QStringList lines = QString::fromUtf8(reportFile.readAll()).split('\n');
+        QCOMPARE(
+            lines.takeFirst(),
+            "Line,MAC Address,Serial,Device Type,Found IP Address,Found Subnet Mask,Found "
+            "Gateway,Found DNS Server,Found Address mode,Left IP Address,Left Subnet Mask,Left "
+            "Gateway,Left DNS Server,Left Address mode,Outcome");
+        QCOMPARE(lines.takeLast(), QString());
+        const QJsonArray json = QJsonDocument::fromJson(run.out.toUtf8()).array();
+        QCOMPARE(lines.size(), int(std::size(FleetPlan)));
+        QCOMPARE(json.size(), lines.size());
+        const QMap<QString, QString> now = discovered();
+        for (int i = 0; i < lines.size(); ++i) {
+            const PlanRow& planned = FleetPlan[i];
+            const QString mac = QString(planned.csv).section(',', 0, 0);
+            // The outcome is the last field; only refusals have a comma in it.
+            const QStringList f = QString(lines.at(i)).remove('"').split(',');
+            const QString outcome = f.mid(14).join(',');
+            QCOMPARE(f.mid(0, 2), QStringList({QString::number(i + 2), mac}));
+            QCOMPARE(outcome, dryRun ? planned.dryRun : planned.applied);
+            QCOMPARE(json.at(i)["outcome"].toString(), outcome);
+            if (outcome == "not found") {
+                QCOMPARE(f.mid(2, 12).join(""), QString());
+                continue;
+            }
+            QCOMPARE(settings(f, 4), m_fleet.value(mac));
+            QString left = m_fleet.value(mac);
+            const QStringList p = QString(planned.csv).split(',');
+            if (outcome == "changed" && p.at(1) == "Static")
+                left = QStringList{p.at(2), p.at(3), p.value(4).isEmpty() ? "0.0.0.0" : p.at(4),
+                                   p.value(5).isEmpty() ? "0.0.0.0" : p.at(5), "Static"}
+                           .join(' ');
+            else if (outcome == "changed") // the first address of the simulator's pool
+                left = "10.10.0.100 255.255.255.0 10.10.0.254 10.10.0.254 DHCP";
+            QVERIFY2(settings(f, 9) == left, qPrintable(lines.at(i)));
+            QVERIFY2(now.value(mac) == left, qPrintable(mac + ": " + now.value(mac)));
+        }
+        const QMap<QString, int> wire = changesOnWire();
+        QCOMPARE(wire.keys(), sentTo);
+        for (int copies : wire)
+            QCOMPARE(copies, corlaLabList("CORLA_LAB_HOST_ADDRS").size());
+        QVERIFY2(run.err.endsWith(dryRun ? "corla-cli: 5 of 20 rows would not end as planned\n"
+                                         : "corla-cli: 8 of 20 rows did not end as planned\n"),
+                 qPrintable(run.err));
+    }
+
+    // Refused before any request: the simulator hears nothing at all.
+    void refusedPlans_data()
+    {
+        QTest::addColumn<QByteArray>("plan");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("errors");
+        const QByteArray header = QByteArray(PlanHeader) + '\n';
+        const QByteArray good = "02:c0:1a:00:00:0d,Static,10.10.0.77,255.255.255.0,,\n";
+        row("malformed address on the last line",
+            header + good + "02:c0:1a:00:00:0f,Static,10.10.0.300,255.255.255.0,,\n", 8,
+            QStringList{"line 3: IP Address: \"10.10.0.300\" is not an IPv4 address",
+                        "(1 fault): nothing was sent"});
+        row("broadcast and multicast MAC addresses",
+            header + "ff:ff:ff:ff:ff:ff,DHCP,,,,\n" + good + "01:00:5e:00:00:01,DHCP,,,,\n", 8,
+            QStringList{"line 2: MAC Address: ff:ff:ff:ff:ff:ff is a broadcast or multicast",
+                        "line 4: MAC Address: 01:00:5e:00:00:01 is a broadcast or multicast",
+                        "(2 faults): nothing was sent"});
+        row("zero mask, and the same device twice",
+            header + "02:c0:1a:00:00:0d,Static,10.10.0.77,0.0.0.0,,\n" + good, 8,
+            QStringList{"line 2: Subnet Mask: 0.0.0.0 leaves the device no network",
+                        "line 3: MAC Address: 02:c0:1a:00:00:0d is planned on line 2 already"});
+        row("semicolons instead of commas", QByteArray(PlanHeader).replace(',', ';') + "\n", 8,
+            QStringList{"line 1: the header has no \"MAC Address\" column"});
+        row("no plan file", QByteArray(), 1, QStringList{"cannot read the plan"});
+    }
+
+    void refusedPlans()
+    {
+        QFETCH(QByteArray, plan);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, errors);
+        const QString path = plan.isEmpty() ? m_dir.filePath("missing.csv") : writePlan(plan);
+        const Run run = cli({"apply", path, "--wait", "500"});
+        CLI_EXPECT(run, exitCode);
+        QCOMPARE(run.out, QString());
+        for (const QString& error : errors) {
+            const QString expected = error.startsWith("line ")
+                                         ? QStringLiteral("corla-cli: %1 %2").arg(path, error)
+                                         : error;
+            QVERIFY2(run.err.contains(expected), qPrintable(run.describe()));
+        }
+        QVERIFY2(!m_sim.output().contains(" from "), qPrintable(m_sim.output()));
+    }
+
+    // As a spreadsheet saves it: a byte-order mark, CRLF, its own column order and case,
+    // a column of notes with a quoted comma, MACs in capitals and with dashes.
+    void spreadsheetPlan()
+    {
+        const QString plan = writePlan(
+            "\xEF\xBB\xBF"
+            "Notes,dns server,Subnet Mask,IP Address,Address Mode,MAC ADDRESS,Gateway\r\n"
+            "\"rack 2, left\",,255.255.255.0,10.10.0.81,static,02:C0:1A:00:00:0D,10.10.0.254\r\n"
+            "spare,,,,DHCP,02-c0-1a-00-00-0e,\r\n"
+            ",10.10.0.254,255.255.255.0,10.10.0.12,Static,02:c0:1a:00:00:02,10.10.0.254\r\n");
+        const Run run = cli({"apply", plan, "--wait", "1000"});
+        CLI_EXPECT(run, 0);
+        QVERIFY2(run.err.isEmpty(), qPrintable(run.describe()));
+        QCOMPARE(changesOnWire().keys(), QStringList({"02:c0:1a:00:00:0d", "02:c0:1a:00:00:0e"}));
+        const QMap<QString, QString> now = discovered();
+        QCOMPARE(now.value("02:c0:1a:00:00:0d"),
+                 "10.10.0.81 255.255.255.0 10.10.0.254 0.0.0.0 Static");
+        QCOMPARE(now.value("02:c0:1a:00:00:0e"),
+                 "10.10.0.100 255.255.255.0 10.10.0.254 10.10.0.254 DHCP");
+        QCOMPARE(now.value("02:c0:1a:00:00:02"),
+                 "10.10.0.12 255.255.255.0 10.10.0.254 10.10.0.254 Static");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLabApply)
+#include "tst_lab_apply.moc"

@@ -4,8 +4,10 @@
 // a header left hanging, ahead of the devices' answers or between the halves of the first.
 // The adapter must still list exactly the default fleet and report nothing else.
 #include "adapterrun.h"
+#include "corlamainwin.h"
 #include "datarow.h"
 #include "labguard.h"
+#include "modalboxhandler.h"
 
 #include <QtTest>
 
@@ -87,7 +89,42 @@ private slots:
         // The change and reset answers came unasked: none of them counts.
         QCOMPARE(run.events, QStringList());
     }
+
+    // The window and corla-cli list exactly the fleet too; the unasked refusal, acceptance
+    // and reset of the first device open no box and leave its row as it answered.
+    void windowAndCliListOnlyTheFleet()
+    {
+        QCOMPARE(m_sim.startOrWhy({"--rogue-sender"}), QString());
+        QStringList boxes;
+        ModalBoxHandler<QMessageBox> handler([&boxes](QMessageBox* box) {
+            boxes << box->windowTitle();
+            box->accept();
+        });
+        ZelCorlaAdapter adapter;
+        ZelConnectionChecker checker;
+        MainWindow window(&adapter, &checker);
+        QTRY_COMPARE_WITH_TIMEOUT(window.model().numDevices(), 20, 10000);
+        QTest::qWait(1000);
+        QStringList listed;
+        for (const auto& device : window.model().deviceList())
+            listed << QString::fromStdString(device->netHostInfo().macAddress().toString());
+        QCOMPARE(sorted(listed), sorted(Dev0Macs + Dev1Macs));
+        TevMacAddr first;
+        QVERIFY(TevMacAddr::parse("02:c0:1a:00:00:01", &first));
+        QCOMPARE(window.model().device(first)->netHostInfo().ipAddress().toString(),
+                 std::string("10.10.0.11"));
+        QCOMPARE(boxes, QStringList());
+
+        QProcess cli;
+        cli.start(QStringLiteral(CORLA_CLI_BIN), {"discover", "--format", "csv", "--wait", "1500"});
+        QVERIFY(cli.waitForFinished(30000));
+        QStringList macs;
+        for (const QString& line : QString::fromUtf8(cli.readAllStandardOutput()).split('\n'))
+            if (line.startsWith(QLatin1Char('1')))
+                macs << line.section(',', 7, 7);
+        QCOMPARE(sorted(macs), sorted(Dev0Macs + Dev1Macs));
+    }
 };
 
-QTEST_GUILESS_MAIN(TstLabRogue)
+QTEST_MAIN(TstLabRogue)
 #include "tst_lab_rogue.moc"

@@ -41,6 +41,26 @@ private slots:
 
     // The list signal comes on append and clear only; changes inside a row reach the views as
     // changed cells.
+    // The status cell says why the row has its colour, to the eye and to screen readers;
+    // a row pending again (Refresh) waits for its new verdict.
+    void statusReason()
+    {
+        append(8, 4321, "192.168.1.9", "00:1a:2b:3c:4d:01");
+        const TevMacAddr mac = macOf("00:1a:2b:3c:4d:01");
+        const QModelIndex status = m_model->index(0, CorlaTableModel::StatusColumn);
+        QCOMPARE(status.data(Qt::ToolTipRole).toString(), QString("Waiting for a probe"));
+        QSignalSpy changed(m_model, &QAbstractItemModel::dataChanged);
+        m_model->list().setStatus(mac, ZelNetworkStatus::Unreachable);
+        m_model->setStatusReason(mac, "connection refused");
+        QVERIFY(changed.count() >= 1);
+        QCOMPARE(status.data(Qt::ToolTipRole).toString(),
+                 QString("Unreachable: connection refused"));
+        QCOMPARE(status.data(Qt::AccessibleTextRole), status.data(Qt::ToolTipRole));
+        QCOMPARE(m_model->index(0, CorlaTableModel::IpColumn).data(Qt::ToolTipRole), QVariant());
+        m_model->list().setStatus(mac, ZelNetworkStatus::Pending);
+        QCOMPARE(status.data(Qt::ToolTipRole).toString(), QString("Waiting for a probe"));
+    }
+
     void listChangesReachViews()
     {
         QSignalSpy listChanged(m_model, &CorlaTableModel::deviceListChanged);

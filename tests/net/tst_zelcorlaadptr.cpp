@@ -109,7 +109,11 @@ public:
         origin.ifaceAddr = iface;
         processDatagram(reinterpret_cast<const uint8_t*>(datagram.constData()),
                         uint64_t(datagram.size()), origin);
-        QCoreApplication::processEvents();
+        // A large batch is handed on in slices, each posted after the one before; a
+        // receiver may destroy the adapter on the way.
+        const QPointer<Adapter> alive(this);
+        for (int slice = 0; slice < 1000 && alive; ++slice)
+            QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     }
     std::vector<std::shared_ptr<TevDevice>> found;
     QStringList reports;

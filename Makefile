@@ -4,12 +4,14 @@ BUILD        ?= build
 BUILD_ASAN   ?= build-asan
 BUILD_FUZZ   ?= build-fuzz
 BUILD_MINGW  ?= build-mingw
+# The package's own build: Debian's build flags (hardening), no tests.
+BUILD_DEB    ?= $(BUILD)/deb
 JOBS         ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 FUZZ_SECONDS_SHORT ?= 30
 CMAKE_FLAGS  ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps build test demo check-sanitize fuzz cross-win format bench clean
+.PHONY: all deps build test demo package check-package check-sanitize fuzz cross-win format bench clean
 
 all: build
 
@@ -27,6 +29,23 @@ test: build
 # The lab with simulated instruments, and Corla on them (see scripts/demo).
 demo: build
 	scripts/demo $(BUILD)
+
+# The Debian package of all three programs, $(BUILD)/corla_<version>_<arch>.deb (CPack).
+# Its tools come from install-deps --package, so that `make test` never needs them.
+package:
+	@scripts/install-deps --package
+	DEB_BUILD_MAINT_OPTIONS=hardening=+all; export DEB_BUILD_MAINT_OPTIONS; \
+	cmake -S . -B $(BUILD_DEB) -G Ninja -DCMAKE_BUILD_TYPE=None -DBUILD_TESTING=OFF \
+	    -DCORLA_PACKAGING=ON -DCMAKE_INSTALL_PREFIX=/usr \
+	    -DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
+	    -DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)"
+	cmake --build $(BUILD_DEB) -j $(JOBS)
+	cd $(BUILD_DEB) && cpack -G DEB -B $(abspath $(BUILD))
+	rm -rf $(BUILD)/_CPack_Packages
+
+# What CI checks of the package (see scripts/check-package).
+check-package: package
+	scripts/check-package $(BUILD)
 
 check-sanitize: deps
 	cmake -S . -B $(BUILD_ASAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORLA_SANITIZE=ON
@@ -58,6 +77,8 @@ bench: build
 	    $(BUILD)/bench/bench_window --cli $(BUILD)/tools/corla-cli/corla-cli
 	scripts/lab --sim-bin $(BUILD)/tools/corla-sim/corla-sim --no-sim -- \
 	    $(BUILD)/bench/bench_window --cli $(BUILD)/tools/corla-cli/corla-cli --limit 1024
+	scripts/lab --sim-bin $(BUILD)/tools/corla-sim/corla-sim --sim "--burst 1000 --rate 0 --quiet" -- \
+	    bench/bench-apply $(BUILD)/tools/corla-cli/corla-cli
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -106,7 +106,7 @@ const char* const PingDescription =
     R"(Sends one ICMP echo request and waits at most --timeout ms for a reply. Without
 an echo reply it tells why: a router on the way reports the host unreachable
 (exit status 5), this computer has no route to the address (exit status 6), or
-nothing came back (exit status 5) — unless a host on a directly attached network
+nothing came back (exit status 5); unless a host on a directly attached network
 answers ARP at the address but drops echo requests, which many firewalls do
 (exit status 7). With --interface the address must be routed through one of the
 named interfaces (exit status 6 otherwise).)";
@@ -271,7 +271,7 @@ QString helpOf(const QCommandLineParser& parser)
 QString generalHelp()
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromLatin1(GeneralDescription));
+    parser.setApplicationDescription(QString::fromUtf8(GeneralDescription));
     addCommonOptions(&parser);
     parser.addPositionalArgument("command", "discover, set, reset, ping, apply or help.",
                                  "COMMAND [ARGUMENTS]");
@@ -280,7 +280,7 @@ QString generalHelp()
 
 void setupCommandParser(const CommandInfo& info, QCommandLineParser* parser)
 {
-    parser->setApplicationDescription(QString::fromLatin1(info.description));
+    parser->setApplicationDescription(QString::fromUtf8(info.description));
     for (const QString& name : info.options)
         parser->addOption(option(name));
     addCommonOptions(parser);

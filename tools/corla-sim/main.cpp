@@ -50,11 +50,24 @@ void raiseFileLimit()
     }
 }
 
+// One exit status for every usage error, so that a script can tell a bad command line
+// (2) from a simulator that could not start (1).
+constexpr int UsageExit = 2;
+constexpr int StartExit = 1;
+
 [[noreturn]] void usageError(const QString& message)
 {
     std::fprintf(stderr, "corla-sim: %s\n", qPrintable(message));
-    std::fprintf(stderr, "Try corla-sim --help.\n");
-    std::exit(2);
+    std::fprintf(stderr, "corla-sim: try 'corla-sim --help'\n");
+    std::exit(UsageExit);
+}
+
+// Qt's own warnings share stderr with the simulator's lines; the prefix says whose they are.
+void prefixedMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    std::fprintf(stderr, "corla-sim: %s\n", qPrintable(qFormatLogMessage(type, context, message)));
+    if (type == QtFatalMsg)
+        std::abort();
 }
 
 int intValue(const QCommandLineParser& parser, const QString& name, int low, int high)
@@ -104,6 +117,7 @@ on stderr. SIGINT or SIGTERM end it and remove the addresses it added.)";
 
 int main(int argc, char* argv[])
 {
+    qInstallMessageHandler(prefixedMessage);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("corla-sim");
     QCoreApplication::setApplicationVersion(QStringLiteral(CORLA_VERSION));
@@ -147,6 +161,11 @@ int main(int argc, char* argv[])
          "With --split or --split-at they come between the halves of the first answer."},
         {"quiet", "No line per request."},
     });
+    // Qt's own handling of a bad command line exits with 1 and names no remedy; parse first
+    // so that it goes the way of every other usage error. process() then only acts on
+    // --help, --help-all and --version.
+    if (!parser.parse(QCoreApplication::arguments()))
+        usageError(parser.errorText());
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         usageError("unexpected argument " + parser.positionalArguments().first());
@@ -217,13 +236,13 @@ int main(int argc, char* argv[])
     QString why;
     if (parser.isSet("manage-addresses") && !addresses.enable(&why)) {
         std::fprintf(stderr, "corla-sim: %s\n", qPrintable(why));
-        return 2;
+        return StartExit;
     }
     SimServer server(options, fleet, &addresses);
     QStringList warnings;
     if (!server.start(&why, &warnings)) {
         std::fprintf(stderr, "corla-sim: %s\n", qPrintable(why));
-        return 1;
+        return StartExit;
     }
     for (const QString& warning : qAsConst(warnings))
         std::fprintf(stderr, "corla-sim: %s\n", qPrintable(warning));

@@ -4,20 +4,20 @@
 
 namespace {
 
-quint64 macKey(const TevMacAddr& mac)
-{
-    quint64 key = 0;
-    for (uint8_t octet : mac.octets())
-        key = (key << 8) | octet;
-    return key;
-}
-
 const TevMacAddr& macOf(const TevDevice& device)
 {
     return device.netHostInfo().macAddress();
 }
 
 } // namespace
+
+quint64 corlaMacKey(const TevMacAddr& mac)
+{
+    quint64 key = 0;
+    for (uint8_t octet : mac.octets())
+        key = (key << 8) | octet;
+    return key;
+}
 
 CorlaDeviceList::CorlaDeviceList(QObject* parent) : QObject(parent) {}
 
@@ -39,7 +39,7 @@ bool CorlaDeviceList::append(std::shared_ptr<TevDevice> device)
         return false;
     const int row = m_devices.size();
     emit aboutToAppend(row);
-    m_rowsByMac.insert(macKey(macOf(*device)), row);
+    m_rowsByMac.insert(corlaMacKey(macOf(*device)), row);
     m_devices.append(std::move(device));
     emit appended(row);
     return true;
@@ -95,7 +95,7 @@ CorlaDeviceList::Devices CorlaDeviceList::sortedBySerial() const
 
 QVector<int> CorlaDeviceList::rowsOf(const TevMacAddr& mac) const
 {
-    QVector<int> rows = m_rowsByMac.values(macKey(mac)).toVector();
+    QVector<int> rows = m_rowsByMac.values(corlaMacKey(mac)).toVector();
     std::sort(rows.begin(), rows.end());
     return rows;
 }
@@ -104,7 +104,7 @@ void CorlaDeviceList::rebuildMacIndex()
 {
     m_rowsByMac.clear();
     for (int row = 0; row < m_devices.size(); ++row)
-        m_rowsByMac.insert(macKey(macOf(*m_devices.at(row))), row);
+        m_rowsByMac.insert(corlaMacKey(macOf(*m_devices.at(row))), row);
 }
 
 namespace CorlaText {

@@ -13,6 +13,9 @@
 
 #include <memory>
 
+// A MAC address as one number, for hashing and ordering.
+quint64 corlaMacKey(const TevMacAddr& mac);
+
 class CorlaDeviceList : public QObject
 {
     Q_OBJECT

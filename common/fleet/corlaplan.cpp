@@ -11,14 +11,6 @@
 
 namespace {
 
-quint64 macKey(const TevMacAddr& mac)
-{
-    quint64 key = 0;
-    for (uint8_t octet : mac.octets())
-        key = (key << 8) | octet;
-    return key;
-}
-
 QString macText(const TevMacAddr& mac)
 {
     return CorlaText::mac(mac);
@@ -216,13 +208,13 @@ private:
                       .arg(text));
             return mac;
         }
-        const int firstLine = m_macLines.value(macKey(mac), 0);
+        const int firstLine = m_macLines.value(corlaMacKey(mac), 0);
         if (firstLine > 0)
             fault(QStringLiteral("MAC Address: %1 is planned on line %2 already")
                       .arg(macText(mac))
                       .arg(firstLine));
         else
-            m_macLines.insert(macKey(mac), m_line);
+            m_macLines.insert(corlaMacKey(mac), m_line);
         return mac;
     }
 
@@ -446,7 +438,7 @@ CorlaChangeOrder orderChanges(const QVector<CorlaPlanRow>& changes,
 
     QHash<quint64, int> changeOf;
     for (int i = n - 1; i >= 0; --i)
-        changeOf.insert(macKey(mac(i)), i);
+        changeOf.insert(corlaMacKey(mac(i)), i);
 
     // Change i may be sent once every change in waitsFor[i] is; it never may while a
     // found device that stays put holds its address (stayer[i]).
@@ -459,7 +451,7 @@ CorlaChangeOrder orderChanges(const QVector<CorlaPlanRow>& changes,
         for (const TevNetHostInfo& holder : found) {
             if (holder.ipAddress() != planned.ipAddress() || holder.macAddress() == mac(i))
                 continue;
-            const int j = changeOf.value(macKey(holder.macAddress()), -1);
+            const int j = changeOf.value(corlaMacKey(holder.macAddress()), -1);
             const bool leaves =
                 j >= 0 && (changes.at(j).planned.addressMode() != TevAddressModeManual ||
                            changes.at(j).planned.ipAddress() != planned.ipAddress());

@@ -1,6 +1,7 @@
 // corla-cli apply end to end against the simulator's default fleet: a plan of every kind of
 // row applied and tried with --dry-run, plans with faults refused before anything is sent,
 // and a plan as a spreadsheet saves it. Every test starts a simulator of its own.
+#include "clirun.h"
 #include "datarow.h"
 #include "labguard.h"
 
@@ -13,29 +14,6 @@
 #include <QtTest>
 
 namespace {
-
-struct Run
-{
-    int exitCode;
-    QString out, err;
-    QString describe() const
-    {
-        return QStringLiteral("exit %1\nstdout:\n%2\nstderr:\n%3").arg(exitCode).arg(out, err);
-    }
-};
-
-Run cli(const QStringList& args)
-{
-    QProcess process;
-    process.start(QStringLiteral(CORLA_CLI_BIN), args);
-    if (!process.waitForFinished(60000))
-        process.kill();
-    process.waitForFinished();
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2,
-            process.readAllStandardOutput(), process.readAllStandardError()};
-}
-
-#define CLI_EXPECT(run, code) QVERIFY2((run).exitCode == (code), qPrintable((run).describe()))
 
 // One row of the fleet plan and how it ends, applied and with --dry-run.
 struct PlanRow
@@ -127,7 +105,7 @@ class TestLabApply : public QObject
     // Settings by MAC as discovery finds them now.
     QMap<QString, QString> discovered()
     {
-        const Run run = cli({"discover", "--wait", "1000", "--format", "json"});
+        const CliRun run = cli({"discover", "--wait", "1000", "--format", "json"});
         QMap<QString, QString> found;
         for (const QJsonValue& v : QJsonDocument::fromJson(run.out.toUtf8()).array())
             found.insert(v["macAddress"].toString(),
@@ -190,7 +168,7 @@ private slots:
         QStringList args{"apply", plan, "--wait", "1000", "--report", report, "--format", "json"};
         if (dryRun)
             args << "--dry-run";
-        const Run run = cli(args);
+        const CliRun run = cli(args);
         CLI_EXPECT(run, 9);
 
         QFile reportFile(report);
@@ -272,7 +250,7 @@ private slots:
         QFETCH(int, exitCode);
         QFETCH(QStringList, errors);
         const QString path = plan.isEmpty() ? m_dir.filePath("missing.csv") : writePlan(plan);
-        const Run run = cli({"apply", path, "--wait", "500"});
+        const CliRun run = cli({"apply", path, "--wait", "500"});
         CLI_EXPECT(run, exitCode);
         QCOMPARE(run.out, QString());
         for (const QString& error : errors) {
@@ -294,7 +272,7 @@ private slots:
             "\"rack 2, left\",,255.255.255.0,10.10.0.81,static,02:C0:1A:00:00:0D,10.10.0.254\r\n"
             "spare,,,,DHCP,02-c0-1a-00-00-0e,\r\n"
             ",10.10.0.254,255.255.255.0,10.10.0.12,Static,02:c0:1a:00:00:02,10.10.0.254\r\n");
-        const Run run = cli({"apply", plan, "--wait", "1000"});
+        const CliRun run = cli({"apply", plan, "--wait", "1000"});
         CLI_EXPECT(run, 0);
         QVERIFY2(run.err.isEmpty(), qPrintable(run.describe()));
         QCOMPARE(changesOnWire().keys(), QStringList({"02:c0:1a:00:00:0d", "02:c0:1a:00:00:0e"}));

@@ -3,6 +3,7 @@
 // the device keeps), the duplicate-address refusal and --force, a device's own refusal, unknown
 // MACs, reset, ping and refused arguments. Every test and every row starts a simulator of its own,
 // so none depends on what another changed.
+#include "clirun.h"
 #include "datarow.h"
 #include "labguard.h"
 #include "zelutil.h"
@@ -15,33 +16,10 @@
 
 namespace {
 
-struct Run
-{
-    int exitCode;
-    QString out, err;
-    QString describe() const
-    {
-        return QStringLiteral("exit %1\nstdout:\n%2\nstderr:\n%3").arg(exitCode).arg(out, err);
-    }
-};
-
-Run cli(const QStringList& args)
-{
-    QProcess process;
-    process.start(QStringLiteral(CORLA_CLI_BIN), args);
-    if (!process.waitForFinished(30000))
-        process.kill(); // a crash exit below
-    process.waitForFinished();
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2,
-            process.readAllStandardOutput(), process.readAllStandardError()};
-}
-
-#define CLI_EXPECT(run, code) QVERIFY2((run).exitCode == (code), qPrintable((run).describe()))
-
 // The devices discovery lists, by MAC; none when it fails.
 QMap<QString, QJsonObject> discoverJson(const QStringList& extra = {})
 {
-    const Run run = cli(QStringList{"discover", "--wait", "1000", "--format", "json"} + extra);
+    const CliRun run = cli(QStringList{"discover", "--wait", "1000", "--format", "json"} + extra);
     QMap<QString, QJsonObject> devices;
     for (const QJsonValue& v : QJsonDocument::fromJson(run.out.toUtf8()).array())
         devices.insert(v["macAddress"].toString(), v.toObject());
@@ -265,7 +243,7 @@ private slots:
         QFETCH(int, exitCode);
         QFETCH(QString, printed);
         QFETCH(QString, after);
-        const Run run = cli(args.split(' '));
+        const CliRun run = cli(args.split(' '));
         CLI_EXPECT(run, exitCode);
         QVERIFY2((run.err + run.out).contains(printed), qPrintable(run.describe()));
         QVERIFY2(exitCode == 0 || run.out.isEmpty(), qPrintable(run.out));

@@ -270,8 +270,10 @@ private slots:
             checker.checkPort(device(uint16_t(mac), mac, "127.0.0.1"), full.port());
         QTRY_COMPARE(reports.lines.size(), 4);
         QCOMPARE(reports.lines.filter("NoAnswer").size(), 4);
+        // Coarse timers may fire up to 5 % early, and the clock starts a little before them:
+        // 10 % tells "own time" (about 600 ms for the second pair) from "time since queued".
         QVERIFY2(
-            reports.atMs[0] >= 285 && reports.atMs[2] >= 570,
+            reports.atMs[0] >= 270 && reports.atMs[2] >= 540,
             qPrintable(QString::number(reports.atMs[0]) + ' ' + QString::number(reports.atMs[2])));
     }
 

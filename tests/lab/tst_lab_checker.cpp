@@ -26,7 +26,7 @@ private slots:
         // Nobody answers ARP for it: the system would give up on the neighbour only seconds
         // later ("Host unreachable"); the probe has ended by then.
         QTest::newRow("silent address: at the limit")
-            << corlaLabEnv("CORLA_LAB_ABSENT") << false << 940 << -1;
+            << corlaLabEnv("CORLA_LAB_ABSENT") << false << 900 << -1;
     }
 
     void checkPort()

@@ -48,6 +48,15 @@ CorlaChangeLogEntry logEntry(const TevDevice& device,
 
 } // namespace
 
+void MainWindow::setApplicationIdentity()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("corla"));
+    QCoreApplication::setApplicationName(QStringLiteral("corla"));
+    QCoreApplication::setApplicationVersion(QLatin1String(Version));
+    // Ties the window to its desktop entry (its icon and name in docks and task lists).
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.corla"));
+}
+
 MainWindow::MainWindow(ZelCorlaAdapter* adapter, ZelConnectionChecker* checker, QWidget* parent)
     : QMainWindow(parent), m_ui(new Ui_MainWindow), m_checker(*checker), m_adapter(*adapter)
 {

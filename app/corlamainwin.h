@@ -34,6 +34,10 @@ public:
     static const char* const Version;
     static const char* const BuildDate;
 
+    // The names QSettings, QStandardPaths and the desktop go by; set once, before the
+    // application object exists.
+    static void setApplicationIdentity();
+
     std::shared_ptr<TevDevice> selectedDevice() const;
     void clearMainTable();
 

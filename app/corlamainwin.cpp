@@ -8,12 +8,16 @@
 #include "tevabout.h"
 #include "zelutil.h"
 
+#include <QCloseEvent>
+#include <QDateTime>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMessageBox>
+#include <QSettings>
 #include <QSortFilterProxyModel>
 #include <QStandardPaths>
 #include <QUrl>
@@ -24,6 +28,15 @@ const char* const MainWindow::BuildDate = CORLA_BUILD_DATE;
 namespace {
 
 const ZelPort ProbedPort = ZelPort::Ftp;
+
+// What the window remembers between runs (QSettings, by the names of
+// setApplicationIdentity()).
+const QString GeometryKey = QStringLiteral("window/geometry");
+const QString SortColumnKey = QStringLiteral("table/sortColumn");
+const QString SortOrderKey = QStringLiteral("table/sortOrder");
+const QString ExportFolderKey = QStringLiteral("export/folder");
+
+const int DefaultSortColumn = 2;
 
 QString trMain(const char* text)
 {
@@ -63,6 +76,7 @@ MainWindow::MainWindow(ZelCorlaAdapter* adapter, ZelConnectionChecker* checker, 
 {
     m_ui->setupUi(this);
     initializeUi();
+    restoreSettings();
     createConnections();
     m_checker.setConnectionTimeout(4000);
     broadcastEnquiry();
@@ -91,6 +105,37 @@ void MainWindow::initializeUi()
 
     m_ui->gbDeviceActions->setEnabled(false);
     m_ui->btnSettings->hide();
+    // The installed theme's icon where there is one, so the window matches the menu entry.
+    setWindowIcon(QIcon::fromTheme(QStringLiteral("org.example.corla"),
+                                   QIcon(QStringLiteral(":/icons/corla.svg"))));
+}
+
+void MainWindow::restoreSettings()
+{
+    const QSettings settings;
+    restoreGeometry(settings.value(GeometryKey).toByteArray());
+
+    // A hand-edited or foreign file may hold anything: only a real column and order count.
+    bool columnOk = false;
+    bool orderOk = false;
+    const int column = settings.value(SortColumnKey).toInt(&columnOk);
+    const int order = settings.value(SortOrderKey).toInt(&orderOk);
+    if (columnOk && orderOk && column >= 0 && column < m_model.columnCount() &&
+        (order == Qt::AscendingOrder || order == Qt::DescendingOrder))
+        m_ui->tblMainTableView->horizontalHeader()->setSortIndicator(column, Qt::SortOrder(order));
+
+    connect(m_ui->tblMainTableView->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this,
+            [](int section, Qt::SortOrder sortOrder) {
+                QSettings settings;
+                settings.setValue(SortColumnKey, section);
+                settings.setValue(SortOrderKey, int(sortOrder));
+            });
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    QSettings().setValue(GeometryKey, saveGeometry());
+    QMainWindow::closeEvent(event);
 }
 
 void MainWindow::createConnections()
@@ -364,16 +409,26 @@ void MainWindow::onTblDoubleClicked(const QModelIndex& index)
         openConfigDialog(*device);
 }
 
+QString MainWindow::proposedExportPath(const QDateTime& now) const
+{
+    QString folder = QSettings().value(ExportFolderKey).toString();
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        folder = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    return folder + QStringLiteral("/devices-") + now.toString(QStringLiteral("yyyyMMdd-HHmm")) +
+           QStringLiteral(".csv");
+}
+
 void MainWindow::exportCsv()
 {
-    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-    const QString fileName = QFileDialog::getSaveFileName(this, trMain("Export CSV"),
-                                                          desktop + QStringLiteral("/devices.csv"),
-                                                          trMain("Comma Separated Values (*.csv)"));
+    const QString fileName = QFileDialog::getSaveFileName(
+        this, trMain("Export CSV"), proposedExportPath(QDateTime::currentDateTime()),
+        trMain("Comma Separated Values (*.csv)"));
     if (fileName.isEmpty())
         return;
 
     const CsvFileResult written = writeCsvFile(fileName, m_model.toCsv());
+    if (written.ok())
+        QSettings().setValue(ExportFolderKey, QFileInfo(fileName).absolutePath());
     if (written.failure == CsvFileResult::NotOpened) {
         QMessageBox::critical(this, QStringLiteral("Export Error!"),
                               QStringLiteral("The file could not be opened for writing."),

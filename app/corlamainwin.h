@@ -14,6 +14,7 @@
 
 class Ui_MainWindow;
 class QItemSelection;
+class QDateTime;
 class QModelIndex;
 
 // The application's single window. It owns the device list and turns the signals of the
@@ -53,6 +54,9 @@ public:
     void openDeviceWebserver(const TevDevice& device);
     void onTblDoubleClicked(const QModelIndex& index);
     void exportCsv();
+    // The file name the export dialog proposes at `now`: devices-YYYYMMDD-HHMM.csv in the
+    // folder of the last export, or on the desktop when there is none (or it is gone).
+    QString proposedExportPath(const QDateTime& now) const;
 
     // The window's parts, for tests and for the lab test driver.
     Ui_MainWindow* ui() const { return m_ui; }
@@ -60,8 +64,12 @@ public:
     ZelCorlaAdapter& adapter() { return m_adapter; }
     ZelConnectionChecker& connectionChecker() { return m_checker; }
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void initializeUi();
+    void restoreSettings();
     void createConnections();
     void refresh();
     void broadcastEnquiry();

@@ -9,7 +9,9 @@
 
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QMessageBox>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -64,6 +66,19 @@ private:
     std::unique_ptr<ZelConnectionChecker> m_checker;
     std::unique_ptr<MainWindow> m_window;
     UrlCatcher m_urls;
+    QTemporaryDir m_settingsDir; // the user's own settings are never read or written
+
+    void restartWindow()
+    {
+        m_window->close();
+        m_window = std::make_unique<MainWindow>(m_adapter.get(), m_checker.get());
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+    QString desktop() const
+    {
+        return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    }
 
     Ui_MainWindow& ui() { return *m_window->ui(); }
     QTableView* view() { return ui().tblMainTableView; }
@@ -92,12 +107,16 @@ private slots:
     void initTestCase()
     {
         CORLA_REQUIRE_PRIVATE_NETNS();
+        QVERIFY(m_settingsDir.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
+        MainWindow::setApplicationIdentity();
         QDesktopServices::setUrlHandler(QStringLiteral("http"), &m_urls, "open");
     }
     void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("http")); }
 
     void init()
     {
+        QSettings().clear();
         m_urls.urls.clear();
         m_adapter = std::make_unique<RecordingAdapter>();
         m_checker = std::make_unique<ZelConnectionChecker>();
@@ -233,28 +252,32 @@ private slots:
         QTest::addColumn<QString>("target"); // "" cancels the file dialog; "tmp" a fresh file
         QTest::addColumn<QString>("expected");
         QTest::addColumn<QStringList>("boxes");
+        QTest::addColumn<bool>("folderRemembered");
         QTest::newRow("written") << "tmp"
                                  << "Serial,Device Type,IP Address,Subnet Mask,Gateway,DNS Server,"
                                     "Address mode,MAC Address\n1,Nerio HF,10.1.1.1,255.255.255.0,"
                                     "0.0.0.0,0.0.0.0,Static,00:1a:2b:3c:4d:01\n"
-                                 << QStringList();
-        QTest::newRow("cancelled") << "" << QString() << QStringList();
+                                 << QStringList() << true;
+        QTest::newRow("cancelled") << "" << QString() << QStringList() << false;
         // /proc takes no new files, not even from root.
         QTest::newRow("unwritable place")
             << "/proc/corla-devices.csv" << QString()
-            << QStringList{"Export Error!|The file could not be opened for writing."};
+            << QStringList{"Export Error!|The file could not be opened for writing."} << false;
     }
     void exportCsv()
     {
         QFETCH(QString, target);
         QFETCH(QString, expected);
         QFETCH(QStringList, boxes);
+        QFETCH(bool, folderRemembered);
         listed(ZelDeviceType::NerioHF, 1, ZelNetworkStatus::Reachable);
         QTemporaryDir dir;
         const QString path = target == "tmp" ? dir.filePath(QStringLiteral("out.csv")) : target;
         QString caption;
+        QString proposed;
         ModalBoxHandler<QFileDialog> chooser([&](QFileDialog* dialog) {
             caption = dialog->windowTitle();
+            proposed = dialog->selectedFiles().value(0);
             dialog->selectFile(path);
             // QFileDialog's own accept override runs through the public base.
             path.isEmpty() ? dialog->reject() : static_cast<QDialog*>(dialog)->accept();
@@ -263,11 +286,93 @@ private slots:
         std::unique_ptr<QObject> handler(recordBoxes(&seen));
         QTest::mouseClick(ui().btnExport, Qt::LeftButton);
         QCOMPARE(caption, QStringLiteral("Export CSV"));
+        // The dialog shows it under the time of asking (and in the desktop folder, where
+        // there is one: a machine without it shows the current folder).
+        QVERIFY2(QRegularExpression("^devices-20[0-9]{6}-[0-9]{4}\\.csv$")
+                     .match(QFileInfo(proposed).fileName())
+                     .hasMatch(),
+                 qPrintable(proposed));
         QCOMPARE(seen, boxes);
         QFile file(dir.filePath(QStringLiteral("out.csv")));
         QCOMPARE(file.exists(), !expected.isNull());
         if (file.open(QIODevice::ReadOnly))
             QCOMPARE(QString::fromUtf8(file.readAll()), expected);
+        const QDateTime at(QDate(2026, 1, 5), QTime(4, 7));
+        QCOMPARE(m_window->proposedExportPath(at),
+                 (folderRemembered ? dir.path() : desktop()) +
+                     QStringLiteral("/devices-20260105-0407.csv"));
+    }
+
+    void exportFolderThatWentAwayFallsBackToDesktop()
+    {
+        auto dir = std::make_unique<QTemporaryDir>();
+        QSettings().setValue(QStringLiteral("export/folder"), dir->path());
+        const QDateTime at(QDate(2026, 12, 7), QTime(13, 59));
+        QCOMPARE(m_window->proposedExportPath(at), dir->path() + "/devices-20261207-1359.csv");
+        dir.reset();
+        QCOMPARE(m_window->proposedExportPath(at), desktop() + "/devices-20261207-1359.csv");
+    }
+
+    void geometrySortAndExportFolderSurviveARestart()
+    {
+        listed(ZelDeviceType::NerioHF, 1, ZelNetworkStatus::Reachable);
+        // Within the form's fixed bounds (at most 500 wide).
+        m_window->resize(495, 380);
+        view()->horizontalHeader()->setSortIndicator(4, Qt::DescendingOrder);
+        QTemporaryDir dir;
+        ModalBoxHandler<QFileDialog> chooser([&](QFileDialog* dialog) {
+            dialog->selectFile(dir.filePath(QStringLiteral("fleet.csv")));
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        QTest::mouseClick(ui().btnExport, Qt::LeftButton);
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("fleet.csv"))));
+
+        restartWindow();
+        QCOMPARE(m_window->size(), QSize(495, 380));
+        QCOMPARE(view()->horizontalHeader()->sortIndicatorSection(), 4);
+        QCOMPARE(view()->horizontalHeader()->sortIndicatorOrder(), Qt::DescendingOrder);
+        QVERIFY(m_window->proposedExportPath(QDateTime::currentDateTime())
+                    .startsWith(dir.path() + "/devices-"));
+    }
+
+    // What a settings file holds is not trusted: only a real column and order are restored.
+    void storedSortOrder_data()
+    {
+        QTest::addColumn<QVariant>("column");
+        QTest::addColumn<QVariant>("order");
+        QTest::addColumn<int>("expectedColumn");
+        QTest::addColumn<Qt::SortOrder>("expectedOrder");
+        QTest::newRow("none stored: IP address ascending")
+            << QVariant() << QVariant() << 2 << Qt::AscendingOrder;
+        QTest::newRow("MAC column descending")
+            << QVariant(5) << QVariant(1) << 5 << Qt::DescendingOrder;
+        QTest::newRow("first column") << QVariant(0) << QVariant(0) << 0 << Qt::AscendingOrder;
+        QTest::newRow("column past the last")
+            << QVariant(6) << QVariant(1) << 2 << Qt::AscendingOrder;
+        QTest::newRow("negative column") << QVariant(-1) << QVariant(0) << 2 << Qt::AscendingOrder;
+        QTest::newRow("no such order") << QVariant(3) << QVariant(7) << 2 << Qt::AscendingOrder;
+        QTest::newRow("text for a column")
+            << QVariant("serial") << QVariant(0) << 2 << Qt::AscendingOrder;
+        QTest::newRow("column without an order")
+            << QVariant(3) << QVariant() << 2 << Qt::AscendingOrder;
+    }
+    void storedSortOrder()
+    {
+        QFETCH(QVariant, column);
+        QFETCH(QVariant, order);
+        QFETCH(int, expectedColumn);
+        QFETCH(Qt::SortOrder, expectedOrder);
+        {
+            QSettings settings;
+            settings.clear();
+            if (column.isValid())
+                settings.setValue(QStringLiteral("table/sortColumn"), column);
+            if (order.isValid())
+                settings.setValue(QStringLiteral("table/sortOrder"), order);
+        }
+        m_window = std::make_unique<MainWindow>(m_adapter.get(), m_checker.get());
+        QCOMPARE(view()->horizontalHeader()->sortIndicatorSection(), expectedColumn);
+        QCOMPARE(view()->horizontalHeader()->sortIndicatorOrder(), expectedOrder);
     }
 };
 

@@ -46,6 +46,9 @@ private slots:
         QProcess corla;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        // Settings and the change log of its own, not the user's.
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
         env.insert(QStringLiteral("CORLA_SNAPSHOT"), shot);
         // Taken once every row is probed and quiet; the limit only ends a hung run.
         env.insert(QStringLiteral("CORLA_SNAPSHOT_AFTER_MS"), QStringLiteral("60000"));

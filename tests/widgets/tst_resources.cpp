@@ -23,6 +23,8 @@ private slots:
         QTest::newRow("globe") << ":/img/globe_64.png" << QSize(64, 64);
         // Through the SVG image plugin, at the logo button's proportions.
         QTest::newRow("logo") << ":/brand/tev-logo-new-text-horiz.svg" << QSize(230, 90);
+        // The window icon is the installed application icon's source.
+        QTest::newRow("window icon") << ":/icons/corla.svg" << QSize(64, 64);
     }
 
     void imageLoads()

@@ -4,6 +4,8 @@ BUILD        ?= build
 BUILD_ASAN   ?= build-asan
 BUILD_FUZZ   ?= build-fuzz
 BUILD_MINGW  ?= build-mingw
+# Benchmarks want optimised code and no test binaries: a Release build of their own.
+BUILD_BENCH  ?= build-bench
 # The package's own build: Debian's build flags (hardening), no tests.
 BUILD_DEB    ?= $(BUILD)/deb
 JOBS         ?= $(shell nproc)
@@ -15,6 +17,8 @@ CMAKE_FLAGS  ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 all: build
 
+# What `make test` and `make demo` need; each further target asks install-deps for its own
+# packages on top, so that testing never depends on them.
 deps:
 	@scripts/install-deps
 
@@ -47,7 +51,8 @@ package:
 check-package: package
 	scripts/check-package $(BUILD)
 
-check-sanitize: deps
+check-sanitize:
+	@scripts/install-deps --sanitize
 	cmake -S . -B $(BUILD_ASAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORLA_SANITIZE=ON
 	cmake --build $(BUILD_ASAN) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:fast_unwind_on_malloc=0 \
@@ -55,7 +60,8 @@ check-sanitize: deps
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	scripts/netns-run ctest --test-dir $(BUILD_ASAN) --output-on-failure -j $(JOBS)
 
-fuzz: deps
+fuzz:
+	@scripts/install-deps --fuzz
 	cmake -S . -B $(BUILD_FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	    -DCMAKE_CXX_COMPILER=clang++ -DCORLA_WIRE_ONLY=ON -DCORLA_FUZZ=ON -DBUILD_TESTING=OFF
 	cmake --build $(BUILD_FUZZ) -j $(JOBS)
@@ -64,24 +70,29 @@ fuzz: deps
 	scripts/run-fuzz $(BUILD_FUZZ)/fuzz/fuzz_roundtrip $(FUZZ_SECONDS_SHORT) fuzz/corpus-roundtrip
 
 # The Qt-free wire code and the Win32 echo, cross-compiled so the Windows side builds.
-cross-win: deps
+cross-win:
+	@scripts/install-deps --cross
 	cmake -S . -B $(BUILD_MINGW) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/scripts/mingw-w64.cmake \
 	    -DCORLA_WIRE_ONLY=ON -DBUILD_TESTING=OFF
 	cmake --build $(BUILD_MINGW) -j $(JOBS)
 
-# Benchmarks: the parser alone, then discovery of a 1000-device fleet inside the lab.
-bench: build
-	$(BUILD)/bench/bench_parser
-	scripts/lab --sim-bin $(BUILD)/tools/corla-sim/corla-sim --no-sim -- $(BUILD)/bench/bench_discovery
-	scripts/lab --sim-bin $(BUILD)/tools/corla-sim/corla-sim --no-sim -- \
-	    $(BUILD)/bench/bench_window --cli $(BUILD)/tools/corla-cli/corla-cli
-	scripts/lab --sim-bin $(BUILD)/tools/corla-sim/corla-sim --no-sim -- \
-	    $(BUILD)/bench/bench_window --cli $(BUILD)/tools/corla-cli/corla-cli --limit 1024
-	scripts/lab --sim-bin $(BUILD)/tools/corla-sim/corla-sim --sim "--burst 1000 --rate 0 --quiet" -- \
-	    bench/bench-apply $(BUILD)/tools/corla-cli/corla-cli
+# Benchmarks: the parser alone, then inside the lab the discovery of a 1000-device fleet, the
+# window on 5000 devices (with a high and a 1024 descriptor limit) and corla-cli apply.
+bench: deps
+	cmake -S . -B $(BUILD_BENCH) -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+	cmake --build $(BUILD_BENCH) -j $(JOBS) --target bench_parser bench_discovery bench_window corla-sim corla-cli
+	$(BUILD_BENCH)/bench/bench_parser
+	scripts/lab --sim-bin $(BUILD_BENCH)/tools/corla-sim/corla-sim --no-sim -- $(BUILD_BENCH)/bench/bench_discovery
+	scripts/lab --sim-bin $(BUILD_BENCH)/tools/corla-sim/corla-sim --no-sim -- \
+	    $(BUILD_BENCH)/bench/bench_window --cli $(BUILD_BENCH)/tools/corla-cli/corla-cli
+	scripts/lab --sim-bin $(BUILD_BENCH)/tools/corla-sim/corla-sim --no-sim -- \
+	    $(BUILD_BENCH)/bench/bench_window --cli $(BUILD_BENCH)/tools/corla-cli/corla-cli --limit 1024
+	scripts/lab --sim-bin $(BUILD_BENCH)/tools/corla-sim/corla-sim --sim "--burst 1000 --rate 0 --quiet" -- \
+	    bench/bench-apply $(BUILD_BENCH)/tools/corla-cli/corla-cli
 
 format:
+	@scripts/install-deps --format
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ) $(BUILD_MINGW)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ) $(BUILD_MINGW) $(BUILD_BENCH)

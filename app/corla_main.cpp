@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 #include <QFile>
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -16,13 +17,11 @@ void answerHelpOrVersion(int argc, char* argv[])
 {
     bool asked = false;
     for (int i = 1; i < argc; ++i)
-        for (const char* flag : {"-h", "--help", "-?", "-v", "--version"})
+        for (const char* flag : {"-h", "--help", "-?", "--help-all", "-v", "--version"})
             asked = asked || std::strcmp(argv[i], flag) == 0;
     if (!asked)
         return;
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("corla"));
-    QCoreApplication::setApplicationVersion(QLatin1String(MainWindow::Version));
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Finds and sets up networked underwater acoustic instruments: lists every "
@@ -39,10 +38,41 @@ void answerHelpOrVersion(int argc, char* argv[])
     parser.showHelp(0);
 }
 
+// What is wrong with the arguments QApplication left, or an empty string. It has taken out
+// the options it acts on (-platform, -style, -reverse, ...), and the X11 platform its own
+// (-display, -geometry, -name, ...). Those X11 options stay behind on other platforms, and
+// the ones Qt 4 knew (-fn, -bg, -sync, ...) on every platform: launchers and scripts still
+// pass them, and they were never ours to refuse.
+QString usageMistake(const QStringList& arguments)
+{
+    static const QStringList withValue = {"display", "geometry",   "name", "title",  "icon",
+                                          "visual",  "fn",         "font", "bg",     "background",
+                                          "fg",      "foreground", "btn",  "button", "ncols",
+                                          "im",      "inputstyle"};
+    static const QStringList switches = {"sync", "nograb", "dograb", "cmap"};
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString& a = arguments.at(i);
+        if (a == QLatin1String("--")) {
+            if (i + 1 < arguments.size())
+                return QStringLiteral("unexpected argument '%1'").arg(arguments.at(i + 1));
+            break;
+        }
+        if (!a.startsWith(QLatin1Char('-')) || a == QLatin1String("-"))
+            return QStringLiteral("unexpected argument '%1'").arg(a);
+        const QString name = a.mid(a.startsWith(QLatin1String("--")) ? 2 : 1);
+        if (withValue.contains(name))
+            ++i;
+        else if (!switches.contains(name))
+            return QStringLiteral("unknown option '%1'").arg(a);
+    }
+    return QString();
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    MainWindow::setApplicationIdentity();
     answerHelpOrVersion(argc, argv);
     // Before any socket: the port probes size themselves by it.
     corlaRaiseDescriptorLimit();
@@ -51,12 +81,17 @@ int main(int argc, char* argv[])
     if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
     QApplication app(argc, argv);
+    // The window broadcasts as it is made: a mistyped command line must end before that.
+    const QString mistake = usageMistake(QCoreApplication::arguments());
+    if (!mistake.isEmpty()) {
+        std::fprintf(stderr, "corla: %s\nTry 'corla --help'.\n", qPrintable(mistake));
+        return 1;
+    }
     ZelCorlaAdapter adapter;
     ZelConnectionChecker checker;
     const CorlaChangeLog changeLog(CorlaChangeLog::defaultPath());
     MainWindow window(&adapter, &checker);
     window.setChangeLog(&changeLog);
-    QApplication::setApplicationVersion(QLatin1String(MainWindow::Version));
 
     QFile styleFile(QStringLiteral(":/stylesheet.qss"));
     styleFile.open(QIODevice::ReadOnly);

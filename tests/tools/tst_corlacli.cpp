@@ -144,9 +144,14 @@ private slots:
 
         row("no command", "", "no command given");
         row("only options", "--interface lab0", "no command given");
-        row("unknown command", "list --wait 5", "unknown command \"list\"");
-        row("help for an unknown command", "help list", "help: no command \"list\"");
-        row("option of another command", set + "--dhcp --probe", "set: Unknown option 'probe'.");
+        row("unknown command", "list --wait 5", "unknown command 'list'");
+        row("help for an unknown command", "help list", "help: no command 'list'");
+        row("option of another command", set + "--dhcp --probe",
+            "unknown option '--probe' for set (discover takes it)");
+        row("option of two other commands, with its value", "reset 02:c0:1a:00:00:05 --format csv",
+            "unknown option '--format' for reset (discover and apply take it)");
+        row("an option's value is never an option", "discover --wait --probe",
+            "--wait must be a whole number of milliseconds from 1 to 3600000, not \"--probe\"");
         row("discover with argument", "discover now", "discover takes no arguments, not \"now\"");
         row("unknown format", "discover --format xml", "--format must be table, csv or json");
         row("wait beyond an hour", "discover --wait 3600001", "from 1 to 3600000, not \"3600001\"");
@@ -176,7 +181,8 @@ private slots:
         row("apply without plan", "apply --dry-run", "apply needs the plan's file name");
         row("apply with two plans", "apply a.csv b.csv", "not also \"b.csv\"");
         row("report without a name", "apply a.csv --report=", "--report needs a file name");
-        row("option of set for apply", "apply a.csv --no-dns", "apply: Unknown option 'no-dns'.");
+        row("option of set for apply", "apply a.csv --no-dns",
+            "unknown option '--no-dns' for apply (set takes it)");
         row("static address 0.0.0.0", set + "--static 0.0.0.0 --mask 255.0.0.0",
             "--static: 0.0.0.0 is not a device address: the first number must be from 1 to 223, "
             "excluding 127");
@@ -232,17 +238,11 @@ private slots:
                      qPrintable(mask));
     }
 
-    void helpDocumentsExitStatusAndInterfaces()
+    // Which statuses each help lists is tst_usage's, on the real program.
+    void helpDocumentsInterfaces()
     {
-        for (const char* line : {"--help", "set --help", "help ping", "apply --help"}) {
-            const QString text = parse(line).request.helpText;
-            QVERIFY(text.contains("--interface <name>"));
-            for (int code :
-                 {CliExit::Ok, CliExit::Usage, CliExit::NoAnswer, CliExit::Refused,
-                  CliExit::AddressInUse, CliExit::NoReply, CliExit::NoNetwork, CliExit::LinkOnly,
-                  CliExit::PlanRefused, CliExit::RowsFailed, CliExit::ReportNotWritten})
-                QVERIFY2(text.contains(QStringLiteral("\n%1  ").arg(code, 3)), qPrintable(line));
-        }
+        for (const char* line : {"--help", "set --help", "help ping", "apply --help"})
+            QVERIFY2(parse(line).request.helpText.contains("--interface <name>"), line);
     }
 
     void interfaceNames()

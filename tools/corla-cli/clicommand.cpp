@@ -41,9 +41,7 @@ without address; "connection refused", "no answer within 4 s", "host unreachable
 
 Formats: table (aligned columns), csv (the export format of the device list: a
 header line and one line per device; with --probe two more columns, Status and
-Reason), json (an array of objects); each lists the
-devices by serial number. Exit status 2 when no device answered; the empty list
-is printed too.)";
+Reason), json (an array of objects); each lists the devices by serial number.)";
 
 const char* const SetDescription =
     R"(Finds the device by an enquiry carrying its MAC address, sends the new settings
@@ -63,9 +61,7 @@ Before static settings are sent, one ICMP echo request (50 ms) checks that no
 other host answers at the new address, and the system's neighbour table that none
 answered ARP for it (a host that drops echo requests); if one does, nothing is
 sent unless --force is given. The echo is skipped when the address is the
-device's current one, since the device itself would answer.
-
-A refusal prints the device's reason on stderr (exit status 3).)";
+device's current one, since the device itself would answer.)";
 
 const char* const ResetDescription =
     R"(Sends a reset request for the device with this MAC address and waits --wait ms
@@ -98,9 +94,7 @@ a byte-order mark, LF or CRLF.
 The report has a line per plan row: MAC address, serial number, type, the settings
 as found and as left, and the outcome; a table on stdout (--format csv or json for
 machines), and with --report FILE also as CSV in that file. --dry-run sends only
-enquiries and in-use checks and reports what would be done ("would change").
-Exit status 0 when every row ends unchanged or changed (would change), 9 when
-some row does not.)text";
+enquiries and in-use checks and reports what would be done ("would change").)text";
 
 const char* const PingDescription =
     R"(Sends one ICMP echo request and waits at most --timeout ms for a reply. Without
@@ -111,6 +105,7 @@ answers ARP at the address but drops echo requests, which many firewalls do
 (exit status 7). With --interface the address must be routed through one of the
 named interfaces (exit status 6 otherwise).)";
 
+// Every status any command gives, for the general help; each command's help lists its own.
 const char* const ExitCodes =
     R"(
 Exit status:
@@ -131,40 +126,107 @@ Exit status:
  10  apply: the report file could not be written (the table shows the outcome)
 )";
 
-// Every option any command knows, by name.
+const char* const DiscoverExits =
+    R"(
+Exit status:
+  0  at least one device answered
+  1  usage error: bad arguments or an unknown interface name
+  2  no device answered within --wait (the empty list is printed)
+  6  no usable local IPv4 address on the (named) interfaces
+)";
+
+const char* const SetExits =
+    R"(
+Exit status:
+  0  the device accepted the new settings
+  1  usage error: bad arguments, a malformed or refused address, mask or MAC, or
+     an unknown interface name
+  2  no device with this MAC address answered, or it did not answer the change
+     within --wait
+  3  the device refused the new settings (its reason is printed on stderr)
+  4  a host already answers at the new static address (--force sends anyway)
+  6  no usable local IPv4 address on the (named) interfaces
+)";
+
+const char* const ResetExits =
+    R"(
+Exit status:
+  0  the device acknowledged the reset
+  1  usage error: bad arguments, a malformed or refused MAC, or an unknown
+     interface name
+  2  no device acknowledged the reset within --wait
+  6  no usable local IPv4 address on the (named) interfaces
+)";
+
+const char* const PingExits =
+    R"(
+Exit status:
+  0  the address answered
+  1  usage error: bad arguments, a malformed address, or an unknown interface
+     name
+  5  no reply within --timeout, or a router reports the host unreachable
+  6  no route to the address (through the named interfaces)
+  7  no echo reply, but a host answers ARP at the address
+)";
+
+const char* const ApplyExits =
+    R"(
+Exit status:
+  0  every row ended unchanged or changed (with --dry-run: would change)
+  1  usage error: bad arguments, an unknown interface name, an unreadable plan,
+     or a report folder that is missing or not writable
+  6  no usable local IPv4 address on the (named) interfaces
+  8  the plan was refused (faults, listed by line): nothing was sent
+  9  some rows did not end unchanged or changed (not found, in use, refused, not
+     confirmed)
+ 10  the report file could not be written (the table shows the outcome)
+)";
+
+struct OptionInfo
+{
+    const char* name;
+    const char* description;
+    const char* valueName; // nullptr for a switch
+};
+
+// Every option any command knows.
+const OptionInfo Options[] = {
+    {"interface", "Use only the IPv4 addresses of this interface (repeatable).", "name"},
+    {"verbose", "Write the debug lines (frames sent, echo details) to stderr.", nullptr},
+    {"wait", "Milliseconds to wait for answers (default 3000).", "ms"},
+    {"probe", "Try TCP port 21 of every device and show its reachability.", nullptr},
+    {"format", "Output format: table (default), csv or json.", "format"},
+    {"dhcp", "Switch the device to DHCP.", nullptr},
+    {"static", "Give the device this static address.", "ip"},
+    {"mask", "Subnet mask of the static address.", "mask"},
+    {"gateway", "Gateway of the static address (default: the device's own).", "ip"},
+    {"dns", "DNS server of the static address (default: the device's own).", "ip"},
+    {"no-gateway", "Clear the device's gateway (0.0.0.0).", nullptr},
+    {"no-dns", "Clear the device's DNS server (0.0.0.0).", nullptr},
+    {"force", "Send static settings even when a host answers at the address.", nullptr},
+    {"dry-run", "Send only enquiries and in-use checks; report what would be done.", nullptr},
+    {"report", "Also write the report to this file as CSV.", "file"},
+    {"timeout", "Milliseconds to wait for the echo reply (default 1000).", "ms"},
+};
+
+// The options every command and the bare program know; help and version are Qt's own.
+const QStringList CommonOptions = {"interface", "verbose", "help", "help-all", "version"};
+
+const OptionInfo* findOption(const QString& name)
+{
+    for (const OptionInfo& info : Options) {
+        if (name == QLatin1String(info.name))
+            return &info;
+    }
+    return nullptr;
+}
+
 QCommandLineOption option(const QString& name)
 {
-    struct OptionInfo
-    {
-        const char* name;
-        const char* description;
-        const char* valueName;
-    };
-    static const OptionInfo table[] = {
-        {"interface", "Use only the IPv4 addresses of this interface (repeatable).", "name"},
-        {"verbose", "Write the debug lines (frames sent, echo details) to stderr.", nullptr},
-        {"wait", "Milliseconds to wait for answers (default 3000).", "ms"},
-        {"probe", "Try TCP port 21 of every device and show its reachability.", nullptr},
-        {"format", "Output format: table (default), csv or json.", "format"},
-        {"dhcp", "Switch the device to DHCP.", nullptr},
-        {"static", "Give the device this static address.", "ip"},
-        {"mask", "Subnet mask of the static address.", "mask"},
-        {"gateway", "Gateway of the static address (default: the device's own).", "ip"},
-        {"dns", "DNS server of the static address (default: the device's own).", "ip"},
-        {"no-gateway", "Clear the device's gateway (0.0.0.0).", nullptr},
-        {"no-dns", "Clear the device's DNS server (0.0.0.0).", nullptr},
-        {"force", "Send static settings even when a host answers at the address.", nullptr},
-        {"dry-run", "Send only enquiries and in-use checks; report what would be done.", nullptr},
-        {"report", "Also write the report to this file as CSV.", "file"},
-        {"timeout", "Milliseconds to wait for the echo reply (default 1000).", "ms"},
-    };
-    for (const OptionInfo& s : table) {
-        if (name == QLatin1String(s.name))
-            return s.valueName ? QCommandLineOption(name, s.description, s.valueName)
-                               : QCommandLineOption(name, s.description);
-    }
-    Q_UNREACHABLE();
-    return QCommandLineOption(name);
+    const OptionInfo* info = findOption(name);
+    Q_ASSERT(info);
+    return info->valueName ? QCommandLineOption(name, info->description, info->valueName)
+                           : QCommandLineOption(name, info->description);
 }
 
 struct CommandInfo
@@ -175,6 +237,7 @@ struct CommandInfo
     const char* summary;
     const char* description;
     QStringList options;
+    const char* exitStatus; // the statuses this command can give
 };
 
 const QList<CommandInfo>& commandInfos()
@@ -185,32 +248,37 @@ const QList<CommandInfo>& commandInfos()
          "discover",
          "List the devices that answer an enquiry.",
          DiscoverDescription,
-         {"wait", "probe", "format"}},
+         {"wait", "probe", "format"},
+         DiscoverExits},
         {CliCommand::Set,
          "set",
          "set MAC (--dhcp | --static IP --mask MASK [--gateway IP | --no-gateway] "
          "[--dns IP | --no-dns])",
          "Change the network settings of the device with this MAC address.",
          SetDescription,
-         {"dhcp", "static", "mask", "gateway", "dns", "no-gateway", "no-dns", "force", "wait"}},
+         {"dhcp", "static", "mask", "gateway", "dns", "no-gateway", "no-dns", "force", "wait"},
+         SetExits},
         {CliCommand::Reset,
          "reset",
          "reset MAC",
          "Reset the device with this MAC address.",
          ResetDescription,
-         {"wait"}},
+         {"wait"},
+         ResetExits},
         {CliCommand::Ping,
          "ping",
          "ping IP",
          "Send one ICMP echo request to this address.",
          PingDescription,
-         {"timeout"}},
+         {"timeout"},
+         PingExits},
         {CliCommand::Apply,
          "apply",
          "apply PLAN.csv",
          "Give each device of the plan its planned settings.",
          ApplyDescription,
-         {"dry-run", "force", "wait", "format", "report"}},
+         {"dry-run", "force", "wait", "format", "report"},
+         ApplyExits},
     };
     return table;
 }
@@ -224,13 +292,13 @@ const CommandInfo* findCommand(const QString& name)
     return nullptr;
 }
 
-// Options with a value, for finding the command word before the real parse.
+// A long option that Qt's parser takes the next argument for ("--wait 500").
 bool takesValue(const QString& argument)
 {
-    static const QStringList withValue = {"--interface", "--wait",    "--format",
-                                          "--static",    "--mask",    "--gateway",
-                                          "--dns",       "--timeout", "--report"};
-    return withValue.contains(argument);
+    if (!argument.startsWith(QLatin1String("--")) || argument.contains(QLatin1Char('=')))
+        return false;
+    const OptionInfo* info = findOption(argument.mid(2));
+    return info && info->valueName;
 }
 
 // The first argument that is neither an option nor an option's value.
@@ -250,6 +318,60 @@ QString commandWord(const QStringList& arguments)
     return QString();
 }
 
+// "discover takes it", "set and apply take it", "discover, set and apply take it".
+QString takenBy(const QString& name)
+{
+    QStringList commands;
+    for (const CommandInfo& info : commandInfos()) {
+        if (info.options.contains(name))
+            commands << QString::fromLatin1(info.name);
+    }
+    const QString last = commands.takeLast();
+    if (commands.isEmpty())
+        return last + QStringLiteral(" takes it");
+    return commands.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last +
+           QStringLiteral(" take it");
+}
+
+// What is wrong with the first faulty option: unknown to `info`'s command (or, without
+// one, to every command), missing its value, or given one it does not take; empty when
+// nothing is. Qt's parser would name an unknown option without its dashes, and only after
+// the whole line is read. Values are taken as Qt takes them, so that "--wait --probe"
+// leaves the judging of "--probe" as a number to --wait.
+QString optionMistake(const QStringList& arguments, const CommandInfo* info)
+{
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString& a = arguments.at(i);
+        if (a == QLatin1String("--"))
+            break;
+        if (!a.startsWith(QLatin1Char('-')) || a == QLatin1String("-"))
+            continue;
+        if (!a.startsWith(QLatin1String("--"))) {
+            // Short options may come compacted ("-hv"); only help and version have one.
+            for (const QChar c : a.mid(1)) {
+                if (!QStringLiteral("h?v").contains(c))
+                    return QStringLiteral("unknown option '%1'").arg(a);
+            }
+            continue;
+        }
+        const QString typed = a.section(QLatin1Char('='), 0, 0);
+        const QString name = typed.mid(2);
+        const OptionInfo* known = findOption(name);
+        const bool common = CommonOptions.contains(name);
+        if (!known && !common)
+            return QStringLiteral("unknown option '%1'").arg(typed);
+        if (info && !common && !info->options.contains(name))
+            return QStringLiteral("unknown option '%1' for %2 (%3)")
+                .arg(typed, info->name, takenBy(name));
+        const bool hasValue = known && known->valueName;
+        if (typed != a && !hasValue)
+            return QStringLiteral("unexpected value after '%1'").arg(typed);
+        if (typed == a && hasValue && ++i == arguments.size())
+            return QStringLiteral("missing value after '%1'").arg(typed);
+    }
+    return QString();
+}
+
 void addCommonOptions(QCommandLineParser* parser)
 {
     parser->addOption(option("interface"));
@@ -259,13 +381,13 @@ void addCommonOptions(QCommandLineParser* parser)
 }
 
 // Qt's help text starts with the program's path as it was started; name it plainly.
-QString helpOf(const QCommandLineParser& parser)
+QString helpOf(const QCommandLineParser& parser, const char* exitStatus)
 {
     QString text = parser.helpText();
     const int end = text.indexOf(QLatin1String(" [options]"));
     if (text.startsWith(QLatin1String("Usage: ")) && end > 0)
         text.replace(7, end - 7, Program);
-    return text + QLatin1String(ExitCodes);
+    return text + QLatin1String(exitStatus);
 }
 
 QString generalHelp()
@@ -275,7 +397,7 @@ QString generalHelp()
     addCommonOptions(&parser);
     parser.addPositionalArgument("command", "discover, set, reset, ping, apply or help.",
                                  "COMMAND [ARGUMENTS]");
-    return helpOf(parser);
+    return helpOf(parser, ExitCodes);
 }
 
 void setupCommandParser(const CommandInfo& info, QCommandLineParser* parser)
@@ -287,11 +409,23 @@ void setupCommandParser(const CommandInfo& info, QCommandLineParser* parser)
     parser->addPositionalArgument(info.name, info.summary, info.syntax);
 }
 
+// Without a command every command's options are known, so that "--wait 500" alone is
+// answered with the missing command and "--wait 500 --help" with the help.
+void setupBareParser(QCommandLineParser* parser)
+{
+    for (const OptionInfo& info : Options) {
+        if (!CommonOptions.contains(QLatin1String(info.name)))
+            parser->addOption(option(QLatin1String(info.name)));
+    }
+    addCommonOptions(parser);
+    parser->addPositionalArgument("command", "", "COMMAND");
+}
+
 QString commandHelp(const CommandInfo& info)
 {
     QCommandLineParser parser;
     setupCommandParser(info, &parser);
-    return helpOf(parser);
+    return helpOf(parser, info.exitStatus);
 }
 
 CliParseResult failure(const QString& error, const CommandInfo* info = nullptr)
@@ -428,20 +562,20 @@ CliParseResult parseCliArguments(const QStringList& arguments)
     const CommandInfo* info = findCommand(word);
     const bool helpCommand = word == QLatin1String("help");
 
+    const QString mistake = optionMistake(arguments, info);
+    if (!mistake.isEmpty())
+        return failure(mistake, info);
     if (!info && !helpCommand && !word.isEmpty())
-        return failure(QStringLiteral("unknown command \"%1\"").arg(word));
+        return failure(QStringLiteral("unknown command '%1'").arg(word));
 
     QCommandLineParser parser;
-    if (info) {
+    if (info)
         setupCommandParser(*info, &parser);
-    } else {
-        addCommonOptions(&parser);
-        parser.addPositionalArgument("command", "", "COMMAND");
-    }
+    else
+        setupBareParser(&parser);
+    // optionMistake() has found what Qt's parser would refuse; this is a safety net.
     if (!parser.parse(arguments))
-        return failure(info ? QStringLiteral("%1: %2").arg(info->name, parser.errorText())
-                            : parser.errorText(),
-                       info);
+        return failure(parser.errorText(), info);
     if (parser.isSet("help") || parser.isSet("help-all"))
         return help(info ? commandHelp(*info) : generalHelp());
     if (parser.isSet("version"))
@@ -454,7 +588,7 @@ CliParseResult parseCliArguments(const QStringList& arguments)
         const CommandInfo* about = findCommand(positional.at(1));
         if (!about || positional.size() > 2)
             return failure(
-                QStringLiteral("help: no command \"%1\"").arg(positional.mid(1).join(' ')));
+                QStringLiteral("help: no command '%1'").arg(positional.mid(1).join(' ')));
         return help(commandHelp(*about));
     }
     if (!info)

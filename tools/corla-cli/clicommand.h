@@ -8,12 +8,13 @@
 #include <QString>
 #include <QStringList>
 
-// The process exit status of every command; the help text lists them.
+// The process exit status of every command; the general help lists them all, each
+// command's help those it gives.
 namespace CliExit {
 enum : int
 {
     Ok = 0,
-    Usage = 1,        // bad arguments or an unknown interface
+    Usage = 1,        // bad arguments, an unknown interface, an unreadable plan or report folder
     NoAnswer = 2,     // no device answered (nothing discovered, MAC not found, no confirmation)
     Refused = 3,      // the device refused the new settings
     AddressInUse = 4, // set: a host answers at the new address and --force was not given

@@ -257,10 +257,8 @@ int CliRunner::set(const CliRequest& request)
         return CliExit::Ok;
     }
     // The device's own words, as the window shows them.
-    if (!refusal.isEmpty()) {
-        m_err << refusal << Qt::endl;
-        return CliExit::Refused;
-    }
+    if (!refusal.isEmpty())
+        return fail(CliExit::Refused, refusal);
     return fail(CliExit::NoAnswer, QStringLiteral("%1 (%2) did not answer the change within %3 ms")
                                        .arg(name, CorlaText::mac(request.mac))
                                        .arg(request.waitMs));

@@ -13,6 +13,7 @@
 #include <QTextStream>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -24,10 +25,20 @@ QList<CliInterfaceName> interfaceNames()
     return names;
 }
 
+// Qt's own warnings (a socket that cannot be opened, ...) and, with --verbose, the debug
+// lines share stderr with our messages; the prefix says whose they are.
+void prefixedMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    std::fprintf(stderr, "corla-cli: %s\n", qPrintable(qFormatLogMessage(type, context, message)));
+    if (type == QtFatalMsg)
+        std::abort();
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    qInstallMessageHandler(prefixedMessage);
     // Before any socket: the port probes size themselves by it.
     corlaRaiseDescriptorLimit();
     QCoreApplication app(argc, argv);
@@ -56,8 +67,10 @@ int main(int argc, char* argv[])
         QStringList known;
         for (const CliInterfaceName& iface : qAsConst(available))
             known << iface.name;
-        err << QStringLiteral("corla-cli: no interface named \"%1\" (there are: %2)")
-                   .arg(unknown, known.join(QStringLiteral(", ")))
+        // The name on a line of its own, so that the first line names only the culprit.
+        err << QStringLiteral("corla-cli: no interface named \"%1\"").arg(unknown) << Qt::endl
+            << QStringLiteral("corla-cli: the interfaces here are %1")
+                   .arg(known.join(QStringLiteral(", ")))
             << Qt::endl;
         return CliExit::Usage;
     }
@@ -66,7 +79,7 @@ int main(int argc, char* argv[])
     // the debug lines go to stderr with --verbose, and nowhere otherwise.
     if (request.verbose)
         setCorlaReportSink(
-            [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); });
+            [](const std::string& line) { std::fprintf(stderr, "corla-cli: %s\n", line.c_str()); });
     else {
         setCorlaReportSink([](const std::string&) {});
         QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));

@@ -62,6 +62,36 @@ constexpr int StartExit = 1;
     std::exit(UsageExit);
 }
 
+// Qt's parser names an unknown option without its dashes ("Unknown option 'bogus'."): name it
+// as it was typed, and word Qt's other errors ("Missing value after '--port'.") as ours.
+QString parseError(const QCommandLineParser& parser, const QStringList& arguments)
+{
+    const QStringList unknown = parser.unknownOptionNames();
+    if (unknown.isEmpty()) {
+        QString text = parser.errorText();
+        if (text.endsWith(QLatin1Char('.')))
+            text.chop(1);
+        if (!text.isEmpty())
+            text[0] = text.at(0).toLower();
+        return text;
+    }
+    const QString& name = unknown.first();
+    QString typed = QStringLiteral("--") + name;
+    for (const QString& a : arguments.mid(1)) {
+        if (a == QLatin1String("--"))
+            break;
+        const QString flag = a.section(QLatin1Char('='), 0, 0);
+        // Single-dash words are read as compacted short options: "-port" is 'p', 'o', ...
+        const bool shortWord = flag.startsWith(QLatin1Char('-')) && !flag.startsWith("--");
+        if (flag == typed || flag == QLatin1Char('-') + name ||
+            (shortWord && name.size() == 1 && flag.contains(name))) {
+            typed = flag;
+            break;
+        }
+    }
+    return QStringLiteral("unknown option '%1'").arg(typed);
+}
+
 // Qt's own warnings share stderr with the simulator's lines; the prefix says whose they are.
 void prefixedMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
@@ -165,10 +195,11 @@ int main(int argc, char* argv[])
     // so that it goes the way of every other usage error. process() then only acts on
     // --help, --help-all and --version.
     if (!parser.parse(QCoreApplication::arguments()))
-        usageError(parser.errorText());
+        usageError(parseError(parser, QCoreApplication::arguments()));
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
-        usageError("unexpected argument " + parser.positionalArguments().first());
+        usageError(
+            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
 
     SimOptions options;
     if (parser.isSet("port"))

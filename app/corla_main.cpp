@@ -5,8 +5,12 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFile>
+#ifdef Q_OS_WIN
+#include <QMessageBox>
+#endif
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -35,6 +39,18 @@ void answerHelpOrVersion(int argc, char* argv[])
     parser.parse(QCoreApplication::arguments());
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();
+    // Qt would list its own options only with a GUI application object, which needs a
+    // display; the ones a user may want are named here instead.
+    if (parser.isSet(QStringLiteral("help-all"))) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        std::fputs("\nQt's own options are taken as well: -platform NAME, -style NAME, "
+                   "-stylesheet FILE,\n-reverse, -qwindowgeometry GEOMETRY, -qwindowtitle TITLE, "
+                   "-qwindowicon FILE,\n-session ID, -widgetcount; with X11 also -display "
+                   "DISPLAY, -geometry GEOMETRY,\n-name NAME, -title TITLE, -visual TYPE, "
+                   "-nograb, -dograb, -sync.\n",
+                   stdout);
+        std::exit(0);
+    }
     parser.showHelp(0);
 }
 
@@ -60,9 +76,10 @@ QString usageMistake(const QStringList& arguments)
         if (!a.startsWith(QLatin1Char('-')) || a == QLatin1String("-"))
             return QStringLiteral("unexpected argument '%1'").arg(a);
         const QString name = a.mid(a.startsWith(QLatin1String("--")) ? 2 : 1);
-        if (withValue.contains(name))
-            ++i;
-        else if (!switches.contains(name))
+        if (withValue.contains(name)) {
+            if (++i == arguments.size())
+                return QStringLiteral("missing value after '%1'").arg(a);
+        } else if (!switches.contains(name))
             return QStringLiteral("unknown option '%1'").arg(a);
     }
     return QString();
@@ -84,7 +101,13 @@ int main(int argc, char* argv[])
     // The window broadcasts as it is made: a mistyped command line must end before that.
     const QString mistake = usageMistake(QCoreApplication::arguments());
     if (!mistake.isEmpty()) {
+#ifdef Q_OS_WIN
+        // A GUI program has no console there: stderr would swallow the message.
+        QMessageBox::critical(nullptr, QStringLiteral("corla"),
+                              mistake + QStringLiteral("\nTry 'corla --help'."));
+#else
         std::fprintf(stderr, "corla: %s\nTry 'corla --help'.\n", qPrintable(mistake));
+#endif
         return 1;
     }
     ZelCorlaAdapter adapter;

@@ -99,7 +99,7 @@ void MainWindow::initializeUi()
 
     QHeaderView* header = m_ui->tblMainTableView->horizontalHeader();
     header->setStretchLastSection(true);
-    header->setSortIndicator(2, Qt::AscendingOrder);
+    header->setSortIndicator(DefaultSortColumn, Qt::AscendingOrder);
     m_ui->tblMainTableView->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_ui->tblMainTableView->setSelectionMode(QAbstractItemView::SingleSelection);
 

@@ -10,8 +10,10 @@
 
 QString CorlaChangeLog::defaultPath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
-           QStringLiteral("/changes.csv");
+    // Named here rather than through the application's names: Qt would put the
+    // organisation's folder in front, and the log must not split in two when those change.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/corla/changes.csv");
 }
 
 CorlaChangeLog::CorlaChangeLog(const QString& path) : m_path(path) {}

@@ -24,7 +24,7 @@ struct CorlaChangeLogEntry
 class CorlaChangeLog
 {
 public:
-    // changes.csv in QStandardPaths::AppDataLocation.
+    // corla/changes.csv in the user's data folder (~/.local/share on Linux).
     static QString defaultPath();
 
     explicit CorlaChangeLog(const QString& path);

@@ -108,7 +108,10 @@ private slots:
     {
         CORLA_REQUIRE_PRIVATE_NETNS();
         QVERIFY(m_settingsDir.isValid());
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
+        // An INI file in any case: the native format of some platforms is the registry,
+        // which setPath() does not move.
+        QSettings::setDefaultFormat(QSettings::IniFormat);
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
         MainWindow::setApplicationIdentity();
         QDesktopServices::setUrlHandler(QStringLiteral("http"), &m_urls, "open");
     }

@@ -4,6 +4,7 @@
 #include "corlachangelog.h"
 #include "datarow.h"
 
+#include <QDir>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -110,11 +111,15 @@ private slots:
         QVERIFY2(why.contains(dir.filePath("file")), qPrintable(why));
     }
 
-    void defaultPathIsTheApplicationsDataFolder()
+    // The log has one home whatever names the program gives itself: ~/.local/share/corla
+    // (here under Qt's test folder), not a folder per organisation.
+    void defaultPathIsTheProgramsDataFolder()
     {
         QStandardPaths::setTestModeEnabled(true);
-        QCOMPARE(QFileInfo(CorlaChangeLog::defaultPath()).fileName(), "changes.csv");
-        QCOMPARE(QFileInfo(CorlaChangeLog::defaultPath()).dir().dirName(), "tst_fleet_changelog");
+        QCoreApplication::setOrganizationName("corla");
+        QCoreApplication::setApplicationName("corla");
+        QCOMPARE(CorlaChangeLog::defaultPath(),
+                 QDir::homePath() + "/.qttest/share/corla/changes.csv");
     }
 };
 

@@ -17,6 +17,43 @@ class TestLabCorla : public QObject
 private slots:
     void initTestCase() { CORLA_REQUIRE_LAB(); }
 
+    // On the lab's host side there are addresses to broadcast from, so a window made before
+    // the arguments were judged would show in the discovery debug lines. The last row shows
+    // that a window that does broadcast is seen.
+    void usageErrorSendsNothing_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<bool>("sends");
+        QTest::newRow("unknown option") << QStringList{"--bogus"} << 1 << false;
+        QTest::newRow("argument") << QStringList{"devices.csv"} << 1 << false;
+        QTest::newRow("Qt option without its value") << QStringList{"-display"} << 1 << false;
+        QTest::newRow("no mistake") << QStringList() << 0 << true;
+    }
+    void usageErrorSendsNothing()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(bool, sends);
+        QTemporaryDir dir;
+        QProcess corla;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("QT_LOGGING_RULES"),
+                   QStringLiteral("corla.discovery.debug=true"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
+        // Ends the window that is right to open, once it has sent its enquiry.
+        env.insert(QStringLiteral("CORLA_SNAPSHOT"), dir.filePath(QStringLiteral("shot.png")));
+        env.insert(QStringLiteral("CORLA_SNAPSHOT_AFTER_MS"), QStringLiteral("1000"));
+        corla.setProcessEnvironment(env);
+        corla.start(QStringLiteral(CORLA_BIN), arguments);
+        QVERIFY2(corla.waitForFinished(60000), qPrintable(corla.errorString()));
+        const QString err = QString::fromLocal8Bit(corla.readAllStandardError());
+        QVERIFY2(corla.exitCode() == exitCode, qPrintable(err));
+        QVERIFY2(err.contains(QLatin1String("Sending Command:")) == sends, qPrintable(err));
+    }
+
     void realBinaryListsFleetOnceWithDeservedColours()
     {
         // "MAC status" as the probe of port 21 must find it: only devices on the host's own

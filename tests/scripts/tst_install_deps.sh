@@ -79,19 +79,19 @@ row "normal user without sudo: the missing packages and the line that installs t
 given 1000 absent "ninja-build libqt5svg5-dev"
 run
 expect 1 "" "install-deps: missing: ninja-build libqt5svg5-dev
-install-deps: run as root: apt-get install ninja-build libqt5svg5-dev" ""
+install-deps: run as root: apt-get update && apt-get install --no-install-recommends ninja-build libqt5svg5-dev" ""
 
 row "normal user whose sudo wants a password: asked without a prompt, then told"
 given 1000 password "xauth"
 run
 expect 1 "" "install-deps: missing: xauth
-install-deps: run as root: apt-get install xauth" "sudo -n true"
+install-deps: run as root: apt-get update && apt-get install --no-install-recommends xauth" "sudo -n true"
 
 row "removed with its configuration left counts as missing"
 given 1000 absent "" "cmake"
 run
 expect 1 "" "install-deps: missing: cmake
-install-deps: run as root: apt-get install cmake" ""
+install-deps: run as root: apt-get update && apt-get install --no-install-recommends cmake" ""
 
 row "plain run does not ask for the fuzzer's, cross compiler's, packaging or format tools"
 given 1000 absent "clang libclang-rt-14-dev g++-mingw-w64-x86-64 lintian help2man clang-format"
@@ -102,19 +102,19 @@ row "--fuzz adds clang and its runtime"
 given 1000 absent "clang libclang-rt-14-dev g++-mingw-w64-x86-64"
 run --fuzz
 expect 1 "" "install-deps: missing: clang libclang-rt-14-dev
-install-deps: run as root: apt-get install clang libclang-rt-14-dev" ""
+install-deps: run as root: apt-get update && apt-get install --no-install-recommends clang libclang-rt-14-dev" ""
 
 row "options add up, each package named once"
 given 1000 absent "clang-format g++-mingw-w64-x86-64 lintian qtbase5-dev"
 run --cross --format --package --format
 expect 1 "" "install-deps: missing: qtbase5-dev g++-mingw-w64-x86-64 clang-format lintian
-install-deps: run as root: apt-get install qtbase5-dev g++-mingw-w64-x86-64 clang-format lintian" ""
+install-deps: run as root: apt-get update && apt-get install --no-install-recommends qtbase5-dev g++-mingw-w64-x86-64 clang-format lintian" ""
 
 row "--sanitize asks for the sanitizer runtimes"
 given 1000 absent "libasan8"
 run --sanitize
 expect 1 "" "install-deps: missing: libasan8
-install-deps: run as root: apt-get install libasan8" ""
+install-deps: run as root: apt-get update && apt-get install --no-install-recommends libasan8" ""
 
 row "root: apt-get update, then install exactly the missing packages"
 given 0 absent "xvfb fonts-dejavu-core"

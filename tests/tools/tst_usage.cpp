@@ -45,6 +45,10 @@ private slots:
             "corla-cli: unknown option '--bogus'", "");
         row("cli: unknown short option", cli, "-x discover", 1, "corla-cli: unknown option '-x'",
             "");
+#ifndef Q_OS_WIN
+        // Qt's parser knows "-?" on Windows only; named as typed, not in Qt's words.
+        row("cli: -? outside Windows", cli, "-? discover", 1, "corla-cli: unknown option '-?'", "");
+#endif
         row("cli: unknown option without a command", cli, "--bogus", 1,
             "corla-cli: unknown option '--bogus'", "");
         row("cli: option of another command", cli, "reset 02:c0:1a:00:00:05 --probe", 1,
@@ -118,6 +122,13 @@ private slots:
             "-display :9 -geometry 10x10 -name c -fn fixed -bg red -sync --bogus", 1,
             "corla: unknown option '--bogus'", "");
         row("corla: after --, an argument", gui, "-- -x", 1, "corla: unexpected argument '-x'", "");
+        // Left by the offscreen platform, so ours to catch; without their value they would
+        // have let the window open.
+        row("corla: -display without its value", gui, "-display", 1,
+            "corla: missing value after '-display'", "");
+        row("corla: -fn without its value", gui, "-sync -fn", 1, "corla: missing value after '-fn'",
+            "");
+        row("corla: help with Qt's options", gui, "--help-all", 0, "", "");
         row("corla: help wins", gui, "--bogus --help", 0, "", "");
     }
 

@@ -347,9 +347,15 @@ QString optionMistake(const QStringList& arguments, const CommandInfo* info)
         if (!a.startsWith(QLatin1Char('-')) || a == QLatin1String("-"))
             continue;
         if (!a.startsWith(QLatin1String("--"))) {
-            // Short options may come compacted ("-hv"); only help and version have one.
+            // Short options may come compacted ("-hv"); only help and version have one, and
+            // Qt's parser takes "-?" for help on Windows alone.
+#ifdef Q_OS_WIN
+            const QString shortOptions = QStringLiteral("h?v");
+#else
+            const QString shortOptions = QStringLiteral("hv");
+#endif
             for (const QChar c : a.mid(1)) {
-                if (!QStringLiteral("h?v").contains(c))
+                if (!shortOptions.contains(c))
                     return QStringLiteral("unknown option '%1'").arg(a);
             }
             continue;

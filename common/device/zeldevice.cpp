@@ -182,4 +182,6 @@ void registerCorlaMetaTypes()
     qRegisterMetaType<TevNetHostInfo>("TevNetHostInfo");
     qRegisterMetaType<std::shared_ptr<TevDevice>>("std::shared_ptr<TevDevice>");
     qRegisterMetaType<std::shared_ptr<ZelDevice>>("std::shared_ptr<ZelDevice>");
+    // The adapter's error codes travel as int16_t.
+    qRegisterMetaType<int16_t>("int16_t");
 }

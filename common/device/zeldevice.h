@@ -3,8 +3,8 @@
 //
 // TevDevice is both the polymorphic base and a value type. Copying a subclass
 // record through a TevDevice reference keeps the base fields only (serial, type,
-// network settings, interface address, reachability), which is all the port
-// checker, the duplicate-address check and the configuration dialog need.
+// network settings, interface address, answering sender, reachability), which is all
+// the port checker, the duplicate-address check and the configuration dialog need.
 //
 // The records carry firmware, status and sensor fields that only the recording
 // toolkit's device-status enquiry fills; here they keep their defaults and show
@@ -71,6 +71,13 @@ public:
     virtual void setBuildDate(const std::string& date) { m_buildDate = date; }
     virtual TevIpAddr commsIfaceAddr() const { return m_commsIfaceAddr; }
     virtual void setCommsIfaceAddr(const TevIpAddr& addr) { m_commsIfaceAddr = addr; }
+    // Where the answer behind this record came from (0 and port 0 when not from an answer).
+    // Two answers for one MAC address from different senders point at a duplicate MAC
+    // address or a forged answer; the local address stays in commsIfaceAddr.
+    TevIpAddr answeredFrom() const { return m_answeredFrom; }
+    void setAnsweredFrom(const TevIpAddr& sender) { m_answeredFrom = sender; }
+    quint16 answeredFromPort() const { return m_answeredFromPort; }
+    void setAnsweredFromPort(quint16 port) { m_answeredFromPort = port; }
     virtual int32_t timeUtc() const { return m_timeUtc; }
     virtual void setTimeUtc(const int32_t& time) { m_timeUtc = time; }
     virtual ZelNetworkStatus netStat() const { return m_netStat; }
@@ -101,6 +108,8 @@ private:
     ZelNetworkStatus m_netStat = ZelNetworkStatus::NotFound;
     ZelPortConnStatus m_cncPortStatus = ZelPortConnStatus::Unknown;
     TevIpAddr m_commsIfaceAddr;
+    TevIpAddr m_answeredFrom;
+    quint16 m_answeredFromPort = 0;
     std::map<ZelPort, ZelPortConnStatus> m_streamStatus;
 };
 

@@ -24,7 +24,7 @@ QString CorlaChangeLog::header()
                           "Found IP Address,Found Subnet Mask,Found Gateway,Found DNS Server,"
                           "Found Address mode,Requested IP Address,Requested Subnet Mask,"
                           "Requested Gateway,Requested DNS Server,Requested Address mode,"
-                          "Outcome");
+                          "Outcome,Program");
 }
 
 QString CorlaChangeLog::line(const CorlaChangeLogEntry& entry)
@@ -34,7 +34,7 @@ QString CorlaChangeLog::line(const CorlaChangeLogEntry& entry)
     return csvRecord(QStringList{time.toString(Qt::ISODate), CorlaText::mac(entry.mac),
                                  QString::number(entry.serial), CorlaText::deviceType(entry.type)} +
                      csvSettingFields(entry.found) + csvSettingFields(entry.requested) +
-                     QStringList{entry.outcome});
+                     QStringList{entry.outcome, entry.program});
 }
 
 bool CorlaChangeLog::append(const CorlaChangeLogEntry& entry, QString* why) const

@@ -1,5 +1,5 @@
 #pragma once
-// The window's record of what it asked devices to do: a CSV file that only grows, a line
+// The record of what Corla asked devices to do: a CSV file that only grows, a line
 // per change or reset request when it is sent and a line per answer the window hears, so
 // that a commissioning session can be traced afterwards without a screen of message boxes.
 
@@ -18,7 +18,8 @@ struct CorlaChangeLogEntry
     ZelDeviceType type = ZelDeviceType::NoDevice;
     TevNetHostInfo found;                    // as the list showed the device
     std::optional<TevNetHostInfo> requested; // none for a reset
-    QString outcome; // "sent", "accepted", "refused: <reason>", "reset sent", ...
+    QString outcome; // "sent", "changed", "refused: <reason>", "reset sent", ...
+    QString program; // "corla", "corla-cli"
 };
 
 class CorlaChangeLog
@@ -31,7 +32,8 @@ public:
     QString path() const { return m_path; }
 
     // The time (ISO 8601 with the offset from UTC), MAC address, serial number, type, the
-    // five settings as found and as requested (empty for a reset), and the outcome.
+    // five settings as found and as requested (empty for a reset), the outcome and the
+    // program that sent the request.
     static QString header();
     static QString line(const CorlaChangeLogEntry& entry);
 

@@ -5,16 +5,37 @@
 
 #include "zeldevice.h"
 
+#include <QDateTime>
 #include <QList>
 #include <QMultiHash>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <memory>
+#include <optional>
 
 // A MAC address as one number, for hashing and ordering.
 quint64 corlaMacKey(const TevMacAddr& mac);
+
+// Two senders answered for one MAC address in the same round and disagree: a duplicate
+// MAC address on the network, or a forged answer.
+struct CorlaConflict
+{
+    TevIpAddr firstSender;
+    quint16 firstPort = 0;
+    TevIpAddr otherSender;
+    quint16 otherPort = 0;
+    // "Gateway 10.10.0.1 / 10.10.0.66": the first sender's value, then the other's, in
+    // column order (Device Type, Serial, IP Address, Subnet Mask, Gateway, DNS Server,
+    // Address Mode).
+    QStringList differences;
+    // "Answers from 10.10.0.254 and 10.10.0.253 differ: Gateway 10.10.0.1 / 10.10.0.66.
+    // Possibly a duplicate MAC address or a forged answer." The senders carry their ports
+    // when only the ports differ.
+    QString text() const;
+};
 
 class CorlaDeviceList : public QObject
 {
@@ -37,14 +58,29 @@ public:
     bool append(std::shared_ptr<TevDevice> device);
     // An enquiry answer: a device already listed (same MAC) takes the answer's settings as
     // updateSettings does, keeping its own record (type, serial, the interface it was
-    // first heard on); a new one is appended.
+    // first heard on); a new one is appended. Within a round, an answer from another
+    // sender (address or port, as answeredFrom() gives them) that differs in type, serial
+    // or any network setting leaves the entry as the first sender gave it and marks it
+    // conflicting instead; one that agrees changes nothing but the time it was heard.
     void merge(const std::shared_ptr<TevDevice>& answer);
     // The entry with this MAC address takes the settings and becomes Pending until it is
     // probed again; false if none is listed. Settings with another MAC move the entry.
+    // Our own confirmed change: the entry's conflict, if any, is over.
     bool updateSettings(const TevMacAddr& mac, const TevNetHostInfo& settings);
     // Every entry with this MAC address takes the status.
     void setStatus(const TevMacAddr& mac, ZelNetworkStatus status);
     void clear();
+
+    // A new discovery starts: conflicts and "heard this round" are cleared (conflictChanged
+    // for each entry that had a conflict); entries keep their records.
+    void beginRound();
+    // The first entry with this MAC address: its conflict in this round, if any.
+    std::optional<CorlaConflict> conflict(const TevMacAddr& mac) const;
+    bool isConflicting(const TevMacAddr& mac) const;
+    // Whether an answer for it has been merged since beginRound (or clear).
+    bool heardThisRound(const TevMacAddr& mac) const;
+    // When its last answer was merged; invalid if never (or unlisted).
+    QDateTime lastHeard(const TevMacAddr& mac) const;
 
     // By serial number, then MAC address, so that repeated runs list the same order.
     Devices sortedBySerial() const;
@@ -57,13 +93,28 @@ signals:
     void cleared();
     void settingsChanged(int row);
     void statusChanged(int row);
+    void conflictChanged(int row);
 
 private:
+    // What the list knows of an entry's answers, beside its record.
+    struct Heard
+    {
+        bool thisRound = false;
+        TevIpAddr sender; // the first sender heard this round
+        quint16 port = 0;
+        QDateTime last;
+        std::optional<CorlaConflict> conflict;
+    };
+
     // Rows holding this MAC address, in list order (normally at most one).
     QVector<int> rowsOf(const TevMacAddr& mac) const;
     void rebuildMacIndex();
+    void applySettings(int row, const TevNetHostInfo& settings);
+    void noteHeard(int row, const TevDevice& answer);
+    const Heard* heardOf(const TevMacAddr& mac) const;
 
     Devices m_devices;
+    QVector<Heard> m_heard; // by row
     // MAC address -> rows, so that a fleet of thousands is not searched row by row for
     // every answer and probe result. Entries change their MAC address only through
     // updateSettings, which keeps the index up to date.

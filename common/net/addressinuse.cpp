@@ -1,13 +1,28 @@
 #include "addressinuse.h"
 
-CorlaInUse corlaAddressInUse(const std::string& dottedAddress, uint32_t timeoutMs)
+#include <algorithm>
+
+CorlaInUse corlaJudgeInUse(const CorlaEchoOutcome& echo, const CorlaNeighbour& neighbour,
+                           const std::vector<CorlaLinkAddress>& disregard)
 {
     CorlaInUse use;
-    use.echo = corlaIcmpEcho(dottedAddress, timeoutMs);
-    use.neighbour = corlaNeighbourOf(dottedAddress);
-    if (use.echo.replyCount != 0)
+    use.echo = echo;
+    use.neighbour = neighbour;
+    if (corlaEchoAnswered(echo)) {
         use.by = CorlaInUseBy::Echo;
-    else if (use.neighbour.state != CorlaNeighbourState::Absent)
-        use.by = CorlaInUseBy::LinkLayer;
+    } else if (neighbour.state != CorlaNeighbourState::Absent) {
+        use.linkAddressDisregarded =
+            neighbour.hasLinkAddress &&
+            std::find(disregard.begin(), disregard.end(), neighbour.linkAddress) != disregard.end();
+        if (!use.linkAddressDisregarded)
+            use.by = CorlaInUseBy::LinkLayer;
+    }
     return use;
+}
+
+CorlaInUse corlaAddressInUse(const std::string& dottedAddress, uint32_t timeoutMs,
+                             const std::vector<CorlaLinkAddress>& disregard)
+{
+    const CorlaEchoOutcome echo = corlaIcmpEcho(dottedAddress, timeoutMs);
+    return corlaJudgeInUse(echo, corlaNeighbourOf(dottedAddress), disregard);
 }

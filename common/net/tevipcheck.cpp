@@ -12,14 +12,21 @@ IpChecker::IpChecker(const TevDevice& device, const TevNetHostInfo& netHostInfo)
     registerCorlaMetaTypes();
 }
 
+void IpChecker::setDisregardedLinkAddresses(const QList<TevMacAddr>& macs)
+{
+    m_disregard = macs;
+}
+
 void IpChecker::checkIpExistence()
 {
     connect(&m_watcher, &QFutureWatcherBase::finished, this, &IpChecker::handlePingFinished);
-    // The task gets its own copy of the address, so it never touches this object. A host
-    // that drops echoes but answers ARP holds the address as much as one that answers.
+    // The task gets its own copies, so it never touches this object. A host that drops
+    // echoes but answers ARP holds the address as much as one that answers.
     const TevIpAddr address = m_netHostInfo.ipAddress();
-    m_watcher.setFuture(QtConcurrent::run(
-        [address] { return TevPingHelper::addressInUse(address, kPingTimeoutMs).result; }));
+    const QList<TevMacAddr> disregard = m_disregard;
+    m_watcher.setFuture(QtConcurrent::run([address, disregard] {
+        return TevPingHelper::addressInUse(address, kPingTimeoutMs, disregard).result;
+    }));
 }
 
 void IpChecker::handlePingFinished()

@@ -18,6 +18,11 @@ public:
 
     IpChecker(const TevDevice& device, const TevNetHostInfo& netHostInfo);
 
+    // MAC addresses of devices known to answer at another address now (a device that has
+    // just moved away): their lingering neighbour entry at the checked address does not make
+    // it taken. Set before checkIpExistence; empty by default.
+    void setDisregardedLinkAddresses(const QList<TevMacAddr>& macs);
+
     // Starts the one check of this object and returns at once. After ipCheckResult has
     // been emitted the checker deletes itself (deferred), so callers keep no pointer.
     void checkIpExistence();
@@ -31,5 +36,6 @@ private:
 
     TevDevice m_device;
     TevNetHostInfo m_netHostInfo;
+    QList<TevMacAddr> m_disregard;
     QFutureWatcher<TevPingResult> m_watcher;
 };

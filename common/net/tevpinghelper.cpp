@@ -1,12 +1,32 @@
 #include "tevpinghelper.h"
 #include "corlalog.h"
 
+#include <algorithm>
+
+namespace {
+
+// TevMacAddr keeps the last octet of the text form first; the neighbour table keeps wire
+// order.
+std::vector<CorlaLinkAddress> wireOrder(const QList<TevMacAddr>& macs)
+{
+    std::vector<CorlaLinkAddress> out;
+    out.reserve(size_t(macs.size()));
+    for (const TevMacAddr& mac : macs) {
+        CorlaLinkAddress wire;
+        std::reverse_copy(mac.octets().begin(), mac.octets().end(), wire.begin());
+        out.push_back(wire);
+    }
+    return out;
+}
+
+} // namespace
+
 TevPingResult TevPingHelper::pingHost(const TevIpAddr& address, unsigned int timeoutMs)
 {
     const std::string text = address.toString();
     const CorlaEchoOutcome outcome = corlaIcmpEcho(text, timeoutMs);
     qCDebug(corlaNet).noquote() << composeDebugMessage(QString::fromStdString(text), outcome);
-    return outcome.replyCount != 0 ? TevPingReplied : TevPingNoReply;
+    return corlaEchoAnswered(outcome) ? TevPingReplied : TevPingNoReply;
 }
 
 QString TevPingHelper::composeDebugMessage(const QString& address, const CorlaEchoOutcome& outcome)
@@ -30,10 +50,11 @@ QString TevPingHelper::composeDebugMessage(const QString& address, const CorlaEc
     return text;
 }
 
-TevAddressUse TevPingHelper::addressInUse(const TevIpAddr& address, unsigned int timeoutMs)
+TevAddressUse TevPingHelper::addressInUse(const TevIpAddr& address, unsigned int timeoutMs,
+                                          const QList<TevMacAddr>& disregard)
 {
     const std::string text = address.toString();
-    const CorlaInUse use = corlaAddressInUse(text, timeoutMs);
+    const CorlaInUse use = corlaAddressInUse(text, timeoutMs, wireOrder(disregard));
     qCDebug(corlaNet).noquote() << composeInUseMessage(QString::fromStdString(text), use);
     TevAddressUse result;
     result.result = use.inUse() ? TevPingReplied : TevPingNoReply;
@@ -60,8 +81,17 @@ QString TevPingHelper::composeInUseMessage(const QString& address, const CorlaIn
     case CorlaInUseBy::Nobody:
         break;
     }
-    return QStringLiteral("Free: %1 gives no echo reply (error %2) and no link-layer address%3")
-        .arg(address)
-        .arg(use.echo.errorCode)
-        .arg(state.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(state));
+    // A router's ICMP error about the address: nobody there, whoever sent it.
+    const QString why = use.echo.replyCount != 0
+                            ? QStringLiteral("%1 reports ICMP type %2 code %3")
+                                  .arg(QString::fromStdString(use.echo.replySource))
+                                  .arg(use.echo.status >> 8)
+                                  .arg(use.echo.status & 0xff)
+                            : QStringLiteral("error %1").arg(use.echo.errorCode);
+    if (use.linkAddressDisregarded)
+        return QStringLiteral("Free: %1 gives no echo reply (%2); its link-layer address %3 (%4) "
+                              "belongs to a device that answers elsewhere")
+            .arg(address, why, mac, state);
+    return QStringLiteral("Free: %1 gives no echo reply (%2) and no link-layer address%3")
+        .arg(address, why, state.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(state));
 }

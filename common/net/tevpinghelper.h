@@ -6,6 +6,7 @@
 #include "icmpseam.h"
 #include "tevnethost.h"
 
+#include <QList>
 #include <QMetaType>
 #include <QObject>
 #include <QString>
@@ -16,8 +17,8 @@
 // anything else as "nobody answered".
 enum TevPingResult : int32_t
 {
-    TevPingReplied = 1, // a reply (from the host, or an ICMP error about it) came in time
-    TevPingNoReply = 3, // nothing came back within the limit, or sending failed
+    TevPingReplied = 1, // the host itself answered in time (an echo reply)
+    TevPingNoReply = 3, // nothing within the limit, a router's ICMP error, or sending failed
 };
 
 // What addressInUse found, in the terms the address checks already use, and how.
@@ -39,6 +40,7 @@ public:
     using QObject::QObject;
 
     // Sends one echo request and blocks until a reply or the limit. Safe on any thread.
+    // TevPingReplied only for an echo reply; the debug line shows an ICMP error as well.
     static TevPingResult pingHost(const TevIpAddr& address, unsigned int timeoutMs);
 
     // The debug message that pingHost writes for one echo to `address`.
@@ -46,8 +48,10 @@ public:
 
     // Is the address in use? One echo, then the neighbour table (corlaAddressInUse); blocks
     // up to timeoutMs and a little more. Safe on any thread. Writes one debug line, which
-    // says who answered and the MAC address.
-    static TevAddressUse addressInUse(const TevIpAddr& address, unsigned int timeoutMs);
+    // says who answered and the MAC address. A neighbour entry whose MAC address is in
+    // `disregard` (devices that answer at another address now) does not count.
+    static TevAddressUse addressInUse(const TevIpAddr& address, unsigned int timeoutMs,
+                                      const QList<TevMacAddr>& disregard = {});
     // That line.
     static QString composeInUseMessage(const QString& address, const CorlaInUse& use);
 };

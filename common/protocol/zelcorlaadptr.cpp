@@ -9,6 +9,8 @@
 #include <QTimer>
 #include <QUdpSocket>
 
+#include <iterator>
+
 namespace {
 
 // Asked of every socket so that a burst of answers waits in the kernel instead of
@@ -65,7 +67,6 @@ ZelCorlaAdapter::ZelCorlaAdapter()
 {
     registerCorlaMetaTypes();
     m_clock.start();
-    connect(this, &ZelCorlaAdapter::messageReceived, this, &ZelCorlaAdapter::handleCorlaMsg);
 }
 
 ZelCorlaAdapter::~ZelCorlaAdapter()
@@ -75,31 +76,31 @@ ZelCorlaAdapter::~ZelCorlaAdapter()
     qDeleteAll(sockets);
 }
 
-void ZelCorlaAdapter::netEnquire(const ZelDevice& device) const
+quint64 ZelCorlaAdapter::netEnquire(const ZelDevice& device) const
 {
     TevNetHostInfo identity;
     identity.setMacAddress(device.netHostInfo().macAddress());
     ZelNetworkEnqireCmd enquiry(typeByte(device.devType()), device.serial(), identity);
-    bcastCommand(&enquiry);
+    return bcastCommand(&enquiry);
 }
 
-void ZelCorlaAdapter::netEnquire(ZelDeviceType type, uint16_t serial) const
+quint64 ZelCorlaAdapter::netEnquire(ZelDeviceType type, uint16_t serial) const
 {
     ZelNetworkEnqireCmd enquiry(typeByte(type), serial, TevNetHostInfo());
-    bcastCommand(&enquiry);
+    return bcastCommand(&enquiry);
 }
 
-void ZelCorlaAdapter::changeNetSettings(uint16_t serial, ZelDeviceType type,
-                                        const TevNetHostInfo& settings) const
+quint64 ZelCorlaAdapter::changeNetSettings(uint16_t serial, ZelDeviceType type,
+                                           const TevNetHostInfo& settings) const
 {
     ZelChangeNetworkCmd change(typeByte(type), serial, settings);
-    bcastCommand(&change);
+    return bcastCommand(&change);
 }
 
-void ZelCorlaAdapter::resetDevice(const TevMacAddr& mac) const
+quint64 ZelCorlaAdapter::resetDevice(const TevMacAddr& mac) const
 {
     ZelResetDeviceCmd reset(mac);
-    bcastCommand(&reset);
+    return bcastCommand(&reset);
 }
 
 QList<QHostAddress> ZelCorlaAdapter::localAddresses() const
@@ -118,7 +119,7 @@ QString ZelCorlaAdapter::rejectionText(const TevDevice& device, int16_t errorCod
            QString::fromLatin1(rejectionReason(errorCode));
 }
 
-quint64 ZelCorlaAdapter::openChannel(const ZelCorlaCommandPayload& request)
+quint64 ZelCorlaAdapter::openRequest(const ZelCorlaCommandPayload& request)
 {
     Request expected;
     expected.code = request.commandCode();
@@ -126,15 +127,29 @@ quint64 ZelCorlaAdapter::openChannel(const ZelCorlaCommandPayload& request)
         expected.mac = change->netInfo().macAddress();
     else if (const auto* reset = dynamic_cast<const ZelResetDeviceCmd*>(&request))
         expected.mac = reset->macAddress();
+    const quint64 id = ++m_lastRequest;
+    m_requestsById.insert(id, expected);
+    return id;
+}
+
+quint64 ZelCorlaAdapter::openChannel(quint64 request)
+{
+    const auto it = m_requestsById.find(request);
+    if (it == m_requestsById.end())
+        return 0;
+    ++it->channels;
     const quint64 channel = ++m_lastChannel;
-    m_channels.insert(channel, expected);
+    m_channels.insert(channel, request);
     return channel;
 }
 
 void ZelCorlaAdapter::closeChannel(quint64 channel)
 {
-    m_channels.remove(channel);
+    const quint64 request = m_channels.take(channel);
     m_reassembler.forgetChannel(channel);
+    const auto it = m_requestsById.find(request);
+    if (it != m_requestsById.end() && --it->channels <= 0)
+        m_requestsById.erase(it);
 }
 
 QList<QUdpSocket*> ZelCorlaAdapter::getUdpSockets() const
@@ -158,11 +173,16 @@ QList<QUdpSocket*> ZelCorlaAdapter::getUdpSockets() const
     return sockets;
 }
 
-void ZelCorlaAdapter::bcastCommand(ZelCorlaCommandPayload* payload) const
+quint64 ZelCorlaAdapter::bcastCommand(ZelCorlaCommandPayload* payload) const
 {
     auto* self = const_cast<ZelCorlaAdapter*>(this);
-    for (QUdpSocket* socket : getUdpSockets()) {
-        const quint64 channel = self->openChannel(*payload);
+    const QList<QUdpSocket*> sockets = getUdpSockets();
+    if (sockets.isEmpty())
+        return 0;
+    const quint64 request = self->openRequest(*payload);
+    const bool repeated = payload->commandCode() == ZelCorlaCode::NetworkEnquiry;
+    for (QUdpSocket* socket : sockets) {
+        const quint64 channel = self->openChannel(request);
         socket->setProperty(kChannelProperty, channel);
         connect(socket, &QObject::destroyed, self,
                 [self, channel] { self->closeChannel(channel); });
@@ -172,10 +192,6 @@ void ZelCorlaAdapter::bcastCommand(ZelCorlaCommandPayload* payload) const
         uint64_t size = 0;
         command.serialize(&size, frame);
         const QByteArray bytes(reinterpret_cast<const char*>(frame), static_cast<int>(size));
-        qCDebug(corlaDiscovery).noquote()
-            << "Sending Command:" << bytes.toHex()
-            << "from interface:" << socket->localAddress().toString() << ":" << socket->localPort();
-        emit self->requestSent(bytes, socket->localAddress());
 
         // Every datagram on the socket restarts its countdown; at expiry both go.
         auto* timer = new QTimer(socket);
@@ -184,9 +200,45 @@ void ZelCorlaAdapter::bcastCommand(ZelCorlaCommandPayload* payload) const
         connect(timer, &QTimer::timeout, self, &ZelCorlaAdapter::timeout);
         connect(timer, &QTimer::timeout, socket, &QObject::deleteLater);
         connect(timer, &QTimer::timeout, timer, &QObject::deleteLater);
-        socket->writeDatagram(bytes, QHostAddress::Broadcast, kDiscoveryPort);
+        self->sendFrame(socket, bytes);
         timer->start();
+        if (repeated)
+            self->repeatEnquiry(socket, timer, bytes);
     }
+    return request;
+}
+
+void ZelCorlaAdapter::sendFrame(QUdpSocket* socket, const QByteArray& frame)
+{
+    qCDebug(corlaDiscovery).noquote()
+        << "Sending Command:" << frame.toHex()
+        << "from interface:" << socket->localAddress().toString() << ":" << socket->localPort();
+    emit requestSent(frame, socket->localAddress());
+    socket->writeDatagram(frame, QHostAddress::Broadcast, kDiscoveryPort);
+}
+
+void ZelCorlaAdapter::repeatEnquiry(QUdpSocket* socket, QTimer* countdown,
+                                    const QByteArray& frame)
+{
+    // The copies keep to the schedule as counted from the first, however late the event
+    // loop runs one of them. The timer lives with the socket: when the socket's countdown
+    // runs out, the copies still due are never sent.
+    auto* repeat = new QTimer(socket);
+    repeat->setSingleShot(true);
+    QElapsedTimer sinceFirst;
+    sinceFirst.start();
+    size_t next = 1;
+    const auto arm = [repeat, sinceFirst](size_t copy) {
+        repeat->start(int(qMax<qint64>(0, kEnquiryRepeatsMs[copy] - sinceFirst.elapsed())));
+    };
+    connect(repeat, &QTimer::timeout, this, [this, socket, frame, arm, next]() mutable {
+        sendFrame(socket, frame);
+        if (++next < std::size(kEnquiryRepeatsMs))
+            arm(next);
+    });
+    // Stopped as the countdown runs out, not only at the socket's deferred deletion.
+    connect(countdown, &QTimer::timeout, repeat, &QTimer::stop);
+    arm(next);
 }
 
 void ZelCorlaAdapter::readSocket()
@@ -225,16 +277,31 @@ void ZelCorlaAdapter::readSocket()
 void ZelCorlaAdapter::processDatagram(const uint8_t* data, uint64_t size,
                                       const DatagramOrigin& origin)
 {
-    const Request request = m_channels.value(origin.channel);
+    const quint64 requestId = m_channels.value(origin.channel);
+    const auto requestIt = m_requestsById.find(requestId);
+    const Request request = requestIt != m_requestsById.end() ? *requestIt : Request();
+    const auto from = [&origin] {
+        return QHostAddress(origin.sender).toString() + QStringLiteral(" : ") +
+               QString::number(origin.senderPort);
+    };
     const auto keep = [&](std::unique_ptr<ZelCorlaCommand> msg) {
+        const uint8_t code = msg->payload()->commandCode();
         if (!isAskedFor(request, *msg)) {
-            qCDebug(corlaDiscovery).noquote()
-                << "Dropped an answer nobody asked for: code"
-                << QString::number(msg->payload()->commandCode(), 16) << "from"
-                << QHostAddress(origin.sender).toString() << ":" << origin.senderPort;
+            qCDebug(corlaDiscovery).noquote() << "Dropped an answer nobody asked for: code"
+                                              << QString::number(code, 16) << "from" << from();
             return;
         }
-        m_inbox.push_back({std::move(msg), origin.ifaceAddr});
+        if (code != ZelCorlaCode::NetworkEnquiry) {
+            // The first change or reset answer settles its request, on every channel.
+            if (requestIt->settled) {
+                qCDebug(corlaDiscovery).noquote()
+                    << "Dropped a further answer to a settled request: code"
+                    << QString::number(code, 16) << "from" << from();
+                return;
+            }
+            requestIt->settled = true;
+        }
+        m_inbox.push_back({std::move(msg), origin, requestId});
     };
     const CorlaSender sender{origin.channel, origin.sender, origin.senderPort};
     m_reassembler.feed(sender, data, size_t(size), m_clock.elapsed(), keep);
@@ -277,30 +344,50 @@ void ZelCorlaAdapter::deliverInbox()
         }
         const Inbound next = std::move(m_inbox.front());
         m_inbox.pop_front();
-        emit messageReceived(next.msg.get(), next.ifaceAddr);
+        emit messageReceived(next.msg.get(), next.origin.ifaceAddr);
+        if (!alive)
+            return;
+        handleAnswer(next);
         if (!alive)
             return;
     }
 }
 
-void ZelCorlaAdapter::handleCorlaMsg(ZelCorlaCommand* msg, uint32_t ifaceAddr)
+void ZelCorlaAdapter::handleAnswer(const Inbound& inbound)
 {
+    const ZelCorlaCommand* msg = inbound.msg.get();
     if (!msg)
         return;
+    const auto stamp = [&inbound](TevDevice& device) {
+        device.setCommsIfaceAddr(TevIpAddr(inbound.origin.ifaceAddr));
+        device.setAnsweredFrom(TevIpAddr(inbound.origin.sender));
+        device.setAnsweredFromPort(inbound.origin.senderPort);
+    };
+    const QPointer<ZelCorlaAdapter> alive(this);
     if (const auto* answer = msg->payloadAs<ZelNetworkEnqireCmd>()) {
         std::shared_ptr<TevDevice> device = TevDevice::createDevice(typeOf(answer->deviceType()));
         device->setSerial(answer->serialNo());
         device->setNetHostInfo(answer->netInfo());
-        device->setCommsIfaceAddr(TevIpAddr(ifaceAddr));
+        stamp(*device);
         emit deviceFound(device);
     } else if (const auto* answer = msg->payloadAs<ZelChangeNetworkCmd>()) {
         auto device = std::make_shared<ZelDevice>(answer->serialNo(), typeOf(answer->deviceType()),
                                                   answer->netInfo(), ZelJobSettingsMap{});
-        if (answer->error() == 0)
+        stamp(*device);
+        const int16_t code = answer->error();
+        // A receiver may open a modal box in which this adapter goes.
+        emit changeAnswered(inbound.request, device, code);
+        if (!alive)
+            return;
+        if (code == 0)
             emit deviceChanged(device);
         else
-            emit error(rejectionText(*device, answer->error()));
+            emit error(rejectionText(*device, code));
     } else if (const auto* answer = msg->payloadAs<ZelResetDeviceCmd>()) {
-        emit deviceReset(answer->macAddress());
+        const TevMacAddr mac = answer->macAddress();
+        emit resetAnswered(inbound.request, mac);
+        if (!alive)
+            return;
+        emit deviceReset(mac);
     }
 }

@@ -1,5 +1,8 @@
 // Reading the kernel's neighbour dump: canned rtnetlink datagrams as a little-endian Linux
-// sends them. The table itself, filled by a real echo, is read in the lab (tst_lab_inuse).
+// sends them; and the in-use verdict on an echo and an entry. The table itself, filled by a
+// real echo, is read in the lab (tst_lab_inuse).
+#include "addressinuse.h"
+#include "datarow.h"
 #include "neighbourseam.h"
 
 #include <QtTest>
@@ -26,6 +29,15 @@ const char* const kRefused = "24000000 0200 0000 01000000 00000000 ffffffff"
 // A header that claims more bytes than the datagram holds.
 const char* const kCutShort = "40000000 1c00 0200 01000000 00000000"
                               "02000000 03000000 0100 00 01 0800 0100 0a0a00c8";
+
+CorlaLinkAddress linkAddress(const QString& text)
+{
+    CorlaLinkAddress octets{};
+    const QStringList pairs = text.split(':');
+    for (int i = 0; i < pairs.size() && i < 6; ++i)
+        octets[size_t(i)] = uint8_t(pairs[i].toUInt(nullptr, 16));
+    return octets;
+}
 
 QByteArray dump(std::initializer_list<const char*> parts)
 {
@@ -91,6 +103,73 @@ private slots:
         QCOMPARE(QString::fromStdString(found.stateName), state);
         QCOMPARE(QString::fromStdString(corlaLinkAddressText(found)), mac);
         QCOMPARE(failure, error);
+    }
+
+    void judge_data()
+    {
+        QTest::addColumn<uint>("status"); // of the one reply; none: ~0u
+        QTest::addColumn<int>("state");   // CorlaNeighbourState
+        QTest::addColumn<QString>("mac");
+        QTest::addColumn<QStringList>("disregard");
+        QTest::addColumn<int>("by"); // CorlaInUseBy
+        QTest::addColumn<bool>("disregarded");
+        const int absent = int(CorlaNeighbourState::Absent);
+        const int lately = int(CorlaNeighbourState::SeenLately);
+        const int confirmed = int(CorlaNeighbourState::Confirmed);
+        const int nobody = int(CorlaInUseBy::Nobody);
+        const int echo = int(CorlaInUseBy::Echo);
+        const int link = int(CorlaInUseBy::LinkLayer);
+        const QString moved = "02:c0:1a:00:00:05";
+        const QString other = "02:c0:1a:00:00:06";
+        const uint none = ~0u;
+        row("echo reply", 0u, confirmed, moved, QStringList{}, echo, false);
+        row("echo reply from a listed device: it answers here", 0u, confirmed, moved,
+            QStringList{moved}, echo, false);
+        row("router: host unreachable", 769u, absent, "", QStringList{}, nobody, false);
+        row("router: net unreachable", 768u, absent, "", QStringList{}, nobody, false);
+        row("router: port unreachable", 771u, absent, "", QStringList{}, nobody, false);
+        row("router: time exceeded", 2816u, absent, "", QStringList{}, nobody, false);
+        row("ICMP error, but ARP answered", 769u, confirmed, other, QStringList{moved}, link,
+            false);
+        row("silent, ARP answered", none, confirmed, moved, QStringList{}, link, false);
+        row("silent, seen lately", none, lately, moved, QStringList{other}, link, false);
+        row("silent, MAC of a device that moved", none, confirmed, moved, QStringList{other, moved},
+            nobody, true);
+        row("silent, stale entry of a device that moved", none, lately, moved, QStringList{moved},
+            nobody, true);
+        row("no reply, no entry", none, absent, "", QStringList{moved}, nobody, false);
+    }
+
+    void judge()
+    {
+        QFETCH(uint, status);
+        QFETCH(int, state);
+        QFETCH(QString, mac);
+        QFETCH(QStringList, disregard);
+        QFETCH(int, by);
+        QFETCH(bool, disregarded);
+        CorlaEchoOutcome echo;
+        if (status != ~0u) {
+            echo.replyCount = 1;
+            echo.status = status;
+            echo.replySource = "10.10.0.254";
+        } else {
+            echo.errorCode = 110;
+        }
+        CorlaNeighbour neighbour;
+        neighbour.state = CorlaNeighbourState(state);
+        neighbour.hasLinkAddress = !mac.isEmpty();
+        neighbour.linkAddress = linkAddress(mac);
+        std::vector<CorlaLinkAddress> set;
+        for (const QString& m : disregard)
+            set.push_back(linkAddress(m));
+        const CorlaInUse use = corlaJudgeInUse(echo, neighbour, set);
+        QCOMPARE(int(use.by), by);
+        QCOMPARE(use.linkAddressDisregarded, disregarded);
+        // The echo goes on as it came, for corla-cli ping to report.
+        QCOMPARE(use.echo.status, echo.status);
+        QCOMPARE(use.echo.replyCount, echo.replyCount);
+        QCOMPARE(use.echo.replySource, echo.replySource);
     }
 };
 

@@ -1,7 +1,9 @@
 // The adapter's receive step, fed datagrams as a socket would deliver them. Answers of
 // every kind, refusal texts and the simulator's fault shapes are checked on real sockets
 // in the lab (tst_lab_adapter).
+#include "datarow.h"
 #include "nettestutil.h"
+#include "testdevice.h"
 #include "zelcorlaadptr.h"
 
 #include <QtTest>
@@ -33,10 +35,11 @@ QByteArray bytes(const Bytes& b)
 }
 
 // Type, serial, MAC, then the settings (mode, address, mask, gateway, DNS).
-Bytes identity(int8_t type, uint16_t serial, int16_t error, bool withError)
+Bytes identity(int8_t type, uint16_t serial, int16_t error, bool withError,
+               const TevMacAddr& mac = kSettings.macAddress())
 {
     Bytes b{uint8_t(type), uint8_t(serial), uint8_t(serial >> 8)};
-    for (uint8_t octet : kSettings.macAddress().octets())
+    for (uint8_t octet : mac.octets())
         b.push_back(octet);
     if (withError) {
         b.push_back(uint8_t(error));
@@ -55,9 +58,9 @@ QByteArray enquiryAnswer(int8_t type, uint16_t serial)
     return bytes(encodeCorlaFrame(ZelCorlaCode::NetworkEnquiry, b.data(), b.size()));
 }
 
-QByteArray changeAnswer(int16_t error)
+QByteArray changeAnswer(int16_t error, const TevMacAddr& mac = kSettings.macAddress())
 {
-    const Bytes b = identity(5, 77, error, true);
+    const Bytes b = identity(5, 77, error, true, mac);
     return bytes(encodeCorlaFrame(ZelCorlaCode::ChangeNetwork, b.data(), b.size()));
 }
 
@@ -85,18 +88,36 @@ public:
             reports << QStringLiteral("reset ") + QString::fromStdString(mac.toString());
         });
         connect(this, &ZelCorlaAdapter::error, [this](const QString&) { reports << "error"; });
+        connect(this, &ZelCorlaAdapter::changeAnswered,
+                [this](quint64 request, std::shared_ptr<ZelDevice> d, int16_t code) {
+                    reports << QStringLiteral("change #%1 code %2 from %3:%4 ip %5")
+                                   .arg(request)
+                                   .arg(code)
+                                   .arg(text(d->answeredFrom()))
+                                   .arg(d->answeredFromPort())
+                                   .arg(text(d->netHostInfo().ipAddress()));
+                });
+        connect(this, &ZelCorlaAdapter::resetAnswered,
+                [this](quint64 request, const TevMacAddr& mac) {
+                    reports << QStringLiteral("reset #%1 ").arg(request) + text(mac);
+                });
     }
-    // A channel as a request opens it: enquiry, change or reset for `mac`.
+    // The first channel of a request as the request opens it: enquiry, change or reset
+    // for `mac`; secondChannel() opens another channel of the same request.
     quint64 open(uint8_t code, const TevMacAddr& mac = kSettings.macAddress())
     {
         TevNetHostInfo info;
         info.setMacAddress(mac);
         if (code == ZelCorlaCode::ChangeNetwork)
-            return openChannel(ZelChangeNetworkCmd(5, 77, info));
-        if (code == ZelCorlaCode::ResetDevice)
-            return openChannel(ZelResetDeviceCmd(mac));
-        return openChannel(ZelNetworkEnqireCmd(0, 0, TevNetHostInfo()));
+            request = openRequest(ZelChangeNetworkCmd(5, 77, info));
+        else if (code == ZelCorlaCode::ResetDevice)
+            request = openRequest(ZelResetDeviceCmd(mac));
+        else
+            request = openRequest(ZelNetworkEnqireCmd(0, 0, TevNetHostInfo()));
+        return openChannel(request);
     }
+    quint64 secondChannel() { return openChannel(request); }
+    quint64 request = 0;
     void close(quint64 channel) { closeChannel(channel); }
     // Feeds a datagram and lets the event loop deliver what it completed.
     void feed(const QByteArray& datagram, uint32_t iface = 0, quint64 channel = 0,
@@ -125,9 +146,18 @@ struct Sent
     QByteArray datagram;
 };
 
+// A datagram heard `times` over on the request's first channel (0) or its second (1).
+struct Heard
+{
+    int channel;
+    QByteArray datagram;
+    int times = 1;
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(QList<Sent>)
+Q_DECLARE_METATYPE(QList<Heard>)
 
 class TstZelCorlaAdapter : public QObject
 {
@@ -158,6 +188,8 @@ private slots:
         QCOMPARE(d.serial(), uint16_t(4321));
         QVERIFY(d.netHostInfo() == kSettings);
         QCOMPARE(d.commsIfaceAddr().toString(), std::string("10.10.1.1"));
+        QCOMPARE(d.answeredFrom().toString(), std::string("10.10.0.254"));
+        QCOMPARE(d.answeredFromPort(), quint16(62726));
     }
 
     void datagramShapes_data()
@@ -184,37 +216,56 @@ private slots:
         }
     }
 
+    // A change or a reset has one outcome: the first answer for the asked device on any
+    // channel of the request; an enquiry hears every answer.
     void answersCountOnlyForTheirRequest_data()
     {
         QTest::addColumn<int>("requestCode");
         QTest::addColumn<bool>("otherDevice");
         QTest::addColumn<bool>("channelClosed");
-        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QList<Heard>>("answers");
         QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<int>("furtherDropped");
         const uint8_t W = ZelCorlaCode::NetworkEnquiry, X = ZelCorlaCode::ChangeNetwork,
                       Y = ZelCorlaCode::ResetDevice;
         const QByteArray refused = changeAnswer(4), accepted = changeAnswer(0),
                          reset = resetAnswer();
-        const QStringList none;
-        QTest::newRow("refusal after the change")
-            << int(X) << false << false << refused << QStringList{"error"};
-        QTest::newRow("acceptance after the change")
-            << int(X) << false << false << accepted << QStringList{"changed 77"};
-        QTest::newRow("reset answer after the reset")
-            << int(Y) << false << false << reset << QStringList{"reset 00:1a:2b:3c:4d:5e"};
-        QTest::newRow("refusal on an enquiry") << int(W) << false << false << refused << none;
-        QTest::newRow("acceptance on an enquiry") << int(W) << false << false << accepted << none;
-        QTest::newRow("reset answer on an enquiry") << int(W) << false << false << reset << none;
-        QTest::newRow("refusal for another device's change")
-            << int(X) << true << false << refused << none;
-        QTest::newRow("reset answer for another device's reset")
-            << int(Y) << true << false << reset << none;
-        QTest::newRow("acceptance after a reset") << int(Y) << false << false << accepted << none;
-        QTest::newRow("reset answer after a change") << int(X) << false << false << reset << none;
-        QTest::newRow("refusal after the request's socket went")
-            << int(X) << false << true << refused << none;
-        QTest::newRow("enquiry answer on a change")
-            << int(X) << false << false << enquiryAnswer(5, 9) << QStringList{"found 9"};
+        const QStringList none, wasRefused{"change #1 code 4 from 10.10.0.254:62726 ip "
+                                           "192.168.1.10",
+                                           "error"},
+                          wasAccepted{"change #1 code 0 from 10.10.0.254:62726 ip 192.168.1.10",
+                                      "changed 77"},
+                          wasReset{"reset #1 00:1a:2b:3c:4d:5e", "reset 00:1a:2b:3c:4d:5e"};
+        const auto once = [](const QByteArray& a) { return QList<Heard>{{0, a}}; };
+        row("refusal after the change", int(X), false, false, once(refused), wasRefused, 0);
+        row("acceptance after the change", int(X), false, false, once(accepted), wasAccepted, 0);
+        row("reset answer after the reset", int(Y), false, false, once(reset), wasReset, 0);
+        row("accepted, then refused", int(X), false, false,
+            QList<Heard>{{0, accepted}, {0, refused}}, wasAccepted, 1);
+        row("refused, then accepted", int(X), false, false,
+            QList<Heard>{{0, refused}, {0, accepted}}, wasRefused, 1);
+        row("the same acceptance on the request's second channel", int(X), false, false,
+            QList<Heard>{{0, accepted}, {1, accepted}}, wasAccepted, 1);
+        row("10000 repeats of the refusal on both channels", int(X), false, false,
+            QList<Heard>{{0, refused, 10000}, {1, refused, 10000}}, wasRefused, 19999);
+        row("10000 repeats of the reset answer on both channels", int(Y), false, false,
+            QList<Heard>{{1, reset, 10000}, {0, reset, 10000}}, wasReset, 19999);
+        row("another device's refusal settles nothing", int(X), false, false,
+            QList<Heard>{{0, changeAnswer(4, kOtherMac)}, {1, accepted}}, wasAccepted, 0);
+        row("a reset answer settles no change", int(X), false, false,
+            QList<Heard>{{0, reset}, {0, accepted}}, wasAccepted, 0);
+        row("refusal on an enquiry", int(W), false, false, once(refused), none, 0);
+        row("acceptance on an enquiry", int(W), false, false, once(accepted), none, 0);
+        row("reset answer on an enquiry", int(W), false, false, once(reset), none, 0);
+        row("refusal for another device's change", int(X), true, false, once(refused), none, 0);
+        row("reset answer for another device's reset", int(Y), true, false, once(reset), none, 0);
+        row("acceptance after a reset", int(Y), false, false, once(accepted), none, 0);
+        row("reset answer after a change", int(X), false, false, once(reset), none, 0);
+        row("refusal after the request's socket went", int(X), false, true, once(refused), none,
+            0);
+        row("enquiry answers on a change, each heard", int(X), false, false,
+            QList<Heard>{{0, enquiryAnswer(5, 9)}, {1, enquiryAnswer(5, 9)}},
+            QStringList{"found 9", "found 9"}, 0);
     }
 
     void answersCountOnlyForTheirRequest()
@@ -222,17 +273,27 @@ private slots:
         QFETCH(int, requestCode);
         QFETCH(bool, otherDevice);
         QFETCH(bool, channelClosed);
-        QFETCH(QByteArray, answer);
+        QFETCH(QList<Heard>, answers);
         QFETCH(QStringList, expected);
+        QFETCH(int, furtherDropped);
         Adapter adapter;
-        const quint64 channel =
-            adapter.open(uint8_t(requestCode), otherDevice ? kOtherMac : kSettings.macAddress());
-        if (channelClosed)
-            adapter.close(channel);
+        const quint64 channels[] = {
+            adapter.open(uint8_t(requestCode), otherDevice ? kOtherMac : kSettings.macAddress()),
+            adapter.secondChannel()};
+        if (channelClosed) {
+            adapter.close(channels[0]);
+            adapter.close(channels[1]);
+        }
         ReportCapture quiet;
-        adapter.feed(answer, 0, channel);
-        adapter.feed(answer, 0, channel);
-        QCOMPARE(adapter.reports, expected + expected);
+        DebugCapture capture;
+        // Repeats in one datagram: were they queued before being dropped, the inbox would
+        // hold all of them.
+        for (const Heard& h : answers)
+            adapter.feed(h.datagram.repeated(h.times), 0, channels[h.channel]);
+        QCOMPARE(adapter.reports, expected);
+        const QStringList dropped =
+            capture.messages().filter("Dropped a further answer to a settled request");
+        QCOMPARE(dropped.size(), furtherDropped);
     }
 
     void sendersDoNotMix_data()

@@ -45,7 +45,13 @@ Reason), json (an array of objects); each lists the devices by serial number.)";
 
 const char* const SetDescription =
     R"(Finds the device by an enquiry carrying its MAC address, sends the new settings
-and waits for its answer (each step within --wait ms).
+and waits for its answer (each step within --wait ms). An enquiry naming the device
+then confirms what it has: the outcome is what the device reports, not what an
+answer claimed. A request without answer is sent again (at most 3 times) once the
+enquiry shows the device still without the new settings; a lost answer whose change
+was made ends "changed (answer lost)". When two senders answer differently for the
+MAC address (a duplicate MAC or a forged answer), nothing is sent unless --force is
+given, and nothing kept is taken from their answers.
 
 --dhcp switches the device to DHCP; the address fields it reported are sent along
 unchanged, as the configuration dialog does. --static needs --mask. What is not
@@ -64,8 +70,14 @@ sent unless --force is given. The echo is skipped when the address is the
 device's current one, since the device itself would answer.)";
 
 const char* const ResetDescription =
-    R"(Sends a reset request for the device with this MAC address and waits --wait ms
-for its acknowledgement. The device restarts and does not answer for a while.)";
+    R"(Finds the device by an enquiry carrying its MAC address, sends a reset request
+and waits --wait ms for its acknowledgement. Without one, an enquiry tells a lost
+request (the device still answers: sent again, at most 3 times) from a lost
+acknowledgement (the device has gone silent). The device restarts and does not
+answer for a while; with --wait-return (the default at a terminal) its return is
+watched with an enquiry every 2 s for up to 60 s and reported ("back after 14 s at
+10.10.0.15"). A device for which two senders answer differently is not reset
+unless --force is given.)";
 
 const char* const ApplyDescription =
     R"text(Gives each device of a commissioning plan the settings planned for it. The
@@ -113,7 +125,7 @@ Exit status:
   1  usage error: bad arguments, a malformed or refused address, mask or MAC, an
      unknown interface name, an unreadable plan, a report folder not writable
   2  no answer: no device answered, the MAC was not found, or the change or reset
-     was not confirmed within --wait
+     was not confirmed (within --wait, after 3 attempts)
   3  the device refused the new settings (its reason is printed on stderr)
   4  set: a host already answers at the new static address (--force sends anyway)
   5  ping: no reply within --timeout, or a router reports the host unreachable
@@ -124,6 +136,8 @@ Exit status:
   9  apply: some rows did not end unchanged or changed (not found, in use,
      refused, not confirmed)
  10  apply: the report file could not be written (the table shows the outcome)
+ 11  set, reset: two senders answer differently for the device (a duplicate MAC
+     address or a forged answer): nothing was sent (--force sends anyway)
 )";
 
 const char* const DiscoverExits =
@@ -138,24 +152,31 @@ Exit status:
 const char* const SetExits =
     R"(
 Exit status:
-  0  the device accepted the new settings
+  0  the device reports the new settings
   1  usage error: bad arguments, a malformed or refused address, mask or MAC, or
      an unknown interface name
-  2  no device with this MAC address answered, or it did not answer the change
-     within --wait
+  2  no device with this MAC address answered, or the change was not confirmed:
+     no answer after 3 attempts, or the device reports other settings
   3  the device refused the new settings (its reason is printed on stderr)
   4  a host already answers at the new static address (--force sends anyway)
   6  no usable local IPv4 address on the (named) interfaces
+ 11  two senders answer differently for the device: nothing was sent (--force
+     sends anyway)
 )";
 
 const char* const ResetExits =
     R"(
 Exit status:
-  0  the device acknowledged the reset
+  0  the device acknowledged the reset or went silent (and, with --wait-return,
+     came back)
   1  usage error: bad arguments, a malformed or refused MAC, or an unknown
      interface name
-  2  no device acknowledged the reset within --wait
+  2  no device with this MAC address answered, no acknowledgement after 3
+     attempts while the device kept answering, or (--wait-return) it did not come
+     back within 60 s
   6  no usable local IPv4 address on the (named) interfaces
+ 11  two senders answer differently for the device: nothing was sent (--force
+     sends anyway)
 )";
 
 const char* const PingExits =
@@ -203,7 +224,12 @@ const OptionInfo Options[] = {
     {"dns", "DNS server of the static address (default: the device's own).", "ip"},
     {"no-gateway", "Clear the device's gateway (0.0.0.0).", nullptr},
     {"no-dns", "Clear the device's DNS server (0.0.0.0).", nullptr},
-    {"force", "Send static settings even when a host answers at the address.", nullptr},
+    {"force",
+     "Send even when a host answers at the address, or two senders answer differently for "
+     "the device.",
+     nullptr},
+    {"wait-return", "reset: watch for the device's return (the default at a terminal).", nullptr},
+    {"no-wait-return", "reset: do not watch for the device's return.", nullptr},
     {"dry-run", "Send only enquiries and in-use checks; report what would be done.", nullptr},
     {"report", "Also write the report to this file as CSV.", "file"},
     {"timeout", "Milliseconds to wait for the echo reply (default 1000).", "ms"},
@@ -263,7 +289,7 @@ const QList<CommandInfo>& commandInfos()
          "reset MAC",
          "Reset the device with this MAC address.",
          ResetDescription,
-         {"wait"},
+         {"wait", "force", "wait-return", "no-wait-return"},
          ResetExits},
         {CliCommand::Ping,
          "ping",
@@ -628,9 +654,15 @@ CliParseResult parseCliArguments(const QStringList& arguments)
         why = checkOneArgument(positional, "the device's MAC address");
         if (why.isEmpty())
             why = checkMac(positional.at(1), &r.mac);
-        if (why.isEmpty() && r.command == CliCommand::Set) {
+        if (why.isEmpty() && r.command == CliCommand::Set)
             why = parseSet(parser, &r);
-            r.force = parser.isSet("force");
+        r.force = parser.isSet("force");
+        if (r.command == CliCommand::Reset) {
+            if (parser.isSet("wait-return") && parser.isSet("no-wait-return"))
+                why = "--wait-return and --no-wait-return exclude each other";
+            else if (parser.isSet("wait-return") || parser.isSet("no-wait-return"))
+                r.waitReturn = parser.isSet("wait-return") ? CliRequest::WaitReturn::Yes
+                                                           : CliRequest::WaitReturn::No;
         }
         if (why.isEmpty())
             why = checkMilliseconds(parser, "wait", &r.waitMs);

@@ -24,6 +24,7 @@ enum : int
     PlanRefused = 8,  // apply: the plan has faults, so nothing was sent
     RowsFailed = 9,   // apply: some rows did not end unchanged or changed
     ReportNotWritten = 10, // apply: the report file could not be written
+    Conflicting = 11, // set, reset: two senders answer differently for the device
 };
 }
 
@@ -72,8 +73,16 @@ struct CliRequest
     // keeps the one it reports.
     bool keepGateway = false;
     bool keepDns = false;
-    // set, apply: skip the in-use check.
+    // set, apply: skip the in-use check; set, reset, apply: act on a conflicting device too.
     bool force = false;
+    // reset: watch for the device's return; Auto watches when stdout is a terminal.
+    enum class WaitReturn
+    {
+        Auto,
+        Yes,
+        No,
+    };
+    WaitReturn waitReturn = WaitReturn::Auto;
 
     // apply
     QString planPath;

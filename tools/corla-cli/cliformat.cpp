@@ -32,12 +32,30 @@ QString alignedColumns(const QList<QStringList>& lines)
     return out;
 }
 
-QString reasonOf(const TevDevice& device, const CliReasons& reasons)
+// What the list says of the device's answers when two senders disagree about it.
+QString conflictOf(const CorlaDeviceList& list, const TevDevice& device)
 {
-    return reasons.value(CorlaText::mac(device.netHostInfo().macAddress()));
+    const auto conflict = list.conflict(device.netHostInfo().macAddress());
+    return conflict ? conflict->text() : QString();
 }
 
-QString formatTable(const Devices& devices, bool withStatus, const CliReasons& reasons)
+// A conflicting device's reachability is not the point: which host answers for it is.
+QString statusOf(const CorlaDeviceList& list, const TevDevice& device)
+{
+    return list.isConflicting(device.netHostInfo().macAddress())
+               ? QStringLiteral("Conflict")
+               : CorlaText::status(device.netStat());
+}
+
+QString reasonOf(const CorlaDeviceList& list, const TevDevice& device, const CliReasons& reasons)
+{
+    const QString conflict = conflictOf(list, device);
+    return conflict.isEmpty() ? reasons.value(CorlaText::mac(device.netHostInfo().macAddress()))
+                              : conflict;
+}
+
+QString formatTable(const CorlaDeviceList& list, const Devices& devices, bool withStatus,
+                    const CliReasons& reasons)
 {
     QList<QStringList> lines;
     QStringList header;
@@ -53,19 +71,26 @@ QString formatTable(const Devices& devices, bool withStatus, const CliReasons& r
         const TevNetHostInfo& net = device->netHostInfo();
         QStringList line;
         if (withStatus)
-            line << CorlaText::status(device->netStat());
+            line << statusOf(list, *device);
         line << CorlaText::deviceType(device->devType()) << QString::number(device->serial())
              << CorlaText::address(net.ipAddress()) << CorlaText::addressMode(net.addressMode())
              << CorlaText::mac(net.macAddress()) << CorlaText::address(device->commsIfaceAddr());
         if (withStatus)
-            line << reasonOf(*device, reasons);
+            line << reasonOf(list, *device, reasons);
         lines << line;
     }
-
-    return alignedColumns(lines);
+    QString notes;
+    for (const auto& device : devices) {
+        const QString conflict = conflictOf(list, *device);
+        if (!conflict.isEmpty() && !withStatus)
+            notes += QStringLiteral("Conflicting %1: %2\n")
+                         .arg(CorlaText::mac(device->netHostInfo().macAddress()), conflict);
+    }
+    return alignedColumns(lines) + notes;
 }
 
-QString formatJson(const Devices& devices, bool withStatus, const CliReasons& reasons)
+QString formatJson(const CorlaDeviceList& list, const Devices& devices, bool withStatus,
+                   const CliReasons& reasons)
 {
     QJsonArray array;
     for (const auto& device : devices) {
@@ -82,9 +107,11 @@ QString formatJson(const Devices& devices, bool withStatus, const CliReasons& re
             {"macAddress", CorlaText::mac(net.macAddress())},
             {"interface", CorlaText::address(device->commsIfaceAddr())},
         };
+        const QString conflict = conflictOf(list, *device);
+        o.insert("conflict", conflict.isEmpty() ? QJsonValue::Null : QJsonValue(conflict));
         if (withStatus) {
-            o.insert("status", CorlaText::status(device->netStat()));
-            o.insert("reason", reasonOf(*device, reasons));
+            o.insert("status", statusOf(list, *device));
+            o.insert("reason", reasonOf(list, *device, reasons));
         }
         array.append(o);
     }
@@ -92,15 +119,16 @@ QString formatJson(const Devices& devices, bool withStatus, const CliReasons& re
 }
 
 // The export, and after a probe each line's status and reason behind it.
-QString formatCsv(const Devices& devices, bool withStatus, const CliReasons& reasons)
+QString formatCsv(const CorlaDeviceList& list, const Devices& devices, bool withStatus,
+                  const CliReasons& reasons)
 {
     if (!withStatus)
         return devicesCsv(devices);
     QString csv = csvHeader() + QStringLiteral(",Status,Reason\n");
     for (const auto& device : devices)
         csv += csvLine(*device) + QLatin1Char(',') +
-               csvField(CorlaText::status(device->netStat())) + QLatin1Char(',') +
-               csvField(reasonOf(*device, reasons)) + QLatin1Char('\n');
+               csvField(statusOf(list, *device)) + QLatin1Char(',') +
+               csvField(reasonOf(list, *device, reasons)) + QLatin1Char('\n');
     return csv;
 }
 
@@ -112,13 +140,13 @@ QString formatDevices(const CorlaDeviceList& list, CliFormat format, bool withSt
     const Devices devices = list.sortedBySerial();
     switch (format) {
     case CliFormat::Csv:
-        return formatCsv(devices, withStatus, reasons);
+        return formatCsv(list, devices, withStatus, reasons);
     case CliFormat::Json:
-        return formatJson(devices, withStatus, reasons);
+        return formatJson(list, devices, withStatus, reasons);
     case CliFormat::Table:
         break;
     }
-    return formatTable(devices, withStatus, reasons);
+    return formatTable(list, devices, withStatus, reasons);
 }
 
 namespace {
@@ -197,36 +225,6 @@ QString applyTable(const QVector<CliApplyRow>& rows)
 
 } // namespace
 
-bool CliApplyRow::ok() const
-{
-    return outcome == CliOutcome::Unchanged || outcome == CliOutcome::Changed ||
-           outcome == CliOutcome::WouldChange;
-}
-
-QString CliApplyRow::outcomeText() const
-{
-    switch (outcome) {
-    case CliOutcome::Unchanged:
-        return QStringLiteral("unchanged");
-    case CliOutcome::Changed:
-        return QStringLiteral("changed");
-    case CliOutcome::WouldChange:
-        return QStringLiteral("would change");
-    case CliOutcome::NotFound:
-        return QStringLiteral("not found");
-    case CliOutcome::InUse:
-        return QStringLiteral("in use");
-    case CliOutcome::Refused:
-        return QStringLiteral("refused: ") +
-               (reason.isEmpty() ? QStringLiteral("no reason given") : reason);
-    case CliOutcome::RefusedOrder:
-        return QStringLiteral("refused (order)");
-    case CliOutcome::NotConfirmed:
-        return QStringLiteral("not confirmed");
-    }
-    return QString();
-}
-
 QString formatApplyReport(const QVector<CliApplyRow>& rows, CliFormat format)
 {
     switch (format) {
@@ -240,22 +238,3 @@ QString formatApplyReport(const QVector<CliApplyRow>& rows, CliFormat format)
     return applyTable(rows);
 }
 
-QString settingsText(const TevNetHostInfo& settings)
-{
-    QString mode;
-    switch (settings.addressMode()) {
-    case TevAddressModeAuto:
-        mode = QStringLiteral("DHCP");
-        break;
-    case TevAddressModeManual:
-        mode = QStringLiteral("static");
-        break;
-    default:
-        mode = QStringLiteral("mode %1").arg(uint(settings.addressMode()));
-        break;
-    }
-    return QStringLiteral("%1 %2 mask %3 gateway %4 DNS %5")
-        .arg(mode, CorlaText::address(settings.ipAddress()),
-             CorlaText::address(settings.subnetMask()), CorlaText::address(settings.gateway()),
-             CorlaText::address(settings.dns()));
-}

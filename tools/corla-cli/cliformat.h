@@ -4,6 +4,7 @@
 // shows what the window shows.
 
 #include "clicommand.h"
+#include "commissioning.h"
 #include "corladevicelist.h"
 
 #include <QHash>
@@ -21,40 +22,11 @@ using CliReasons = QHash<QString, QString>;
 QString formatDevices(const CorlaDeviceList& list, CliFormat format, bool withStatus,
                       const CliReasons& reasons = {});
 
-// "static 10.10.0.50 mask 255.255.255.0 gateway 10.10.0.254 DNS 0.0.0.0", "DHCP 10.10.0.100 ..."
-QString settingsText(const TevNetHostInfo& settings);
+using corla::settingsText;
 
-// How one plan row of `apply` ended.
-enum class CliOutcome
-{
-    Unchanged,    // already as planned: nothing sent
-    Changed,      // accepted, and an enquiry afterwards reports every planned field
-    WouldChange,  // --dry-run: the change would be sent
-    NotFound,     // no device with the row's MAC address answered
-    InUse,        // a host answers at the planned address, or a device of the plan stays there
-    Refused,      // the device refused, for `reason`
-    RefusedOrder, // a swap or circle of moves, or waiting for one: nothing sent
-    NotConfirmed, // no answer, or the device reports other settings afterwards
-};
-
-struct CliApplyRow
-{
-    int line = 0; // the row's line in the plan
-    TevMacAddr mac;
-    // The device as discovery found it; no settings when it did not answer.
-    uint16_t serial = 0;
-    ZelDeviceType type = ZelDeviceType::NoDevice;
-    std::optional<TevNetHostInfo> found;
-    // The settings it was left with; none when unknown.
-    std::optional<TevNetHostInfo> left;
-    CliOutcome outcome = CliOutcome::NotFound;
-    QString reason;
-
-    // True for the outcomes a successful apply ends with.
-    bool ok() const;
-    // "changed", "refused: The subnet was invalid.", ...
-    QString outcomeText() const;
-};
+// How one plan row of `apply` ended, as the commissioning service reports it.
+using CliOutcome = corla::RowOutcome;
+using CliApplyRow = corla::ApplyRow;
 
 // apply's report, a line per plan row in plan order. CSV: a header line, then the line
 // number, MAC address, serial number and type, the five settings as found and as left

@@ -20,13 +20,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <unistd.h>
 
 namespace {
-
-// After a refusal, how long an acceptance may still come: a request goes out once per
-// local address, so a device can hear it twice, accept the first copy and refuse the
-// second as unchanged, and the two answers may arrive in either order.
-constexpr int kRefusalGraceMs = 500;
 
 QString text(const std::string& s)
 {
@@ -83,16 +79,24 @@ QHostAddress sourceAddressFor(const TevIpAddr& target)
     return socket.localAddress();
 }
 
-QString inUseText(const TevAddressUse& use)
-{
-    return use.by == CorlaInUseBy::LinkLayer
-               ? QStringLiteral("a host answers ARP there as %1").arg(CorlaText::mac(use.mac))
-               : QStringLiteral("a host answered an echo request");
-}
-
 } // namespace
 
-CliRunner::CliRunner(QTextStream* out, QTextStream* err) : m_out(*out), m_err(*err) {}
+CliRunner::CliRunner(QTextStream* out, QTextStream* err)
+    : m_out(*out), m_err(*err), m_service(&m_adapter), m_log(CorlaChangeLog::defaultPath())
+{
+    m_service.setChangeLog(&m_log, QStringLiteral("corla-cli"));
+    // The change goes ahead; the log's failure is said once.
+    QObject::connect(&m_service, &corla::CommissioningService::logFailed, &m_service,
+                     [this](const QString& path, const QString& why) {
+                         if (m_logFailed)
+                             return;
+                         m_logFailed = true;
+                         m_err << QStringLiteral("corla-cli: warning: the change log %1 was not "
+                                                 "written: %2")
+                                      .arg(path, why)
+                               << Qt::endl;
+                     });
+}
 
 int CliRunner::fail(int status, const QString& message)
 {
@@ -147,6 +151,7 @@ QString CliRunner::noLocalAddress(const CliRequest& request) const
 void CliRunner::collect(CorlaDeviceList* list, int waitMs)
 {
     QObject context;
+    list->beginRound();
     QObject::connect(&m_adapter, &ZelCorlaAdapter::deviceFound, &context,
                      [list](std::shared_ptr<TevDevice> device) { list->merge(device); });
     m_adapter.netEnquire(ZelDevice());
@@ -199,117 +204,174 @@ CliReasons CliRunner::probe(CorlaDeviceList* list)
     return reasons;
 }
 
-std::shared_ptr<TevDevice> CliRunner::findDevice(const TevMacAddr& mac, int waitMs)
+namespace {
+
+// Runs the event loop until the operation reports, and hands back what it reported.
+template <class Operation, class Result>
+Result runToEnd(Operation* operation, void (Operation::*finished)(const Result&))
 {
-    std::shared_ptr<TevDevice> found;
-    EventWait wait(waitMs);
-    QObject context;
-    QObject::connect(&m_adapter, &ZelCorlaAdapter::deviceFound, &context,
-                     [&](std::shared_ptr<TevDevice> device) {
-                         if (found || device->netHostInfo().macAddress() != mac)
-                             return;
-                         found = device;
-                         wait.finish();
-                     });
-    TevNetHostInfo identity;
-    identity.setMacAddress(mac);
-    m_adapter.netEnquire(ZelDevice(0, ZelDeviceType::NoDevice, identity));
-    wait.exec();
-    return found;
+    Result result;
+    QEventLoop loop;
+    QObject::connect(operation, finished, &loop, [&](const Result& r) {
+        result = r;
+        loop.quit();
+    });
+    operation->start();
+    loop.exec();
+    return result;
+}
+
+// Whether the conflict is about one of these fields ("Gateway", "DNS Server", ...).
+bool disputes(const CorlaConflict& conflict, const QStringList& fields)
+{
+    for (const QString& difference : conflict.differences) {
+        for (const QString& field : fields) {
+            if (difference.startsWith(field + QLatin1Char(' ')))
+                return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+void CliRunner::setTiming(int waitMs)
+{
+    corla::Timing& timing = m_service.timing();
+    timing.answerMs = waitMs;
+    timing.lookupMs = waitMs;
 }
 
 int CliRunner::set(const CliRequest& request)
 {
-    const std::shared_ptr<TevDevice> device = findDevice(request.mac, request.waitMs);
-    if (!device) {
-        return fail(CliExit::NoAnswer,
-                    QStringLiteral("no device with MAC address %1 answered within %2 ms")
-                        .arg(CorlaText::mac(request.mac))
-                        .arg(request.waitMs));
-    }
-    const QString name = text(device->friendlyName());
+    setTiming(request.waitMs);
+    TevNetHostInfo settings = request.settings;
+    settings.setMacAddress(request.mac);
+    corla::ChangeOptions options;
+    options.force = request.force;
+    corla::ChangeOperation* change = m_service.change(nullptr, settings, options);
+    change->setSettingsFrom(
+        [&request](const corla::DeviceReport& report) -> std::optional<TevNetHostInfo> {
+            // What set keeps comes from the device's own answer; when two senders disagree
+            // about it, nobody knows which is the device's.
+            QStringList kept;
+            if (request.keepGateway)
+                kept << QStringLiteral("Gateway");
+            if (request.keepDns)
+                kept << QStringLiteral("DNS Server");
+            if (request.settings.addressMode() == TevAddressModeAuto)
+                kept << QStringLiteral("IP Address") << QStringLiteral("Subnet Mask")
+                     << QStringLiteral("Gateway") << QStringLiteral("DNS Server");
+            if (report.conflict && disputes(*report.conflict, kept))
+                return std::nullopt;
+            return settingsForSet(request, report.device->netHostInfo());
+        });
+    bool warned = false;
+    QObject::connect(change, &corla::ChangeOperation::sent, change,
+                     [&](const corla::ChangeResult& progress) {
+                         if (warned || !progress.inUse.inUse())
+                             return;
+                         warned = true;
+                         m_err << QStringLiteral("corla-cli: warning: a host answers at %1; "
+                                                 "sending anyway (--force)")
+                                      .arg(text(progress.requested.ipAddress().toString()))
+                               << Qt::endl;
+                     });
+    const corla::ChangeResult result = runToEnd(change, &corla::ChangeOperation::finished);
 
-    const TevNetHostInfo settings = settingsForSet(request, device->netHostInfo());
-    const TevIpAddr& address = settings.ipAddress();
-    const TevAddressUse use = needsDuplicateCheck(device->netHostInfo(), settings)
-                                  ? TevPingHelper::addressInUse(address, IpChecker::kPingTimeoutMs)
-                                  : TevAddressUse();
-    if (use.inUse()) {
-        const QString how = inUseText(use);
-        if (!request.force)
-            return fail(CliExit::AddressInUse,
-                        QStringLiteral("%1 is already in use: %2. "
-                                       "Nothing was sent to %3; --force sends it anyway.")
-                            .arg(text(address.toString()), how, name));
-        m_err << QStringLiteral("corla-cli: warning: a host answers at %1; sending anyway "
-                                "(--force)")
-                     .arg(text(address.toString()))
-              << Qt::endl;
-    }
-
-    const ChangeAnswer answer = sendChange(*device, settings, request.waitMs);
-    const std::shared_ptr<ZelDevice>& confirmed = answer.accepted;
-    const QString& refusal = answer.refusal;
-    if (confirmed) {
-        m_out << QStringLiteral("%1 (%2) accepted: %3")
-                     .arg(name, CorlaText::mac(request.mac), settingsText(confirmed->netHostInfo()))
+    const QString mac = CorlaText::mac(request.mac);
+    const QString name = result.device ? text(result.device->friendlyName()) : mac;
+    switch (result.outcome) {
+    case corla::ChangeOutcome::Changed:
+    case corla::ChangeOutcome::ChangedAnswerLost:
+        m_out << QStringLiteral("%1 (%2) %3: %4")
+                     .arg(name, mac, result.outcomeText(), settingsText(*result.reported))
               << Qt::endl;
         return CliExit::Ok;
+    case corla::ChangeOutcome::Refused:
+        // The device's own words, as the window shows them.
+        return fail(CliExit::Refused,
+                    ZelCorlaAdapter::rejectionText(*result.device, int16_t(result.refusal)));
+    case corla::ChangeOutcome::NotFound:
+        return fail(CliExit::NoAnswer,
+                    QStringLiteral("no device with MAC address %1 answered within %2 ms")
+                        .arg(mac)
+                        .arg(request.waitMs));
+    case corla::ChangeOutcome::InUse:
+        return fail(CliExit::AddressInUse,
+                    QStringLiteral("%1 is already in use: %2. "
+                                   "Nothing was sent to %3; --force sends it anyway.")
+                        .arg(CorlaText::address(result.requested.ipAddress()),
+                             corla::inUseText(result.inUse), name));
+    case corla::ChangeOutcome::Conflicting:
+        return fail(CliExit::Conflicting,
+                    QStringLiteral("%1 (%2): %3 Nothing was sent%4.")
+                        .arg(name, mac, result.conflict ? result.conflict->text() : QString(),
+                             request.force ? QStringLiteral(": the settings it would keep are in "
+                                                            "dispute; give them with --gateway or "
+                                                            "--no-gateway and --dns or --no-dns")
+                                           : QStringLiteral("; --force sends anyway")));
+    case corla::ChangeOutcome::Unchanged:
+        return fail(CliExit::NoAnswer,
+                    QStringLiteral("%1 (%2) did not answer the change (%3 requests, %4 ms each) "
+                                   "and still reports %5")
+                        .arg(name, mac)
+                        .arg(result.attempts)
+                        .arg(request.waitMs)
+                        .arg(settingsText(*result.reported)));
+    case corla::ChangeOutcome::NotConfirmed:
+        break;
     }
-    // The device's own words, as the window shows them.
-    if (!refusal.isEmpty())
-        return fail(CliExit::Refused, refusal);
-    return fail(CliExit::NoAnswer, QStringLiteral("%1 (%2) did not answer the change within %3 ms")
-                                       .arg(name, CorlaText::mac(request.mac))
-                                       .arg(request.waitMs));
-}
-
-CliRunner::ChangeAnswer CliRunner::sendChange(const TevDevice& device,
-                                              const TevNetHostInfo& settings, int waitMs)
-{
-    ChangeAnswer answer;
-    const TevMacAddr mac = device.netHostInfo().macAddress();
-    // Only this device's refusal counts; its text starts with the device's name.
-    const QString refusalPrefix = ZelCorlaAdapter::rejectionText(device, 0);
-    EventWait wait(waitMs);
-    QObject context;
-    QObject::connect(&m_adapter, &ZelCorlaAdapter::deviceChanged, &context,
-                     [&](std::shared_ptr<ZelDevice> changed) {
-                         if (changed->netHostInfo().macAddress() != mac)
-                             return;
-                         answer.accepted = changed;
-                         wait.finish();
-                     });
-    QObject::connect(&m_adapter, &ZelCorlaAdapter::error, &context, [&](QString message) {
-        if (!answer.refusal.isEmpty() || !message.startsWith(refusalPrefix))
-            return;
-        answer.refusal = message;
-        wait.shorten(kRefusalGraceMs);
-    });
-    m_adapter.changeNetSettings(device.serial(), device.devType(), settings);
-    wait.exec();
-    return answer;
+    return fail(CliExit::NoAnswer,
+                QStringLiteral("%1 (%2) %3").arg(name, mac, result.outcomeText()));
 }
 
 int CliRunner::reset(const CliRequest& request)
 {
-    EventWait wait(request.waitMs);
-    QObject context;
-    QObject::connect(&m_adapter, &ZelCorlaAdapter::deviceReset, &context, [&](TevMacAddr mac) {
-        if (mac == request.mac)
-            wait.finish();
-    });
-    m_adapter.resetDevice(request.mac);
-    if (!wait.exec()) {
+    setTiming(request.waitMs);
+    const bool watch = request.waitReturn == CliRequest::WaitReturn::Yes ||
+                       (request.waitReturn == CliRequest::WaitReturn::Auto && isatty(STDOUT_FILENO));
+    corla::ResetOperation* reset = m_service.reset(request.mac, watch, request.force);
+    const QString mac = CorlaText::mac(request.mac);
+    QObject::connect(reset, &corla::ResetOperation::restarting, reset,
+                     [&](const corla::ResetResult& progress) {
+                         m_out << (progress.acknowledged
+                                       ? QStringLiteral("%1 acknowledged the reset and is "
+                                                        "restarting.")
+                                       : QStringLiteral("%1 did not acknowledge the reset but "
+                                                        "went silent: it is restarting."))
+                                      .arg(mac)
+                               << Qt::endl;
+                     });
+    const corla::ResetResult result = runToEnd(reset, &corla::ResetOperation::finished);
+    switch (result.outcome) {
+    case corla::ResetOutcome::Acknowledged:
+    case corla::ResetOutcome::WentSilent:
+        return CliExit::Ok;
+    case corla::ResetOutcome::Back:
+        m_out << QStringLiteral("%1 is %2.").arg(mac, result.outcomeText()) << Qt::endl;
+        return CliExit::Ok;
+    case corla::ResetOutcome::NotBack:
         return fail(CliExit::NoAnswer,
-                    QStringLiteral("no device with MAC address %1 answered the reset within %2 ms")
-                        .arg(CorlaText::mac(request.mac))
+                    QStringLiteral("%1 did not answer again within %2 s of the reset")
+                        .arg(mac)
+                        .arg(m_service.timing().returnLimitMs / 1000));
+    case corla::ResetOutcome::NotFound:
+        return fail(CliExit::NoAnswer,
+                    QStringLiteral("no device with MAC address %1 answered within %2 ms "
+                                   "(nothing was sent; a device restarting from an earlier "
+                                   "reset is silent for a while)")
+                        .arg(mac)
                         .arg(request.waitMs));
+    case corla::ResetOutcome::Conflicting:
+        return fail(CliExit::Conflicting,
+                    QStringLiteral("%1: %2 Nothing was sent; --force sends anyway.")
+                        .arg(mac, result.conflict ? result.conflict->text() : QString()));
+    case corla::ResetOutcome::KeptAnswering:
+    case corla::ResetOutcome::NoAnswer:
+        break;
     }
-    m_out << QStringLiteral("%1 acknowledged the reset and is restarting.")
-                 .arg(CorlaText::mac(request.mac))
-          << Qt::endl;
-    return CliExit::Ok;
+    return fail(CliExit::NoAnswer, QStringLiteral("%1: %2").arg(mac, result.outcomeText()));
 }
 
 int CliRunner::ping(const CliRequest& request)
@@ -393,6 +455,7 @@ int CliRunner::readPlanFile(const CliRequest& request, CorlaPlan* plan)
 
 int CliRunner::apply(const CliRequest& request, const CorlaPlan& plan)
 {
+    setTiming(request.waitMs);
     const auto rowMessage = [&](int line, const QString& message) {
         m_err << QStringLiteral("corla-cli: %1 line %2: %3")
                      .arg(request.planPath)
@@ -402,113 +465,20 @@ int CliRunner::apply(const CliRequest& request, const CorlaPlan& plan)
     };
     CorlaDeviceList list;
     collect(&list, request.waitMs);
-    QVector<TevNetHostInfo> found;
-    for (const auto& device : list.devices())
-        found << device->netHostInfo();
 
-    QVector<CliApplyRow> rows;
-    QHash<int, int> rowAtLine;
-    QVector<CorlaPlanRow> changes;
-    for (const CorlaPlanRow& planned : plan.rows) {
-        CliApplyRow row;
-        row.line = planned.line;
-        row.mac = planned.planned.macAddress();
-        if (const auto device = list.find(row.mac)) {
-            row.serial = device->serial();
-            row.type = device->devType();
-            row.found = device->netHostInfo();
-            row.left = row.found;
-        }
-        switch (rowState(planned, found)) {
-        case CorlaRowState::NotFound:
-            row.outcome = CliOutcome::NotFound;
+    corla::ApplyOptions options;
+    options.force = request.force;
+    options.dryRun = request.dryRun;
+    corla::ApplyOperation* operation = m_service.apply(plan, list, options);
+    for (const corla::ApplyRow& row : operation->rows()) {
+        if (row.outcome == corla::RowOutcome::NotFound)
             rowMessage(row.line, QStringLiteral("no device with MAC address %1 answered within "
                                                 "%2 ms")
                                      .arg(CorlaText::mac(row.mac))
                                      .arg(request.waitMs));
-            break;
-        case CorlaRowState::AlreadyAsPlanned:
-            row.outcome = CliOutcome::Unchanged;
-            break;
-        case CorlaRowState::ToChange:
-            // Until the order gives it a place.
-            row.outcome = CliOutcome::RefusedOrder;
-            changes << planned;
-            break;
-        }
-        rowAtLine.insert(row.line, rows.size());
-        rows << row;
     }
-
-    // The steps never wait for a refused change, and none takes an address that a refused
-    // one holds: they can go ahead without ever putting two devices at one address.
-    const CorlaChangeOrder order = orderChanges(changes, found);
-    for (const CorlaPlanFault& fault : order.faults)
-        rowMessage(fault.line, fault.message);
-
-    QSet<QString> moved; // devices whose change was confirmed (--dry-run: would be sent)
-    for (const CorlaPlanStep& step : order.steps) {
-        CliApplyRow& row = rows[rowAtLine.value(step.row.line)];
-        const std::shared_ptr<TevDevice> device = list.find(row.mac);
-        const QString name = text(device->friendlyName());
-        const TevNetHostInfo settings = settingsToSend(*row.found, step.row.planned);
-        const QString address = CorlaText::address(settings.ipAddress());
-        row.outcome = CliOutcome::InUse;
-        // A device leaving this address may still be heard there (a late echo, the
-        // neighbour table's entry): its own confirmed move is what counts, never a check.
-        const auto stays =
-            std::find_if(step.leftBy.begin(), step.leftBy.end(), [&](const TevMacAddr& mac) {
-                return !moved.contains(CorlaText::mac(mac));
-            });
-        if (stays != step.leftBy.end()) {
-            rowMessage(row.line, QStringLiteral("%1 is still held by %2, whose own change was not "
-                                                "made. Nothing was sent to %3.")
-                                     .arg(address, CorlaText::mac(*stays), name));
-            continue;
-        }
-        if (step.leftBy.isEmpty() && !request.force && needsDuplicateCheck(*row.found, settings)) {
-            const TevAddressUse use =
-                TevPingHelper::addressInUse(settings.ipAddress(), IpChecker::kPingTimeoutMs);
-            if (use.inUse()) {
-                rowMessage(row.line, QStringLiteral("%1 is already in use: %2. Nothing was sent "
-                                                    "to %3; --force sends it anyway.")
-                                         .arg(address, inUseText(use), name));
-                continue;
-            }
-        }
-        if (request.dryRun) {
-            row.outcome = CliOutcome::WouldChange;
-            moved.insert(CorlaText::mac(row.mac));
-            continue;
-        }
-
-        const ChangeAnswer answer = sendChange(*device, settings, request.waitMs);
-        if (!answer.accepted && !answer.refusal.isEmpty()) {
-            row.outcome = CliOutcome::Refused;
-            row.reason = answer.refusal.mid(ZelCorlaAdapter::rejectionText(*device, 0).size());
-            rowMessage(row.line, name + QStringLiteral(": ") + row.outcomeText());
-            continue;
-        }
-        // Without an answer the change may still have been made: the enquiry tells.
-        const std::shared_ptr<TevDevice> now = findDevice(row.mac, request.waitMs);
-        row.left.reset();
-        if (now)
-            row.left = now->netHostInfo();
-        if (now && isAsPlanned(step.row.planned, now->netHostInfo())) {
-            row.outcome = CliOutcome::Changed;
-            moved.insert(CorlaText::mac(row.mac));
-            continue;
-        }
-        row.outcome = CliOutcome::NotConfirmed;
-        const QString heard = answer.accepted ? QStringLiteral("accepted the change")
-                                              : QStringLiteral("did not answer the change");
-        rowMessage(
-            row.line,
-            now ? QStringLiteral("%1 %2 but reports %3").arg(name, heard, settingsText(*row.left))
-                : QStringLiteral("%1 %2 and did not answer an enquiry within %3 ms")
-                      .arg(name, heard)
-                      .arg(request.waitMs));
-    }
+    QObject::connect(operation, &corla::ApplyOperation::rowMessage, operation, rowMessage);
+    const QVector<corla::ApplyRow> rows = runToEnd(operation, &corla::ApplyOperation::finished);
 
     m_out << formatApplyReport(rows, request.format);
     m_out.flush();

@@ -3,6 +3,8 @@
 // the echo, driven through the event loop until the answer or the wait ends.
 
 #include "clicommand.h"
+#include "commissioning.h"
+#include "corlachangelog.h"
 #include "corlaplan.h"
 #include "zelcorlaadptr.h"
 
@@ -33,16 +35,8 @@ private:
     int readPlanFile(const CliRequest& request, CorlaPlan* plan);
     // The devices that answer one enquiry within waitMs.
     void collect(CorlaDeviceList* list, int waitMs);
-    // The device with this MAC as it answers an enquiry naming it, or empty.
-    std::shared_ptr<TevDevice> findDevice(const TevMacAddr& mac, int waitMs);
-
-    struct ChangeAnswer
-    {
-        std::shared_ptr<ZelDevice> accepted; // the settings the device took
-        QString refusal;                     // the adapter's error text, when refused
-    };
-    // Sends settings to the device and waits up to waitMs for its answer.
-    ChangeAnswer sendChange(const TevDevice& device, const TevNetHostInfo& settings, int waitMs);
+    // Every step of set, reset and apply waits up to waitMs for its answer.
+    void setTiming(int waitMs);
     // Probes port 21 of every device, sets each one's status and returns the reasons.
     QHash<QString, QString> probe(CorlaDeviceList* list);
     // Why the adapter has nothing to send from; empty when it has an address.
@@ -53,4 +47,7 @@ private:
     QTextStream& m_out;
     QTextStream& m_err;
     ZelCorlaAdapter m_adapter;
+    corla::CommissioningService m_service;
+    CorlaChangeLog m_log;
+    bool m_logFailed = false;
 };

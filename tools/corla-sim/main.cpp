@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <sys/resource.h>
@@ -189,6 +190,19 @@ int main(int argc, char* argv[])
          "device's answer without its CRC, unrequested change (refused, then accepted at "
          "another address) and reset answers for it, and a header announcing 100 bytes. "
          "With --split or --split-at they come between the halves of the first answer."},
+        {"forge",
+         "Fault: a forging sender answers ahead of the devices, which still answer as "
+         "usual. <mode> is accept (every change request answered \"accepted\", echoing the "
+         "requested settings), refuse (every change request refused with code 1), "
+         "ack-flood:N (every reset request answered with N reset acknowledgements and every "
+         "change request with N refusals, code 1; N up to 100000, paced by --rate like "
+         "every answer) or enquiry:MAC (every enquiry that reaches the device with that MAC "
+         "also gets an answer for it with gateway and DNS server 10.10.0.66). Repeat to "
+         "combine modes (not accept with refuse). With --manage-addresses it answers from "
+         "port 62726 (--port) of an address of its own on the requester's subnet, the third "
+         "from the top (x.y.z.253 in a /24), which it adds; otherwise, and for a requester "
+         "on no subnet here, from a UDP port of its own.",
+         "mode"},
         {"quiet", "No line per request."},
     });
     // Qt's own handling of a bad command line exits with 1 and names no remedy; parse first
@@ -238,6 +252,41 @@ int main(int argc, char* argv[])
             usageError("--unknown-code must not be one of the known codes 0x57 to 0x59");
     }
     faults.shortAnswers = parser.isSet("short-answers");
+    constexpr int MaxFlood = 100000;
+    SimForge& forge = options.forge;
+    for (const QString& mode : parser.values("forge")) {
+        const QString name = mode.section(QLatin1Char(':'), 0, 0);
+        const QString value = mode.section(QLatin1Char(':'), 1);
+        if (mode == "accept") {
+            forge.accept = true;
+        } else if (mode == "refuse") {
+            forge.refuse = true;
+        } else if (name == "ack-flood") {
+            if (value.isEmpty())
+                usageError(
+                    QStringLiteral("--forge ack-flood needs a count: ack-flood:N, N from 1 to %1")
+                        .arg(MaxFlood));
+            bool ok = false;
+            forge.ackFlood = value.toInt(&ok);
+            if (!ok || forge.ackFlood < 1 || forge.ackFlood > MaxFlood)
+                usageError(
+                    QStringLiteral("--forge ack-flood:N must have N from 1 to %1, not \"%2\"")
+                        .arg(MaxFlood)
+                        .arg(value));
+        } else if (name == "enquiry" && mode.contains(QLatin1Char(':'))) {
+            if (!TevMacAddr::parse(value.toStdString(), &forge.enquiryMac) ||
+                forge.enquiryMac.isNull())
+                usageError(QStringLiteral("--forge enquiry:MAC needs a device's MAC address, "
+                                          "such as 02:c0:1a:00:00:01, not \"%1\"")
+                               .arg(value));
+        } else {
+            usageError(QStringLiteral("--forge must be accept, refuse, ack-flood:N or "
+                                      "enquiry:MAC, not \"%1\"")
+                           .arg(mode));
+        }
+    }
+    if (forge.accept && forge.refuse)
+        usageError("--forge accept and --forge refuse exclude each other");
 
     SimFleet fleet = defaultFleet();
     if (parser.isSet("fleet")) {
@@ -255,6 +304,12 @@ int main(int argc, char* argv[])
                                     : TevIpAddr("10.40.0.1");
         fleet = burstFleet(intValue(parser, "burst", 1, 65535), first, parser.value("burst-iface"));
     }
+    if (!forge.enquiryMac.isNull() &&
+        std::none_of(fleet.begin(), fleet.end(), [&forge](const SimDevice& d) {
+            return d.net.macAddress() == forge.enquiryMac;
+        }))
+        usageError(QStringLiteral("--forge enquiry:%1: no device of the fleet has that MAC address")
+                       .arg(QString::fromStdString(forge.enquiryMac.toString())));
     if (parser.isSet("dump-fleet")) {
         const QByteArray json = fleetToJson(fleet);
         std::fwrite(json.constData(), 1, size_t(json.size()), stdout);

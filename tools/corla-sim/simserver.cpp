@@ -67,6 +67,15 @@ bool SimServer::start(QString* why, QStringList* warnings)
             return false;
         }
     }
+    if (m_options.forge.isActive()) {
+        m_forger = new QUdpSocket(this);
+        if (!m_forger->bind(QHostAddress(QHostAddress::AnyIPv4))) {
+            *why = QStringLiteral("cannot bind the forger's UDP socket: %1")
+                       .arg(m_forger->errorString());
+            return false;
+        }
+        startForgers(warnings);
+    }
 
     QSet<QString> missing;
     for (const SimDevice& d : qAsConst(m_fleet)) {
@@ -99,6 +108,83 @@ bool SimServer::start(QString* why, QStringList* warnings)
     return true;
 }
 
+// On each device-side subnet the forger takes the third address from the top (x.y.z.253 in
+// a /24) and the discovery port, so that its answers differ from the devices' (x.y.z.254)
+// in the source address alone. Without --manage-addresses it has only its own port.
+void SimServer::startForgers(QStringList* warnings)
+{
+    if (!m_addresses->isEnabled())
+        return;
+    QSet<uint32_t> taken;
+    for (const SimDevice& d : qAsConst(m_fleet))
+        taken.insert(d.net.ipAddress().toInt());
+    for (const QNetworkInterface& nic : QNetworkInterface::allInterfaces()) {
+        if ((nic.flags() & QNetworkInterface::IsLoopBack) ||
+            !(nic.flags() & QNetworkInterface::IsUp))
+            continue;
+        for (const QNetworkAddressEntry& entry : nic.addressEntries()) {
+            const int prefix = entry.prefixLength();
+            if (entry.ip().protocol() != QAbstractSocket::IPv4Protocol || prefix < 1 || prefix > 29)
+                continue;
+            const quint32 own = entry.ip().toIPv4Address();
+            const quint32 hostMask = 0xFFFFFFFFu >> prefix;
+            const quint32 address = (own | hostMask) - 2;
+            const QHostAddress subnet(own & ~hostMask);
+            bool known = address == own || taken.contains(address);
+            for (const Forger& f : qAsConst(m_forgers))
+                known = known || (f.subnet == subnet && f.prefixLength == prefix);
+            if (known)
+                continue;
+            QString problem;
+            if (!m_addresses->acquire(TevIpAddr(address), nic.name(), &problem)) {
+                warnings->append(problem);
+                continue;
+            }
+            taken.insert(address);
+            auto* socket = new QUdpSocket(this);
+            if (!socket->bind(QHostAddress(address), m_options.port,
+                              QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
+                warnings->append(QStringLiteral("the forger cannot bind %1:%2: %3")
+                                     .arg(QHostAddress(address).toString())
+                                     .arg(m_options.port)
+                                     .arg(socket->errorString()));
+                delete socket;
+                continue;
+            }
+            // Nothing is meant for it; what comes anyway is dropped.
+            connect(socket, &QUdpSocket::readyRead, socket, [socket] {
+                while (socket->hasPendingDatagrams())
+                    socket->receiveDatagram(0);
+            });
+            m_forgers.append({subnet, prefix, socket});
+        }
+    }
+}
+
+QUdpSocket* SimServer::forgerFor(const QHostAddress& to) const
+{
+    for (const Forger& f : m_forgers) {
+        if (to.isInSubnet(f.subnet, f.prefixLength))
+            return f.socket;
+    }
+    return m_forger;
+}
+
+QList<QByteArray> SimServer::forge(const SimRequest& request, int ifaceIndex) const
+{
+    const SimForge& forge = m_options.forge;
+    int i = -1;
+    if (request.code != ZelCorlaCode::NetworkEnquiry) {
+        i = m_byMac.value(macKey(request.mac), -1);
+    } else if (!forge.enquiryMac.isNull() &&
+               (request.mac.isNull() || request.mac == forge.enquiryMac)) {
+        i = m_byMac.value(macKey(forge.enquiryMac), -1);
+        if (i >= 0 && !hears(i, ifaceIndex))
+            i = -1;
+    }
+    return forgedAnswers(forge, request, i >= 0 ? &m_fleet.at(i) : nullptr);
+}
+
 void SimServer::readPending()
 {
     while (m_socket->hasPendingDatagrams())
@@ -127,6 +213,11 @@ void SimServer::handle(const QNetworkDatagram& datagram)
         log(QStringLiteral("ignored a request from %1: %2").arg(from, why));
         return;
     }
+    // Made before the devices act on the request: what the forger says of a device is what
+    // it was before.
+    const QList<QByteArray> forged = m_options.forge.isActive()
+                                         ? forge(request, datagram.interfaceIndex())
+                                         : QList<QByteArray>();
     QList<QByteArray> answers;
     QString outcome;
     const char* kind = "";
@@ -152,13 +243,14 @@ void SimServer::handle(const QNetworkDatagram& datagram)
     // The rogue sender speaks up at every enquiry, also one that no device answers.
     const bool rogue =
         m_rogue && request.code == ZelCorlaCode::NetworkEnquiry && !m_fleet.isEmpty();
-    if (answers.isEmpty() && !rogue)
+    if (answers.isEmpty() && !rogue && forged.isEmpty())
         return;
     if (m_options.delayMs > 0)
-        QTimer::singleShot(m_options.delayMs, this,
-                           [this, answers, to, port, rogue] { send(answers, to, port, rogue); });
+        QTimer::singleShot(m_options.delayMs, this, [this, answers, to, port, rogue, forged] {
+            send(answers, to, port, rogue, forged);
+        });
     else
-        send(answers, to, port, rogue);
+        send(answers, to, port, rogue, forged);
 }
 
 QString SimServer::enquire(const SimRequest& request, int ifaceIndex, QList<QByteArray>* answers)
@@ -300,8 +392,21 @@ bool SimServer::isSilent(int index) const
 }
 
 void SimServer::send(const QList<QByteArray>& answers, const QHostAddress& to, quint16 port,
-                     bool rogue)
+                     bool rogue, const QList<QByteArray>& forged)
 {
+    // The forger is the quicker host: all of its datagrams go out ahead of the devices'.
+    if (!forged.isEmpty()) {
+        QUdpSocket* forger = forgerFor(to);
+        for (const QByteArray& datagram : forged)
+            m_queue.enqueue({datagram, to, port, forger});
+        log(QStringLiteral("forger: %1 datagrams to %2:%3 from %4")
+                .arg(forged.size())
+                .arg(to.toString())
+                .arg(port)
+                .arg(forger->localAddress() == QHostAddress::AnyIPv4
+                         ? QStringLiteral("port %1").arg(forger->localPort())
+                         : forger->localAddress().toString()));
+    }
     const QList<QByteArray> genuine = shapeAnswers(answers, m_options.faults);
     // Split answers let the rogue datagrams in between the halves of the first one, where a
     // receiver that pools its senders would graft them onto that answer.

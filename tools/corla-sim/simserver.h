@@ -27,6 +27,8 @@ struct SimOptions
     bool tcp = true; // port 21 and 80 listeners
     // A second socket answers every enquiry too, ahead of the devices, with rogueDatagrams().
     bool rogueSender = false;
+    // A forging sender answers ahead of the devices (see SimForge).
+    SimForge forge;
     bool quiet = false;
     TevIpAddr dhcpFirst = TevIpAddr("10.10.0.100");
     TevIpAddr dhcpLast = TevIpAddr("10.10.0.149");
@@ -52,7 +54,14 @@ private:
         QByteArray datagram;
         QHostAddress to;
         quint16 port;
-        QUdpSocket* socket; // the discovery socket, or the rogue sender's
+        QUdpSocket* socket; // the discovery socket, the rogue sender's or a forger's
+    };
+    // The forger's socket on a device-side subnet, at an address of its own there.
+    struct Forger
+    {
+        QHostAddress subnet;
+        int prefixLength;
+        QUdpSocket* socket;
     };
     struct Runtime
     {
@@ -61,6 +70,9 @@ private:
     };
 
     void readPending();
+    void startForgers(QStringList* warnings);
+    QList<QByteArray> forge(const SimRequest& request, int ifaceIndex) const;
+    QUdpSocket* forgerFor(const QHostAddress& to) const;
     void handle(const QNetworkDatagram& datagram);
     QString enquire(const SimRequest& request, int ifaceIndex, QList<QByteArray>* answers);
     QString change(const SimRequest& request, int ifaceIndex, QList<QByteArray>* answers);
@@ -74,7 +86,8 @@ private:
     QString findListening(const TevMacAddr& mac, int ifaceIndex, int* index) const;
     bool hears(int index, int ifaceIndex) const;
     bool isSilent(int index) const;
-    void send(const QList<QByteArray>& answers, const QHostAddress& to, quint16 port, bool rogue);
+    void send(const QList<QByteArray>& answers, const QHostAddress& to, quint16 port, bool rogue,
+              const QList<QByteArray>& forged);
     void pace();
     void log(const QString& line) const;
 
@@ -86,7 +99,9 @@ private:
     SimAddresses* m_addresses;
     SimServices m_services;
     QUdpSocket* m_socket = nullptr;
-    QUdpSocket* m_rogue = nullptr; // --rogue-sender only
+    QUdpSocket* m_rogue = nullptr;  // --rogue-sender only
+    QVector<Forger> m_forgers;      // --forge with --manage-addresses
+    QUdpSocket* m_forger = nullptr; // --forge: a port of its own, for any other requester
     QElapsedTimer m_clock;
 
     QQueue<Outgoing> m_queue;

@@ -188,6 +188,47 @@ QList<QByteArray> shapeAnswers(const QList<QByteArray>& frames, const SimFaults&
     return shaped;
 }
 
+QList<QByteArray> forgedAnswers(const SimForge& forge, const SimRequest& request,
+                                const SimDevice* device)
+{
+    QList<QByteArray> forged;
+    switch (request.code) {
+    case ZelCorlaCode::NetworkEnquiry:
+        if (device && !forge.enquiryMac.isNull()) {
+            SimDevice twin = *device;
+            twin.net.setGateway(TevIpAddr(ForgedRouter));
+            twin.net.setDns(TevIpAddr(ForgedRouter));
+            forged.append(enquiryAnswer(twin, false));
+        }
+        break;
+    case ZelCorlaCode::ChangeNetwork: {
+        // A device the simulator does not know is answered in the request's own terms.
+        SimDevice named;
+        named.type = request.type;
+        named.serial = request.serial;
+        named.net = request.requested;
+        const SimDevice& basis = device ? *device : named;
+        if (forge.accept) {
+            SimDevice echo = basis;
+            echo.net = request.requested;
+            forged.append(changeAnswer(echo, CorlaRefusal::None));
+        }
+        const QByteArray refusal = changeAnswer(basis, ForgedRefusal);
+        const int refusals = (forge.refuse ? 1 : 0) + forge.ackFlood;
+        for (int i = 0; i < refusals; ++i)
+            forged.append(refusal);
+        break;
+    }
+    case ZelCorlaCode::ResetDevice: {
+        const QByteArray ack = resetAnswer(request.mac);
+        for (int i = 0; i < forge.ackFlood; ++i)
+            forged.append(ack);
+        break;
+    }
+    }
+    return forged;
+}
+
 QList<QByteArray> rogueDatagrams(const SimDevice& device)
 {
     // The largest payload one IPv4 datagram can carry.

@@ -59,6 +59,30 @@ QList<QByteArray> shapeAnswers(const QList<QByteArray>& frames, const SimFaults&
 // bytes that never come. Every answer in it names `device`; none invents another.
 QList<QByteArray> rogueDatagrams(const SimDevice& device);
 
+// A forging sender, another host on the device segment (--forge): it answers requests
+// ahead of the devices, with answers of its own making.
+struct SimForge
+{
+    bool accept = false; // every change request: "accepted", echoing the requested settings
+    bool refuse = false; // every change request: refused with ForgedRefusal
+    int ackFlood = 0;    // > 0: every reset acknowledged and every change refused this often
+    // Not null: every enquiry that reaches this device gets a second answer for it.
+    TevMacAddr enquiryMac;
+
+    bool isActive() const { return accept || refuse || ackFlood > 0 || !enquiryMac.isNull(); }
+};
+
+// The forger's refusal code, and the gateway and DNS server its enquiry answers claim.
+constexpr CorlaRefusal ForgedRefusal = CorlaRefusal::InvalidAddress;
+constexpr uint32_t ForgedRouter = 0x0A0A0042u; // 10.10.0.66
+
+// What the forger sends ahead of the devices' answers to `request`, one frame per datagram.
+// `device` is the simulated device that the request concerns, or null: for a change or a
+// reset the device it names, for an enquiry the one --forge enquiry:MAC names when the
+// request reaches it. Forged answers are built from copies: no device changes.
+QList<QByteArray> forgedAnswers(const SimForge& forge, const SimRequest& request,
+                                const SimDevice* device);
+
 // What a device answers to a change request: its configured refusal if it has one, else
 // the first fault found in the order mode (6), mask (2), address (1), broadcast (4),
 // unchanged static address (5), gateway (3); else 0. DHCP requests carry no settings to

@@ -1,0 +1,805 @@
+#include "commissioning.h"
+
+#include "corlalog.h"
+#include "corlasettings.h"
+#include "zelcorlaadptr.h"
+
+#include <QFutureWatcher>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
+
+namespace corla {
+
+namespace {
+
+// The echo limit of the duplicate-address check.
+constexpr unsigned kInUseEchoMs = 50;
+// A device that answers where the neighbour table still shows it at the address being
+// checked has moved away; looking it up must not hold a change for long.
+constexpr int kMovedLookupMs = 1000;
+
+QString text(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
+
+QString refusalText(CorlaRefusal code)
+{
+    return QString::fromLatin1(refusalReason(code));
+}
+
+TevMacAddr macOf(const CorlaNeighbour& neighbour)
+{
+    TevMacAddr mac;
+    TevMacAddr::parse(corlaLinkAddressText(neighbour), &mac);
+    return mac;
+}
+
+// Runs the in-use check off the event loop's thread and hands its verdict back there.
+void checkAddress(QObject* context, const TevIpAddr& address,
+                  std::function<void(const CorlaInUse&)> then)
+{
+    auto* watcher = new QFutureWatcher<CorlaInUse>(context);
+    QObject::connect(watcher, &QFutureWatcher<CorlaInUse>::finished, context,
+                     [watcher, then = std::move(then)] {
+                         const CorlaInUse use = watcher->result();
+                         watcher->deleteLater();
+                         then(use);
+                     });
+    const std::string dotted = address.toString();
+    watcher->setFuture(QtConcurrent::run([dotted] { return corlaAddressInUse(dotted, kInUseEchoMs); }));
+}
+
+} // namespace
+
+QString settingsText(const TevNetHostInfo& settings)
+{
+    QString mode;
+    switch (settings.addressMode()) {
+    case TevAddressModeAuto:
+        mode = QStringLiteral("DHCP");
+        break;
+    case TevAddressModeManual:
+        mode = QStringLiteral("static");
+        break;
+    default:
+        mode = QStringLiteral("mode %1").arg(uint(settings.addressMode()));
+        break;
+    }
+    return QStringLiteral("%1 %2 mask %3 gateway %4 DNS %5")
+        .arg(mode, CorlaText::address(settings.ipAddress()),
+             CorlaText::address(settings.subnetMask()), CorlaText::address(settings.gateway()),
+             CorlaText::address(settings.dns()));
+}
+
+QString inUseText(const CorlaInUse& use)
+{
+    return use.by == CorlaInUseBy::LinkLayer
+               ? QStringLiteral("a host answers ARP there as %1")
+                     .arg(text(corlaLinkAddressText(use.neighbour)))
+               : QStringLiteral("a host answered an echo request");
+}
+
+// ---------------------------------------------------------------------------------------
+
+DeviceLookup::DeviceLookup(ZelCorlaAdapter* adapter, const TevMacAddr& mac, const Timing& timing,
+                           QObject* parent)
+    : QObject(parent), m_adapter(*adapter), m_mac(mac), m_timing(timing)
+{
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, &DeviceLookup::finish);
+    connect(&m_adapter, &ZelCorlaAdapter::deviceFound, this,
+            [this](std::shared_ptr<TevDevice> device) {
+                if (m_done || !device || device->netHostInfo().macAddress() != m_mac)
+                    return;
+                const bool first = m_heard.size() == 0;
+                m_heard.merge(device);
+                if (first)
+                    m_timer.start(m_timing.graceMs);
+            });
+}
+
+void DeviceLookup::start()
+{
+    m_heard.beginRound();
+    TevNetHostInfo identity;
+    identity.setMacAddress(m_mac);
+    m_timer.start(m_timing.lookupMs);
+    m_adapter.netEnquire(ZelDevice(0, ZelDeviceType::NoDevice, identity));
+}
+
+void DeviceLookup::finish()
+{
+    if (m_done)
+        return;
+    m_done = true;
+    DeviceReport report;
+    report.device = m_heard.find(m_mac);
+    report.conflict = m_heard.conflict(m_mac);
+    emit finished(report);
+}
+
+// ---------------------------------------------------------------------------------------
+
+QString ChangeResult::outcomeText() const
+{
+    switch (outcome) {
+    case ChangeOutcome::Changed:
+        return QStringLiteral("changed");
+    case ChangeOutcome::ChangedAnswerLost:
+        return QStringLiteral("changed (answer lost)");
+    case ChangeOutcome::Refused:
+        return QStringLiteral("refused: ") + refusalText(refusal);
+    case ChangeOutcome::Unchanged:
+        return QStringLiteral("unchanged: no answer to %1 requests").arg(attempts);
+    case ChangeOutcome::NotConfirmed:
+        if (!reported)
+            return answered ? QStringLiteral("not confirmed: the device answered the change but "
+                                             "not an enquiry afterwards")
+                            : QStringLiteral("not confirmed: no answer");
+        if (conflict)
+            return QStringLiteral("not confirmed: ") + conflict->text();
+        return QStringLiteral("not confirmed: the device reports ") + settingsText(*reported);
+    case ChangeOutcome::NotFound:
+        return QStringLiteral("not found");
+    case ChangeOutcome::InUse:
+        return QStringLiteral("in use: ") + inUseText(inUse);
+    case ChangeOutcome::Conflicting:
+        return QStringLiteral("conflicting: ") + (conflict ? conflict->text() : QString());
+    }
+    return QString();
+}
+
+ChangeOperation::ChangeOperation(ZelCorlaAdapter* adapter, std::shared_ptr<TevDevice> device,
+                                 const TevNetHostInfo& settings, const ChangeOptions& options,
+                                 const Timing& timing, QObject* parent)
+    : QObject(parent), m_adapter(*adapter), m_options(options), m_timing(timing)
+{
+    m_result.device = std::move(device);
+    m_result.requested = settings;
+    m_answerTimer.setSingleShot(true);
+    connect(&m_answerTimer, &QTimer::timeout, this, &ChangeOperation::confirm);
+    connect(&m_adapter, &ZelCorlaAdapter::changeAnswered, this, &ChangeOperation::answer);
+}
+
+void ChangeOperation::start()
+{
+    if (!m_options.lookUpFirst) {
+        checkInUse();
+        return;
+    }
+    lookUp(m_result.requested.macAddress(),
+           [this](const DeviceReport& report) { lookedUp(report); });
+}
+
+void ChangeOperation::lookUp(const TevMacAddr& mac, std::function<void(const DeviceReport&)> then)
+{
+    auto* lookup = new DeviceLookup(&m_adapter, mac, m_timing, this);
+    connect(lookup, &DeviceLookup::finished, this, [lookup, then = std::move(then)](const DeviceReport& report) {
+        lookup->deleteLater();
+        then(report);
+    });
+    lookup->start();
+}
+
+void ChangeOperation::lookedUp(const DeviceReport& report)
+{
+    if (!report.answered()) {
+        finish(ChangeOutcome::NotFound);
+        return;
+    }
+    m_result.device = report.device;
+    m_result.conflict = report.conflict;
+    if (report.conflict && !m_options.force) {
+        finish(ChangeOutcome::Conflicting);
+        return;
+    }
+    if (m_makeSettings) {
+        const std::optional<TevNetHostInfo> settings = m_makeSettings(report);
+        if (!settings) {
+            finish(ChangeOutcome::Conflicting);
+            return;
+        }
+        m_result.requested = *settings;
+    }
+    checkInUse();
+}
+
+void ChangeOperation::checkInUse()
+{
+    const TevNetHostInfo before =
+        m_result.device ? m_result.device->netHostInfo() : TevNetHostInfo();
+    if (!m_options.checkInUse || !needsDuplicateCheck(before, m_result.requested)) {
+        attempt();
+        return;
+    }
+    checkAddress(this, m_result.requested.ipAddress(),
+                 [this](const CorlaInUse& use) { inUseChecked(use); });
+}
+
+void ChangeOperation::inUseChecked(const CorlaInUse& use)
+{
+    if (!use.inUse()) {
+        attempt();
+        return;
+    }
+    const auto held = [this, use] {
+        m_result.inUse = use;
+        if (m_options.force) {
+            qCWarning(corlaDiscovery).noquote()
+                << "Sending although" << inUseText(use) << "at"
+                << CorlaText::address(m_result.requested.ipAddress());
+            attempt();
+            return;
+        }
+        finish(ChangeOutcome::InUse);
+    };
+    if (use.by != CorlaInUseBy::LinkLayer) {
+        held();
+        return;
+    }
+    // The neighbour table keeps a device's old address for a while after it moves: its
+    // link-layer address there says nothing if the device now answers somewhere else.
+    const TevMacAddr mac = macOf(use.neighbour);
+    Timing quick = m_timing;
+    quick.lookupMs = std::min(quick.lookupMs, kMovedLookupMs);
+    auto* lookup = new DeviceLookup(&m_adapter, mac, quick, this);
+    connect(lookup, &DeviceLookup::finished, this, [this, lookup, held](const DeviceReport& report) {
+        lookup->deleteLater();
+        if (report.answered() && !report.conflict &&
+            report.device->netHostInfo().ipAddress() != m_result.requested.ipAddress()) {
+            qCDebug(corlaDiscovery).noquote()
+                << "Not in use:" << CorlaText::address(m_result.requested.ipAddress())
+                << "is still in the neighbour table as"
+                << CorlaText::mac(report.device->netHostInfo().macAddress())
+                << ", a device that now answers at"
+                << CorlaText::address(report.device->netHostInfo().ipAddress());
+            attempt();
+            return;
+        }
+        held();
+    });
+    lookup->start();
+}
+
+void ChangeOperation::attempt()
+{
+    ++m_result.attempts;
+    m_accepted = false;
+    m_result.answered = false;
+    m_result.refusal = CorlaRefusal::None;
+    const TevDevice* device = m_result.device.get();
+    m_request = m_adapter.changeNetSettings(device ? device->serial() : 0,
+                                            device ? device->devType() : ZelDeviceType::NoDevice,
+                                            m_result.requested);
+    emit sent(m_result);
+    m_answerTimer.start(m_timing.answerMs);
+}
+
+void ChangeOperation::answer(quint64 request, std::shared_ptr<ZelDevice>, int16_t errorCode)
+{
+    if (m_done || request == 0 || request != m_request || !m_answerTimer.isActive())
+        return;
+    m_answerTimer.stop();
+    m_result.answered = true;
+    m_accepted = errorCode == 0;
+    m_result.refusal = CorlaRefusal(errorCode);
+    confirm();
+}
+
+void ChangeOperation::confirm()
+{
+    lookUp(m_result.requested.macAddress(),
+           [this](const DeviceReport& report) { confirmed(report); });
+}
+
+void ChangeOperation::confirmed(const DeviceReport& report)
+{
+    m_result.conflict = report.conflict;
+    m_result.reported.reset();
+    if (!report.answered()) {
+        finish(ChangeOutcome::NotConfirmed);
+        return;
+    }
+    m_result.reported = report.device->netHostInfo();
+    if (report.conflict) {
+        finish(ChangeOutcome::NotConfirmed);
+        return;
+    }
+    if (isAsPlanned(m_result.requested, *m_result.reported)) {
+        finish(m_result.answered ? ChangeOutcome::Changed : ChangeOutcome::ChangedAnswerLost);
+        return;
+    }
+    if (m_result.answered) {
+        finish(m_accepted ? ChangeOutcome::NotConfirmed : ChangeOutcome::Refused);
+        return;
+    }
+    // Neither answer nor change: the request itself was lost (or the answer and the change
+    // both). The device does not have the settings, so sending again cannot repeat a change.
+    if (m_result.attempts < m_timing.attempts) {
+        attempt();
+        return;
+    }
+    const bool asBefore =
+        m_result.device && *m_result.reported == m_result.device->netHostInfo();
+    finish(asBefore ? ChangeOutcome::Unchanged : ChangeOutcome::NotConfirmed);
+}
+
+void ChangeOperation::finish(ChangeOutcome outcome)
+{
+    if (m_done)
+        return;
+    m_done = true;
+    m_answerTimer.stop();
+    m_result.outcome = outcome;
+    emit finished(m_result);
+    deleteLater();
+}
+
+// ---------------------------------------------------------------------------------------
+
+QString ResetResult::outcomeText() const
+{
+    const QString where =
+        device ? CorlaText::address(device->netHostInfo().ipAddress()) : QString();
+    switch (outcome) {
+    case ResetOutcome::Acknowledged:
+        return QStringLiteral("reset acknowledged");
+    case ResetOutcome::WentSilent:
+        return QStringLiteral("reset (acknowledgement lost; the device went silent)");
+    case ResetOutcome::Back:
+        return QStringLiteral("back after %1 s at %2").arg((goneMs + 500) / 1000).arg(where);
+    case ResetOutcome::NotBack:
+        return QStringLiteral("reset, not back yet");
+    case ResetOutcome::KeptAnswering:
+        return QStringLiteral("not confirmed: acknowledged, but the device kept answering");
+    case ResetOutcome::NoAnswer:
+        return QStringLiteral("not confirmed: no acknowledgement to %1 requests, and the device "
+                              "kept answering")
+            .arg(attempts);
+    case ResetOutcome::NotFound:
+        return QStringLiteral("not found");
+    case ResetOutcome::Conflicting:
+        return QStringLiteral("conflicting: ") + (conflict ? conflict->text() : QString());
+    }
+    return QString();
+}
+
+ResetOperation::ResetOperation(ZelCorlaAdapter* adapter, const TevMacAddr& mac, bool watchReturn,
+                               bool force, const Timing& timing, QObject* parent)
+    : QObject(parent), m_adapter(*adapter), m_watchReturn(watchReturn), m_force(force),
+      m_timing(timing)
+{
+    m_result.mac = mac;
+    m_answerTimer.setSingleShot(true);
+    connect(&m_answerTimer, &QTimer::timeout, this, &ResetOperation::unanswered);
+    connect(&m_adapter, &ZelCorlaAdapter::resetAnswered, this,
+            [this](quint64 request, TevMacAddr) {
+                if (m_done || request == 0 || request != m_request || !m_answerTimer.isActive())
+                    return;
+                m_answerTimer.stop();
+                m_result.acknowledged = true;
+                m_since.start();
+                emit restarting(m_result);
+                if (m_watchReturn)
+                    watch();
+                else
+                    finish(ResetOutcome::Acknowledged);
+            });
+}
+
+void ResetOperation::start()
+{
+    // Only a device that answers now can be seen to go silent and come back.
+    auto* lookup = new DeviceLookup(&m_adapter, m_result.mac, m_timing, this);
+    connect(lookup, &DeviceLookup::finished, this, [this, lookup](const DeviceReport& report) {
+        lookup->deleteLater();
+        if (!report.answered()) {
+            finish(ResetOutcome::NotFound);
+            return;
+        }
+        m_result.device = report.device;
+        m_result.conflict = report.conflict;
+        if (report.conflict && !m_force) {
+            finish(ResetOutcome::Conflicting);
+            return;
+        }
+        attempt();
+    });
+    lookup->start();
+}
+
+void ResetOperation::attempt()
+{
+    ++m_result.attempts;
+    m_request = m_adapter.resetDevice(m_result.mac);
+    m_since.start();
+    emit sent(m_result);
+    m_answerTimer.start(m_timing.answerMs);
+}
+
+void ResetOperation::unanswered()
+{
+    // No acknowledgement: either the request was lost (the device still answers) or the
+    // acknowledgement was (the device has gone silent).
+    auto* lookup = new DeviceLookup(&m_adapter, m_result.mac, m_timing, this);
+    connect(lookup, &DeviceLookup::finished, this, [this, lookup](const DeviceReport& report) {
+        lookup->deleteLater();
+        if (report.answered()) {
+            if (m_result.attempts < m_timing.attempts)
+                attempt();
+            else
+                finish(ResetOutcome::NoAnswer);
+            return;
+        }
+        m_sawSilence = true;
+        emit restarting(m_result);
+        if (m_watchReturn)
+            watch();
+        else
+            finish(ResetOutcome::WentSilent);
+    });
+    lookup->start();
+}
+
+void ResetOperation::watch()
+{
+    if (m_since.elapsed() >= m_timing.returnLimitMs) {
+        finish(ResetOutcome::NotBack);
+        return;
+    }
+    Timing step = m_timing;
+    step.lookupMs = m_timing.returnStepMs;
+    auto* lookup = new DeviceLookup(&m_adapter, m_result.mac, step, this);
+    connect(lookup, &DeviceLookup::finished, this, [this, lookup](const DeviceReport& report) {
+        lookup->deleteLater();
+        if (!report.answered()) {
+            m_sawSilence = true;
+            watch();
+            return;
+        }
+        if (!m_sawSilence) {
+            // An acknowledgement, and yet the device never stopped answering: the
+            // acknowledgement was not its own, or the reset did not happen.
+            if (m_since.elapsed() < m_timing.returnStepMs * 2) {
+                QTimer::singleShot(m_timing.returnStepMs / 2, this, &ResetOperation::watch);
+                return;
+            }
+            finish(ResetOutcome::KeptAnswering);
+            return;
+        }
+        m_result.device = report.device;
+        m_result.conflict = report.conflict;
+        m_result.goneMs = m_since.elapsed();
+        finish(ResetOutcome::Back);
+    });
+    lookup->start();
+}
+
+void ResetOperation::finish(ResetOutcome outcome)
+{
+    if (m_done)
+        return;
+    m_done = true;
+    m_answerTimer.stop();
+    m_result.outcome = outcome;
+    emit finished(m_result);
+    deleteLater();
+}
+
+// ---------------------------------------------------------------------------------------
+
+bool ApplyRow::ok() const
+{
+    return outcome == RowOutcome::Unchanged || outcome == RowOutcome::Changed ||
+           outcome == RowOutcome::ChangedAnswerLost || outcome == RowOutcome::WouldChange;
+}
+
+QString ApplyRow::outcomeText() const
+{
+    switch (outcome) {
+    case RowOutcome::Unchanged:
+        return QStringLiteral("unchanged");
+    case RowOutcome::Changed:
+        return QStringLiteral("changed");
+    case RowOutcome::ChangedAnswerLost:
+        return QStringLiteral("changed (answer lost)");
+    case RowOutcome::WouldChange:
+        return QStringLiteral("would change");
+    case RowOutcome::NotFound:
+        return QStringLiteral("not found");
+    case RowOutcome::InUse:
+        return QStringLiteral("in use");
+    case RowOutcome::Refused:
+        return QStringLiteral("refused: ") + reason;
+    case RowOutcome::RefusedOrder:
+        return QStringLiteral("refused (order)");
+    case RowOutcome::NotConfirmed:
+        return QStringLiteral("not confirmed");
+    case RowOutcome::Conflicting:
+        return QStringLiteral("conflicting");
+    case RowOutcome::NotReached:
+        return QStringLiteral("not reached");
+    }
+    return QString();
+}
+
+ApplyOperation::ApplyOperation(CommissioningService* service, const CorlaPlan& plan,
+                               const CorlaDeviceList& found, const ApplyOptions& options)
+    : QObject(service), m_service(*service), m_options(options)
+{
+    QVector<TevNetHostInfo> settings;
+    for (const auto& device : found.devices()) {
+        // A conflicting device's settings are not known: the plan may not rely on them.
+        if (found.isConflicting(device->netHostInfo().macAddress()) && !m_options.force)
+            continue;
+        settings << device->netHostInfo();
+        m_devices.insert(corlaMacKey(device->netHostInfo().macAddress()), device);
+    }
+    QVector<CorlaPlanRow> changes;
+    for (const CorlaPlanRow& planned : plan.rows) {
+        ApplyRow row;
+        row.line = planned.line;
+        row.mac = planned.planned.macAddress();
+        if (const auto device = found.find(row.mac)) {
+            row.serial = device->serial();
+            row.type = device->devType();
+            row.found = device->netHostInfo();
+            row.left = row.found;
+        }
+        if (found.isConflicting(row.mac) && !m_options.force) {
+            row.outcome = RowOutcome::Conflicting;
+            row.reason = found.conflict(row.mac)->text();
+        } else {
+            switch (rowState(planned, settings)) {
+            case CorlaRowState::NotFound:
+                row.outcome = RowOutcome::NotFound;
+                break;
+            case CorlaRowState::AlreadyAsPlanned:
+                row.outcome = RowOutcome::Unchanged;
+                break;
+            case CorlaRowState::ToChange:
+                // Until the order gives it a place.
+                row.outcome = RowOutcome::RefusedOrder;
+                changes << planned;
+                break;
+            }
+        }
+        m_rowAtLine.insert(row.line, m_rows.size());
+        m_rows << row;
+    }
+    const CorlaChangeOrder order = orderChanges(changes, settings);
+    m_steps = order.steps;
+    // Reported from start(), once the caller is listening.
+    m_orderFaults = order.faults;
+}
+
+void ApplyOperation::start()
+{
+    for (const ApplyRow& row : m_rows) {
+        if (row.outcome == RowOutcome::Conflicting)
+            emit rowMessage(row.line, CorlaText::mac(row.mac) + QStringLiteral(": ") + row.reason +
+                                          QStringLiteral(" Nothing was sent; --force sends anyway."));
+    }
+    for (const CorlaPlanFault& fault : m_orderFaults)
+        emit rowMessage(fault.line, fault.message);
+    next();
+}
+
+void ApplyOperation::next()
+{
+    ++m_step;
+    if (m_step >= m_steps.size()) {
+        emit finished(m_rows);
+        deleteLater();
+        return;
+    }
+    if (m_checkNetwork) {
+        // The last device fell silent after its change: if nothing answers at all any more,
+        // the rest of the plan cannot be reached and is not tried.
+        m_checkNetwork = false;
+        auto* any = new QObject(this);
+        auto* timer = new QTimer(any);
+        timer->setSingleShot(true);
+        connect(&m_service.adapter(), &ZelCorlaAdapter::deviceFound, any, [this, any] {
+            any->deleteLater();
+            --m_step;
+            next();
+        });
+        connect(timer, &QTimer::timeout, any, [this, any] {
+            any->deleteLater();
+            for (int i = m_step; i < m_steps.size(); ++i) {
+                ApplyRow& row = m_rows[m_rowAtLine.value(m_steps.at(i).row.line)];
+                row.outcome = RowOutcome::NotReached;
+                emit rowMessage(row.line, QStringLiteral("no device answered an enquiry: %1 was "
+                                                         "not reached")
+                                              .arg(CorlaText::mac(row.mac)));
+                emit rowFinished(m_rowAtLine.value(row.line));
+            }
+            m_step = m_steps.size() - 1;
+            next();
+        });
+        timer->start(m_service.timing().lookupMs);
+        m_service.adapter().netEnquire(ZelDevice(ZelDeviceType::NoDevice));
+        return;
+    }
+
+    const CorlaPlanStep& step = m_steps.at(m_step);
+    const int index = m_rowAtLine.value(step.row.line);
+    ApplyRow& row = m_rows[index];
+    const auto device = m_devices.value(corlaMacKey(row.mac));
+    const QString name = text(device->friendlyName());
+    const TevNetHostInfo settings = settingsToSend(*row.found, step.row.planned);
+    const QString address = CorlaText::address(settings.ipAddress());
+    // A device leaving this address may still be heard there (a late echo, the neighbour
+    // table's entry): its own confirmed move is what counts, never a check.
+    const auto stays =
+        std::find_if(step.leftBy.begin(), step.leftBy.end(),
+                     [&](const TevMacAddr& mac) { return !m_moved.contains(corlaMacKey(mac)); });
+    if (stays != step.leftBy.end()) {
+        row.outcome = RowOutcome::InUse;
+        emit rowMessage(row.line, QStringLiteral("%1 is still held by %2, whose own change was "
+                                                 "not made. Nothing was sent to %3.")
+                                      .arg(address, CorlaText::mac(*stays), name));
+        emit rowFinished(index);
+        next();
+        return;
+    }
+    if (m_options.dryRun) {
+        const auto dry = [this, index](const CorlaInUse& use) {
+            ApplyRow& row = m_rows[index];
+            if (use.inUse()) {
+                row.outcome = RowOutcome::InUse;
+                emit rowMessage(row.line, QStringLiteral("%1 is already in use: %2.")
+                                              .arg(CorlaText::address(m_steps.at(m_step)
+                                                                          .row.planned.ipAddress()),
+                                                   inUseText(use)));
+            } else {
+                row.outcome = RowOutcome::WouldChange;
+                m_moved.insert(corlaMacKey(row.mac));
+            }
+            emit rowFinished(index);
+            next();
+        };
+        if (step.leftBy.isEmpty() && !m_options.force && needsDuplicateCheck(*row.found, settings))
+            checkAddress(this, settings.ipAddress(), dry);
+        else
+            dry(CorlaInUse());
+        return;
+    }
+
+    ChangeOptions options;
+    // An address a device of the plan has just left is known free; elsewhere the check runs.
+    options.checkInUse = step.leftBy.isEmpty() && !m_options.force;
+    options.lookUpFirst = false;
+    ChangeOperation* change = m_service.change(device, settings, options);
+    connect(change, &ChangeOperation::finished, this, &ApplyOperation::changed);
+    change->start();
+}
+
+void ApplyOperation::changed(const ChangeResult& result)
+{
+    const int index = m_rowAtLine.value(m_steps.at(m_step).row.line);
+    ApplyRow& row = m_rows[index];
+    const QString name = text(result.device->friendlyName());
+    if (result.reported)
+        row.left = result.reported;
+    switch (result.outcome) {
+    case ChangeOutcome::Changed:
+    case ChangeOutcome::ChangedAnswerLost:
+        row.outcome = result.outcome == ChangeOutcome::Changed ? RowOutcome::Changed
+                                                               : RowOutcome::ChangedAnswerLost;
+        m_moved.insert(corlaMacKey(row.mac));
+        break;
+    case ChangeOutcome::InUse:
+        row.outcome = RowOutcome::InUse;
+        emit rowMessage(row.line, QStringLiteral("%1 is already in use: %2. Nothing was sent to "
+                                                 "%3; --force sends it anyway.")
+                                      .arg(CorlaText::address(result.requested.ipAddress()),
+                                           inUseText(result.inUse), name));
+        break;
+    case ChangeOutcome::Refused:
+        row.outcome = RowOutcome::Refused;
+        row.reason = refusalText(result.refusal);
+        emit rowMessage(row.line, name + QStringLiteral(": ") + row.outcomeText());
+        break;
+    default:
+        row.outcome = RowOutcome::NotConfirmed;
+        if (!result.reported) {
+            row.left.reset();
+            m_checkNetwork = true;
+        }
+        emit rowMessage(row.line, name + QStringLiteral(": ") + result.outcomeText());
+        break;
+    }
+    emit rowFinished(index);
+    next();
+}
+
+// ---------------------------------------------------------------------------------------
+
+CommissioningService::CommissioningService(ZelCorlaAdapter* adapter, QObject* parent)
+    : QObject(parent), m_adapter(*adapter)
+{
+    qRegisterMetaType<corla::DeviceReport>();
+    qRegisterMetaType<corla::ChangeResult>();
+    qRegisterMetaType<corla::ResetResult>();
+}
+
+void CommissioningService::setChangeLog(const CorlaChangeLog* log, const QString& program)
+{
+    m_log = log;
+    m_program = program;
+}
+
+void CommissioningService::record(const std::shared_ptr<TevDevice>& device, const TevMacAddr& mac,
+                                  const std::optional<TevNetHostInfo>& requested,
+                                  const QString& outcome)
+{
+    if (!m_log)
+        return;
+    CorlaChangeLogEntry entry;
+    entry.time = QDateTime::currentDateTime();
+    entry.mac = mac;
+    if (device) {
+        entry.serial = device->serial();
+        entry.type = device->devType();
+        entry.found = device->netHostInfo();
+    }
+    entry.requested = requested;
+    entry.outcome = outcome;
+    entry.program = m_program;
+    QString why;
+    // The log is a record beside the work, never a reason to stop it.
+    if (!m_log->append(entry, &why))
+        emit logFailed(m_log->path(), why);
+}
+
+ChangeOperation* CommissioningService::change(std::shared_ptr<TevDevice> device,
+                                              const TevNetHostInfo& settings,
+                                              const ChangeOptions& options)
+{
+    auto* operation = new ChangeOperation(&m_adapter, device, settings, options, m_timing, this);
+    connect(operation, &ChangeOperation::sent, this, [this](const ChangeResult& progress) {
+        record(progress.device, progress.requested.macAddress(), progress.requested,
+               QStringLiteral("sent"));
+    });
+    connect(operation, &ChangeOperation::finished, this, [this](const ChangeResult& result) {
+        if (result.attempts > 0)
+            record(result.device, result.requested.macAddress(), result.requested,
+                   result.outcomeText());
+    });
+    return operation;
+}
+
+ResetOperation* CommissioningService::reset(const TevMacAddr& mac, bool watchReturn, bool force,
+                                            std::shared_ptr<TevDevice> known)
+{
+    auto* operation = new ResetOperation(&m_adapter, mac, watchReturn, force, m_timing, this);
+    Q_UNUSED(known);
+    connect(operation, &ResetOperation::sent, this, [this](const ResetResult& progress) {
+        record(progress.device, progress.mac, std::nullopt, QStringLiteral("reset sent"));
+    });
+    connect(operation, &ResetOperation::finished, this, [this](const ResetResult& result) {
+        if (result.attempts > 0)
+            record(result.device, result.mac, std::nullopt, result.outcomeText());
+    });
+    return operation;
+}
+
+ApplyOperation* CommissioningService::apply(const CorlaPlan& plan, const CorlaDeviceList& found,
+                                            const ApplyOptions& options)
+{
+    // Each change of the plan goes through change(), so it is logged like any other.
+    return new ApplyOperation(this, plan, found, options);
+}
+
+DeviceLookup* CommissioningService::lookUp(const TevMacAddr& mac)
+{
+    auto* lookup = new DeviceLookup(&m_adapter, mac, m_timing, this);
+    connect(lookup, &DeviceLookup::finished, lookup, &QObject::deleteLater);
+    return lookup;
+}
+
+} // namespace corla

@@ -9,7 +9,51 @@ const TevMacAddr& macOf(const TevDevice& device)
     return device.netHostInfo().macAddress();
 }
 
+// What two answers for one MAC address disagree about, as "Gateway 10.10.0.1 / 10.10.0.66",
+// in column order.
+QStringList differencesOf(const TevDevice& first, const TevDevice& other)
+{
+    QStringList differences;
+    const auto compare = [&differences](const char* field, const QString& a, const QString& b) {
+        if (a != b)
+            differences << QStringLiteral("%1 %2 / %3").arg(QLatin1String(field), a, b);
+    };
+    // Codes that share a text ("Unrecognized Device", "Unknown") are told apart by number.
+    const auto compareCodes = [&compare](const char* field, int a, int b, const QString& textA,
+                                         const QString& textB) {
+        if (a != b && textA == textB)
+            compare(field, QString::number(a), QString::number(b));
+        else
+            compare(field, textA, textB);
+    };
+    const TevNetHostInfo& a = first.netHostInfo();
+    const TevNetHostInfo& b = other.netHostInfo();
+    compareCodes("Device Type", int(first.devType()), int(other.devType()),
+                 CorlaText::deviceType(first.devType()), CorlaText::deviceType(other.devType()));
+    compare("Serial", QString::number(first.serial()), QString::number(other.serial()));
+    compare("IP Address", CorlaText::address(a.ipAddress()), CorlaText::address(b.ipAddress()));
+    compare("Subnet Mask", CorlaText::address(a.subnetMask()), CorlaText::address(b.subnetMask()));
+    compare("Gateway", CorlaText::address(a.gateway()), CorlaText::address(b.gateway()));
+    compare("DNS Server", CorlaText::address(a.dns()), CorlaText::address(b.dns()));
+    compareCodes("Address Mode", int(a.addressMode()), int(b.addressMode()),
+                 CorlaText::addressMode(a.addressMode()), CorlaText::addressMode(b.addressMode()));
+    return differences;
+}
+
 } // namespace
+
+QString CorlaConflict::text() const
+{
+    const bool samePlace = firstSender == otherSender;
+    const auto sender = [samePlace](const TevIpAddr& address, quint16 port) {
+        const QString text = CorlaText::address(address);
+        return samePlace ? text + QLatin1Char(':') + QString::number(port) : text;
+    };
+    return QStringLiteral("Answers from %1 and %2 differ: %3. Possibly a duplicate MAC address "
+                          "or a forged answer.")
+        .arg(sender(firstSender, firstPort), sender(otherSender, otherPort),
+             differences.join(QStringLiteral("; ")));
+}
 
 quint64 corlaMacKey(const TevMacAddr& mac)
 {
@@ -41,14 +85,40 @@ bool CorlaDeviceList::append(std::shared_ptr<TevDevice> device)
     emit aboutToAppend(row);
     m_rowsByMac.insert(corlaMacKey(macOf(*device)), row);
     m_devices.append(std::move(device));
+    m_heard.append(Heard());
     emit appended(row);
     return true;
 }
 
 void CorlaDeviceList::merge(const std::shared_ptr<TevDevice>& answer)
 {
-    if (answer && !updateSettings(macOf(*answer), answer->netHostInfo()))
-        append(answer);
+    if (!answer)
+        return;
+    const int row = rowOf(macOf(*answer));
+    if (row < 0) {
+        if (append(answer))
+            noteHeard(m_devices.size() - 1, *answer);
+        return;
+    }
+    Heard& heard = m_heard[row];
+    const bool otherSender = heard.thisRound && (heard.sender != answer->answeredFrom() ||
+                                                 heard.port != answer->answeredFromPort());
+    if (otherSender) {
+        const QStringList differences = differencesOf(*m_devices.at(row), *answer);
+        if (!differences.isEmpty()) {
+            // The first sender's answer stands: the other's settings are never taken.
+            heard.last = QDateTime::currentDateTime();
+            const CorlaConflict found{heard.sender, heard.port, answer->answeredFrom(),
+                                      answer->answeredFromPort(), differences};
+            if (!heard.conflict || heard.conflict->text() != found.text()) {
+                heard.conflict = found;
+                emit conflictChanged(row);
+            }
+            return;
+        }
+    }
+    noteHeard(row, *answer);
+    applySettings(row, answer->netHostInfo());
 }
 
 bool CorlaDeviceList::updateSettings(const TevMacAddr& mac, const TevNetHostInfo& settings)
@@ -56,6 +126,16 @@ bool CorlaDeviceList::updateSettings(const TevMacAddr& mac, const TevNetHostInfo
     const int row = rowOf(mac);
     if (row < 0)
         return false;
+    applySettings(row, settings);
+    if (m_heard[row].conflict) {
+        m_heard[row].conflict.reset();
+        emit conflictChanged(row);
+    }
+    return true;
+}
+
+void CorlaDeviceList::applySettings(int row, const TevNetHostInfo& settings)
+{
     TevDevice& stored = *m_devices.at(row);
     stored.setNetStat(ZelNetworkStatus::Pending);
     const bool macMoves = macOf(stored) != settings.macAddress();
@@ -63,7 +143,17 @@ bool CorlaDeviceList::updateSettings(const TevMacAddr& mac, const TevNetHostInfo
     if (macMoves)
         rebuildMacIndex();
     emit settingsChanged(row);
-    return true;
+}
+
+void CorlaDeviceList::noteHeard(int row, const TevDevice& answer)
+{
+    Heard& heard = m_heard[row];
+    if (!heard.thisRound) {
+        heard.thisRound = true;
+        heard.sender = answer.answeredFrom();
+        heard.port = answer.answeredFromPort();
+    }
+    heard.last = QDateTime::currentDateTime();
 }
 
 void CorlaDeviceList::setStatus(const TevMacAddr& mac, ZelNetworkStatus status)
@@ -78,8 +168,53 @@ void CorlaDeviceList::clear()
 {
     emit aboutToClear();
     m_devices.clear();
+    m_heard.clear();
     m_rowsByMac.clear();
     emit cleared();
+}
+
+void CorlaDeviceList::beginRound()
+{
+    for (int row = 0; row < m_heard.size(); ++row) {
+        Heard& heard = m_heard[row];
+        heard.thisRound = false;
+        heard.sender = TevIpAddr();
+        heard.port = 0;
+        if (heard.conflict) {
+            heard.conflict.reset();
+            emit conflictChanged(row);
+        }
+    }
+}
+
+const CorlaDeviceList::Heard* CorlaDeviceList::heardOf(const TevMacAddr& mac) const
+{
+    const int row = rowOf(mac);
+    return row >= 0 ? &m_heard.at(row) : nullptr;
+}
+
+std::optional<CorlaConflict> CorlaDeviceList::conflict(const TevMacAddr& mac) const
+{
+    const Heard* heard = heardOf(mac);
+    return heard ? heard->conflict : std::nullopt;
+}
+
+bool CorlaDeviceList::isConflicting(const TevMacAddr& mac) const
+{
+    const Heard* heard = heardOf(mac);
+    return heard && heard->conflict.has_value();
+}
+
+bool CorlaDeviceList::heardThisRound(const TevMacAddr& mac) const
+{
+    const Heard* heard = heardOf(mac);
+    return heard && heard->thisRound;
+}
+
+QDateTime CorlaDeviceList::lastHeard(const TevMacAddr& mac) const
+{
+    const Heard* heard = heardOf(mac);
+    return heard ? heard->last : QDateTime();
 }
 
 CorlaDeviceList::Devices CorlaDeviceList::sortedBySerial() const

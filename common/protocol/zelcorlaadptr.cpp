@@ -217,8 +217,7 @@ void ZelCorlaAdapter::sendFrame(QUdpSocket* socket, const QByteArray& frame)
     socket->writeDatagram(frame, QHostAddress::Broadcast, kDiscoveryPort);
 }
 
-void ZelCorlaAdapter::repeatEnquiry(QUdpSocket* socket, QTimer* countdown,
-                                    const QByteArray& frame)
+void ZelCorlaAdapter::repeatEnquiry(QUdpSocket* socket, QTimer* countdown, const QByteArray& frame)
 {
     // The copies keep to the schedule as counted from the first, however late the event
     // loop runs one of them. The timer lives with the socket: when the socket's countdown

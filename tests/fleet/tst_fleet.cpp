@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -32,6 +33,19 @@ QStringList listed(const Devices& devices)
                           CorlaText::address(d->commsIfaceAddr()), CorlaText::status(d->netStat()));
     }
     return lines;
+}
+
+// An answer for 02:c0:1a:00:00:03 as `sender:port` gave it.
+std::shared_ptr<TevDevice> answer(const char* sender, quint16 port, uint16_t serial = 7,
+                                  const char* ip = "10.10.0.11", const char* gateway = "10.10.0.1",
+                                  const char* dns = "0.0.0.0",
+                                  ZelDeviceType type = ZelDeviceType::NerioHF)
+{
+    auto device =
+        testDevice(type, serial, "02:c0:1a:00:00:03", ip, TevAddressModeManual, gateway, dns);
+    device->setAnsweredFrom(TevIpAddr(sender));
+    device->setAnsweredFromPort(port);
+    return device;
 }
 
 const char* const Header =
@@ -115,6 +129,80 @@ private slots:
         QCOMPARE(list.find(macOf("02:c0:1a:00:00:03")), answers.first());
         QCOMPARE(list.rowOf(macOf("02:c0:1a:00:00:03")), 0);
         QVERIFY(!list.find(macOf("02:c0:1a:00:00:04")));
+    }
+
+    // Answers for one MAC address from two senders in one round that disagree: a conflict,
+    // and the first answer stands. `roundAt`: beginRound() before that answer (-1: never).
+    void conflicts_data()
+    {
+        QTest::addColumn<Devices>("answers");
+        QTest::addColumn<int>("roundAt");
+        QTest::addColumn<QString>("entry"); // address, gateway and DNS server of the entry
+        QTest::addColumn<QString>("conflict");
+        const QString first = "10.10.0.11 gw 10.10.0.1 dns 0.0.0.0";
+        row("another sender, other settings: the first answer stands",
+            Devices{answer("10.10.0.254", 62726),
+                    answer("10.10.0.253", 62726, 7, "10.10.0.11", "10.10.0.66", "10.10.0.66"),
+                    answer("10.10.0.253", 62726, 7, "10.10.0.11", "10.10.0.66", "10.10.0.66")},
+            -1, first,
+            "Answers from 10.10.0.254 and 10.10.0.253 differ: Gateway 10.10.0.1 / 10.10.0.66; DNS "
+            "Server 0.0.0.0 / 10.10.0.66. Possibly a duplicate MAC address or a forged answer.");
+        row("another port, other type and serial",
+            Devices{answer("10.10.0.254", 62726),
+                    answer("10.10.0.254", 40000, 8, "10.10.0.12", "10.10.0.1", "0.0.0.0",
+                           ZelDeviceType::KWT)},
+            -1, first,
+            "Answers from 10.10.0.254:62726 and 10.10.0.254:40000 differ: Device Type Nerio HF / "
+            "KWT; Serial 7 / 8; IP Address 10.10.0.11 / 10.10.0.12. Possibly a duplicate MAC "
+            "address or a forged answer.");
+        row("another sender, the same answer",
+            Devices{answer("10.10.0.254", 62726), answer("10.10.0.253", 40000)}, -1, first, "");
+        row("the same sender with new settings",
+            Devices{answer("10.10.0.254", 62726),
+                    answer("10.10.0.254", 62726, 7, "10.10.0.12", "10.10.0.66")},
+            -1, "10.10.0.12 gw 10.10.0.66 dns 0.0.0.0", "");
+        row("another sender in a later round",
+            Devices{answer("10.10.0.254", 62726),
+                    answer("10.10.0.253", 62726, 7, "10.10.0.12", "10.10.0.66")},
+            1, "10.10.0.12 gw 10.10.0.66 dns 0.0.0.0", "");
+    }
+
+    void conflicts()
+    {
+        QFETCH(Devices, answers);
+        QFETCH(int, roundAt);
+        QFETCH(QString, entry);
+        QFETCH(QString, conflict);
+        const TevMacAddr mac = macOf("02:c0:1a:00:00:03");
+        CorlaDeviceList list;
+        QSignalSpy changes(&list, &CorlaDeviceList::conflictChanged);
+        const auto mergeAll = [&] {
+            for (int i = 0; i < answers.size(); ++i) {
+                if (i == roundAt)
+                    list.beginRound();
+                list.merge(answers[i]);
+            }
+        };
+        mergeAll();
+        const TevNetHostInfo& net = list.find(mac)->netHostInfo();
+        QCOMPARE(QStringLiteral("%1 gw %2 dns %3")
+                     .arg(text(net.ipAddress()), text(net.gateway()), text(net.dns())),
+                 entry);
+        QCOMPARE(list.size(), 1);
+        QCOMPARE(list.conflict(mac) ? list.conflict(mac)->text() : QString(), conflict);
+        QCOMPARE(list.isConflicting(mac), !conflict.isEmpty());
+        QCOMPARE(changes.count(), conflict.isEmpty() ? 0 : 1);
+        QVERIFY(list.heardThisRound(mac) && list.lastHeard(mac).isValid());
+
+        // A new round forgets the conflict until the senders disagree again; our own
+        // confirmed change ends it.
+        list.beginRound();
+        QVERIFY(!list.isConflicting(mac) && !list.heardThisRound(mac));
+        mergeAll();
+        QCOMPARE(list.isConflicting(mac), !conflict.isEmpty());
+        QVERIFY(list.updateSettings(mac, answers.first()->netHostInfo()));
+        QVERIFY(!list.isConflicting(mac));
+        QCOMPARE(changes.count(), conflict.isEmpty() ? 0 : 4);
     }
 
     // Updates find the entry by MAC address alone.

@@ -9,14 +9,18 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
 
 using Run = AdapterRun;
 
-// What an enquiry to `fleet` should bring: every device once per host address on its
-// segment (lab0 with two addresses faces dev0, lab1 faces dev1).
-QStringList expectedAnswers(const SimFleet& fleet, int copies = 1, bool withoutDns = false)
+// Every enquiry goes out five times from each socket, and every copy is answered.
+constexpr int kCopies = int(std::size(ZelCorlaAdapter::kEnquiryRepeatsMs));
+
+// What an enquiry to `fleet` should bring: every device once per copy of the enquiry and
+// host address on its segment (lab0 with two addresses faces dev0, lab1 faces dev1).
+QStringList expectedAnswers(const SimFleet& fleet, int copies = kCopies, bool withoutDns = false)
 {
     QStringList lines;
     for (SimDevice d : fleet) {
@@ -121,8 +125,9 @@ private slots:
         QCOMPARE(from, corlaLabList("CORLA_LAB_HOST_ADDRS"));
 
         QTRY_COMPARE_WITH_TIMEOUT(run.timeoutsMs.size(), 3, 10000);
-        QCOMPARE(run.found, expectedAnswers(m_fleet, args.contains("--duplicate") ? 2 : 1,
-                                            args.contains("--short-answers")));
+        QCOMPARE(run.found,
+                 expectedAnswers(m_fleet, kCopies * (args.contains("--duplicate") ? 2 : 1),
+                                 args.contains("--short-answers")));
         QCOMPARE(run.events, QStringList());
         // Answers restart their socket's countdown: none closes before the last answer.
         for (qint64 at : qAsConst(run.timeoutsMs))
@@ -137,10 +142,60 @@ private slots:
         // On the two-address segment, on the one-address segment, without an address.
         for (uint16_t serial : {1005, 1016, 1012}) {
             const SimDevice& wanted = bySerial(m_fleet, serial);
-            Run run(800);
+            // Longer than the widest gap between two copies, which the answers must bridge.
+            Run run(1500);
             run.adapter.netEnquire(named(wanted.net.macAddress()));
             QTRY_COMPARE_WITH_TIMEOUT(run.timeoutsMs.size(), 3, 5000);
             QCOMPARE(run.found, expectedAnswers({wanted}));
+        }
+    }
+
+    // Each local address sends its copies of an enquiry on the schedule, and no more once
+    // its socket has closed: after the last copy, or earlier when nothing answers it
+    // within the socket's period.
+    void enquiryRepeats_data()
+    {
+        QTest::addColumn<bool>("fleet");
+        QTest::addColumn<int>("periodMs");
+        QTest::addColumn<int>("copies");
+        QTest::newRow("answered: every copy") << true << 1500 << 5;
+        QTest::newRow("unanswered, closed after 1 s: the first three") << false << 1000 << 3;
+    }
+
+    void enquiryRepeats()
+    {
+        QFETCH(bool, fleet);
+        QFETCH(int, periodMs);
+        QFETCH(int, copies);
+        if (fleet)
+            QCOMPARE(m_sim.startOrWhy({}), QString());
+        else
+            QVERIFY(m_sim.stop());
+        Run run(periodMs);
+        QHash<QString, QList<qint64>> sentAt;
+        connect(&run.adapter, &ZelCorlaAdapter::requestSent, this,
+                [&](const QByteArray&, const QHostAddress& local) {
+                    sentAt[local.toString()] << run.clock.elapsed();
+                });
+        QVERIFY(run.adapter.netEnquire(everyone) != 0);
+        QTRY_COMPARE_WITH_TIMEOUT(run.timeoutsMs.size(), 3, 10000);
+        // Past the time the last copy would have been due.
+        const qint64 last = ZelCorlaAdapter::kEnquiryRepeatsMs[kCopies - 1];
+        QTest::qWait(int(qMax<qint64>(100, last + 300 - run.clock.elapsed())));
+
+        QStringList addresses = sentAt.keys();
+        addresses.sort();
+        QCOMPARE(addresses, corlaLabList("CORLA_LAB_HOST_ADDRS"));
+        for (const QString& address : qAsConst(addresses)) {
+            const QList<qint64>& at = sentAt[address];
+            QVERIFY2(at.size() == copies, qPrintable(address + ": " + QString::number(at.size())));
+            // Spread out, never in a burst (coarse timers may fire 5 % early).
+            for (int i = 1; i < copies; ++i)
+                QVERIFY2(at[i] - at[0] >= ZelCorlaAdapter::kEnquiryRepeatsMs[i] * 9 / 10,
+                         qPrintable(QStringLiteral("%1: copy %2 after %3 ms")
+                                        .arg(address)
+                                        .arg(i + 1)
+                                        .arg(at[i] - at[0])));
         }
     }
 

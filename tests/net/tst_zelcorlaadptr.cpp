@@ -230,12 +230,12 @@ private slots:
                       Y = ZelCorlaCode::ResetDevice;
         const QByteArray refused = changeAnswer(4), accepted = changeAnswer(0),
                          reset = resetAnswer();
-        const QStringList none, wasRefused{"change #1 code 4 from 10.10.0.254:62726 ip "
-                                           "192.168.1.10",
-                                           "error"},
-                          wasAccepted{"change #1 code 0 from 10.10.0.254:62726 ip 192.168.1.10",
-                                      "changed 77"},
-                          wasReset{"reset #1 00:1a:2b:3c:4d:5e", "reset 00:1a:2b:3c:4d:5e"};
+        const QStringList none,
+            wasRefused{"change #1 code 4 from 10.10.0.254:62726 ip "
+                       "192.168.1.10",
+                       "error"},
+            wasAccepted{"change #1 code 0 from 10.10.0.254:62726 ip 192.168.1.10", "changed 77"},
+            wasReset{"reset #1 00:1a:2b:3c:4d:5e", "reset 00:1a:2b:3c:4d:5e"};
         const auto once = [](const QByteArray& a) { return QList<Heard>{{0, a}}; };
         row("refusal after the change", int(X), false, false, once(refused), wasRefused, 0);
         row("acceptance after the change", int(X), false, false, once(accepted), wasAccepted, 0);
@@ -261,8 +261,7 @@ private slots:
         row("reset answer for another device's reset", int(Y), true, false, once(reset), none, 0);
         row("acceptance after a reset", int(Y), false, false, once(accepted), none, 0);
         row("reset answer after a change", int(X), false, false, once(reset), none, 0);
-        row("refusal after the request's socket went", int(X), false, true, once(refused), none,
-            0);
+        row("refusal after the request's socket went", int(X), false, true, once(refused), none, 0);
         row("enquiry answers on a change, each heard", int(X), false, false,
             QList<Heard>{{0, enquiryAnswer(5, 9)}, {1, enquiryAnswer(5, 9)}},
             QStringList{"found 9", "found 9"}, 0);

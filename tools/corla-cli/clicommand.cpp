@@ -44,7 +44,7 @@ header line and one line per device; with --probe two more columns, Status and
 Reason), json (an array of objects); each lists the devices by serial number.)";
 
 const char* const SetDescription =
-    R"(Finds the device by an enquiry carrying its MAC address, sends the new settings
+    R"text(Finds the device by an enquiry carrying its MAC address, sends the new settings
 and waits for its answer (each step within --wait ms). An enquiry naming the device
 then confirms what it has: the outcome is what the device reports, not what an
 answer claimed. A request without answer is sent again (at most 3 times) once the
@@ -67,17 +67,17 @@ Before static settings are sent, one ICMP echo request (50 ms) checks that no
 other host answers at the new address, and the system's neighbour table that none
 answered ARP for it (a host that drops echo requests); if one does, nothing is
 sent unless --force is given. The echo is skipped when the address is the
-device's current one, since the device itself would answer.)";
+device's current one, since the device itself would answer.)text";
 
 const char* const ResetDescription =
-    R"(Finds the device by an enquiry carrying its MAC address, sends a reset request
+    R"text(Finds the device by an enquiry carrying its MAC address, sends a reset request
 and waits --wait ms for its acknowledgement. Without one, an enquiry tells a lost
 request (the device still answers: sent again, at most 3 times) from a lost
 acknowledgement (the device has gone silent). The device restarts and does not
 answer for a while; with --wait-return (the default at a terminal) its return is
 watched with an enquiry every 2 s for up to 60 s and reported ("back after 14 s at
 10.10.0.15"). A device for which two senders answer differently is not reset
-unless --force is given.)";
+unless --force is given.)text";
 
 const char* const ApplyDescription =
     R"text(Gives each device of a commissioning plan the settings planned for it. The

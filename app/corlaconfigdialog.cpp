@@ -65,6 +65,12 @@ void CorlaConfigDialog::onButtonBoxClicked(QAbstractButton* button)
     // The checker delivers its one result and then deletes itself; a result that
     // arrives after this dialog is gone is dropped with the connection.
     auto* checker = new IpChecker(m_device, settings);
+    QList<TevMacAddr> elsewhere;
+    for (const auto& known : qAsConst(m_knownDevices)) {
+        if (known.second != settings.ipAddress())
+            elsewhere.append(known.first);
+    }
+    checker->setDisregardedLinkAddresses(elsewhere);
     connect(checker, &IpChecker::ipCheckResult, this, &CorlaConfigDialog::handleIpCheckResult);
     checker->checkIpExistence();
 }

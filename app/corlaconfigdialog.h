@@ -9,6 +9,8 @@
 #include "zeldevice.h"
 
 #include <QDialog>
+#include <QPair>
+#include <QVector>
 
 #include <memory>
 
@@ -30,6 +32,13 @@ public:
     const TevDevice& device() const { return m_device; }
     TevNetHostPane* netHostPane() const;
     QPushButton* sendButton() const { return m_sendButton; }
+    // The devices listed with the addresses they answer at now. Those that answer at
+    // another address than the one checked (one that has just moved away, say) may still
+    // hold it in the neighbour table: their link-layer addresses there do not make it taken.
+    void setKnownDevices(const QVector<QPair<TevMacAddr, TevIpAddr>>& devices)
+    {
+        m_knownDevices = devices;
+    }
 
 signals:
     // Emitted once per acceptance, after the accept has hidden the dialog.
@@ -53,4 +62,5 @@ private:
     // Set while the duplicate question is open, so that the result of a second
     // quick press does not stack a second question on top of it.
     bool m_asking = false;
+    QVector<QPair<TevMacAddr, TevIpAddr>> m_knownDevices;
 };

@@ -43,21 +43,9 @@ QString trMain(const char* text)
     return QCoreApplication::translate("MainWindow", text);
 }
 
-QString macKey(const TevMacAddr& mac)
+QString nameOf(const TevDevice& device)
 {
-    return CorlaText::mac(mac);
-}
-
-CorlaChangeLogEntry logEntry(const TevDevice& device,
-                             const std::optional<TevNetHostInfo>& requested = std::nullopt)
-{
-    CorlaChangeLogEntry entry;
-    entry.mac = device.netHostInfo().macAddress();
-    entry.serial = device.serial();
-    entry.type = device.devType();
-    entry.found = device.netHostInfo();
-    entry.requested = requested;
-    return entry;
+    return QString::fromStdString(device.friendlyName());
 }
 
 } // namespace
@@ -72,8 +60,11 @@ void MainWindow::setApplicationIdentity()
 }
 
 MainWindow::MainWindow(ZelCorlaAdapter* adapter, ZelConnectionChecker* checker, QWidget* parent)
-    : QMainWindow(parent), m_ui(new Ui_MainWindow), m_checker(*checker), m_adapter(*adapter)
+    : QMainWindow(parent), m_ui(new Ui_MainWindow), m_checker(*checker), m_adapter(*adapter),
+      m_service(adapter)
 {
+    m_roundTimer.setSingleShot(true);
+    connect(&m_roundTimer, &QTimer::timeout, this, &MainWindow::finishRound);
     m_ui->setupUi(this);
     initializeUi();
     restoreSettings();
@@ -85,6 +76,11 @@ MainWindow::MainWindow(ZelCorlaAdapter* adapter, ZelConnectionChecker* checker, 
 MainWindow::~MainWindow()
 {
     delete m_ui;
+}
+
+void MainWindow::setChangeLog(const CorlaChangeLog* log)
+{
+    m_service.setChangeLog(log, QStringLiteral("corla"));
 }
 
 void MainWindow::initializeUi()
@@ -158,12 +154,15 @@ void MainWindow::createConnections()
                                         zelProbeExplanation(m_checker, device, reason));
             });
     connect(&m_adapter, &ZelCorlaAdapter::deviceFound, this, &MainWindow::handleDeviceFound);
-    connect(&m_adapter, &ZelCorlaAdapter::deviceChanged, this,
-            [this](std::shared_ptr<ZelDevice> dev) { handleDeviceChanged(std::move(dev)); });
-    connect(&m_adapter, &ZelCorlaAdapter::deviceReset, this, &MainWindow::handleDeviceReset);
-    connect(&m_adapter, &ZelCorlaAdapter::error, this, [this](const QString& text) {
-        recordRefusal(text);
-        QMessageBox::warning(this, QStringLiteral("Corla Error!"), text, QMessageBox::Ok);
+    connect(&m_service, &corla::CommissioningService::logFailed, this,
+            [](const QString& path, const QString& why) {
+                // The log is a record beside the work, never a reason to stop it.
+                qCWarning(corlaUi).noquote()
+                    << "The change log" << path << "was not written:" << why;
+            });
+    connect(&m_model.list(), &CorlaDeviceList::conflictChanged, this, [this](int row) {
+        if (selectedDevice() == m_model.deviceList().value(row))
+            updateActions();
     });
     connect(&m_model, &CorlaTableModel::deviceListChanged, this,
             &MainWindow::handleDeviceListChanged);
@@ -180,7 +179,45 @@ void MainWindow::createConnections()
 
 void MainWindow::broadcastEnquiry()
 {
+    m_model.list().beginRound();
     m_adapter.netEnquire(ZelDevice(ZelDeviceType::NoDevice));
+    m_roundTimer.start(RoundEndMs);
+}
+
+void MainWindow::finishRound()
+{
+    m_roundTimer.stop();
+    const auto devices = m_model.deviceList();
+    for (const auto& device : devices) {
+        const TevMacAddr& mac = device->netHostInfo().macAddress();
+        if (!m_model.list().heardThisRound(mac))
+            markUnheard(mac);
+    }
+    updateActions();
+}
+
+void MainWindow::markUnheard(const TevMacAddr& mac)
+{
+    const auto device = m_model.device(mac);
+    if (!device)
+        return;
+    // A probe still under way would colour the row as if the device were there.
+    m_checker.restartProbe(*device, ProbedPort);
+    const QDateTime last = m_model.list().lastHeard(mac);
+    m_model.list().setStatus(mac, ZelNetworkStatus::NotFound);
+    m_model.setStatusReason(mac, last.isValid() ? QStringLiteral("No answer since ") +
+                                                      last.toString(QStringLiteral("HH:mm:ss"))
+                                                : QStringLiteral("No answer"));
+    qCDebug(corlaUi).noquote() << CorlaText::mac(mac) << "did not answer the last enquiry";
+}
+
+void MainWindow::probeAgain(const TevMacAddr& mac)
+{
+    if (const auto device = m_model.device(mac)) {
+        m_checker.restartProbe(*device, ProbedPort);
+        m_model.list().setStatus(mac, ZelNetworkStatus::Pending);
+        m_checker.checkPort(*device, ProbedPort);
+    }
 }
 
 void MainWindow::refresh()
@@ -232,6 +269,11 @@ void MainWindow::handleStatus(const TevDevice& device, ZelPort, ZelNetworkStatus
 void MainWindow::handleSelection(const QItemSelection& selected, const QItemSelection&)
 {
     m_ui->gbDeviceActions->setEnabled(!selected.isEmpty());
+    updateActions();
+}
+
+void MainWindow::updateActions()
+{
     const auto device = selectedDevice();
     if (!device) {
         m_ui->lblDeviceAction->setText(QStringLiteral("Select a device in the list above."));
@@ -241,8 +283,11 @@ void MainWindow::handleSelection(const QItemSelection& selected, const QItemSele
                                    QStringLiteral(" Actions:"));
     m_ui->btnWebserver->setEnabled(device->hasWebserver() &&
                                    device->netStat() == ZelNetworkStatus::Reachable);
-    m_ui->btnConfig->setEnabled(device->netStat() != ZelNetworkStatus::Pending);
-    m_ui->btnReset->setEnabled(device->netStat() != ZelNetworkStatus::Pending);
+    // A device that did not answer lately keeps its last settings and may be tried.
+    const bool idle = device->netStat() != ZelNetworkStatus::Pending &&
+                      !m_busy.contains(corlaMacKey(device->netHostInfo().macAddress()));
+    m_ui->btnConfig->setEnabled(idle);
+    m_ui->btnReset->setEnabled(idle);
 }
 
 void MainWindow::updateDevCountDisplay()
@@ -284,109 +329,201 @@ void MainWindow::fitTableToContents()
     header->show();
 }
 
-void MainWindow::record(CorlaChangeLogEntry entry, const QString& outcome)
+QMessageBox* MainWindow::boxFor(const TevMacAddr& mac, QMessageBox::Icon icon, const QString& title,
+                                const QString& text, QMessageBox::StandardButtons buttons)
 {
-    if (!m_changeLog)
-        return;
-    entry.time = QDateTime::currentDateTime();
-    entry.outcome = outcome;
-    QString why;
-    // The log is a record beside the work, never a reason to stop it.
-    if (!m_changeLog->append(entry, &why))
-        qCWarning(corlaUi).noquote()
-            << "The change log" << m_changeLog->path() << "was not written:" << why;
+    QPointer<QMessageBox>& open = m_boxes[corlaMacKey(mac)];
+    if (open) {
+        qCDebug(corlaUi).noquote() << "A box about" << CorlaText::mac(mac)
+                                   << "is open already; not shown:" << title << text;
+        return nullptr;
+    }
+    auto* box = new QMessageBox(icon, title, text, buttons, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    open = box;
+    return box;
 }
 
-void MainWindow::recordRefusal(const QString& errorText)
+void MainWindow::showBox(const TevMacAddr& mac, QMessageBox::Icon icon, const QString& title,
+                         const QString& text)
 {
-    for (auto sent = m_sentChanges.begin(); sent != m_sentChanges.end(); ++sent) {
-        if (errorText.startsWith(sent->refusalPrefix)) {
-            record(sent->entry,
-                   QStringLiteral("refused: ") + errorText.mid(sent->refusalPrefix.size()));
-            m_sentChanges.erase(sent);
-            return;
-        }
-    }
+    if (QMessageBox* box = boxFor(mac, icon, title, text, QMessageBox::Ok))
+        box->open();
+}
+
+bool MainWindow::askIfConflicting(const TevDevice& device, const QString& action,
+                                  std::function<void()> proceed)
+{
+    const TevMacAddr mac = device.netHostInfo().macAddress();
+    const auto conflict = m_model.list().conflict(mac);
+    if (!conflict)
+        return false;
+    QMessageBox* box =
+        boxFor(mac, QMessageBox::Question, QStringLiteral("Conflicting Answers"),
+               conflict->text() + QStringLiteral("\n\n%1 %2 anyway?").arg(action, nameOf(device)),
+               QMessageBox::Yes | QMessageBox::No);
+    if (!box)
+        return true;
+    box->setDefaultButton(QMessageBox::No);
+    // Queued: what follows may open a dialog of its own, which should not start inside
+    // the closing box's call.
+    connect(
+        box, &QMessageBox::finished, this,
+        [proceed = std::move(proceed)](int answer) {
+            if (answer == QMessageBox::Yes)
+                proceed();
+        },
+        Qt::QueuedConnection);
+    box->open();
+    return true;
 }
 
 void MainWindow::onResetClicked()
 {
-    if (auto device = selectedDevice()) {
-        m_adapter.resetDevice(device->netHostInfo().macAddress());
-        const CorlaChangeLogEntry entry = logEntry(*device);
-        record(entry, QStringLiteral("reset sent"));
-        m_sentResets.insert(macKey(entry.mac), entry);
-    }
-}
-
-void MainWindow::handleDeviceReset(const TevMacAddr& mac)
-{
-    // A device may acknowledge once per local address; the first one counts.
-    const auto sent = m_sentResets.constFind(macKey(mac));
-    if (sent != m_sentResets.constEnd()) {
-        record(*sent, QStringLiteral("reset acknowledged"));
-        m_sentResets.erase(sent);
-    }
-    auto device = m_model.device(mac);
+    const auto device = selectedDevice();
     if (!device)
         return;
-    const QString name = QString::fromStdString(device->friendlyName());
+    const TevMacAddr mac = device->netHostInfo().macAddress();
+    if (!askIfConflicting(*device, QStringLiteral("Reset"), [this, mac] { startReset(mac, true); }))
+        startReset(mac, false);
+}
+
+void MainWindow::startReset(const TevMacAddr& mac, bool force)
+{
+    const auto device = m_model.device(mac);
+    if (!device || m_busy.contains(corlaMacKey(mac)))
+        return;
+    m_busy.insert(corlaMacKey(mac));
+    updateActions();
+    corla::ResetOperation* reset = m_service.reset(mac, true, force, device);
+    connect(reset, &corla::ResetOperation::restarting, this, &MainWindow::resetRestarting);
+    connect(reset, &corla::ResetOperation::finished, this, &MainWindow::resetFinished);
+    reset->start();
+}
+
+void MainWindow::resetRestarting(const corla::ResetResult& progress)
+{
+    const auto device = m_model.device(progress.mac);
+    if (!device)
+        return;
     m_checker.restartProbe(*device, ProbedPort);
-    m_model.list().setStatus(mac, ZelNetworkStatus::Pending);
+    m_model.list().setStatus(progress.mac, ZelNetworkStatus::Pending);
     m_ui->tblMainTableView->clearSelection();
-    QMessageBox::information(
-        this, QStringLiteral("Device Resetting"),
-        name + QStringLiteral(" is resetting. This may take up to two minutes."), QMessageBox::Ok);
+    showBox(progress.mac, QMessageBox::Information, QStringLiteral("Device Resetting"),
+            nameOf(*device) + QStringLiteral(" is resetting. This may take up to two minutes."));
+}
+
+void MainWindow::resetFinished(const corla::ResetResult& result)
+{
+    m_busy.remove(corlaMacKey(result.mac));
+    const auto device = m_model.device(result.mac);
+    if (device) {
+        switch (result.outcome) {
+        case corla::ResetOutcome::Back:
+            if (result.device)
+                m_model.list().merge(result.device);
+            probeAgain(result.mac);
+            break;
+        case corla::ResetOutcome::NotBack:
+            markUnheard(result.mac);
+            break;
+        case corla::ResetOutcome::Acknowledged:
+        case corla::ResetOutcome::WentSilent:
+            break;
+        case corla::ResetOutcome::NotFound:
+            markUnheard(result.mac);
+            showBox(result.mac, QMessageBox::Warning, QStringLiteral("Corla Error!"),
+                    nameOf(*device) + QStringLiteral(": ") + result.outcomeText());
+            break;
+        case corla::ResetOutcome::KeptAnswering:
+        case corla::ResetOutcome::NoAnswer:
+        case corla::ResetOutcome::Conflicting:
+            probeAgain(result.mac);
+            showBox(result.mac, QMessageBox::Warning, QStringLiteral("Corla Error!"),
+                    nameOf(*device) + QStringLiteral(": ") + result.outcomeText());
+            break;
+        }
+    }
+    updateActions();
 }
 
 void MainWindow::onConfigClicked()
 {
-    if (auto device = selectedDevice())
+    const auto device = selectedDevice();
+    if (!device)
+        return;
+    const TevMacAddr mac = device->netHostInfo().macAddress();
+    const bool asked = askIfConflicting(*device, QStringLiteral("Configure"), [this, mac] {
+        if (const auto listed = m_model.device(mac))
+            openConfigDialog(*listed, true);
+    });
+    if (!asked)
         openConfigDialog(*device);
 }
 
-int MainWindow::openConfigDialog(const TevDevice& device)
+int MainWindow::openConfigDialog(const TevDevice& device, bool force)
 {
     auto* dialog = new CorlaConfigDialog(device, this);
     dialog->setModal(true);
-    connect(dialog, &CorlaConfigDialog::configAccepted, this, &MainWindow::onConfigAccepted);
+    QVector<QPair<TevMacAddr, TevIpAddr>> known;
+    for (const auto& listed : m_model.deviceList())
+        known.append({listed->netHostInfo().macAddress(), listed->netHostInfo().ipAddress()});
+    dialog->setKnownDevices(known);
+    connect(dialog, &CorlaConfigDialog::configAccepted, this,
+            [this, force](const TevDevice& configured, const TevNetHostInfo& settings) {
+                onConfigAccepted(configured, settings, force);
+            });
     connect(dialog, &CorlaConfigDialog::configAccepted, dialog, &QObject::deleteLater);
     connect(dialog, &QDialog::rejected, dialog, &QObject::deleteLater);
     return dialog->exec();
 }
 
-void MainWindow::onConfigAccepted(const TevDevice& device, const TevNetHostInfo& netHostInfo)
+void MainWindow::onConfigAccepted(const TevDevice& device, const TevNetHostInfo& netHostInfo,
+                                  bool force)
 {
-    m_adapter.changeNetSettings(device.serial(), device.devType(), netHostInfo);
-    const SentChange sent{logEntry(device, netHostInfo), ZelCorlaAdapter::rejectionText(device, 0)};
-    record(sent.entry, QStringLiteral("sent"));
-    m_sentChanges.insert(macKey(sent.entry.mac), sent);
+    const TevMacAddr mac = device.netHostInfo().macAddress();
+    if (m_busy.contains(corlaMacKey(mac)))
+        return;
+    auto listed = m_model.device(mac);
+    if (!listed)
+        listed = std::make_shared<TevDevice>(device);
+    m_busy.insert(corlaMacKey(mac));
+    updateActions();
+    corla::ChangeOptions options;
+    options.checkInUse = false; // the dialog has checked
+    options.force = force;
+    options.lookUpFirst = false;
+    corla::ChangeOperation* change = m_service.change(listed, netHostInfo, options);
+    connect(change, &corla::ChangeOperation::finished, this, &MainWindow::changeFinished);
+    change->start();
 }
 
-void MainWindow::handleDeviceChanged(std::shared_ptr<TevDevice> changed)
+void MainWindow::changeFinished(const corla::ChangeResult& result)
 {
-    if (changed) {
-        const auto sent = m_sentChanges.constFind(macKey(changed->netHostInfo().macAddress()));
-        if (sent != m_sentChanges.constEnd()) {
-            record(sent->entry, QStringLiteral("accepted"));
-            m_sentChanges.erase(sent);
-        }
-        auto listed = m_model.device(changed->netHostInfo().macAddress());
-        // Every local address sends the request, so confirmations arrive more than once;
-        // only the first one still differs from the listed settings.
-        if (listed && listed->netHostInfo() != changed->netHostInfo()) {
+    const TevMacAddr mac =
+        result.device ? result.device->netHostInfo().macAddress() : result.requested.macAddress();
+    m_busy.remove(corlaMacKey(mac));
+    const auto listed = m_model.device(mac);
+    const QString name =
+        listed ? nameOf(*listed) : (result.device ? nameOf(*result.device) : CorlaText::mac(mac));
+    if (result.ok()) {
+        if (listed && result.reported) {
             m_checker.restartProbe(*listed, ProbedPort);
-            m_model.list().updateSettings(listed->netHostInfo().macAddress(),
-                                          changed->netHostInfo());
+            m_model.list().updateSettings(mac, *result.reported);
             m_checker.checkPort(*listed, ProbedPort);
-            QMessageBox::information(
-                this, QStringLiteral("Change Accepted"),
-                QStringLiteral("The device's configuration was changed successfully"),
-                QMessageBox::Ok);
         }
+        showBox(mac, QMessageBox::Information, QStringLiteral("Change Accepted"),
+                QStringLiteral("The device's configuration was changed successfully"));
+    } else if (result.outcome == corla::ChangeOutcome::Refused) {
+        const TevDevice& device = listed ? *listed : *result.device;
+        showBox(mac, QMessageBox::Warning, QStringLiteral("Corla Error!"),
+                ZelCorlaAdapter::rejectionText(device, int16_t(result.refusal)));
+    } else {
+        showBox(mac, QMessageBox::Warning, QStringLiteral("Corla Error!"),
+                name + QStringLiteral(": ") + result.outcomeText());
     }
-    if (!selectedDevice())
-        m_ui->gbDeviceActions->setEnabled(false);
+    updateActions();
 }
 
 void MainWindow::openDeviceWebserver(const TevDevice& device)
@@ -403,9 +540,16 @@ void MainWindow::onTblDoubleClicked(const QModelIndex& index)
     auto device = m_model.deviceAtIndex(proxy->mapToSource(index));
     if (!device)
         return;
-    if (device->netStat() == ZelNetworkStatus::Reachable && device->hasWebserver())
+    if (device->netStat() == ZelNetworkStatus::Reachable && device->hasWebserver()) {
         openDeviceWebserver(*device);
-    else
+        return;
+    }
+    const TevMacAddr mac = device->netHostInfo().macAddress();
+    const bool asked = askIfConflicting(*device, QStringLiteral("Configure"), [this, mac] {
+        if (const auto listed = m_model.device(mac))
+            openConfigDialog(*listed, true);
+    });
+    if (!asked)
         openConfigDialog(*device);
 }
 

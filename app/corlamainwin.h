@@ -1,5 +1,6 @@
 #pragma once
 
+#include "commissioning.h"
 #include "corlachangelog.h"
 #include "corlatable.h"
 #include "zelconnectionchecker.h"
@@ -8,8 +9,12 @@
 
 #include <QHash>
 #include <QMainWindow>
+#include <QMessageBox>
+#include <QPointer>
+#include <QSet>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 class Ui_MainWindow;
@@ -28,9 +33,10 @@ public:
     MainWindow(ZelCorlaAdapter* adapter, ZelConnectionChecker* checker, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // Where every change and reset request sent from the window, and every answer to one,
-    // is recorded; none (the default) records nothing. It must outlive the window.
-    void setChangeLog(const CorlaChangeLog* log) { m_changeLog = log; }
+    // Where every change and reset request sent from the window, and its outcome, is
+    // recorded (by the commissioning service, as program "corla"); none (the default)
+    // records nothing. It must outlive the window.
+    void setChangeLog(const CorlaChangeLog* log);
 
     static const char* const Version;
     static const char* const BuildDate;
@@ -44,13 +50,20 @@ public:
 
     void handleDeviceFound(std::shared_ptr<TevDevice> device);
     void handleStatus(const TevDevice& device, ZelPort port, ZelNetworkStatus status);
-    void handleDeviceChanged(std::shared_ptr<TevDevice> changed);
-    void handleDeviceReset(const TevMacAddr& mac);
+    // Every listed device not heard since the last enquiry went out is marked NotFound,
+    // "No answer since" its last answer. Runs by itself RoundEndMs after each enquiry
+    // (after its last repeat).
+    void finishRound();
+    static constexpr int RoundEndMs = 3000;
 
     void onResetClicked();
     void onConfigClicked();
-    int openConfigDialog(const TevDevice& device);
-    void onConfigAccepted(const TevDevice& device, const TevNetHostInfo& netHostInfo);
+    // `force`: the user has agreed to send to a conflicting device.
+    int openConfigDialog(const TevDevice& device, bool force = false);
+    // Starts the change through the commissioning service; its outcome, once the device
+    // reports it, updates the row and tells the user.
+    void onConfigAccepted(const TevDevice& device, const TevNetHostInfo& netHostInfo,
+                          bool force = false);
     void openDeviceWebserver(const TevDevice& device);
     void onTblDoubleClicked(const QModelIndex& index);
     void exportCsv();
@@ -63,6 +76,7 @@ public:
     CorlaTableModel& model() { return m_model; }
     ZelCorlaAdapter& adapter() { return m_adapter; }
     ZelConnectionChecker& connectionChecker() { return m_checker; }
+    corla::CommissioningService& service() { return m_service; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -77,9 +91,22 @@ private:
     void updateDevCountDisplay();
     void handleDeviceListChanged();
     void fitTableToContents();
-    // Appends the entry with this outcome to the change log, if there is one.
-    void record(CorlaChangeLogEntry entry, const QString& outcome);
-    void recordRefusal(const QString& errorText);
+    void updateActions();
+    void startReset(const TevMacAddr& mac, bool force);
+    void changeFinished(const corla::ChangeResult& result);
+    void resetRestarting(const corla::ResetResult& progress);
+    void resetFinished(const corla::ResetResult& result);
+    void markUnheard(const TevMacAddr& mac);
+    void probeAgain(const TevMacAddr& mac);
+    // Asks before anything is sent to a conflicting device; `proceed` runs on Yes. True
+    // when the device is conflicting (and so the question is open, or one already was).
+    bool askIfConflicting(const TevDevice& device, const QString& action,
+                          std::function<void()> proceed);
+    // A window-modal box about one device, unless one about it is open already.
+    void showBox(const TevMacAddr& mac, QMessageBox::Icon icon, const QString& title,
+                 const QString& text);
+    QMessageBox* boxFor(const TevMacAddr& mac, QMessageBox::Icon icon, const QString& title,
+                        const QString& text, QMessageBox::StandardButtons buttons);
 
     Ui_MainWindow* m_ui;
     CorlaTableModel m_model;
@@ -88,13 +115,11 @@ private:
     QTimer m_refreshTimer;
     bool m_layoutPending = false;
 
-    const CorlaChangeLog* m_changeLog = nullptr;
-    // Requests sent and not answered yet, by MAC address text, for the log's answer lines.
-    struct SentChange
-    {
-        CorlaChangeLogEntry entry;
-        QString refusalPrefix; // how the adapter's error text for a refusal begins
-    };
-    QHash<QString, SentChange> m_sentChanges;
-    QHash<QString, CorlaChangeLogEntry> m_sentResets;
+    QTimer m_roundTimer;
+
+    corla::CommissioningService m_service;
+    // Devices with a change or reset under way (no second one is started), and the one
+    // box open about each device, by corlaMacKey.
+    QSet<quint64> m_busy;
+    QHash<quint64, QPointer<QMessageBox>> m_boxes;
 };

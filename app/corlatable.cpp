@@ -38,10 +38,12 @@ CorlaTableModel::CorlaTableModel(QObject* parent) : QAbstractTableModel(parent)
     connect(&m_list, &CorlaDeviceList::settingsChanged, this, [this](int row) {
         emit dataChanged(index(row, StatusColumn), index(row, columnCount() - 1));
     });
-    connect(&m_list, &CorlaDeviceList::statusChanged, this, [this](int row) {
+    const auto statusCellChanged = [this](int row) {
         const QModelIndex cell = index(row, StatusColumn);
         emit dataChanged(cell, cell);
-    });
+    };
+    connect(&m_list, &CorlaDeviceList::statusChanged, this, statusCellChanged);
+    connect(&m_list, &CorlaDeviceList::conflictChanged, this, statusCellChanged);
 }
 
 int CorlaTableModel::rowCount(const QModelIndex& parent) const
@@ -66,6 +68,9 @@ QVariant CorlaTableModel::data(const QModelIndex& index, int role) const
     if ((role == Qt::ToolTipRole || role == Qt::AccessibleTextRole) &&
         index.column() == StatusColumn)
         return statusExplanation(dev);
+    if (role == ConflictRole)
+        return index.column() == StatusColumn &&
+               m_list.isConflicting(dev.netHostInfo().macAddress());
     if (role != Qt::DisplayRole && role != Qt::EditRole)
         return {};
 
@@ -152,6 +157,10 @@ void CorlaItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     const QColor colour = known ? statusColours[status] : QColor(255, 255, 255);
     painter->save();
     painter->fillRect(option.rect, QBrush(colour));
+    if (index.data(CorlaTableModel::ConflictRole).toBool()) {
+        painter->setPen(Qt::black);
+        painter->drawText(option.rect, Qt::AlignCenter, QStringLiteral("Conflict"));
+    }
     painter->restore();
 }
 
@@ -171,6 +180,8 @@ void CorlaTableModel::clearStatusReasons()
 
 QString CorlaTableModel::statusExplanation(const TevDevice& device) const
 {
+    if (const auto conflict = m_list.conflict(device.netHostInfo().macAddress()))
+        return conflict->text();
     const ZelNetworkStatus status = device.netStat();
     const QString reason = m_reasons.value(CorlaText::mac(device.netHostInfo().macAddress()));
     if (status == ZelNetworkStatus::Pending || reason.isEmpty()) {

@@ -26,6 +26,8 @@ public:
         NetInfoColumnCount
     };
     static constexpr int BasicColumnCount = 3;
+    // On the status cell: true while two senders disagree about the row's device.
+    static constexpr int ConflictRole = Qt::UserRole + 1;
 
     explicit CorlaTableModel(QObject* parent = nullptr);
 
@@ -52,7 +54,8 @@ public:
     void setShowNetInfo(bool show);
 
     // Why the row has its colour: the status cell's tooltip and accessible text. A row
-    // without one (not probed yet, or pending again) is waiting for a probe.
+    // without one (not probed yet, or pending again) is waiting for a probe; a conflicting
+    // row tells of its conflict instead.
     void setStatusReason(const TevMacAddr& mac, const QString& reason);
     void clearStatusReasons();
 
@@ -68,7 +71,8 @@ private:
     QHash<QString, QString> m_reasons; // by MAC text
 };
 
-// Paints column 0 as a solid cell in the colour of the row's network status.
+// Paints column 0 as a solid cell in the colour of the row's network status, marked
+// "Conflict" while the row is conflicting.
 class CorlaItemDelegate : public QStyledItemDelegate
 {
     Q_OBJECT

@@ -3,6 +3,7 @@
 // real: the test runs in a private network namespace with loopback only.
 #include "corlamainwin.h"
 #include "corlamainwin_form.h"
+#include "datarow.h"
 #include "labguard.h"
 #include "modalboxhandler.h"
 #include "testdevice.h"
@@ -37,15 +38,51 @@ class RecordingAdapter : public ZelCorlaAdapter
     Q_OBJECT
 public:
     mutable QStringList requests;
+    // Answers, each twice (as from two local addresses), from the event loop: a change
+    // request with this code (none when negative); an enquiry naming a device with
+    // `reports` when it has that MAC address.
+    int changeAnswer = -1;
+    std::shared_ptr<TevDevice> reports;
 
-    void netEnquire(const ZelDevice& device) const override
+    quint64 netEnquire(const ZelDevice& device) const override
     {
+        const TevMacAddr& mac = device.netHostInfo().macAddress();
         requests << QStringLiteral("enquire type %1 serial %2 mac %3")
                         .arg(int(device.devType()))
                         .arg(device.serial())
-                        .arg(text(device.netHostInfo().macAddress()));
+                        .arg(text(mac));
+        if (reports && reports->netHostInfo().macAddress() == mac)
+            twice([this] { emit const_cast<RecordingAdapter*>(this)->deviceFound(reports); });
+        return ++m_lastId;
     }
-    void resetDevice(const TevMacAddr& mac) const override { requests << "reset " + text(mac); }
+    quint64 changeNetSettings(uint16_t serial, ZelDeviceType,
+                              const TevNetHostInfo& settings) const override
+    {
+        requests
+            << QStringLiteral("change serial %1 to %2").arg(serial).arg(text(settings.ipAddress()));
+        const quint64 id = ++m_lastId;
+        if (changeAnswer >= 0) {
+            auto answer = std::make_shared<ZelDevice>(serial, ZelDeviceType::NerioHF, settings);
+            const auto code = int16_t(changeAnswer);
+            twice([this, id, answer, code] {
+                emit const_cast<RecordingAdapter*>(this)->changeAnswered(id, answer, code);
+            });
+        }
+        return id;
+    }
+    quint64 resetDevice(const TevMacAddr& mac) const override
+    {
+        requests << "reset " + text(mac);
+        return ++m_lastId;
+    }
+
+private:
+    template <typename F> void twice(F answer) const
+    {
+        QTimer::singleShot(0, this, answer);
+        QTimer::singleShot(0, this, answer);
+    }
+    mutable quint64 m_lastId = 0;
 };
 
 class UrlCatcher : public QObject
@@ -227,27 +264,107 @@ private slots:
         m_window->onTblDoubleClicked(QModelIndex()); // an invalid index does nothing
     }
 
-    void resetAnswerGreysRowAndTells()
+    // A change's outcome is what the device reports afterwards, whatever the answer said.
+    void change_data()
     {
-        const auto device = listed(ZelDeviceType::HostController, 4, ZelNetworkStatus::Reachable);
-        selectRow(0);
+        QTest::addColumn<int>("answer");       // the code the change is answered with
+        QTest::addColumn<QString>("reported"); // the address an enquiry then reports
+        QTest::addColumn<QStringList>("boxes");
+        QTest::addColumn<QString>("logged"); // the outcome column of the second log line
+        row("accepted and confirmed", 0, "10.1.1.50",
+            QStringList{"Change Accepted|The device's configuration was changed successfully"},
+            "changed");
+        row("refused", 1, "10.1.1.5",
+            QStringList{"Corla Error!|The network configuration was rejected by Nerio HF #5."
+                        "\n\nReason: The IP address was invalid."},
+            "refused: The IP address was invalid.");
+        row("forged acceptance", 0, "10.1.1.5",
+            QStringList{"Corla Error!|Nerio HF #5: not confirmed: the device reports static "
+                        "10.1.1.5 mask 255.255.255.0 gateway 0.0.0.0 DNS 0.0.0.0"},
+            "not confirmed: the device reports static 10.1.1.5 mask 255.255.255.0 gateway "
+            "0.0.0.0 DNS 0.0.0.0");
+    }
+    void change()
+    {
+        QFETCH(int, answer);
+        QFETCH(QString, reported);
+        QFETCH(QStringList, boxes);
+        QFETCH(QString, logged);
+        QTemporaryDir dir;
+        const CorlaChangeLog log(dir.filePath("changes.csv"));
+        m_window->setChangeLog(&log);
+        m_window->service().timing().graceMs = 10;
+        const auto device = listed(ZelDeviceType::NerioHF, 5, ZelNetworkStatus::Reachable);
+        m_adapter->changeAnswer = answer;
+        m_adapter->reports = testDevice(ZelDeviceType::NerioHF, 5, "00:1a:2b:3c:4d:05",
+                                        reported.toLatin1().constData());
         m_adapter->requests.clear();
-        QTest::mouseClick(ui().btnReset, Qt::LeftButton);
-        QCOMPARE(m_adapter->requests, QStringList{"reset 00:1a:2b:3c:4d:04"});
-        QCOMPARE(device->netStat(), ZelNetworkStatus::Reachable); // nothing until it answers
+        TevNetHostInfo settings = device->netHostInfo();
+        settings.setIpAddress(TevIpAddr("10.1.1.50"));
 
         QStringList seen;
         std::unique_ptr<QObject> handler(recordBoxes(&seen));
-        emit m_adapter->deviceReset(device->netHostInfo().macAddress());
-        QCOMPARE(seen, QStringList{"Device Resetting|Host Controller #4 is resetting. This may "
-                                   "take up to two minutes."});
-        QCOMPARE(device->netStat(), ZelNetworkStatus::Pending);
-        QVERIFY(!ui().gbDeviceActions->isEnabled());
+        m_window->onConfigAccepted(*device, settings);
+        QTRY_COMPARE_WITH_TIMEOUT(seen, boxes, 5000);
+        QTest::qWait(100);
+        QCOMPARE(seen, boxes); // once, though every answer came twice
+        QCOMPARE(m_adapter->requests,
+                 (QStringList{"change serial 5 to 10.1.1.50",
+                              "enquire type 0 serial 0 mac 00:1a:2b:3c:4d:05"}));
+        QCOMPARE(text(device->netHostInfo().ipAddress()), reported);
 
-        emit m_adapter->deviceReset(device->netHostInfo().macAddress());
-        QCOMPARE(seen.size(), 2); // every answer tells again
-        emit m_adapter->deviceReset(TevMacAddr());
-        QCOMPARE(seen.size(), 2); // not listed: nothing
+        QFile file(log.path());
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.errorString()));
+        const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines[1].section(',', -2), "sent,corla");
+        QCOMPARE(lines[2].section(',', -2), logged + ",corla");
+    }
+
+    // Two senders disagree about one device: the row says so, and nothing is sent to it
+    // unless the user insists.
+    void conflictingDeviceAsksFirst()
+    {
+        listed(ZelDeviceType::NerioHF, 3, ZelNetworkStatus::Reachable);
+        auto other = testDevice(ZelDeviceType::NerioHF, 3, "00:1a:2b:3c:4d:03", "10.1.1.3",
+                                TevAddressModeManual, "10.1.1.66");
+        other->setAnsweredFrom(TevIpAddr("10.1.1.99"));
+        emit m_adapter->deviceFound(other);
+        const QString conflict = "Answers from 0.0.0.0 and 10.1.1.99 differ: Gateway 0.0.0.0 / "
+                                 "10.1.1.66. Possibly a duplicate MAC address or a forged answer.";
+        QCOMPARE(m_window->model().index(0, 0).data(Qt::ToolTipRole).toString(), conflict);
+        QCOMPARE(m_window->model().index(0, 0).data(CorlaTableModel::ConflictRole), QVariant(true));
+        selectRow(0);
+        m_adapter->requests.clear();
+        QStringList seen;
+        std::unique_ptr<QObject> handler(recordBoxes(&seen)); // answers No
+        QTest::mouseClick(ui().btnReset, Qt::LeftButton);
+        QTRY_COMPARE(
+            seen, QStringList{"Conflicting Answers|" + conflict + "\n\nReset Nerio HF #3 anyway?"});
+        QTest::qWait(50);
+        QCOMPARE(m_adapter->requests, QStringList());
+    }
+
+    // Devices that did not answer since Refresh keep their settings and stay usable.
+    void unheardDeviceAfterARound()
+    {
+        listed(ZelDeviceType::NerioHF, 1, ZelNetworkStatus::Reachable);
+        const auto silent = listed(ZelDeviceType::KWT, 2, ZelNetworkStatus::Reachable);
+        QTest::mouseClick(ui().btnRefresh, Qt::LeftButton);
+        emit m_adapter->deviceFound(
+            testDevice(ZelDeviceType::NerioHF, 1, "00:1a:2b:3c:4d:01", "10.1.1.1"));
+        m_window->finishRound();
+        QCOMPARE(m_window->model().deviceList().at(0)->netStat(), ZelNetworkStatus::Pending);
+        QCOMPARE(silent->netStat(), ZelNetworkStatus::NotFound);
+        const QString tip = m_window->model().index(1, 0).data(Qt::ToolTipRole).toString();
+        QVERIFY2(QRegularExpression("^NotFound: No answer since [0-2][0-9]:[0-5][0-9]:[0-5][0-9]$")
+                     .match(tip)
+                     .hasMatch(),
+                 qPrintable(tip));
+        QCOMPARE(text(silent->netHostInfo().ipAddress()), "10.1.1.2");
+        selectRow(1);
+        QVERIFY(ui().btnConfig->isEnabled());
+        QVERIFY(ui().btnReset->isEnabled());
     }
 
     void exportCsv_data()

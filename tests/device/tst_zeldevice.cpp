@@ -23,9 +23,9 @@ private slots:
     // Queued signals look the types up by these names.
     void metaTypesKnownByName()
     {
-        for (const char* name :
-             {"TevDevice", "ZelPort", "ZelNetworkStatus", "ZelPortConnStatus", "TevMacAddr",
-              "TevNetHostInfo", "std::shared_ptr<TevDevice>", "std::shared_ptr<ZelDevice>"})
+        for (const char* name : {"TevDevice", "ZelPort", "ZelNetworkStatus", "ZelPortConnStatus",
+                                 "TevMacAddr", "TevNetHostInfo", "std::shared_ptr<TevDevice>",
+                                 "std::shared_ptr<ZelDevice>", "int16_t"})
             QVERIFY2(QMetaType::type(name) != QMetaType::UnknownType, name);
     }
 

@@ -148,8 +148,9 @@ private slots:
                         field(Sensible, "dns"), "Static"}
                 .join(' ');
         const QString mask24 = " --mask 255.255.255.0";
+        // What the device reports after the change, not what its answer claimed.
         const auto accepted = [this](const QString& mac, const QString& settings) {
-            return QStringLiteral("%1 (%2) accepted: %3\n").arg(name(mac), mac, settings);
+            return QStringLiteral("%1 (%2) changed: %3\n").arg(name(mac), mac, settings);
         };
         const auto refused = [this](const QString& mac, const QString& reason) {
             return QStringLiteral("The network configuration was rejected by %1.\n\nReason: %2\n")
@@ -208,7 +209,9 @@ private slots:
         row("set to an unknown MAC", "set " + Unknown + " --dhcp --wait 700", 2,
             noAnswer + " within 700 ms\n", "");
         row("reset of an unknown MAC", "reset " + Unknown + " --wait 700", 2,
-            noAnswer + " the reset within 700 ms\n", "");
+            noAnswer + " within 700 ms (nothing was sent; a device restarting from an earlier "
+                       "reset is silent for a while)\n",
+            "");
         row("ping an absent host", "ping " + absent + " --timeout 300", 5,
             "corla-cli: no reply from " + absent + " within 300 ms\n", "");
         row("ping without a route", "ping 10.77.0.5", 6,

@@ -284,12 +284,12 @@ private slots:
         // Members as the compact form sorts them: a reason (%1) before the serial number, a
         // status (%2) after it.
         const QString nerio =
-            R"({"addressMode":"DHCP","deviceType":"Nerio HF","deviceTypeCode":5,)"
+            R"({"addressMode":"DHCP","conflict":null,"deviceType":"Nerio HF","deviceTypeCode":5,)"
             R"("dnsServer":"0.0.0.0","gateway":"10.10.0.254","interface":"10.10.0.1",)"
             R"("ipAddress":"10.10.0.15","macAddress":"02:c0:1a:00:00:05",%1"serial":1005,%2)"
             R"("subnetMask":"255.255.255.0"})";
         const QString pivlo =
-            R"({"addressMode":"Static","deviceType":"Pivlo","deviceTypeCode":10,)"
+            R"({"addressMode":"Static","conflict":null,"deviceType":"Pivlo","deviceTypeCode":10,)"
             R"("dnsServer":"0.0.0.0","gateway":"10.10.0.254","interface":"10.20.0.1",)"
             R"("ipAddress":"10.20.0.20","macAddress":"02:c0:1a:00:00:0a",%1"serial":1010,%2)"
             R"("subnetMask":"255.255.255.0"})";

@@ -83,10 +83,10 @@ private slots:
             "corla-cli: faulty.csv line 2: Subnet Mask: 255.255.0.255 is not a subnet mask (one "
             "bits followed by zero bits, such as 255.255.255.0)",
             "");
-        row("cli: help lists every status", cli, "--help", 0, "", "0 1 2 3 4 5 6 7 8 9 10");
+        row("cli: help lists every status", cli, "--help", 0, "", "0 1 2 3 4 5 6 7 8 9 10 11");
         row("cli: discover's statuses", cli, "discover --help", 0, "", "0 1 2 6");
-        row("cli: set's statuses", cli, "set --help", 0, "", "0 1 2 3 4 6");
-        row("cli: reset's statuses", cli, "reset --help", 0, "", "0 1 2 6");
+        row("cli: set's statuses", cli, "set --help", 0, "", "0 1 2 3 4 6 11");
+        row("cli: reset's statuses", cli, "reset --help", 0, "", "0 1 2 6 11");
         row("cli: ping's statuses", cli, "ping --help", 0, "", "0 1 5 6 7");
         row("cli: apply's statuses", cli, "apply --help", 0, "", "0 1 6 8 9 10");
         row("cli: help COMMAND is COMMAND --help", cli, "help ping", 0, "", "0 1 5 6 7");

@@ -83,6 +83,8 @@ bench: deps
 	cmake --build $(BUILD_BENCH) -j $(JOBS) --target bench_parser bench_discovery bench_window corla-sim corla-cli
 	$(BUILD_BENCH)/bench/bench_parser
 	scripts/lab --sim-bin $(BUILD_BENCH)/tools/corla-sim/corla-sim --no-sim -- $(BUILD_BENCH)/bench/bench_discovery
+	@echo "The same at 20 % loss each way (requests and answers), beside the lossless run above:"
+	scripts/lab --loss 20 --sim-bin $(BUILD_BENCH)/tools/corla-sim/corla-sim --no-sim -- $(BUILD_BENCH)/bench/bench_discovery
 	scripts/lab --sim-bin $(BUILD_BENCH)/tools/corla-sim/corla-sim --no-sim -- \
 	    $(BUILD_BENCH)/bench/bench_window --cli $(BUILD_BENCH)/tools/corla-cli/corla-cli
 	scripts/lab --sim-bin $(BUILD_BENCH)/tools/corla-sim/corla-sim --no-sim -- \

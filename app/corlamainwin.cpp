@@ -160,10 +160,14 @@ void MainWindow::createConnections()
                 qCWarning(corlaUi).noquote()
                     << "The change log" << path << "was not written:" << why;
             });
-    connect(&m_model.list(), &CorlaDeviceList::conflictChanged, this, [this](int row) {
-        if (selectedDevice() == m_model.deviceList().value(row))
+    // The buttons follow the selected row's state.
+    const auto rowChanged = [this](int row) {
+        const auto selected = selectedDevice();
+        if (selected && selected == m_model.deviceList().value(row))
             updateActions();
-    });
+    };
+    connect(&m_model.list(), &CorlaDeviceList::statusChanged, this, rowChanged);
+    connect(&m_model.list(), &CorlaDeviceList::conflictChanged, this, rowChanged);
     connect(&m_model, &CorlaTableModel::deviceListChanged, this,
             &MainWindow::handleDeviceListChanged);
     connect(m_ui->tblMainTableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,

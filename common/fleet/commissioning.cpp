@@ -48,7 +48,8 @@ void checkAddress(QObject* context, const TevIpAddr& address,
                          then(use);
                      });
     const std::string dotted = address.toString();
-    watcher->setFuture(QtConcurrent::run([dotted] { return corlaAddressInUse(dotted, kInUseEchoMs); }));
+    watcher->setFuture(
+        QtConcurrent::run([dotted] { return corlaAddressInUse(dotted, kInUseEchoMs); }));
 }
 
 } // namespace
@@ -75,10 +76,9 @@ QString settingsText(const TevNetHostInfo& settings)
 
 QString inUseText(const CorlaInUse& use)
 {
-    return use.by == CorlaInUseBy::LinkLayer
-               ? QStringLiteral("a host answers ARP there as %1")
-                     .arg(text(corlaLinkAddressText(use.neighbour)))
-               : QStringLiteral("a host answered an echo request");
+    return use.by == CorlaInUseBy::LinkLayer ? QStringLiteral("a host answers ARP there as %1")
+                                                   .arg(text(corlaLinkAddressText(use.neighbour)))
+                                             : QStringLiteral("a host answered an echo request");
 }
 
 // ---------------------------------------------------------------------------------------
@@ -176,10 +176,11 @@ void ChangeOperation::start()
 void ChangeOperation::lookUp(const TevMacAddr& mac, std::function<void(const DeviceReport&)> then)
 {
     auto* lookup = new DeviceLookup(&m_adapter, mac, m_timing, this);
-    connect(lookup, &DeviceLookup::finished, this, [lookup, then = std::move(then)](const DeviceReport& report) {
-        lookup->deleteLater();
-        then(report);
-    });
+    connect(lookup, &DeviceLookup::finished, this,
+            [lookup, then = std::move(then)](const DeviceReport& report) {
+                lookup->deleteLater();
+                then(report);
+            });
     lookup->start();
 }
 
@@ -245,21 +246,22 @@ void ChangeOperation::inUseChecked(const CorlaInUse& use)
     Timing quick = m_timing;
     quick.lookupMs = std::min(quick.lookupMs, kMovedLookupMs);
     auto* lookup = new DeviceLookup(&m_adapter, mac, quick, this);
-    connect(lookup, &DeviceLookup::finished, this, [this, lookup, held](const DeviceReport& report) {
-        lookup->deleteLater();
-        if (report.answered() && !report.conflict &&
-            report.device->netHostInfo().ipAddress() != m_result.requested.ipAddress()) {
-            qCDebug(corlaDiscovery).noquote()
-                << "Not in use:" << CorlaText::address(m_result.requested.ipAddress())
-                << "is still in the neighbour table as"
-                << CorlaText::mac(report.device->netHostInfo().macAddress())
-                << ", a device that now answers at"
-                << CorlaText::address(report.device->netHostInfo().ipAddress());
-            attempt();
-            return;
-        }
-        held();
-    });
+    connect(lookup, &DeviceLookup::finished, this,
+            [this, lookup, held](const DeviceReport& report) {
+                lookup->deleteLater();
+                if (report.answered() && !report.conflict &&
+                    report.device->netHostInfo().ipAddress() != m_result.requested.ipAddress()) {
+                    qCDebug(corlaDiscovery).noquote()
+                        << "Not in use:" << CorlaText::address(m_result.requested.ipAddress())
+                        << "is still in the neighbour table as"
+                        << CorlaText::mac(report.device->netHostInfo().macAddress())
+                        << ", a device that now answers at"
+                        << CorlaText::address(report.device->netHostInfo().ipAddress());
+                    attempt();
+                    return;
+                }
+                held();
+            });
     lookup->start();
 }
 
@@ -321,8 +323,7 @@ void ChangeOperation::confirmed(const DeviceReport& report)
         attempt();
         return;
     }
-    const bool asBefore =
-        m_result.device && *m_result.reported == m_result.device->netHostInfo();
+    const bool asBefore = m_result.device && *m_result.reported == m_result.device->netHostInfo();
     finish(asBefore ? ChangeOutcome::Unchanged : ChangeOutcome::NotConfirmed);
 }
 
@@ -374,19 +375,18 @@ ResetOperation::ResetOperation(ZelCorlaAdapter* adapter, const TevMacAddr& mac, 
     m_result.mac = mac;
     m_answerTimer.setSingleShot(true);
     connect(&m_answerTimer, &QTimer::timeout, this, &ResetOperation::unanswered);
-    connect(&m_adapter, &ZelCorlaAdapter::resetAnswered, this,
-            [this](quint64 request, TevMacAddr) {
-                if (m_done || request == 0 || request != m_request || !m_answerTimer.isActive())
-                    return;
-                m_answerTimer.stop();
-                m_result.acknowledged = true;
-                m_since.start();
-                emit restarting(m_result);
-                if (m_watchReturn)
-                    watch();
-                else
-                    finish(ResetOutcome::Acknowledged);
-            });
+    connect(&m_adapter, &ZelCorlaAdapter::resetAnswered, this, [this](quint64 request, TevMacAddr) {
+        if (m_done || request == 0 || request != m_request || !m_answerTimer.isActive())
+            return;
+        m_answerTimer.stop();
+        m_result.acknowledged = true;
+        m_since.start();
+        emit restarting(m_result);
+        if (m_watchReturn)
+            watch();
+        else
+            finish(ResetOutcome::Acknowledged);
+    });
 }
 
 void ResetOperation::start()
@@ -579,8 +579,9 @@ void ApplyOperation::start()
 {
     for (const ApplyRow& row : m_rows) {
         if (row.outcome == RowOutcome::Conflicting)
-            emit rowMessage(row.line, CorlaText::mac(row.mac) + QStringLiteral(": ") + row.reason +
-                                          QStringLiteral(" Nothing was sent; --force sends anyway."));
+            emit rowMessage(row.line,
+                            CorlaText::mac(row.mac) + QStringLiteral(": ") + row.reason +
+                                QStringLiteral(" Nothing was sent; --force sends anyway."));
     }
     for (const CorlaPlanFault& fault : m_orderFaults)
         emit rowMessage(fault.line, fault.message);
@@ -652,8 +653,8 @@ void ApplyOperation::next()
             if (use.inUse()) {
                 row.outcome = RowOutcome::InUse;
                 emit rowMessage(row.line, QStringLiteral("%1 is already in use: %2.")
-                                              .arg(CorlaText::address(m_steps.at(m_step)
-                                                                          .row.planned.ipAddress()),
+                                              .arg(CorlaText::address(
+                                                       m_steps.at(m_step).row.planned.ipAddress()),
                                                    inUseText(use)));
             } else {
                 row.outcome = RowOutcome::WouldChange;

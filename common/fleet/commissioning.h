@@ -22,9 +22,9 @@
 
 #include <QElapsedTimer>
 #include <QHash>
-#include <QSet>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 #include <QVector>
@@ -43,12 +43,12 @@ class CommissioningService;
 // sets answerMs and lookupMs.
 struct Timing
 {
-    int answerMs = 3000;      // for the answer to a change or reset request
-    int lookupMs = 3000;      // for a device to answer an enquiry naming it
-    int graceMs = 400;        // after its first answer, for a second sender to disagree
-    int returnStepMs = 2000;  // between the enquiries that watch for a reset device
+    int answerMs = 3000;       // for the answer to a change or reset request
+    int lookupMs = 3000;       // for a device to answer an enquiry naming it
+    int graceMs = 400;         // after its first answer, for a second sender to disagree
+    int returnStepMs = 2000;   // between the enquiries that watch for a reset device
     int returnLimitMs = 60000; // how long a reset device is watched for
-    int attempts = 3;         // change or reset requests sent at most
+    int attempts = 3;          // change or reset requests sent at most
 };
 
 // What one enquiry naming a device found.
@@ -206,8 +206,8 @@ class ResetOperation : public QObject
 {
     Q_OBJECT
 public:
-    ResetOperation(ZelCorlaAdapter* adapter, const TevMacAddr& mac, bool watchReturn,
-                   bool force, const Timing& timing, QObject* parent = nullptr);
+    ResetOperation(ZelCorlaAdapter* adapter, const TevMacAddr& mac, bool watchReturn, bool force,
+                   const Timing& timing, QObject* parent = nullptr);
     void start();
 
 signals:

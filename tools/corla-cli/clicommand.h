@@ -24,7 +24,7 @@ enum : int
     PlanRefused = 8,  // apply: the plan has faults, so nothing was sent
     RowsFailed = 9,   // apply: some rows did not end unchanged or changed
     ReportNotWritten = 10, // apply: the report file could not be written
-    Conflicting = 11, // set, reset: two senders answer differently for the device
+    Conflicting = 11,      // set, reset: two senders answer differently for the device
 };
 }
 

@@ -126,9 +126,8 @@ QString formatCsv(const CorlaDeviceList& list, const Devices& devices, bool with
         return devicesCsv(devices);
     QString csv = csvHeader() + QStringLiteral(",Status,Reason\n");
     for (const auto& device : devices)
-        csv += csvLine(*device) + QLatin1Char(',') +
-               csvField(statusOf(list, *device)) + QLatin1Char(',') +
-               csvField(reasonOf(list, *device, reasons)) + QLatin1Char('\n');
+        csv += csvLine(*device) + QLatin1Char(',') + csvField(statusOf(list, *device)) +
+               QLatin1Char(',') + csvField(reasonOf(list, *device, reasons)) + QLatin1Char('\n');
     return csv;
 }
 
@@ -237,4 +236,3 @@ QString formatApplyReport(const QVector<CliApplyRow>& rows, CliFormat format)
     }
     return applyTable(rows);
 }
-

@@ -329,20 +329,20 @@ int CliRunner::set(const CliRequest& request)
 int CliRunner::reset(const CliRequest& request)
 {
     setTiming(request.waitMs);
-    const bool watch = request.waitReturn == CliRequest::WaitReturn::Yes ||
-                       (request.waitReturn == CliRequest::WaitReturn::Auto && isatty(STDOUT_FILENO));
+    const bool watch =
+        request.waitReturn == CliRequest::WaitReturn::Yes ||
+        (request.waitReturn == CliRequest::WaitReturn::Auto && isatty(STDOUT_FILENO));
     corla::ResetOperation* reset = m_service.reset(request.mac, watch, request.force);
     const QString mac = CorlaText::mac(request.mac);
-    QObject::connect(reset, &corla::ResetOperation::restarting, reset,
-                     [&](const corla::ResetResult& progress) {
-                         m_out << (progress.acknowledged
-                                       ? QStringLiteral("%1 acknowledged the reset and is "
-                                                        "restarting.")
-                                       : QStringLiteral("%1 did not acknowledge the reset but "
-                                                        "went silent: it is restarting."))
-                                      .arg(mac)
-                               << Qt::endl;
-                     });
+    QObject::connect(
+        reset, &corla::ResetOperation::restarting, reset, [&](const corla::ResetResult& progress) {
+            m_out << (progress.acknowledged ? QStringLiteral("%1 acknowledged the reset and is "
+                                                             "restarting.")
+                                            : QStringLiteral("%1 did not acknowledge the reset but "
+                                                             "went silent: it is restarting."))
+                         .arg(mac)
+                  << Qt::endl;
+        });
     const corla::ResetResult result = runToEnd(reset, &corla::ResetOperation::finished);
     switch (result.outcome) {
     case corla::ResetOutcome::Acknowledged:

@@ -1,0 +1,159 @@
+// The commissioning service against a device that lives in the test: each request is
+// lost, answered, refused or answered by a forger as the row says, and the outcome must be
+// what the device reports afterwards.
+#include "commissioning.h"
+#include "datarow.h"
+#include "testdevice.h"
+#include "zelcorlaadptr.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// How the network treats one change request.
+enum class Fate
+{
+    Answered,     // the device takes the settings and says so
+    AnswerLost,   // the device takes them, its answer is lost
+    RequestLost,  // the device never hears it
+    Refused,      // the device keeps its settings and says why
+    ForgedAccept, // the device never hears it; another host says "accepted"
+    ForgedRefusal // the device takes them; another host's refusal arrives first
+};
+
+// One device behind a network that loses or forges as the script says. Requests are
+// answered from the event loop, as the real client does.
+class ScriptedNetwork : public ZelCorlaAdapter
+{
+public:
+    QVector<Fate> fates; // one per change request; the last repeats
+    std::shared_ptr<TevDevice> device =
+        testDevice(ZelDeviceType(5), 1005, "02:c0:1a:00:00:05", "10.10.0.15", TevAddressModeManual,
+                   "10.10.0.254");
+    int changes = 0;
+    int enquiries = 0;
+
+    quint64 netEnquire(const ZelDevice&) const override
+    {
+        auto* self = const_cast<ScriptedNetwork*>(this);
+        ++self->enquiries;
+        QTimer::singleShot(0, self, [self] {
+            auto copy = TevDevice::createDevice(self->device->devType());
+            copy->setSerial(self->device->serial());
+            copy->setNetHostInfo(self->device->netHostInfo());
+            emit self->deviceFound(copy);
+        });
+        return quint64(enquiries + 1000);
+    }
+    quint64 changeNetSettings(uint16_t, ZelDeviceType,
+                              const TevNetHostInfo& settings) const override
+    {
+        auto* self = const_cast<ScriptedNetwork*>(this);
+        const Fate fate = fates.value(changes, fates.last());
+        const quint64 id = quint64(++self->changes);
+        const bool takes =
+            fate == Fate::Answered || fate == Fate::AnswerLost || fate == Fate::ForgedRefusal;
+        if (takes)
+            self->device->setNetHostInfo(settings);
+        auto answer =
+            std::make_shared<ZelDevice>(1005, ZelDeviceType(5), settings, ZelJobSettingsMap{});
+        int16_t code = -1;
+        if (fate == Fate::Answered || fate == Fate::ForgedAccept)
+            code = 0;
+        else if (fate == Fate::Refused || fate == Fate::ForgedRefusal)
+            code = 2;
+        if (code >= 0)
+            QTimer::singleShot(
+                0, self, [self, id, answer, code] { emit self->changeAnswered(id, answer, code); });
+        return id;
+    }
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Fate)
+Q_DECLARE_METATYPE(corla::ChangeOutcome)
+
+class TestCommissioning : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void changeOutcome_data()
+    {
+        QTest::addColumn<QVector<Fate>>("fates");
+        QTest::addColumn<corla::ChangeOutcome>("outcome");
+        QTest::addColumn<int>("requests");
+        QTest::addColumn<QString>("reportedAddress");
+        QTest::addColumn<QString>("logged");
+        using O = corla::ChangeOutcome;
+        row("accepted and confirmed", QVector<Fate>{Fate::Answered}, O::Changed, 1, "10.10.0.50",
+            "sent|changed");
+        row("answer lost, change made", QVector<Fate>{Fate::AnswerLost}, O::ChangedAnswerLost, 1,
+            "10.10.0.50", "sent|changed (answer lost)");
+        row("request lost once, sent again", QVector<Fate>{Fate::RequestLost, Fate::Answered},
+            O::Changed, 2, "10.10.0.50", "sent|sent|changed");
+        row("every request lost", QVector<Fate>{Fate::RequestLost}, O::Unchanged, 3, "10.10.0.15",
+            "sent|sent|sent|unchanged: no answer to 3 requests");
+        row("refused", QVector<Fate>{Fate::Refused}, O::Refused, 1, "10.10.0.15",
+            "sent|refused: The subnet was invalid.");
+        row("forged acceptance", QVector<Fate>{Fate::ForgedAccept}, O::NotConfirmed, 1,
+            "10.10.0.15",
+            "sent|not confirmed: the device reports static 10.10.0.15 mask 255.255.255.0 gateway "
+            "10.10.0.254 DNS 0.0.0.0");
+        row("forged refusal, the device changed", QVector<Fate>{Fate::ForgedRefusal}, O::Changed, 1,
+            "10.10.0.50", "sent|changed");
+    }
+    void changeOutcome()
+    {
+        QFETCH(QVector<Fate>, fates);
+        QFETCH(corla::ChangeOutcome, outcome);
+        QFETCH(int, requests);
+        QFETCH(QString, reportedAddress);
+        QFETCH(QString, logged);
+
+        QTemporaryDir dir;
+        const CorlaChangeLog log(dir.filePath(QStringLiteral("changes.csv")));
+        ScriptedNetwork network;
+        network.fates = fates;
+        corla::CommissioningService service(&network);
+        service.setChangeLog(&log, QStringLiteral("test"));
+        corla::Timing& timing = service.timing();
+        timing.answerMs = 30;
+        timing.lookupMs = 200;
+        timing.graceMs = 10;
+
+        TevNetHostInfo settings = network.device->netHostInfo();
+        settings.setIpAddress(TevIpAddr("10.10.0.50"));
+        corla::ChangeOptions options;
+        options.checkInUse = false;
+        options.lookUpFirst = false;
+        auto* change = service.change(network.device, settings, options);
+        QSignalSpy finished(change, &corla::ChangeOperation::finished);
+        change->start();
+        QVERIFY(finished.wait(5000));
+        const auto result = finished.at(0).at(0).value<corla::ChangeResult>();
+        QCOMPARE(result.outcome, outcome);
+        QCOMPARE(network.changes, requests);
+        QVERIFY(result.reported);
+        QCOMPARE(text(result.reported->ipAddress()), reportedAddress);
+
+        QFile file(log.path());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QStringList outcomes;
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        for (const QByteArray& line : lines.mid(1)) {
+            if (line.isEmpty())
+                continue;
+            const QList<QByteArray> fields = line.split(',');
+            QCOMPARE(fields.last(), QByteArray("test"));
+            outcomes << QString::fromUtf8(fields.at(fields.size() - 2));
+        }
+        QCOMPARE(outcomes.join('|'), logged);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCommissioning)
+#include "tst_commissioning.moc"

@@ -118,7 +118,10 @@ void CorlaDeviceList::merge(const std::shared_ptr<TevDevice>& answer)
         }
     }
     noteHeard(row, *answer);
-    applySettings(row, answer->netHostInfo());
+    // Every enquiry goes out several times and every copy is answered: an answer that
+    // repeats what the list holds changes nothing (no new probe, no grey row).
+    if (m_devices.at(row)->netHostInfo() != answer->netHostInfo())
+        applySettings(row, answer->netHostInfo());
 }
 
 bool CorlaDeviceList::updateSettings(const TevMacAddr& mac, const TevNetHostInfo& settings)

@@ -61,7 +61,8 @@ public:
     // first heard on); a new one is appended. Within a round, an answer from another
     // sender (address or port, as answeredFrom() gives them) that differs in type, serial
     // or any network setting leaves the entry as the first sender gave it and marks it
-    // conflicting instead; one that agrees changes nothing but the time it was heard.
+    // conflicting instead; one that agrees changes nothing but the time it was heard. An
+    // answer that repeats the settings listed leaves the entry (and its status) as it is.
     void merge(const std::shared_ptr<TevDevice>& answer);
     // The entry with this MAC address takes the settings and becomes Pending until it is
     // probed again; false if none is listed. Settings with another MAC move the entry.

@@ -203,7 +203,7 @@ quint64 ZelCorlaAdapter::bcastCommand(ZelCorlaCommandPayload* payload) const
         self->sendFrame(socket, bytes);
         timer->start();
         if (repeated)
-            self->repeatEnquiry(socket, timer, bytes);
+            self->repeatEnquiry(socket, timer, channel, bytes);
     }
     return request;
 }
@@ -217,11 +217,16 @@ void ZelCorlaAdapter::sendFrame(QUdpSocket* socket, const QByteArray& frame)
     socket->writeDatagram(frame, QHostAddress::Broadcast, kDiscoveryPort);
 }
 
-void ZelCorlaAdapter::repeatEnquiry(QUdpSocket* socket, QTimer* countdown, const QByteArray& frame)
+void ZelCorlaAdapter::repeatEnquiry(QUdpSocket* socket, QTimer* countdown, quint64 channel,
+                                    const QByteArray& frame)
 {
     // The copies keep to the schedule as counted from the first, however late the event
     // loop runs one of them. The timer lives with the socket: when the socket's countdown
     // runs out, the copies still due are never sent.
+    //
+    // A frame still unfinished when the next copy goes out is dropped: a device sends the
+    // parts of an answer back to back, and answers the new copy whole. Carried on, a
+    // sender's leftover header would take the next copy's datagrams as its payload.
     auto* repeat = new QTimer(socket);
     repeat->setSingleShot(true);
     QElapsedTimer sinceFirst;
@@ -230,7 +235,8 @@ void ZelCorlaAdapter::repeatEnquiry(QUdpSocket* socket, QTimer* countdown, const
     const auto arm = [repeat, sinceFirst](size_t copy) {
         repeat->start(int(qMax<qint64>(0, kEnquiryRepeatsMs[copy] - sinceFirst.elapsed())));
     };
-    connect(repeat, &QTimer::timeout, this, [this, socket, frame, arm, next]() mutable {
+    connect(repeat, &QTimer::timeout, this, [this, socket, channel, frame, arm, next]() mutable {
+        m_reassembler.forgetChannel(channel);
         sendFrame(socket, frame);
         if (++next < std::size(kEnquiryRepeatsMs))
             arm(next);

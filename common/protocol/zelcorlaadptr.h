@@ -29,11 +29,12 @@ public:
     static constexpr int kDefaultTimeoutMs = 30000;
     // When each copy of an enquiry leaves its socket, in ms after the first. The early
     // repeats make up for a single lost datagram quickly; the later, wider gaps ride out
-    // a burst of loss while staying inside the first part of a 3 s wait. A device is
-    // missed only if every copy's exchange is lost: with one exchange in five lost, five
-    // copies miss 0.2^5, three devices in ten thousand (with 20 % lost in each direction,
-    // 36 % of exchanges, still only 0.36^5, six in a thousand).
-    static constexpr int kEnquiryRepeatsMs[] = {0, 200, 600, 1200, 2000};
+    // a burst of loss while the last copy's answers still arrive well inside a 3 s wait.
+    // A device is missed only if every copy's exchange is lost: with 20 % lost in each
+    // direction, 36 % of exchanges fail, and seven copies miss 0.36^7, under one device
+    // in a thousand (five would still miss six in a thousand, and a fleet of twenty would
+    // be listed whole in only nine runs of ten).
+    static constexpr int kEnquiryRepeatsMs[] = {0, 150, 400, 700, 1100, 1600, 2200};
 
     ZelCorlaAdapter();
     ~ZelCorlaAdapter() override;
@@ -85,7 +86,8 @@ signals:
     void deviceReset(TevMacAddr mac);
     void error(QString errStr);
     void timeout();
-    // One request frame has gone out from the socket bound to `from`.
+    // One request frame, or a copy of an enquiry, has gone out from the socket bound to
+    // `from`.
     void requestSent(const QByteArray& frame, const QHostAddress& from);
 
 protected:
@@ -132,7 +134,8 @@ private:
     QList<QUdpSocket*> getUdpSockets() const;
     quint64 bcastCommand(ZelCorlaCommandPayload* payload) const;
     void sendFrame(QUdpSocket* socket, const QByteArray& frame);
-    void repeatEnquiry(QUdpSocket* socket, QTimer* countdown, const QByteArray& frame);
+    void repeatEnquiry(QUdpSocket* socket, QTimer* countdown, quint64 channel,
+                       const QByteArray& frame);
     bool isAskedFor(const Request& request, const ZelCorlaCommand& answer) const;
     void deliverInbox();
 

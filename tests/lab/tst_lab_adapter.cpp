@@ -15,7 +15,7 @@ namespace {
 
 using Run = AdapterRun;
 
-// Every enquiry goes out five times from each socket, and every copy is answered.
+// Every enquiry goes out several times from each socket, and every copy is answered.
 constexpr int kCopies = int(std::size(ZelCorlaAdapter::kEnquiryRepeatsMs));
 
 // What an enquiry to `fleet` should bring: every device once per copy of the enquiry and
@@ -158,8 +158,8 @@ private slots:
         QTest::addColumn<bool>("fleet");
         QTest::addColumn<int>("periodMs");
         QTest::addColumn<int>("copies");
-        QTest::newRow("answered: every copy") << true << 1500 << 5;
-        QTest::newRow("unanswered, closed after 1 s: the first three") << false << 1000 << 3;
+        QTest::newRow("answered: every copy") << true << 1500 << 7;
+        QTest::newRow("unanswered, closed after 1 s: the first four") << false << 1000 << 4;
     }
 
     void enquiryRepeats()

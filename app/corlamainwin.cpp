@@ -63,6 +63,8 @@ MainWindow::MainWindow(ZelCorlaAdapter* adapter, ZelConnectionChecker* checker, 
     : QMainWindow(parent), m_ui(new Ui_MainWindow), m_checker(*checker), m_adapter(*adapter),
       m_service(adapter)
 {
+    // As long as the "Device Resetting" box says a restart may take.
+    m_service.timing().returnLimitMs = 120000;
     m_roundTimer.setSingleShot(true);
     connect(&m_roundTimer, &QTimer::timeout, this, &MainWindow::finishRound);
     m_ui->setupUi(this);
@@ -262,7 +264,12 @@ void MainWindow::handleDeviceFound(std::shared_ptr<TevDevice> device)
     if (!device)
         return;
     m_model.list().merge(device);
-    m_checker.checkPort(*device, ProbedPort);
+    // Every enquiry is answered several times over: only a row still waiting for its
+    // verdict (new, refreshed, changed or back after a silence) is probed.
+    const auto listed = m_model.device(device->netHostInfo().macAddress());
+    if (listed && (listed->netStat() == ZelNetworkStatus::Pending ||
+                   listed->netStat() == ZelNetworkStatus::NotFound))
+        m_checker.checkPort(*listed, ProbedPort);
 }
 
 void MainWindow::handleStatus(const TevDevice& device, ZelPort, ZelNetworkStatus status)

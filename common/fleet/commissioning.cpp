@@ -18,6 +18,8 @@ constexpr unsigned kInUseEchoMs = 50;
 // A device that answers where the neighbour table still shows it at the address being
 // checked has moved away; looking it up must not hold a change for long.
 constexpr int kMovedLookupMs = 1000;
+// How long a reset device is looked for while it has not yet been seen silent.
+constexpr int kSilenceLookMs = 400;
 
 QString text(const std::string& s)
 {
@@ -450,7 +452,10 @@ void ResetOperation::watch()
         return;
     }
     Timing step = m_timing;
-    step.lookupMs = m_timing.returnStepMs;
+    // Until the device has been seen silent, look briefly and often: a device that
+    // restarts within a second or two must still be seen to go.
+    step.lookupMs = m_sawSilence ? m_timing.returnStepMs
+                                 : std::min(m_timing.returnStepMs, kSilenceLookMs);
     auto* lookup = new DeviceLookup(&m_adapter, m_result.mac, step, this);
     connect(lookup, &DeviceLookup::finished, this, [this, lookup](const DeviceReport& report) {
         lookup->deleteLater();
@@ -463,7 +468,7 @@ void ResetOperation::watch()
             // An acknowledgement, and yet the device never stopped answering: the
             // acknowledgement was not its own, or the reset did not happen.
             if (m_since.elapsed() < m_timing.returnStepMs * 2) {
-                QTimer::singleShot(m_timing.returnStepMs / 2, this, &ResetOperation::watch);
+                QTimer::singleShot(kSilenceLookMs / 2, this, &ResetOperation::watch);
                 return;
             }
             finish(ResetOutcome::KeptAnswering);

@@ -75,7 +75,7 @@ private slots:
                      .match(outcome)
                      .hasMatch(),
                  qPrintable(outcome));
-        QCOMPARE(boxes, QStringList{"Device Resetting|Nerio HF #1001 is resetting. This may "
+        QCOMPARE(boxes, QStringList{"Device Resetting|Tavio LF #1001 is resetting. This may "
                                     "take up to two minutes."});
         QTRY_COMPARE_WITH_TIMEOUT(device->netStat(), ZelNetworkStatus::Reachable, 6000);
         // The rest of the flood changes nothing.

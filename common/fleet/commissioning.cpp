@@ -20,6 +20,8 @@ constexpr unsigned kInUseEchoMs = 50;
 constexpr int kMovedLookupMs = 1000;
 // How long a reset device is looked for while it has not yet been seen silent.
 constexpr int kSilenceLookMs = 400;
+// How long a reset's acknowledgement is waited for before the device is looked for.
+constexpr int kResetAnswerMs = 500;
 
 QString text(const std::string& s)
 {
@@ -418,14 +420,18 @@ void ResetOperation::attempt()
     m_request = m_adapter.resetDevice(m_result.mac);
     m_since.start();
     emit sent(m_result);
-    m_answerTimer.start(m_timing.answerMs);
+    // An acknowledgement comes at once or not at all, and a device that restarts quickly
+    // must still be found silent when it does not come.
+    m_answerTimer.start(std::min(m_timing.answerMs, kResetAnswerMs));
 }
 
 void ResetOperation::unanswered()
 {
     // No acknowledgement: either the request was lost (the device still answers) or the
     // acknowledgement was (the device has gone silent).
-    auto* lookup = new DeviceLookup(&m_adapter, m_result.mac, m_timing, this);
+    Timing brief = m_timing;
+    brief.lookupMs = std::min(m_timing.lookupMs, kSilenceLookMs);
+    auto* lookup = new DeviceLookup(&m_adapter, m_result.mac, brief, this);
     connect(lookup, &DeviceLookup::finished, this, [this, lookup](const DeviceReport& report) {
         lookup->deleteLater();
         if (report.answered()) {

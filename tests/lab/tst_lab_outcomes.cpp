@@ -12,7 +12,7 @@
 
 namespace {
 
-const QString Mask24 = " --mask 255.255.255.0 --wait 1000";
+const QString MaskAndWait = " --mask 255.255.255.0 --wait 1000";
 const QString Mover = "02:c0:1a:00:00:0d";    // static 10.10.0.23 on dev0, accepts
 const QString Follower = "02:c0:1a:00:00:0f"; // static 10.10.0.25 on dev0, accepts
 const QString Refuser = "02:c0:1a:00:00:0a";  // static 10.20.0.20 on dev1, refuses all
@@ -114,11 +114,11 @@ private slots:
         QTest::addColumn<QString>("after");
         QTest::addColumn<int>("requests");
 
-        const QString moveTo77 = "set " + Mover + " --static 10.10.0.77" + Mask24;
+        const QString moveTo77 = "set " + Mover + " --static 10.10.0.77" + MaskAndWait;
         const QString changed77 = "(" + Mover +
                                   ") changed: static 10.10.0.77 mask 255.255.255.0 gateway "
                                   "10.10.0.254 DNS 10.10.0.254\n";
-        const QString dispute = "set " + Disputed + " --static 10.10.0.77" + Mask24;
+        const QString dispute = "set " + Disputed + " --static 10.10.0.77" + MaskAndWait;
         const QString acknowledged = " acknowledged the reset and is restarting.\n";
 
         row("set: the first request lost, sent again", "",
@@ -130,7 +130,7 @@ private slots:
                         "10.10.0.254 DNS 10.10.0.254\n"},
             Fresh, 1);
         row("set: forged acceptance, the device refuses", "--forge accept", "",
-            "set " + Refuser + " --static 10.20.0.77" + Mask24, 2,
+            "set " + Refuser + " --static 10.20.0.77" + MaskAndWait, 2,
             QStringList{"(" + Refuser + ") not confirmed: the device reports static 10.20.0.20"},
             "10.20.0.20 255.255.255.0 10.20.0.254 10.20.0.254 Static", 1);
         row("set: forged refusal, the device accepts", "--forge refuse", "", moveTo77, 0,
@@ -147,8 +147,9 @@ private slots:
             "", 1);
         // The router's "host unreachable" is no host at 10.99.0.5: the device judges (its
         // kept gateway lies outside the new network).
-        row("set: a router's ICMP error", "", "", "set " + Mover + " --static 10.99.0.5" + Mask24,
-            3, QStringList{"Reason: The gateway address was invalid.\n"},
+        row("set: a router's ICMP error", "", "",
+            "set " + Mover + " --static 10.99.0.5" + MaskAndWait, 3,
+            QStringList{"Reason: The gateway address was invalid.\n"},
             "10.10.0.23 255.255.255.0 10.10.0.254 10.10.0.254 Static", 1);
 
         // The device is silent for 1.5 s after a reset.
@@ -219,12 +220,13 @@ private slots:
         QFETCH(int, exitCode);
         QFETCH(QString, printed);
         QCOMPARE(startSim(""), QString());
-        const CliRun away = cli(("set " + Mover + " --static 10.10.0.77" + Mask24).split(' '));
+        const CliRun away = cli(("set " + Mover + " --static 10.10.0.77" + MaskAndWait).split(' '));
         CLI_EXPECT(away, 0);
         QCOMPARE(QProcess::execute("ip", {"neigh", "replace", "10.10.0.23", "lladdr", leftBehind,
                                           "dev", "lab0", "nud", "stale"}),
                  0);
-        const CliRun taken = cli(("set " + Follower + " --static 10.10.0.23" + Mask24).split(' '));
+        const CliRun taken =
+            cli(("set " + Follower + " --static 10.10.0.23" + MaskAndWait).split(' '));
         CLI_EXPECT(taken, exitCode);
         QVERIFY2((taken.err + taken.out).contains(printed), qPrintable(taken.describe()));
     }

@@ -30,6 +30,7 @@ CorlaChangeLogEntry entry(const QString& outcome, bool reset = false,
             TevNetHostInfo(TevIpAddr("10.10.0.77"), TevIpAddr("255.255.0.0"), TevIpAddr("0.0.0.0"),
                            TevIpAddr("10.10.0.254"), e.mac, TevAddressModeManual);
     e.outcome = outcome;
+    e.program = "corla";
     return e;
 }
 
@@ -42,7 +43,7 @@ QString readAll(const QString& path)
 const char* const Header = "Time,MAC Address,Serial,Device Type,Found IP Address,Found Subnet "
                            "Mask,Found Gateway,Found DNS Server,Found Address mode,Requested IP "
                            "Address,Requested Subnet Mask,Requested Gateway,Requested DNS "
-                           "Server,Requested Address mode,Outcome";
+                           "Server,Requested Address mode,Outcome,Program";
 
 } // namespace
 
@@ -59,13 +60,13 @@ private slots:
                                "10.10.0.254,10.10.0.254,Static,";
         row("change sent", entry("sent"),
             "2024-03-31T01:59:30+01:00," + device +
-                "10.10.0.77,255.255.0.0,0.0.0.0,10.10.0.254,Static,sent");
+                "10.10.0.77,255.255.0.0,0.0.0.0,10.10.0.254,Static,sent,corla");
         row("refusal, quoted for its comma", entry("refused: bad, twice"),
             "2024-03-31T01:59:30+01:00," + device +
-                "10.10.0.77,255.255.0.0,0.0.0.0,10.10.0.254,Static,\"refused: bad, twice\"");
+                "10.10.0.77,255.255.0.0,0.0.0.0,10.10.0.254,Static,\"refused: bad, twice\",corla");
         row("reset, in UTC: nothing requested",
             entry("reset acknowledged", true, QDateTime(QDate(2024, 3, 31), QTime(1, 0), Qt::UTC)),
-            "2024-03-31T01:00:00Z," + device + ",,,,,reset acknowledged");
+            "2024-03-31T01:00:00Z," + device + ",,,,,reset acknowledged,corla");
     }
 
     void line()
@@ -88,9 +89,9 @@ private slots:
         const QStringList lines = readAll(log.path()).split('\n');
         QCOMPARE(lines.size(), 5);
         QCOMPARE(lines.at(0), Header);
-        QVERIFY(lines.at(1).endsWith(",sent"));
-        QVERIFY(lines.at(2).endsWith(",accepted"));
-        QVERIFY(lines.at(3).endsWith(",,,,,reset sent"));
+        QVERIFY(lines.at(1).endsWith(",sent,corla"));
+        QVERIFY(lines.at(2).endsWith(",accepted,corla"));
+        QVERIFY(lines.at(3).endsWith(",,,,,reset sent,corla"));
         QCOMPARE(lines.at(4), QString());
 
         // An empty file (a log emptied by hand) gets its header back.

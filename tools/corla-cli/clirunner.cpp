@@ -211,13 +211,17 @@ template <class Operation, class Result>
 Result runToEnd(Operation* operation, void (Operation::*finished)(const Result&))
 {
     Result result;
+    bool done = false;
     QEventLoop loop;
     QObject::connect(operation, finished, &loop, [&](const Result& r) {
         result = r;
+        done = true;
         loop.quit();
     });
+    // An operation with nothing to do reports from inside start(), before the loop runs.
     operation->start();
-    loop.exec();
+    if (!done)
+        loop.exec();
     return result;
 }
 

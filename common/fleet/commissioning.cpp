@@ -460,8 +460,8 @@ void ResetOperation::watch()
     Timing step = m_timing;
     // Until the device has been seen silent, look briefly and often: a device that
     // restarts within a second or two must still be seen to go.
-    step.lookupMs = m_sawSilence ? m_timing.returnStepMs
-                                 : std::min(m_timing.returnStepMs, kSilenceLookMs);
+    step.lookupMs =
+        m_sawSilence ? m_timing.returnStepMs : std::min(m_timing.returnStepMs, kSilenceLookMs);
     auto* lookup = new DeviceLookup(&m_adapter, m_result.mac, step, this);
     connect(lookup, &DeviceLookup::finished, this, [this, lookup](const DeviceReport& report) {
         lookup->deleteLater();
@@ -737,6 +737,7 @@ CommissioningService::CommissioningService(ZelCorlaAdapter* adapter, QObject* pa
     qRegisterMetaType<corla::DeviceReport>();
     qRegisterMetaType<corla::ChangeResult>();
     qRegisterMetaType<corla::ResetResult>();
+    qRegisterMetaType<QVector<corla::ApplyRow>>();
 }
 
 void CommissioningService::setChangeLog(const CorlaChangeLog* log, const QString& program)

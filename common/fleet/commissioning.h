@@ -356,3 +356,4 @@ QString inUseText(const CorlaInUse& use);
 Q_DECLARE_METATYPE(corla::DeviceReport)
 Q_DECLARE_METATYPE(corla::ChangeResult)
 Q_DECLARE_METATYPE(corla::ResetResult)
+Q_DECLARE_METATYPE(corla::ApplyRow)

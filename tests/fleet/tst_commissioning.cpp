@@ -15,12 +15,13 @@ namespace {
 // How the network treats one change request.
 enum class Fate
 {
-    Answered,     // the device takes the settings and says so
-    AnswerLost,   // the device takes them, its answer is lost
-    RequestLost,  // the device never hears it
-    Refused,      // the device keeps its settings and says why
-    ForgedAccept, // the device never hears it; another host says "accepted"
-    ForgedRefusal // the device takes them; another host's refusal arrives first
+    Answered,      // the device takes the settings and says so
+    AnswerLost,    // the device takes them, its answer is lost
+    RequestLost,   // the device never hears it
+    Refused,       // the device keeps its settings and says why
+    ForgedAccept,  // the device never hears it; another host says "accepted"
+    ForgedRefusal, // the device takes them; another host's refusal arrives first
+    NetworkGone    // the device never hears it, and nothing answers any more
 };
 
 // One device behind a network that loses or forges as the script says. Requests are
@@ -32,18 +33,25 @@ public:
     std::shared_ptr<TevDevice> device =
         testDevice(ZelDeviceType(5), 1005, "02:c0:1a:00:00:05", "10.10.0.15", TevAddressModeManual,
                    "10.10.0.254");
+    std::shared_ptr<TevDevice> other =
+        testDevice(ZelDeviceType(10), 1010, "02:c0:1a:00:00:0a", "10.10.0.20");
     int changes = 0;
     int enquiries = 0;
+    bool gone = false;
 
     quint64 netEnquire(const ZelDevice&) const override
     {
         auto* self = const_cast<ScriptedNetwork*>(this);
         ++self->enquiries;
+        if (gone)
+            return quint64(enquiries + 1000);
         QTimer::singleShot(0, self, [self] {
-            auto copy = TevDevice::createDevice(self->device->devType());
-            copy->setSerial(self->device->serial());
-            copy->setNetHostInfo(self->device->netHostInfo());
-            emit self->deviceFound(copy);
+            for (const auto& device : {self->device, self->other}) {
+                auto copy = TevDevice::createDevice(device->devType());
+                copy->setSerial(device->serial());
+                copy->setNetHostInfo(device->netHostInfo());
+                emit self->deviceFound(copy);
+            }
         });
         return quint64(enquiries + 1000);
     }
@@ -53,6 +61,7 @@ public:
         auto* self = const_cast<ScriptedNetwork*>(this);
         const Fate fate = fates.value(changes, fates.last());
         const quint64 id = quint64(++self->changes);
+        self->gone = self->gone || fate == Fate::NetworkGone;
         const bool takes =
             fate == Fate::Answered || fate == Fate::AnswerLost || fate == Fate::ForgedRefusal;
         if (takes)
@@ -152,6 +161,37 @@ private slots:
             outcomes << QString::fromUtf8(fields.at(fields.size() - 2));
         }
         QCOMPARE(outcomes.join('|'), logged);
+    }
+
+    // A device falls silent after its change and nothing else answers either: the rest of
+    // the plan is not tried, and says so.
+    void applyStopsWhenNothingAnswers()
+    {
+        ScriptedNetwork network;
+        network.fates = {Fate::NetworkGone};
+        corla::CommissioningService service(&network);
+        service.timing().answerMs = 30;
+        service.timing().lookupMs = 100;
+        service.timing().graceMs = 10;
+        CorlaDeviceList found;
+        found.beginRound();
+        found.merge(network.device);
+        found.merge(network.other);
+        const CorlaPlan plan = readPlan("MAC Address,Address mode,IP Address,Subnet Mask\n"
+                                        "02:c0:1a:00:00:05,Static,10.10.0.50,255.255.255.0\n"
+                                        "02:c0:1a:00:00:0a,Static,10.10.0.60,255.255.255.0\n");
+        QVERIFY(plan.ok());
+        corla::ApplyOptions options;
+        options.force = true; // no in-use check: this test sends nothing
+        auto* apply = service.apply(plan, found, options);
+        QSignalSpy finished(apply, &corla::ApplyOperation::finished);
+        apply->start();
+        QVERIFY(finished.wait(5000));
+        QStringList outcomes;
+        for (const corla::ApplyRow& row : finished.at(0).at(0).value<QVector<corla::ApplyRow>>())
+            outcomes << row.outcomeText();
+        QCOMPARE(outcomes, (QStringList{"not confirmed", "not reached"}));
+        QCOMPARE(network.changes, 1);
     }
 };
 

@@ -29,12 +29,12 @@ public:
     static constexpr int kDefaultTimeoutMs = 30000;
     // When each copy of an enquiry leaves its socket, in ms after the first. The early
     // repeats make up for a single lost datagram quickly; the later, wider gaps ride out
-    // a burst of loss while the last copy's answers still arrive well inside a 3 s wait.
-    // A device is missed only if every copy's exchange is lost: with 20 % lost in each
-    // direction, 36 % of exchanges fail, and seven copies miss 0.36^7, under one device
-    // in a thousand (five would still miss six in a thousand, and a fleet of twenty would
-    // be listed whole in only nine runs of ten).
-    static constexpr int kEnquiryRepeatsMs[] = {0, 150, 400, 700, 1100, 1600, 2200};
+    // a burst of loss while the last copy's answers still arrive inside a 3 s wait, even
+    // from a thousand devices answering at a paced rate. A device is missed only if every
+    // copy's exchange is lost: with 20 % lost in each direction, 36 % of exchanges fail,
+    // and eight copies miss 0.36^8, about three devices in ten thousand (five would miss
+    // six in a thousand, and list a fleet of twenty whole in only nine runs of ten).
+    static constexpr int kEnquiryRepeatsMs[] = {0, 100, 300, 600, 900, 1300, 1800, 2400};
 
     ZelCorlaAdapter();
     ~ZelCorlaAdapter() override;

@@ -158,8 +158,8 @@ private slots:
         QTest::addColumn<bool>("fleet");
         QTest::addColumn<int>("periodMs");
         QTest::addColumn<int>("copies");
-        QTest::newRow("answered: every copy") << true << 1500 << 7;
-        QTest::newRow("unanswered, closed after 1 s: the first four") << false << 1000 << 4;
+        QTest::newRow("answered: every copy") << true << 1500 << 8;
+        QTest::newRow("unanswered, closed after 1 s: the first five") << false << 1000 << 5;
     }
 
     void enquiryRepeats()

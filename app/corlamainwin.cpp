@@ -407,7 +407,7 @@ void MainWindow::startReset(const TevMacAddr& mac, bool force)
         return;
     m_busy.insert(corlaMacKey(mac));
     updateActions();
-    corla::ResetOperation* reset = m_service.reset(mac, true, force, device);
+    corla::ResetOperation* reset = m_service.reset(mac, true, force);
     connect(reset, &corla::ResetOperation::restarting, this, &MainWindow::resetRestarting);
     connect(reset, &corla::ResetOperation::finished, this, &MainWindow::resetFinished);
     reset->start();

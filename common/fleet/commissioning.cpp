@@ -786,11 +786,9 @@ ChangeOperation* CommissioningService::change(std::shared_ptr<TevDevice> device,
     return operation;
 }
 
-ResetOperation* CommissioningService::reset(const TevMacAddr& mac, bool watchReturn, bool force,
-                                            std::shared_ptr<TevDevice> known)
+ResetOperation* CommissioningService::reset(const TevMacAddr& mac, bool watchReturn, bool force)
 {
     auto* operation = new ResetOperation(&m_adapter, mac, watchReturn, force, m_timing, this);
-    Q_UNUSED(known);
     connect(operation, &ResetOperation::sent, this, [this](const ResetResult& progress) {
         record(progress.device, progress.mac, std::nullopt, QStringLiteral("reset sent"));
     });

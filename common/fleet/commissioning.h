@@ -327,8 +327,7 @@ public:
     // The operations start at once; each deletes itself after `finished`.
     ChangeOperation* change(std::shared_ptr<TevDevice> device, const TevNetHostInfo& settings,
                             const ChangeOptions& options);
-    ResetOperation* reset(const TevMacAddr& mac, bool watchReturn, bool force,
-                          std::shared_ptr<TevDevice> known = nullptr);
+    ResetOperation* reset(const TevMacAddr& mac, bool watchReturn, bool force);
     ApplyOperation* apply(const CorlaPlan& plan, const CorlaDeviceList& found,
                           const ApplyOptions& options);
     DeviceLookup* lookUp(const TevMacAddr& mac);

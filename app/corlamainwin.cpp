@@ -157,10 +157,14 @@ void MainWindow::createConnections()
             });
     connect(&m_adapter, &ZelCorlaAdapter::deviceFound, this, &MainWindow::handleDeviceFound);
     connect(&m_service, &corla::CommissioningService::logFailed, this,
-            [](const QString& path, const QString& why) {
-                // The log is a record beside the work, never a reason to stop it.
+            [this](const QString& path, const QString& why) {
+                // The log is a record beside the work, never a reason to stop it: said once
+                // a session, above the list, and the changes go ahead.
                 qCWarning(corlaUi).noquote()
                     << "The change log" << path << "was not written:" << why;
+                showNotice(QStringLiteral("The change log %1 cannot be written (%2): changes "
+                                          "and resets go ahead without it.")
+                               .arg(path, why));
             });
     // The buttons follow the selected row's state.
     const auto rowChanged = [this](int row) {
@@ -299,6 +303,19 @@ void MainWindow::updateActions()
                       !m_busy.contains(corlaMacKey(device->netHostInfo().macAddress()));
     m_ui->btnConfig->setEnabled(idle);
     m_ui->btnReset->setEnabled(idle);
+}
+
+void MainWindow::showNotice(const QString& line)
+{
+    // Each cause once, the latest few: a notice, never a flood of its own.
+    constexpr int kMaxNotices = 4;
+    if (m_notices.contains(line))
+        return;
+    m_notices.append(line);
+    while (m_notices.size() > kMaxNotices)
+        m_notices.removeFirst();
+    m_ui->lblNotice->setText(m_notices.join(QLatin1Char('\n')));
+    m_ui->lblNotice->show();
 }
 
 void MainWindow::updateDevCountDisplay()

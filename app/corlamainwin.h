@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QSet>
+#include <QStringList>
 #include <QTimer>
 
 #include <functional>
@@ -78,6 +79,11 @@ public:
     ZelConnectionChecker& connectionChecker() { return m_checker; }
     corla::CommissioningService& service() { return m_service; }
 
+    // A line above the table about what could not be done (the change log, discovery);
+    // each text once.
+    void showNotice(const QString& line);
+    QStringList notices() const { return m_notices; }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -113,6 +119,7 @@ private:
     ZelConnectionChecker& m_checker;
     ZelCorlaAdapter& m_adapter;
     QTimer m_refreshTimer;
+    QStringList m_notices;
     bool m_layoutPending = false;
 
     QTimer m_roundTimer;

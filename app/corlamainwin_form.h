@@ -28,6 +28,7 @@ public:
     QHBoxLayout* horizontalLayout_3;
     QLabel* label;
     QLabel* lblDevCount;
+    QLabel* lblNotice;
     QTableView* tblMainTableView;
     QGroupBox* gbDeviceActions;
     QGridLayout* gridLayout;
@@ -104,10 +105,20 @@ public:
         gridLayout_2->addItem(
             new QSpacerItem(404, 20, QSizePolicy::Expanding, QSizePolicy::Minimum), 1, 1, 1, 1);
 
+        // What discovery or the change log could not do, above the list it concerns.
+        lblNotice = new QLabel(centralWidget);
+        lblNotice->setObjectName(QStringLiteral("lblNotice"));
+        lblNotice->setWordWrap(true);
+        lblNotice->setTextFormat(Qt::PlainText);
+        lblNotice->hide();
         tblMainTableView = new QTableView(centralWidget);
         tblMainTableView->setObjectName(QStringLiteral("tblMainTableView"));
         tblMainTableView->verticalHeader()->setVisible(false);
-        gridLayout_2->addWidget(tblMainTableView, 2, 0, 1, 2);
+        auto* listColumn = new QVBoxLayout();
+        listColumn->setSpacing(6);
+        listColumn->addWidget(lblNotice);
+        listColumn->addWidget(tblMainTableView);
+        gridLayout_2->addLayout(listColumn, 2, 0, 1, 2);
 
         gbDeviceActions = new QGroupBox(centralWidget);
         gbDeviceActions->setObjectName(QStringLiteral("gbDeviceActions"));

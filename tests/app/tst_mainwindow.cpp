@@ -321,6 +321,32 @@ private slots:
         QCOMPARE(lines[2].section(',', -2), logged + ",corla");
     }
 
+    // A change log that cannot be written stops nothing, and says so once, above the list.
+    void changeLogFailureShownOnce()
+    {
+        QTemporaryDir dir;
+        const CorlaChangeLog log(dir.path()); // a folder, never a file
+        m_window->setChangeLog(&log);
+        m_window->service().timing().graceMs = 10;
+        const auto device = listed(ZelDeviceType::NerioHF, 5, ZelNetworkStatus::Reachable);
+        m_adapter->changeAnswer = 0;
+        m_adapter->reports =
+            testDevice(ZelDeviceType::NerioHF, 5, "00:1a:2b:3c:4d:05", "10.1.1.50");
+        TevNetHostInfo settings = device->netHostInfo();
+        settings.setIpAddress(TevIpAddr("10.1.1.50"));
+        QStringList seen;
+        std::unique_ptr<QObject> handler(recordBoxes(&seen));
+        m_window->onConfigAccepted(*device, settings);
+        QTRY_COMPARE_WITH_TIMEOUT(seen.size(), 1, 5000);
+        QCOMPARE(text(device->netHostInfo().ipAddress()), QString("10.1.1.50"));
+        // "sent" and "changed" both failed: one line.
+        QCOMPARE(m_window->notices().size(), 1);
+        QVERIFY2(m_window->notices().first().startsWith("The change log " + dir.path() +
+                                                        " cannot be written ("),
+                 qPrintable(m_window->notices().first()));
+        QVERIFY(ui().lblNotice->isVisibleTo(m_window.get()));
+    }
+
     // Two senders disagree about one device: the row says so, and nothing is sent to it
     // unless the user insists.
     void conflictingDeviceAsksFirst()

@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringList>
+#include <QTextStream>
 #include <QVector>
 
 #include <algorithm>
@@ -89,10 +90,12 @@ QString formatTable(const CorlaDeviceList& list, const Devices& devices, bool wi
     return alignedColumns(lines) + notes;
 }
 
-QString formatJson(const CorlaDeviceList& list, const Devices& devices, bool withStatus,
-                   const CliReasons& reasons)
+// Written object by object: a fleet of tens of thousands is never held twice in memory.
+void writeJson(QTextStream& out, const CorlaDeviceList& list, const Devices& devices,
+               bool withStatus, const CliReasons& reasons)
 {
-    QJsonArray array;
+    out << '[';
+    bool first = true;
     for (const auto& device : devices) {
         const TevNetHostInfo& net = device->netHostInfo();
         QJsonObject o{
@@ -113,9 +116,11 @@ QString formatJson(const CorlaDeviceList& list, const Devices& devices, bool wit
             o.insert("status", statusOf(list, *device));
             o.insert("reason", reasonOf(list, *device, reasons));
         }
-        array.append(o);
+        out << (first ? "\n" : ",\n")
+            << QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Indented)).trimmed();
+        first = false;
     }
-    return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented));
+    out << (first ? "]\n" : "\n]\n");
 }
 
 // The export, and after a probe each line's status and reason behind it.
@@ -133,19 +138,31 @@ QString formatCsv(const CorlaDeviceList& list, const Devices& devices, bool with
 
 } // namespace
 
-QString formatDevices(const CorlaDeviceList& list, CliFormat format, bool withStatus,
-                      const CliReasons& reasons)
+void writeDevices(QTextStream& out, const CorlaDeviceList& list, CliFormat format, bool withStatus,
+                  const CliReasons& reasons)
 {
     const Devices devices = list.sortedBySerial();
     switch (format) {
     case CliFormat::Csv:
-        return formatCsv(list, devices, withStatus, reasons);
+        out << formatCsv(list, devices, withStatus, reasons);
+        return;
     case CliFormat::Json:
-        return formatJson(list, devices, withStatus, reasons);
+        writeJson(out, list, devices, withStatus, reasons);
+        return;
     case CliFormat::Table:
         break;
     }
-    return formatTable(list, devices, withStatus, reasons);
+    out << formatTable(list, devices, withStatus, reasons);
+}
+
+QString formatDevices(const CorlaDeviceList& list, CliFormat format, bool withStatus,
+                      const CliReasons& reasons)
+{
+    QString text;
+    QTextStream out(&text);
+    writeDevices(out, list, format, withStatus, reasons);
+    out.flush();
+    return text;
 }
 
 namespace {

@@ -9,6 +9,7 @@
 
 #include <QHash>
 #include <QString>
+#include <QTextStream>
 #include <QVector>
 
 #include <optional>
@@ -19,6 +20,8 @@ using CliReasons = QHash<QString, QString>;
 // By serial number, then MAC address. withStatus adds each device's reachability and its
 // reason (after --probe): a first and a last column in the table, "status" and "reason"
 // members in JSON, two trailing columns in CSV; without it CSV is the export format alone.
+void writeDevices(QTextStream& out, const CorlaDeviceList& list, CliFormat format, bool withStatus,
+                  const CliReasons& reasons = {});
 QString formatDevices(const CorlaDeviceList& list, CliFormat format, bool withStatus,
                       const CliReasons& reasons = {});
 

@@ -166,7 +166,7 @@ int CliRunner::discover(const CliRequest& request)
     if (request.probe)
         reasons = probe(&list);
 
-    m_out << formatDevices(list, request.format, request.probe, reasons);
+    writeDevices(m_out, list, request.format, request.probe, reasons);
     m_out.flush();
     if (list.size() == 0) {
         return fail(CliExit::NoAnswer,

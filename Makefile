@@ -68,6 +68,7 @@ fuzz:
 	scripts/run-fuzz $(BUILD_FUZZ)/fuzz/fuzz_parser $(FUZZ_SECONDS)
 	scripts/run-fuzz $(BUILD_FUZZ)/fuzz/fuzz_reassembly $(FUZZ_SECONDS_SHORT) fuzz/corpus-reassembly
 	scripts/run-fuzz $(BUILD_FUZZ)/fuzz/fuzz_roundtrip $(FUZZ_SECONDS_SHORT) fuzz/corpus-roundtrip
+	scripts/run-fuzz $(BUILD_FUZZ)/fuzz/fuzz_plan $(FUZZ_SECONDS_SHORT) fuzz/corpus-plan
 
 # The Qt-free wire code and the Win32 echo, cross-compiled so the Windows side builds.
 cross-win:

@@ -4,9 +4,12 @@
 #include "corladevicelist.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QStandardPaths>
+#include <QThread>
 
 QString CorlaChangeLog::defaultPath()
 {
@@ -37,28 +40,68 @@ QString CorlaChangeLog::line(const CorlaChangeLogEntry& entry)
                      QStringList{entry.outcome, entry.program});
 }
 
+namespace {
+
+bool failWith(QString* why, const QString& reason)
+{
+    if (why)
+        *why = reason;
+    return false;
+}
+
+QString lockFailure(const QLockFile& lock, const QString& lockPath)
+{
+    switch (lock.error()) {
+    case QLockFile::LockFailedError:
+        return QStringLiteral("another program held the lock %1 for too long").arg(lockPath);
+    case QLockFile::PermissionError:
+        return QStringLiteral("the lock %1 could not be made: Permission denied").arg(lockPath);
+    default:
+        return QStringLiteral("the lock %1 could not be made").arg(lockPath);
+    }
+}
+
+} // namespace
+
 bool CorlaChangeLog::append(const CorlaChangeLogEntry& entry, QString* why) const
 {
     const QString folder = QFileInfo(m_path).absolutePath();
-    if (!QDir().mkpath(folder)) {
-        if (why)
-            *why = QStringLiteral("cannot make the folder %1").arg(folder);
-        return false;
+    if (!QDir().mkpath(folder))
+        return failWith(why, QStringLiteral("cannot make the folder %1").arg(folder));
+    // Opening a FIFO for writing would wait for a reader; a device would swallow the line.
+    const QString notRegular = notRegularFileReason(m_path);
+    if (!notRegular.isEmpty())
+        return failWith(why, notRegular);
+
+    // Corla and corla-cli may start a new log at the same moment: the size is checked and
+    // the header written by one of them at a time. A lock left by a program that died is
+    // taken over at once; one from a program that hangs, after a few seconds. The lock is
+    // held for a moment only, so it is tried again every few milliseconds rather than after
+    // QLockFile's own waits, which begin at 100 ms.
+    const QString lockPath = m_path + QStringLiteral(".lock");
+    QLockFile lock(lockPath);
+    lock.setStaleLockTime(5000);
+    QElapsedTimer waited;
+    waited.start();
+    while (!lock.tryLock(0)) {
+        if (lock.error() != QLockFile::LockFailedError || waited.hasExpired(3000))
+            return failWith(why, lockFailure(lock, lockPath));
+        QThread::msleep(5);
     }
+
     QFile file(m_path);
-    if (!file.open(QIODevice::Append | QIODevice::Text)) {
-        if (why)
-            *why = file.errorString();
-        return false;
-    }
+    // Unbuffered: a short write then fails on the next call, with the system's reason.
+    if (!file.open(QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered))
+        return failWith(why, file.errorString());
     QString text = line(entry) + QLatin1Char('\n');
     if (file.size() == 0)
         text.prepend(header() + QLatin1Char('\n'));
     const QByteArray bytes = text.toUtf8();
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        if (why)
-            *why = file.errorString();
-        return false;
+    for (qint64 done = 0; done < bytes.size();) {
+        const qint64 n = file.write(bytes.constData() + done, bytes.size() - done);
+        if (n <= 0)
+            return failWith(why, file.errorString());
+        done += n;
     }
     return true;
 }

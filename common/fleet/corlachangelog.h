@@ -38,7 +38,10 @@ public:
     static QString line(const CorlaChangeLogEntry& entry);
 
     // Appends the entry's line, after the header when the file is new or empty, making
-    // the folder if needed. False with the system's words in *why when it cannot.
+    // the folder if needed. Programs appending at the same moment take turns through the
+    // lock file beside the log (changes.csv.lock), so a new log gets one header. False
+    // with the reason in *why when it cannot: the system's words, or what stands at the
+    // path when it is no regular file ("it is a folder, not a regular file").
     bool append(const CorlaChangeLogEntry& entry, QString* why = nullptr) const;
 
 private:

@@ -27,16 +27,25 @@ struct CsvFileResult
     enum Failure
     {
         Written,
-        NotOpened,  // no file could be made there: nothing was written
+        NotOpened,  // no file could be made there, or what is there is no regular file:
+                    // nothing was written and nothing there was touched
         NotWritten, // the file could not be written completely: the old one is untouched
     };
     Failure failure = Written;
-    QString reason; // the system's words when not Written
+    // Why, when not Written: the system's words ("No space left on device", "Permission
+    // denied") or what stands at the path ("it is a FIFO, not a regular file").
+    QString reason;
 
     bool ok() const { return failure == Written; }
 };
 
+// Empty when path names a regular file (through any symbolic links) or nothing yet;
+// otherwise what stands there, as "it is a character device, not a regular file". A
+// device, FIFO, socket or folder must never be replaced by a file nor written into.
+QString notRegularFileReason(const QString& path);
+
 // Writes csv to path through QSaveFile, in text mode and the locale's encoding (ASCII for
 // every field a device reports): the file there is replaced only once all of it is
-// written, so a full disk leaves the previous export as it was.
+// written, so a full disk leaves the previous export as it was. A symbolic link is written
+// through and stays a link; anything but a regular file is refused untouched.
 CsvFileResult writeCsvFile(const QString& path, const QString& csv);

@@ -77,10 +77,20 @@ std::shared_ptr<TevDevice> CorlaDeviceList::find(const TevMacAddr& mac) const
     return row >= 0 ? m_devices.at(row) : nullptr;
 }
 
+void CorlaDeviceList::setCapacity(int capacity)
+{
+    m_capacity = qMax(1, capacity);
+}
+
 bool CorlaDeviceList::append(std::shared_ptr<TevDevice> device)
 {
     if (!device || contains(macOf(*device)))
         return false;
+    if (m_devices.size() >= m_capacity) {
+        if (++m_ignored == 1)
+            emit capacityReached(m_capacity);
+        return false;
+    }
     const int row = m_devices.size();
     emit aboutToAppend(row);
     m_rowsByMac.insert(corlaMacKey(macOf(*device)), row);
@@ -173,11 +183,13 @@ void CorlaDeviceList::clear()
     m_devices.clear();
     m_heard.clear();
     m_rowsByMac.clear();
+    m_ignored = 0;
     emit cleared();
 }
 
 void CorlaDeviceList::beginRound()
 {
+    m_ignored = 0;
     for (int row = 0; row < m_heard.size(); ++row) {
         Heard& heard = m_heard[row];
         heard.thisRound = false;

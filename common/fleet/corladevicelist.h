@@ -43,8 +43,17 @@ class CorlaDeviceList : public QObject
 
 public:
     using Devices = QList<std::shared_ptr<TevDevice>>;
+    // The most entries the list takes: further new MAC addresses are refused (counted in
+    // ignoredAnswers), so that a flood of forged answers cannot fill memory.
+    static constexpr int kDefaultCapacity = 65536;
 
     explicit CorlaDeviceList(QObject* parent = nullptr);
+
+    int capacity() const { return m_capacity; }
+    // At least 1. Entries already listed stay, even beyond it.
+    void setCapacity(int capacity);
+    // Answers and appends refused for capacity since beginRound (or clear).
+    int ignoredAnswers() const { return m_ignored; }
 
     // Never holds an empty pointer.
     const Devices& devices() const { return m_devices; }
@@ -54,7 +63,8 @@ public:
     std::shared_ptr<TevDevice> find(const TevMacAddr& mac) const;
     bool contains(const TevMacAddr& mac) const { return rowOf(mac) >= 0; }
 
-    // Appends unless the pointer is empty or its MAC address is listed; true if appended.
+    // Appends unless the pointer is empty, its MAC address is listed or the list is full;
+    // true if appended.
     bool append(std::shared_ptr<TevDevice> device);
     // An enquiry answer: a device already listed (same MAC) takes the answer's settings as
     // updateSettings does, keeping its own record (type, serial, the interface it was
@@ -72,8 +82,9 @@ public:
     void setStatus(const TevMacAddr& mac, ZelNetworkStatus status);
     void clear();
 
-    // A new discovery starts: conflicts and "heard this round" are cleared (conflictChanged
-    // for each entry that had a conflict); entries keep their records.
+    // A new discovery starts: conflicts, "heard this round" and the count of ignored
+    // answers are cleared (conflictChanged for each entry that had a conflict); entries
+    // keep their records.
     void beginRound();
     // The first entry with this MAC address: its conflict in this round, if any.
     std::optional<CorlaConflict> conflict(const TevMacAddr& mac) const;
@@ -95,6 +106,9 @@ signals:
     void settingsChanged(int row);
     void statusChanged(int row);
     void conflictChanged(int row);
+    // The first new MAC address of the round (since beginRound or clear) that the full
+    // list refused; once per round.
+    void capacityReached(int capacity);
 
 private:
     // What the list knows of an entry's answers, beside its record.
@@ -120,6 +134,8 @@ private:
     // every answer and probe result. Entries change their MAC address only through
     // updateSettings, which keeps the index up to date.
     QMultiHash<quint64, int> m_rowsByMac;
+    int m_capacity = kDefaultCapacity;
+    int m_ignored = 0;
 };
 
 // A device's fields as the list shows them: in the window, the export and corla-cli.

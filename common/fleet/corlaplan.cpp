@@ -2,11 +2,13 @@
 
 #include "corladevicelist.h"
 #include "corlasettings.h"
+#include "corlatext.h"
 
 #include <QHash>
 #include <QStringList>
 
 #include <algorithm>
+#include <optional>
 #include <set>
 
 namespace {
@@ -47,6 +49,7 @@ QVector<Record> splitRecords(const QString& text)
     };
     QVector<Record> records;
     int line = 1;
+    int lineStart = 0; // where `line` begins in text, for the column of a NUL
     Record record;
     record.line = line;
     QString field;
@@ -82,8 +85,13 @@ QVector<Record> splitRecords(const QString& text)
             continue;
         }
         const bool lineEnd = c == QLatin1Char('\n') || c == QLatin1Char('\r');
-        if (lineEnd)
+        if (c.isNull())
+            fail(line, QStringLiteral("a NUL character at column %1: a plan holds text only")
+                           .arg(i - lineStart + 1));
+        if (lineEnd) {
             ++line;
+            lineStart = i + 1;
+        }
         switch (state) {
         case Quoted:
             if (c != QLatin1Char('"'))
@@ -123,6 +131,155 @@ QVector<Record> splitRecords(const QString& text)
     if (!record.fields.isEmpty() || !field.isEmpty() || state != FieldStart)
         endRecord();
     return records;
+}
+
+// The index of the first byte of data[0, size) that does not begin a well-formed UTF-8
+// sequence (overlong forms, surrogates and code points past U+10FFFF are not), or -1.
+int firstInvalidUtf8(const uchar* data, int size)
+{
+    for (int i = 0; i < size;) {
+        const uchar b = data[i];
+        if (b < 0x80) {
+            ++i;
+            continue;
+        }
+        int length = 0;
+        uint code = 0;
+        if (b >= 0xc2 && b <= 0xdf)
+            length = 2, code = b & 0x1f;
+        else if (b >= 0xe0 && b <= 0xef)
+            length = 3, code = b & 0x0f;
+        else if (b >= 0xf0 && b <= 0xf4)
+            length = 4, code = b & 0x07;
+        else
+            return i;
+        if (length > size - i)
+            return i;
+        for (int k = 1; k < length; ++k) {
+            if ((data[i + k] & 0xc0) != 0x80)
+                return i;
+            code = code << 6 | (data[i + k] & 0x3f);
+        }
+        if ((length == 3 && (code < 0x800 || (code >= 0xd800 && code <= 0xdfff))) ||
+            (length == 4 && (code < 0x10000 || code > 0x10ffff)))
+            return i;
+        i += length;
+    }
+    return -1;
+}
+
+// UTF-16 code units, in the byte order of the mark, taken as they are: QString's own
+// conversion would act on a byte-order mark further in. A lone surrogate leaves
+// *badByte at the index of its first byte.
+QString fromUtf16Bytes(const QByteArray& bytes, int from, bool bigEndian, int* badByte)
+{
+    const int units = (bytes.size() - from) / 2;
+    QString text(units, Qt::Uninitialized);
+    QChar* out = text.data();
+    *badByte = -1;
+    for (int k = 0; k < units; ++k) {
+        const uchar a = uchar(bytes.at(from + 2 * k)), b = uchar(bytes.at(from + 2 * k + 1));
+        out[k] = QChar(bigEndian ? ushort(a << 8 | b) : ushort(b << 8 | a));
+    }
+    for (int k = 0; k < units && *badByte < 0; ++k) {
+        const QChar c = out[k];
+        if (c.isHighSurrogate() && k + 1 < units && out[k + 1].isLowSurrogate())
+            ++k;
+        else if (c.isSurrogate())
+            *badByte = from + 2 * k;
+    }
+    return text;
+}
+
+// Text as a spreadsheet saves it has line ends and tabs, but no other C0 control byte:
+// the index of the first one, or -1.
+int firstBinaryByte(const QByteArray& bytes)
+{
+    const auto at = std::find_if(bytes.begin(), bytes.end(), [](char c) {
+        return uchar(c) < 0x20 && c != '\n' && c != '\r' && c != '\t';
+    });
+    return at == bytes.end() ? -1 : int(at - bytes.begin());
+}
+
+// A file whose first bytes are ASCII each beside a zero byte is UTF-16 saved without
+// the byte-order mark that tells its byte order.
+bool looksLikeUtf16WithoutMark(const QByteArray& bytes)
+{
+    const int checked = std::min(bytes.size(), 64) & ~1;
+    if (checked < 4)
+        return false;
+    for (const int zeroAt : {0, 1}) {
+        bool fits = true;
+        for (int i = 0; i < checked && fits; ++i)
+            fits = (bytes.at(i) == 0) == (i % 2 == zeroAt);
+        if (fits)
+            return true;
+    }
+    return false;
+}
+
+CorlaPlanFault notText(const QString& what)
+{
+    return CorlaPlanFault{1, QStringLiteral("not text: ") + what};
+}
+
+// The plan's text, or no text and the one fault that says what the bytes look like.
+// Byte positions in faults count from 1, like lines and columns.
+std::optional<QString> decodePlan(const QByteArray& bytes, QVector<CorlaPlanFault>* faults)
+{
+    const auto startsWith = [&](const char* mark, int size) {
+        return bytes.size() >= size && std::equal(mark, mark + size, bytes.constData());
+    };
+    if (startsWith("\xFF\xFE\0\0", 4) || startsWith("\0\0\xFE\xFF", 4)) {
+        *faults << notText(QStringLiteral("UTF-32, which a plan cannot be; save it as UTF-8 "
+                                          "or UTF-16"));
+        return std::nullopt;
+    }
+    const bool littleEndian = startsWith("\xFF\xFE", 2), bigEndian = startsWith("\xFE\xFF", 2);
+    if (littleEndian || bigEndian) {
+        int badByte = -1;
+        const QString text = fromUtf16Bytes(bytes, 2, bigEndian, &badByte);
+        if (badByte < 0 && bytes.size() % 2 != 0)
+            badByte = bytes.size() - 1;
+        if (badByte >= 0) {
+            *faults << notText(
+                QStringLiteral("UTF-16 broken by binary data at byte %1").arg(badByte + 1));
+            return std::nullopt;
+        }
+        return text;
+    }
+    if (looksLikeUtf16WithoutMark(bytes)) {
+        *faults << notText(QStringLiteral("UTF-16 without a byte-order mark, which cannot be "
+                                          "told from binary data; save it as UTF-8, or as "
+                                          "UTF-16 with a byte-order mark"));
+        return std::nullopt;
+    }
+    const int from = startsWith("\xEF\xBB\xBF", 3) ? 3 : 0;
+    const auto* data = reinterpret_cast<const uchar*>(bytes.constData());
+    const int bad = firstInvalidUtf8(data + from, bytes.size() - from);
+    if (bad < 0)
+        return QString::fromUtf8(bytes.constData() + from, bytes.size() - from);
+    const int at = from + bad;
+    const int binaryAt = firstBinaryByte(bytes);
+    if (binaryAt >= 0) {
+        *faults << notText(
+            QStringLiteral("binary data at byte %1").arg(std::min(at, binaryAt) + 1));
+        return std::nullopt;
+    }
+    // Text in a legacy 8-bit encoding, as older spreadsheets save it: said on its line.
+    int line = 1, lineStart = 0;
+    for (int i = 0; i < at; ++i) {
+        if (data[i] == '\n' || (data[i] == '\r' && data[i + 1] != '\n')) {
+            ++line;
+            lineStart = i + 1;
+        }
+    }
+    *faults << CorlaPlanFault{line, QStringLiteral("not UTF-8 text: byte 0x%1 at column %2 "
+                                                   "(byte %3); save the plan as UTF-8")
+                                        .arg(data[at], 2, 16, QLatin1Char('0'))
+                                        .arg(at - lineStart + 1)
+                                        .arg(at + 1)};
+    return std::nullopt;
 }
 
 enum Column
@@ -182,7 +339,12 @@ private:
         return at >= 0 && at < m_fields.size() ? m_fields.at(at).trimmed() : QString();
     }
 
-    void fault(const QString& message) { m_plan->faults << CorlaPlanFault{m_line, message}; }
+    // Every message of a row may quote its cells, and a cell may hold anything a
+    // spreadsheet lets through: control characters are shown by their codes.
+    void fault(const QString& message)
+    {
+        m_plan->faults << CorlaPlanFault{m_line, escapedForDisplay(message)};
+    }
 
     QString emptyCell(Column column) const
     {
@@ -329,9 +491,10 @@ bool isGroupMac(const TevMacAddr& mac)
 CorlaPlan readPlan(const QByteArray& bytes)
 {
     CorlaPlan plan;
-    static const QByteArray Bom("\xEF\xBB\xBF");
-    const QByteArray body = bytes.startsWith(Bom) ? bytes.mid(Bom.size()) : bytes;
-    const QVector<Record> records = splitRecords(QString::fromUtf8(body));
+    const std::optional<QString> text = decodePlan(bytes, &plan.faults);
+    if (!text)
+        return plan;
+    const QVector<Record> records = splitRecords(*text);
 
     auto record = records.begin();
     while (record != records.end() && record->fault.isEmpty() && record->isBlank())

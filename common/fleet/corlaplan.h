@@ -39,9 +39,14 @@ struct CorlaPlan
     bool ok() const { return faults.isEmpty(); }
 };
 
-// Reads and judges a plan file: UTF-8 (a byte-order mark is skipped), LF or CRLF, RFC 4180
-// quoting, blank lines and rows of empty cells ignored. Columns are found by their header
-// names, in any case and order; columns other than MAC Address, Address mode, IP Address,
+// Reads and judges a plan file: UTF-8 with or without a byte-order mark, or UTF-16 with one
+// (either byte order); LF or CRLF, RFC 4180 quoting, blank lines and rows of empty cells
+// ignored. Bytes that are not such text give one fault and no rows: on line 1, "not text:
+// " and what they look like ("binary data at byte N", UTF-16 without a byte-order mark,
+// UTF-32), or, for text in a legacy 8-bit encoding, on the line of its first byte that is
+// not UTF-8; byte positions count from 1. A NUL character is a fault on its line, with its
+// column. Messages show the control characters of a cell as "\xHH". Columns are found by their
+// header names, in any case and order; columns other than MAC Address, Address mode, IP Address,
 // Subnet Mask, Gateway and DNS Server are ignored, and the last two may be missing (no
 // gateway, no DNS server). A static row is held to the rules of the settings pane and
 // `corla-cli set`, and besides needs a mask other than 0.0.0.0 and an address that is

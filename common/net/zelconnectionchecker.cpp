@@ -65,8 +65,19 @@ struct ZelConnectionChecker::Probe
     Key key;
     TevDevice device;
     ZelPort port;
-    QTcpSocket* socket = nullptr; // while it runs
+    std::weak_ptr<Attempt> attempt;
     bool cancelled = false;
+};
+
+// One connection to an address and port, for every device that claims that address: any
+// host on the network can answer discovery in the name of thousands of made-up devices, all
+// at one address, and each would otherwise cost that host a connection.
+struct ZelConnectionChecker::Attempt
+{
+    Target target;
+    std::vector<ProbePtr> probes; // in the order they joined; cancelled ones stay
+    int waiting = 0;              // of them not cancelled
+    QTcpSocket* socket = nullptr; // while it runs
 };
 
 ZelConnectionChecker::ZelConnectionChecker(QObject* parent)
@@ -138,9 +149,13 @@ void ZelConnectionChecker::checkPort(const TevDevice& device, ZelPort port)
     const uint32_t ip = copy.netHostInfo().ipAddress().toInt();
     // Without a MAC address there is no telling devices apart, so nothing is superseded.
     if (!mac.isNull())
-        cancelDevice(mac, port, ip);
+        cancelDevice(mac, port, ip, false);
     if (ip == 0 || QHostAddress(ip).isNull()) {
         report(copy, port, ZelProbeReason::NoAddress);
+        return;
+    }
+    if (!zelNonHostAddress(ip).isEmpty() && !(m_loopbackAllowed && (ip >> 24) == 127)) {
+        report(copy, port, ZelProbeReason::NotProbed);
         return;
     }
     const Key key{mac.octets(), uint16_t(port), ip};
@@ -150,30 +165,43 @@ void ZelConnectionChecker::checkPort(const TevDevice& device, ZelPort port)
     probe->key = key;
     probe->device = copy;
     probe->port = port;
+    const Target target{ip, uint16_t(port)};
+    AttemptPtr& attempt = m_joining[target];
+    if (!attempt) {
+        attempt = std::make_shared<Attempt>();
+        attempt->target = target;
+        m_queue.push_back(attempt);
+    }
+    attempt->probes.push_back(probe);
+    ++attempt->waiting;
+    probe->attempt = attempt;
     m_current.emplace(key, probe);
-    m_queue.push_back(probe);
     pump();
 }
 
 void ZelConnectionChecker::restartProbes()
 {
-    // Copies: cancelling edits the containers.
+    // Copies: cancelling edits the containers. Every running attempt ends with its last
+    // device, so nothing is in flight afterwards.
     const auto current = m_current;
     for (const auto& entry : current)
-        cancel(entry.second);
+        cancel(entry.second, true);
     const auto reporting = m_reporting;
     for (const auto& probe : reporting)
-        cancel(probe);
+        cancel(probe, true);
     m_queue.clear();
+    m_joining.clear();
+    m_held.clear();
     pump();
 }
 
 void ZelConnectionChecker::restartProbe(const TevDevice& device, ZelPort port)
 {
-    cancelDevice(device.netHostInfo().macAddress(), port, 0);
+    cancelDevice(device.netHostInfo().macAddress(), port, 0, true);
 }
 
-void ZelConnectionChecker::cancelDevice(const TevMacAddr& mac, ZelPort port, uint32_t keepIp)
+void ZelConnectionChecker::cancelDevice(const TevMacAddr& mac, ZelPort port, uint32_t keepIp,
+                                        bool stale)
 {
     std::vector<ProbePtr> dropped;
     const Key from{mac.octets(), uint16_t(port), 0};
@@ -190,111 +218,149 @@ void ZelConnectionChecker::cancelDevice(const TevMacAddr& mac, ZelPort port, uin
             dropped.push_back(probe);
     }
     for (const auto& probe : dropped)
-        cancel(probe);
+        cancel(probe, stale);
     pump();
 }
 
-void ZelConnectionChecker::cancel(const ProbePtr& probe)
+void ZelConnectionChecker::cancel(const ProbePtr& probe, bool stale)
 {
+    if (probe->cancelled)
+        return;
     probe->cancelled = true;
     m_reporting.erase(probe);
     const auto it = m_current.find(probe->key);
     if (it != m_current.end() && it->second == probe)
         m_current.erase(it);
+    const AttemptPtr attempt = probe->attempt.lock();
+    if (!attempt)
+        return;
+    --attempt->waiting;
+    if (attempt->waiting <= 0 || (stale && attempt->socket)) {
+        const auto joining = m_joining.find(attempt->target);
+        if (joining != m_joining.end() && joining->second == attempt)
+            m_joining.erase(joining);
+    }
     // Called from the event loop or from a receiver of this checker, never from inside the
     // socket's own signal, so the socket may close here and now.
-    if (probe->socket)
-        release(probe)->abort();
+    if (attempt->waiting <= 0 && attempt->socket)
+        release(attempt)->abort();
 }
 
-QTcpSocket* ZelConnectionChecker::release(const ProbePtr& probe)
+QTcpSocket* ZelConnectionChecker::release(const AttemptPtr& attempt)
 {
-    QTcpSocket* socket = probe->socket;
-    probe->socket = nullptr;
+    QTcpSocket* socket = attempt->socket;
+    attempt->socket = nullptr;
     socket->disconnect(this);
     socket->deleteLater();
     --m_inFlight;
+    const auto running = m_running.find(attempt->target);
+    if (running != m_running.end() && running->second == attempt)
+        m_running.erase(running);
+    const auto held = m_held.find(attempt->target);
+    if (held != m_held.end()) {
+        m_queue.push_front(held->second);
+        m_held.erase(held);
+    }
     return socket;
 }
 
 void ZelConnectionChecker::pump()
 {
-    // A socket can fail inside connectToHost() and end its probe there; the loop below
+    // A socket can fail inside connectToHost() and end its attempt there; the loop below
     // then sees what changed instead of starting over inside itself.
     if (m_pumping)
         return;
     m_pumping = true;
     while (m_inFlight < m_limit && !m_queue.empty()) {
-        const ProbePtr probe = m_queue.front();
+        const AttemptPtr attempt = m_queue.front();
         m_queue.pop_front();
-        if (!probe->cancelled)
-            start(probe);
+        if (attempt->waiting <= 0)
+            continue;
+        // One connection at a time to any address and port: this one starts when the
+        // other, begun before some of its devices were restarted, has ended.
+        if (m_running.count(attempt->target))
+            m_held[attempt->target] = attempt;
+        else
+            start(attempt);
     }
     m_pumping = false;
 }
 
-void ZelConnectionChecker::start(const ProbePtr& probe)
+void ZelConnectionChecker::start(const AttemptPtr& attempt)
 {
     ++m_inFlight;
     auto* socket = new QTcpSocket(&m_sockets);
     auto* timer = new QTimer(socket);
-    probe->socket = socket;
+    attempt->socket = socket;
+    m_running[attempt->target] = attempt;
     timer->setSingleShot(true);
     timer->setInterval(m_connectionTimeout);
-    connect(socket, &QTcpSocket::connected, this, [this, probe, socket] {
-        if (probe->socket == socket)
-            finish(probe, ZelProbeReason::Accepted, true);
+    connect(socket, &QTcpSocket::connected, this, [this, attempt, socket] {
+        if (attempt->socket == socket)
+            finish(attempt, ZelProbeReason::Accepted, true);
     });
     connect(socket, &QAbstractSocket::errorOccurred, this,
-            [this, probe, socket](QAbstractSocket::SocketError error) {
-                if (probe->socket != socket)
+            [this, attempt, socket](QAbstractSocket::SocketError error) {
+                if (attempt->socket != socket)
                     return;
                 if (error == QAbstractSocket::SocketResourceError)
-                    requeueForLackOfSockets(probe);
+                    requeueForLackOfSockets(attempt);
                 else
-                    finish(probe, reasonFor(error, socket->errorString()), true);
+                    finish(attempt, reasonFor(error, socket->errorString()), true);
             });
-    connect(timer, &QTimer::timeout, this, [this, probe, socket] {
-        if (probe->socket == socket)
-            finish(probe, ZelProbeReason::NoAnswer, false);
+    connect(timer, &QTimer::timeout, this, [this, attempt, socket] {
+        if (attempt->socket == socket)
+            finish(attempt, ZelProbeReason::NoAnswer, false);
     });
-    const uint32_t ip = std::get<2>(probe->key);
-    socket->connectToHost(QHostAddress(ip), static_cast<quint16>(probe->port),
+    socket->connectToHost(QHostAddress(attempt->target.first), attempt->target.second,
                           QIODevice::ReadWrite);
     // It may have ended inside connectToHost() (no route, no socket to be had).
-    if (probe->socket == socket)
+    if (attempt->socket == socket)
         timer->start();
 }
 
-void ZelConnectionChecker::finish(const ProbePtr& probe, ZelProbeReason reason,
+void ZelConnectionChecker::finish(const AttemptPtr& attempt, ZelProbeReason reason,
                                   bool fromSocketSignal)
 {
-    QTcpSocket* socket = release(probe);
+    QTcpSocket* socket = release(attempt);
     // Inside the socket's own signal Qt is still in its code: it is closed (by its
     // destructor) on the event loop's next pass instead.
     if (!fromSocketSignal)
         socket->abort();
-    const auto it = m_current.find(probe->key);
-    if (it != m_current.end() && it->second == probe)
-        m_current.erase(it);
-    m_reporting.insert(probe);
-    // Never from inside the socket's or the timer's own signal: a nested event loop in a
-    // receiver could delete them while Qt is still in their code.
-    QMetaObject::invokeMethod(
-        this,
-        [this, probe, reason] {
-            if (m_reporting.erase(probe) == 0 || probe->cancelled)
-                return;
-            report(probe->device, probe->port, reason);
-        },
-        Qt::QueuedConnection);
+    const auto joining = m_joining.find(attempt->target);
+    if (joining != m_joining.end() && joining->second == attempt)
+        m_joining.erase(joining);
+    if (attempt->waiting > 1)
+        qCDebug(corlaNet).nospace()
+            << "Port probes: one connection to " << QHostAddress(attempt->target.first).toString()
+            << ':' << attempt->target.second << " for " << attempt->waiting
+            << " devices at that address";
+    for (const ProbePtr& probe : attempt->probes) {
+        if (probe->cancelled)
+            continue;
+        const auto it = m_current.find(probe->key);
+        if (it != m_current.end() && it->second == probe)
+            m_current.erase(it);
+        m_reporting.insert(probe);
+        // Never from inside the socket's or the timer's own signal: a nested event loop in
+        // a receiver could delete them while Qt is still in their code. One report a pass,
+        // as each device's own probe would give it.
+        QMetaObject::invokeMethod(
+            this,
+            [this, probe, reason] {
+                if (m_reporting.erase(probe) == 0 || probe->cancelled)
+                    return;
+                report(probe->device, probe->port, reason);
+            },
+            Qt::QueuedConnection);
+    }
     pump();
 }
 
-void ZelConnectionChecker::requeueForLackOfSockets(const ProbePtr& probe)
+void ZelConnectionChecker::requeueForLackOfSockets(const AttemptPtr& attempt)
 {
-    release(probe);
-    m_queue.push_front(probe);
+    release(attempt);
+    m_queue.push_front(attempt);
     // What runs now evidently fits; more may start once the shortage is some time past.
     // Until then a probe starts only when a running one ends and frees its socket.
     if (!m_shortageOver.isActive())
@@ -321,7 +387,26 @@ QString zelProbeReasonText(ZelProbeReason reason, int timeoutMs)
         return QStringLiteral("no IP address");
     case ZelProbeReason::Waiting:
         return QStringLiteral("waiting for a probe");
+    case ZelProbeReason::NotProbed:
+        return QStringLiteral("not probed: no unicast host address");
     }
+    return QString();
+}
+
+QString zelNonHostAddress(uint32_t ip)
+{
+    if (ip == 0)
+        return QString();
+    if (ip == 0xffffffffu)
+        return QStringLiteral("a broadcast address");
+    if ((ip >> 24) == 0)
+        return QStringLiteral("no host address");
+    if ((ip >> 24) == 127)
+        return QStringLiteral("a loopback address");
+    if ((ip >> 28) == 0xe)
+        return QStringLiteral("a multicast address");
+    if ((ip >> 28) == 0xf)
+        return QStringLiteral("a reserved address");
     return QString();
 }
 
@@ -359,6 +444,11 @@ QString zelProbeExplanation(const ZelConnectionChecker& checker, const TevDevice
                             ZelProbeReason reason)
 {
     const QString note = zelOffNetworkNote(device);
-    const QString text = checker.reasonText(reason);
+    const uint32_t ip = device.netHostInfo().ipAddress().toInt();
+    const QString kind = reason == ZelProbeReason::NotProbed ? zelNonHostAddress(ip) : QString();
+    const QString text =
+        kind.isEmpty()
+            ? checker.reasonText(reason)
+            : QStringLiteral("not probed: %1 is %2").arg(QHostAddress(ip).toString(), kind);
     return note.isEmpty() ? text : text + QStringLiteral("; ") + note;
 }

@@ -27,6 +27,7 @@ enum class ZelProbeReason : int32_t
     NoRoute = 4,         // this computer has no route there, or its own stack refused to send
     NoAddress = 5,       // the device has no IP address
     Waiting = 6,         // no verdict yet; never emitted, for rows whose probe is still out
+    NotProbed = 7,       // its address is no unicast host (loopback, multicast, broadcast, ...)
 };
 
 class ZelConnectionChecker : public QObject
@@ -54,15 +55,16 @@ public:
     void setMaxInFlight(int probes);
 
     // Asks for one probe and returns at once; the rest wait their turn, first come first
-    // served. A device without an address is reported before this returns, every other
-    // outcome from the event loop afterwards. Each probe reports once, through
-    // netHostStatus, then portStatus, then probeReason: the first of connection, error and
-    // time limit decides, and the attempt ends there. A probe of the same MAC, address and
-    // port that is still waiting or running takes the place of this one. Asking for a
-    // device at another address drops its probes at the old one: a device's verdict comes
-    // from its latest probe. Running out of sockets is never a verdict: the probe waits
-    // for its turn again, at the head of the queue. Probes still out when the checker is
-    // destroyed report nothing.
+    // served. A device without an address, or at one that is no unicast host (see
+    // zelNonHostAddress), is reported before this returns, every other outcome from the
+    // event loop afterwards. Devices at the same address and port share one connection
+    // attempt: the first one's; the others wait for it and get its verdict. Each probe reports
+    // once, through netHostStatus, then portStatus, then probeReason: the first of connection,
+    // error and time limit decides, and the attempt ends there. A probe of the same MAC, address
+    // and port that is still waiting or running takes the place of this one. Asking for a device at
+    // another address drops its probes at the old one: a device's verdict comes from its latest
+    // probe. Running out of sockets is never a verdict: the probe waits for its turn again, at the
+    // head of the queue. Probes still out when the checker is destroyed report nothing.
     void checkPort(const TevDevice& device, ZelPort port);
 
     // Forgets every probe asked for so far: none of them reports any more, and probes asked
@@ -71,6 +73,11 @@ public:
     // The same for one device's port (by MAC address), at whatever address it was probed:
     // after a change of its settings or a reset. Starts nothing by itself.
     void restartProbe(const TevDevice& device, ZelPort port);
+
+    // Loopback addresses are never probed unless allowed here: a device that claims one
+    // would have the probe connect to this computer. For tests on loopback.
+    bool loopbackAllowed() const { return m_loopbackAllowed; }
+    void setLoopbackAllowed(bool allowed) { m_loopbackAllowed = allowed; }
 
     // zelProbeReasonText with this checker's time limit.
     QString reasonText(ZelProbeReason reason) const;
@@ -82,20 +89,28 @@ signals:
                      ZelProbeReason reason);
 
 private:
+    // One device's probe, and the connection attempt (to its address and port) it waits on.
     struct Probe;
+    struct Attempt;
     using ProbePtr = std::shared_ptr<Probe>;
+    using AttemptPtr = std::shared_ptr<Attempt>;
     // MAC first, then port, so that one device's probes at every address sit together.
     using Key = std::tuple<std::array<uint8_t, 6>, uint16_t, uint32_t>;
+    // Address, then port.
+    using Target = std::pair<uint32_t, uint16_t>;
 
     void pump();
-    void start(const ProbePtr& probe);
-    void finish(const ProbePtr& probe, ZelProbeReason reason, bool fromSocketSignal);
-    void requeueForLackOfSockets(const ProbePtr& probe);
-    void cancel(const ProbePtr& probe);
-    // Takes an ended probe's socket away: none of its signals reach the checker any more,
-    // and it goes on the event loop's next pass.
-    QTcpSocket* release(const ProbePtr& probe);
-    void cancelDevice(const TevMacAddr& mac, ZelPort port, uint32_t keepIp);
+    void start(const AttemptPtr& attempt);
+    void finish(const AttemptPtr& attempt, ZelProbeReason reason, bool fromSocketSignal);
+    void requeueForLackOfSockets(const AttemptPtr& attempt);
+    // Drops one device's probe; its attempt ends with the last device waiting on it. With
+    // `stale`, a running attempt takes no further devices: its verdict may predate them.
+    void cancel(const ProbePtr& probe, bool stale);
+    // Takes an ended attempt's socket away: none of its signals reach the checker any more,
+    // and it goes on the event loop's next pass. An attempt held back for the same target
+    // may start.
+    QTcpSocket* release(const AttemptPtr& attempt);
+    void cancelDevice(const TevMacAddr& mac, ZelPort port, uint32_t keepIp, bool stale);
     void report(const TevDevice& device, ZelPort port, ZelProbeReason reason);
 
     int m_connectionTimeout = kDefaultTimeoutMs;
@@ -103,15 +118,20 @@ private:
     int m_limit; // m_maxInFlight, or fewer for a while after sockets ran out
     int m_inFlight = 0;
     bool m_pumping = false;
-    std::deque<ProbePtr> m_queue;      // waiting their turn; cancelled ones are skipped
-    std::map<Key, ProbePtr> m_current; // waiting or running, and not forgotten
-    std::set<ProbePtr> m_reporting;    // finished, their report not yet delivered
-    QTimer m_shortageOver;             // restores m_limit after sockets ran out
-    QObject m_sockets;                 // the sockets (and their timers) of running probes
+    bool m_loopbackAllowed = false;
+    std::deque<AttemptPtr> m_queue;         // waiting their turn; those nobody waits on are skipped
+    std::map<Key, ProbePtr> m_current;      // waiting or running, and not forgotten
+    std::set<ProbePtr> m_reporting;         // finished, their report not yet delivered
+    std::map<Target, AttemptPtr> m_joining; // the attempt that a new probe of a target joins
+    std::map<Target, AttemptPtr> m_running; // at most one in flight per target
+    std::map<Target, AttemptPtr> m_held;    // came to its turn while its target was in flight
+    QTimer m_shortageOver;                  // restores m_limit after sockets ran out
+    QObject m_sockets;                      // the sockets (and their timers) of running probes
 };
 
 // "port 21 accepted a connection", "connection refused", "no answer within 4 s", "host
-// unreachable", "no route from this computer", "no IP address", "waiting for a probe";
+// unreachable", "no route from this computer", "no IP address", "waiting for a probe",
+// "not probed: no unicast host address";
 // the time follows `timeoutMs`.
 QString zelProbeReasonText(ZelProbeReason reason,
                            int timeoutMs = ZelConnectionChecker::kDefaultTimeoutMs);
@@ -121,7 +141,14 @@ QString zelProbeReasonText(ZelProbeReason reason,
 // suggests Configure. Empty when it lies inside, or when that network is not known here.
 QString zelOffNetworkNote(const TevDevice& device);
 
+// What makes an address no unicast host, so that it is never probed: "a loopback address"
+// (127.0.0.0/8), "a multicast address" (224.0.0.0/4), "a broadcast address"
+// (255.255.255.255), "a reserved address" (the rest of 240.0.0.0/4) or "no host address"
+// (0.0.0.0/8). Empty for any other address, and for 0.0.0.0 (no address at all).
+QString zelNonHostAddress(uint32_t ip);
+
 // The reason, and the off-network note where there is one: what a row's colour means.
+// NotProbed names the address: "not probed: 127.0.0.1 is a loopback address".
 QString zelProbeExplanation(const ZelConnectionChecker& checker, const TevDevice& device,
                             ZelProbeReason reason);
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -70,6 +71,7 @@ template <class T> T readLe(ByteStream* stream)
 // one field in which they differ (nothing in the enquiry, the error code in the change).
 struct AnswerFields
 {
+    size_t size = 0; // payload bytes the answer carried
     uint8_t deviceType = 0;
     uint16_t serialNo = 0;
     uint8_t mac[6] = {};
@@ -80,6 +82,7 @@ struct AnswerFields
 AnswerFields readAnswer(ByteStream* stream, bool withErrorCode)
 {
     AnswerFields f;
+    f.size = size_t(stream->bytesAvailable());
     f.deviceType = readLe<uint8_t>(stream);
     f.serialNo = readLe<uint16_t>(stream);
     stream->read(reinterpret_cast<char*>(f.mac), sizeof f.mac);
@@ -158,7 +161,9 @@ void ZelNetworkEnqireCmd::serialize(uint64_t* size, uint8_t* buffer) const
 std::unique_ptr<ZelNetworkEnqireCmd> ZelNetworkEnqireCmd::deserialize(ByteStream* stream)
 {
     const AnswerFields f = readAnswer(stream, false);
-    return std::make_unique<ZelNetworkEnqireCmd>(f.deviceType, f.serialNo, f.netInfo);
+    auto cmd = std::make_unique<ZelNetworkEnqireCmd>(f.deviceType, f.serialNo, f.netInfo);
+    cmd->setAnswerSize(f.size);
+    return cmd;
 }
 
 void ZelChangeNetworkCmd::serialize(uint64_t* size, uint8_t* buffer) const
@@ -178,6 +183,7 @@ std::unique_ptr<ZelChangeNetworkCmd> ZelChangeNetworkCmd::deserialize(ByteStream
     const AnswerFields f = readAnswer(stream, true);
     auto cmd = std::make_unique<ZelChangeNetworkCmd>(f.deviceType, f.serialNo, f.netInfo);
     cmd->setError(f.error);
+    cmd->setAnswerSize(f.size);
     return cmd;
 }
 
@@ -386,12 +392,14 @@ struct ZelCorlaReassembler::Stream
     CircularByteBuffer buffer{ZelCorlaProcessor::ReceiveBufferSize};
     CorlaSender sender;
     int64_t lastHeardMs = 0;
+    bool completedFrames = false; // the sender has completed a frame before
 
     bool isIdle() const { return parser.isBetweenFrames() && buffer.isEmpty(); }
     void reset()
     {
         parser.reset();
         buffer.clear();
+        completedFrames = false;
     }
 };
 
@@ -400,7 +408,7 @@ ZelCorlaReassembler::ZelCorlaReassembler(int64_t idleLimitMs) : m_idleLimitMs(id
 ZelCorlaReassembler::~ZelCorlaReassembler() = default;
 
 std::unique_ptr<ZelCorlaReassembler::Stream>
-ZelCorlaReassembler::takeStream(const CorlaSender& from)
+ZelCorlaReassembler::takeStream(const CorlaSender& from, int64_t nowMs)
 {
     for (auto it = m_partial.begin(); it != m_partial.end(); ++it) {
         if ((*it)->sender == from) {
@@ -409,9 +417,10 @@ ZelCorlaReassembler::takeStream(const CorlaSender& from)
             return stream;
         }
     }
-    if (m_spare)
-        return std::move(m_spare);
-    return std::make_unique<Stream>();
+    std::unique_ptr<Stream> stream = m_spare ? std::move(m_spare) : std::make_unique<Stream>();
+    const auto known = m_completed.find(from);
+    stream->completedFrames = known != m_completed.end() && nowMs - known->second <= m_idleLimitMs;
+    return stream;
 }
 
 void ZelCorlaReassembler::expire(int64_t nowMs)
@@ -423,11 +432,43 @@ void ZelCorlaReassembler::expire(int64_t nowMs)
     m_partial.erase(m_partial.begin(), m_partial.begin() + std::ptrdiff_t(stale));
 }
 
+void ZelCorlaReassembler::noteCompleted(const CorlaSender& from, int64_t nowMs)
+{
+    const auto known = m_completed.find(from);
+    if (known != m_completed.end()) {
+        known->second = nowMs;
+        return;
+    }
+    if (m_completed.size() >= MaxKnownSenders) {
+        // The older half goes (all of the stale ones at least), so that this is rare.
+        std::vector<int64_t> times;
+        times.reserve(m_completed.size());
+        for (const auto& entry : m_completed)
+            times.push_back(entry.second);
+        auto middle = times.begin() + std::ptrdiff_t(times.size() / 2);
+        std::nth_element(times.begin(), middle, times.end());
+        const int64_t cut = std::max(*middle, nowMs - m_idleLimitMs);
+        for (auto it = m_completed.begin(); it != m_completed.end();)
+            it = it->second <= cut ? m_completed.erase(it) : std::next(it);
+    }
+    m_completed.emplace(from, nowMs);
+}
+
+void ZelCorlaReassembler::makeRoom()
+{
+    // A sender that never completed a frame goes before one that did; the table is kept
+    // least recently heard first, so the first of a kind is the one to go.
+    auto victim =
+        std::find_if(m_partial.begin(), m_partial.end(),
+                     [](const std::unique_ptr<Stream>& s) { return !s->completedFrames; });
+    m_partial.erase(victim != m_partial.end() ? victim : m_partial.begin());
+}
+
 size_t ZelCorlaReassembler::feed(const CorlaSender& from, const uint8_t* data, size_t size,
                                  int64_t nowMs, const ZelCorlaProcessor::MessageHandler& onMessage)
 {
     expire(nowMs);
-    std::unique_ptr<Stream> stream = takeStream(from);
+    std::unique_ptr<Stream> stream = takeStream(from, nowMs);
     size_t handed = 0;
     // A datagram larger than the buffer's free space goes in by parts, parsed in between.
     do {
@@ -438,12 +479,16 @@ size_t ZelCorlaReassembler::feed(const CorlaSender& from, const uint8_t* data, s
         if (taken == 0 && stream->buffer.isFull())
             break; // the parser could not make room: drop the rest
     } while (size > 0);
+    if (handed > 0) {
+        stream->completedFrames = true;
+        noteCompleted(from, nowMs);
+    }
 
     if (!stream->isIdle() && stream->parser.pendingFrameSize() <= MaxCarriedFrame) {
         stream->sender = from;
         stream->lastHeardMs = nowMs;
         if (m_partial.size() >= MaxPartialSenders)
-            m_partial.erase(m_partial.begin());
+            makeRoom();
         m_partial.push_back(std::move(stream));
         return handed;
     }
@@ -453,11 +498,18 @@ size_t ZelCorlaReassembler::feed(const CorlaSender& from, const uint8_t* data, s
     return handed;
 }
 
-void ZelCorlaReassembler::forgetChannel(uint64_t channel)
+void ZelCorlaReassembler::dropPartialFrames(uint64_t channel)
 {
     m_partial.erase(std::remove_if(m_partial.begin(), m_partial.end(),
                                    [channel](const std::unique_ptr<Stream>& s) {
                                        return s->sender.channel == channel;
                                    }),
                     m_partial.end());
+}
+
+void ZelCorlaReassembler::forgetChannel(uint64_t channel)
+{
+    dropPartialFrames(channel);
+    for (auto it = m_completed.begin(); it != m_completed.end();)
+        it = it->first.channel == channel ? m_completed.erase(it) : std::next(it);
 }

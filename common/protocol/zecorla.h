@@ -32,6 +32,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // The message layer's own report lines: the reset request's identity as it is
@@ -97,6 +98,10 @@ public:
     void setSerialNo(uint16_t serial) { m_serialNo = serial; }
     const TevNetHostInfo& netInfo() const { return m_netInfo; }
     void setNetInfo(const TevNetHostInfo& info) { m_netInfo = info; }
+    // How many payload bytes a decoded answer carried (fields past them read as zero);
+    // 0 for a payload built here.
+    size_t answerSize() const { return m_answerSize; }
+    void setAnswerSize(size_t size) { m_answerSize = size; }
 
 protected:
     ZelDeviceIdentityPayload() = default;
@@ -108,6 +113,7 @@ private:
     uint8_t m_deviceType = 0;
     uint16_t m_serialNo = 0;
     TevNetHostInfo m_netInfo;
+    size_t m_answerSize = 0;
 };
 
 class ZelNetworkEnqireCmd : public ZelDeviceIdentityPayload
@@ -123,6 +129,10 @@ public:
     uint8_t commandCode() const override { return ZelCorlaCode::NetworkEnquiry; }
     // Answer: type, serial, MAC, mode, IP, mask, gateway, DNS (26 bytes).
     static std::unique_ptr<ZelNetworkEnqireCmd> deserialize(ByteStream* stream);
+    // The shortest answer that names a device and its address: everything up to the
+    // gateway. Some devices leave out the DNS field (22 bytes); anything shorter lacks a
+    // field that identifies the device or its address.
+    static constexpr size_t MinAnswerSize = 22;
 };
 
 class ZelChangeNetworkCmd : public ZelDeviceIdentityPayload
@@ -289,15 +299,20 @@ struct CorlaSender
 //    of at most MaxCarriedFrame bytes (header, payload and CRC). A longer frame begun
 //    at the end of a datagram is dropped there; answers of this protocol are a few
 //    dozen bytes.
-//  - At most MaxPartialSenders senders hold state; a further one pushes out the one
-//    heard from longest ago. State of a sender not heard from for the idle limit, or
-//    whose channel is forgotten, is dropped.
+//  - At most MaxPartialSenders senders hold state; a further one pushes out a sender
+//    that has never completed a frame before one that has (so a flood of senders of one
+//    partial frame each cannot push out a device whose answers arrive in parts), and
+//    among those the one heard from longest ago. Which senders completed frames is
+//    remembered for at most MaxKnownSenders senders, each for the idle limit.
+//  - State of a sender not heard from for the idle limit, or whose channel is forgotten,
+//    is dropped.
 //  - Memory: one receive buffer per sender with state, plus one for the rest.
 class ZelCorlaReassembler
 {
 public:
     static constexpr size_t MaxCarriedFrame = 1024;
     static constexpr size_t MaxPartialSenders = 64;
+    static constexpr size_t MaxKnownSenders = 4096;
 
     explicit ZelCorlaReassembler(int64_t idleLimitMs = 30000);
     ~ZelCorlaReassembler();
@@ -310,19 +325,34 @@ public:
     size_t feed(const CorlaSender& from, const uint8_t* data, size_t size, int64_t nowMs,
                 const ZelCorlaProcessor::MessageHandler& onMessage);
 
-    // The channel's socket is gone: its senders' partial frames with it.
+    // The channel's socket is gone: its senders' partial frames with it, and what they
+    // completed.
     void forgetChannel(uint64_t channel);
+    // Drops the partial frames of the channel's senders and keeps the rest: the request
+    // goes out again and is answered whole.
+    void dropPartialFrames(uint64_t channel);
     void setIdleLimit(int64_t ms) { m_idleLimitMs = ms; }
     size_t partialSenders() const { return m_partial.size(); }
 
 private:
     struct Stream;
-    std::unique_ptr<Stream> takeStream(const CorlaSender& from);
+    struct SenderHash
+    {
+        size_t operator()(const CorlaSender& s) const
+        {
+            return std::hash<uint64_t>()((s.channel << 48) ^ (uint64_t(s.address) << 16) ^ s.port);
+        }
+    };
+    std::unique_ptr<Stream> takeStream(const CorlaSender& from, int64_t nowMs);
     void expire(int64_t nowMs);
+    void noteCompleted(const CorlaSender& from, int64_t nowMs);
+    void makeRoom();
 
     int64_t m_idleLimitMs;
     std::vector<std::unique_ptr<Stream>> m_partial; // least recently heard first
     std::unique_ptr<Stream> m_spare;
+    // Senders that completed a frame, and when they last did.
+    std::unordered_map<CorlaSender, int64_t, SenderHash> m_completed;
 };
 
 template <class T>

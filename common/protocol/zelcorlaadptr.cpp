@@ -22,6 +22,13 @@ constexpr size_t kFrameBufferSize = 1024;
 constexpr qint64 kDeliverySliceMs = 25;
 // Names the request a socket was opened for.
 const char* const kChannelProperty = "corlaChannel";
+// Set while a further read of the socket is queued.
+const char* const kReadQueuedProperty = "corlaReadQueued";
+
+QString localText(const QUdpSocket* socket)
+{
+    return socket->localAddress().toString();
+}
 
 uint8_t typeByte(ZelDeviceType type)
 {
@@ -162,6 +169,8 @@ QList<QUdpSocket*> ZelCorlaAdapter::getUdpSockets() const
             auto* socket = new QUdpSocket(&self->m_requests);
             connect(socket, &QUdpSocket::readyRead, self, &ZelCorlaAdapter::readSocket);
             if (!socket->bind(ip, 0)) {
+                emit self->warning(QStringLiteral("could not listen on %1: %2")
+                                       .arg(ip.toString(), socket->errorString()));
                 delete socket;
                 return;
             }
@@ -186,6 +195,12 @@ quint64 ZelCorlaAdapter::bcastCommand(ZelCorlaCommandPayload* payload) const
         socket->setProperty(kChannelProperty, channel);
         connect(socket, &QObject::destroyed, self,
                 [self, channel] { self->closeChannel(channel); });
+        // A send's failure is reported by sendFrame, with its own words.
+        connect(socket, &QAbstractSocket::errorOccurred, self, [self, socket, channel] {
+            if (!self->m_sending)
+                self->warnOnce(channel, QStringLiteral("stopped listening on ") + localText(socket),
+                               socket->errorString());
+        });
         payload->setResponsePort(socket->localPort());
         const ZelCorlaCommand command(payload);
         uint8_t frame[kFrameBufferSize];
@@ -214,7 +229,24 @@ void ZelCorlaAdapter::sendFrame(QUdpSocket* socket, const QByteArray& frame)
         << "Sending Command:" << frame.toHex()
         << "from interface:" << socket->localAddress().toString() << ":" << socket->localPort();
     emit requestSent(frame, socket->localAddress());
-    socket->writeDatagram(frame, QHostAddress::Broadcast, kDiscoveryPort);
+    m_sending = true;
+    const qint64 sent = socket->writeDatagram(frame, QHostAddress::Broadcast, kDiscoveryPort);
+    m_sending = false;
+    if (sent < 0) {
+        qCDebug(corlaDiscovery).noquote()
+            << "Send failed from" << localText(socket) << ":" << socket->errorString();
+        warnOnce(socket->property(kChannelProperty).toULongLong(),
+                 QStringLiteral("could not send from ") + localText(socket), socket->errorString());
+    }
+}
+
+void ZelCorlaAdapter::warnOnce(quint64 channel, const QString& cause, const QString& detail)
+{
+    const auto request = m_requestsById.find(m_channels.value(channel));
+    if (request == m_requestsById.end() || request->warned.contains(cause))
+        return;
+    request->warned.append(cause);
+    emit warning(cause + QStringLiteral(": ") + detail);
 }
 
 void ZelCorlaAdapter::repeatEnquiry(QUdpSocket* socket, QTimer* countdown, quint64 channel,
@@ -236,7 +268,7 @@ void ZelCorlaAdapter::repeatEnquiry(QUdpSocket* socket, QTimer* countdown, quint
         repeat->start(int(qMax<qint64>(0, kEnquiryRepeatsMs[copy] - sinceFirst.elapsed())));
     };
     connect(repeat, &QTimer::timeout, this, [this, socket, channel, frame, arm, next]() mutable {
-        m_reassembler.forgetChannel(channel);
+        m_reassembler.dropPartialFrames(channel);
         sendFrame(socket, frame);
         if (++next < std::size(kEnquiryRepeatsMs))
             arm(next);
@@ -255,6 +287,11 @@ void ZelCorlaAdapter::readSocket()
                "failed. UDP Socket wasy not read and not get destroyed.";
         return;
     }
+    readBatch(socket);
+}
+
+void ZelCorlaAdapter::readBatch(QUdpSocket* socket)
+{
     DatagramOrigin origin;
     origin.channel = socket->property(kChannelProperty).toULongLong();
     // The socket is bound to one local address: that is the address the device
@@ -265,18 +302,43 @@ void ZelCorlaAdapter::readSocket()
     else
         qCDebug(corlaDiscovery) << "INVALID INTERFACE!";
 
+    QElapsedTimer batch;
+    batch.start();
+    int read = 0;
     QByteArray datagram;
     QHostAddress from;
     while (socket->hasPendingDatagrams()) {
+        if (m_inbox.size() >= kInboxLimit) {
+            // Delivery is behind: come back after a slice of it.
+            scheduleRead(socket, int(kDeliverySliceMs));
+            return;
+        }
+        if (read >= kReadBatchDatagrams || batch.elapsed() >= kReadBatchMs) {
+            scheduleRead(socket, 0);
+            return;
+        }
         datagram.resize(static_cast<int>(qMax<qint64>(socket->pendingDatagramSize(), 0)));
         const qint64 n =
             socket->readDatagram(datagram.data(), datagram.size(), &from, &origin.senderPort);
         if (n < 0)
             break;
+        ++read;
         origin.sender = from.toIPv4Address();
         processDatagram(reinterpret_cast<const uint8_t*>(datagram.constData()),
                         static_cast<uint64_t>(n), origin);
     }
+}
+
+void ZelCorlaAdapter::scheduleRead(QUdpSocket* socket, int delayMs)
+{
+    // The socket's own notifier may come back for it as well; one queued read is enough.
+    if (socket->property(kReadQueuedProperty).toBool())
+        return;
+    socket->setProperty(kReadQueuedProperty, true);
+    QTimer::singleShot(delayMs, socket, [this, socket] {
+        socket->setProperty(kReadQueuedProperty, false);
+        readBatch(socket);
+    });
 }
 
 void ZelCorlaAdapter::processDatagram(const uint8_t* data, uint64_t size,
@@ -291,6 +353,20 @@ void ZelCorlaAdapter::processDatagram(const uint8_t* data, uint64_t size,
     };
     const auto keep = [&](std::unique_ptr<ZelCorlaCommand> msg) {
         const uint8_t code = msg->payload()->commandCode();
+        if (const auto* answer = msg->payloadAs<ZelNetworkEnqireCmd>()) {
+            // Fields the answer lacks would be listed as zero: a device that is not there.
+            if (answer->answerSize() < ZelNetworkEnqireCmd::MinAnswerSize) {
+                qCDebug(corlaDiscovery).noquote()
+                    << "Dropped an enquiry answer too short to name a device:"
+                    << answer->answerSize() << "bytes from" << from();
+                return;
+            }
+            if (answer->netInfo().macAddress().isNull()) {
+                qCDebug(corlaDiscovery).noquote()
+                    << "Dropped an enquiry answer without a MAC address from" << from();
+                return;
+            }
+        }
         if (!isAskedFor(request, *msg)) {
             qCDebug(corlaDiscovery).noquote() << "Dropped an answer nobody asked for: code"
                                               << QString::number(code, 16) << "from" << from();

@@ -35,6 +35,14 @@ public:
     // and eight copies miss 0.36^8, about three devices in ten thousand (five would miss
     // six in a thousand, and list a fleet of twenty whole in only nine runs of ten).
     static constexpr int kEnquiryRepeatsMs[] = {0, 100, 300, 600, 900, 1300, 1800, 2400};
+    // One pass of the event loop reads at most this many datagrams from a socket, or for
+    // at most this long, whichever comes first; the rest waits for the next pass, so that
+    // a flood on a socket never stops the clock (timers, --wait, painting).
+    static constexpr int kReadBatchDatagrams = 64000000;
+    static constexpr qint64 kReadBatchMs = 400000;
+    // Answers read and not yet handed on; past this, reading waits for delivery and the
+    // kernel's buffer takes (or drops) the rest.
+    static constexpr size_t kInboxLimit = 50000;
 
     ZelCorlaAdapter();
     ~ZelCorlaAdapter() override;
@@ -85,6 +93,11 @@ signals:
     void deviceChanged(std::shared_ptr<ZelDevice> dev);
     void deviceReset(TevMacAddr mac);
     void error(QString errStr);
+    // What a request could not do, once per cause and local address per request: "could
+    // not send from 10.10.0.1: <socket error>", "could not listen on 10.10.0.1: ...",
+    // "stopped listening on 10.10.0.1: ..." (its socket failed, as when the interface
+    // goes away while the request listens).
+    void warning(QString text);
     void timeout();
     // One request frame, or a copy of an enquiry, has gone out from the socket bound to
     // `from`.
@@ -121,6 +134,7 @@ private:
         TevMacAddr mac; // the device a change or reset was sent to
         int channels = 0;
         bool settled = false; // its change or reset answer is in
+        QStringList warned;   // the causes of warning() already reported for it
     };
     struct Inbound
     {
@@ -130,6 +144,11 @@ private:
     };
 
     void readSocket();
+    void readBatch(QUdpSocket* socket);
+    void scheduleRead(QUdpSocket* socket, int delayMs);
+    // Emits warning("<cause>: <detail>") unless the channel's request has reported the
+    // cause already.
+    void warnOnce(quint64 channel, const QString& cause, const QString& detail);
     void handleAnswer(const Inbound& answer);
     QList<QUdpSocket*> getUdpSockets() const;
     quint64 bcastCommand(ZelCorlaCommandPayload* payload) const;
@@ -154,6 +173,7 @@ private:
     // emitted while a socket is being read.
     std::deque<Inbound> m_inbox;
     bool m_deliveryQueued = false;
+    bool m_sending = false; // a socket error now is reported as the send's own
     int m_timeoutPeriod = kDefaultTimeoutMs;
     QStringList m_interfaceFilter;
 };

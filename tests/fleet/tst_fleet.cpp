@@ -15,6 +15,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -76,6 +77,51 @@ struct FileSizeLimit
     rlimit saved{};
     void (*handler)(int);
 };
+
+// What stands at path, a link not followed: "file", "folder", "FIFO", "character device",
+// "symlink", "other" or "nothing".
+QString nodeKind(const QString& path)
+{
+    struct stat st;
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return "nothing";
+    switch (st.st_mode & S_IFMT) {
+    case S_IFREG:
+        return "file";
+    case S_IFDIR:
+        return "folder";
+    case S_IFIFO:
+        return "FIFO";
+    case S_IFCHR:
+        return "character device";
+    case S_IFLNK:
+        return "symlink";
+    default:
+        return "other";
+    }
+}
+
+// Makes a node of `kind` at path and returns where it is: a character device is a copy of
+// /dev/null where the system lets us make one (as root, who could also replace the
+// original), else /dev/null itself, which nobody else can replace.
+QString makeNode(const QString& kind, const QString& path, const QByteArray& content)
+{
+    const QByteArray name = QFile::encodeName(path);
+    if (kind == "FIFO")
+        return ::mkfifo(name.constData(), 0600) == 0 ? path : QString();
+    if (kind == "folder")
+        return QDir().mkdir(path) ? path : QString();
+    if (kind == "character device") {
+        struct stat null;
+        if (::stat("/dev/null", &null) == 0 &&
+            ::mknod(name.constData(), S_IFCHR | 0666, null.st_rdev) == 0)
+            return path;
+        return "/dev/null";
+    }
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() ? path
+                                                                                    : QString();
+}
 
 } // namespace
 
@@ -205,6 +251,56 @@ private slots:
         QCOMPARE(changes.count(), conflict.isEmpty() ? 0 : 4);
     }
 
+    // A full list refuses new MAC addresses: each refused answer is counted, the first of
+    // a round signalled; listed entries still take their answers. `roundAt`: beginRound()
+    // before that answer (-1: never).
+    void capacity_data()
+    {
+        QTest::addColumn<int>("capacity");
+        QTest::addColumn<QStringList>("macs"); // last octet of each answer's MAC address
+        QTest::addColumn<int>("roundAt");
+        QTest::addColumn<int>("listed");
+        QTest::addColumn<int>("ignored");
+        QTest::addColumn<int>("emitted");
+        row("below the capacity", 3, QStringList{"01", "02", "01"}, -1, 2, 0, 0);
+        row("past the capacity, one refused MAC twice", 2,
+            QStringList{"01", "02", "03", "04", "03"}, -1, 2, 3, 1);
+        row("a new round counts and signals afresh", 2, QStringList{"01", "02", "03", "01", "04"},
+            3, 2, 1, 2);
+        row("a capacity below 1 is 1", 0, QStringList{"01", "02"}, -1, 1, 1, 1);
+    }
+
+    void capacity()
+    {
+        QFETCH(int, capacity);
+        QFETCH(QStringList, macs);
+        QFETCH(int, roundAt);
+        QFETCH(int, listed);
+        QFETCH(int, ignored);
+        QFETCH(int, emitted);
+        CorlaDeviceList list;
+        QCOMPARE(list.capacity(), 65536);
+        list.setCapacity(capacity);
+        QSignalSpy reached(&list, &CorlaDeviceList::capacityReached);
+        for (int i = 0; i < macs.size(); ++i) {
+            if (i == roundAt)
+                list.beginRound();
+            const QByteArray mac = "02:c0:1a:00:00:" + macs[i].toLatin1();
+            list.merge(testDevice(ZelDeviceType::NerioHF, 1, mac.constData(), "10.0.0.1"));
+        }
+        QCOMPARE(list.size(), listed);
+        QCOMPARE(list.ignoredAnswers(), ignored);
+        QCOMPARE(reached.count(), emitted);
+        if (emitted > 0)
+            QCOMPARE(reached.first().first().toInt(), qMax(1, capacity));
+        list.merge(testDevice(ZelDeviceType::NerioHF, 1, "02:c0:1a:00:00:01", "10.0.0.99"));
+        QCOMPARE(text(list.find(macOf("02:c0:1a:00:00:01"))->netHostInfo().ipAddress()),
+                 QString("10.0.0.99"));
+        QCOMPARE(list.size(), listed);
+        list.clear();
+        QCOMPARE(list.ignoredAnswers(), 0);
+    }
+
     // Updates find the entry by MAC address alone.
     void updatesFindTheEntryByMac()
     {
@@ -315,20 +411,24 @@ private slots:
         QTest::addColumn<QString>("before");
         QTest::addColumn<int>("limit");
         QTest::addColumn<int>("failure");
+        QTest::addColumn<QString>("reason");
         QTest::addColumn<QString>("after");
         const QString csv = exportText();
         const QString old = "9,Nerio HF,192.168.1.9\n";
         const int written = CsvFileResult::Written, notOpened = CsvFileResult::NotOpened,
                   notWritten = CsvFileResult::NotWritten;
-        row("new file", "devices.csv", QString(), 0, written, csv);
-        row("older export replaced", "devices.csv", old, 0, written, csv);
-        row("write fails midway: older export kept", "devices.csv", old, 64, notWritten, old);
+        row("new file", "devices.csv", QString(), 0, written, "", csv);
+        row("older export replaced", "devices.csv", old, 0, written, "", csv);
+        // The system's own words, as for a full disk.
+        row("write fails midway: older export kept", "devices.csv", old, 64, notWritten,
+            "File too large", old);
         row("write fails midway: nothing left", "devices.csv", QString(), 64, notWritten,
-            QString());
-        row("no such folder", "gone/devices.csv", QString(), 0, notOpened, QString());
+            "File too large", QString());
+        row("no such folder", "gone/devices.csv", QString(), 0, notOpened,
+            "No such file or directory", QString());
         // /proc takes no new files, not even from root.
         row("no new files allowed there", "/proc/corla-devices.csv", QString(), 0, notOpened,
-            QString());
+            "No such file or directory", QString());
     }
 
     void writeFile()
@@ -337,6 +437,7 @@ private slots:
         QFETCH(QString, before);
         QFETCH(int, limit);
         QFETCH(int, failure);
+        QFETCH(QString, reason);
         QFETCH(QString, after);
         QTemporaryDir dir;
         const QString path = QDir::isAbsolutePath(name) ? name : dir.filePath(name);
@@ -354,7 +455,7 @@ private slots:
             result = writeCsvFile(path, exportText());
         }
         QCOMPARE(int(result.failure), failure);
-        QCOMPARE(result.reason.isEmpty(), result.ok());
+        QCOMPARE(result.reason, reason);
 
         QFile file(path);
         QCOMPARE(file.exists(), !after.isNull());
@@ -366,6 +467,52 @@ private slots:
         const QStringList expectedFiles =
             after.isNull() || QDir::isAbsolutePath(name) ? QStringList() : QStringList{name};
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), expectedFiles);
+    }
+
+    // The export writes only a regular file: a device, FIFO or folder there is refused as it
+    // stands, so that a root export cannot replace /dev/null by a file; a link is followed
+    // for the check and written through, and stays a link.
+    void writeFileOnlyToARegularFile_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<bool>("link");
+        QTest::addColumn<QString>("reason");
+        row("FIFO", "FIFO", false, "it is a FIFO, not a regular file");
+        row("character device", "character device", false,
+            "it is a character device, not a regular file");
+        row("folder", "folder", false, "it is a folder, not a regular file");
+        row("link to a FIFO", "FIFO", true, "it is a FIFO, not a regular file");
+        row("link to a file: written through", "file", true, "");
+    }
+
+    void writeFileOnlyToARegularFile()
+    {
+        QFETCH(QString, target);
+        QFETCH(bool, link);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        const QString made = makeNode(target, dir.filePath("target"), "old\n");
+        QVERIFY2(!made.isEmpty(), qPrintable(dir.filePath("target")));
+        const QString path = link ? dir.filePath("devices.csv") : made;
+        QVERIFY(!link || QFile::link(made, path));
+
+        const CsvFileResult result = writeCsvFile(path, exportText());
+        QVERIFY2(result.ok() == reason.isEmpty(), qPrintable(result.reason));
+        QCOMPARE(result.reason, reason);
+        if (!result.ok())
+            QCOMPARE(int(result.failure), int(CsvFileResult::NotOpened));
+        QCOMPARE(nodeKind(path), link ? "symlink" : target);
+        QCOMPARE(nodeKind(made), target);
+        if (target == "file") {
+            QFile file(made);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(QString::fromUtf8(file.readAll()), exportText());
+        }
+        // Nothing made beside it.
+        QCOMPARE(QDir(dir.path())
+                     .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+                     .size(),
+                 int(made.startsWith(dir.path())) + int(link));
     }
 };
 

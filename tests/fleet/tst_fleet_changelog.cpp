@@ -1,13 +1,22 @@
 // The window's change log without a window: its lines, and a file that only grows, with
-// its header once.
+// its header once, even when several programs start it together.
 
 #include "corlachangelog.h"
 #include "datarow.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <sys/stat.h>
+#include <vector>
 
 Q_DECLARE_METATYPE(CorlaChangeLogEntry)
 
@@ -44,6 +53,42 @@ const char* const Header = "Time,MAC Address,Serial,Device Type,Found IP Address
                            "Mask,Found Gateway,Found DNS Server,Found Address mode,Requested IP "
                            "Address,Requested Subnet Mask,Requested Gateway,Requested DNS "
                            "Server,Requested Address mode,Outcome,Program";
+
+const char* const AppendTogether = "--append-together";
+const char* const ArrivedFile = "arrived";
+
+// The test's own program, started by oneHeaderWhenProgramsStartTogether: appends one entry
+// to each of `logs` new logs in `folder`, each time once all `programs` have come to that
+// log. They count themselves in the shared file `arrived`.
+int appendTogether(const QString& folder, int programs, int logs)
+{
+    QFile counter(folder + '/' + ArrivedFile);
+    uchar* shared = counter.open(QIODevice::ReadWrite) ? counter.map(0, sizeof(int)) : nullptr;
+    if (!shared) {
+        std::fputs(qPrintable(counter.errorString()), stderr);
+        return 1;
+    }
+    auto* arrived = reinterpret_cast<int*>(shared);
+    for (int log = 0; log < logs; ++log) {
+        __atomic_add_fetch(arrived, 1, __ATOMIC_SEQ_CST);
+        QElapsedTimer waited;
+        waited.start();
+        while (__atomic_load_n(arrived, __ATOMIC_SEQ_CST) < programs * (log + 1)) {
+            if (waited.hasExpired(10000)) {
+                std::fputs("the other programs did not come", stderr);
+                return 1;
+            }
+            QThread::yieldCurrentThread();
+        }
+        QString why;
+        if (!CorlaChangeLog(QStringLiteral("%1/%2/changes.csv").arg(folder).arg(log))
+                 .append(entry("sent"), &why)) {
+            std::fputs(qPrintable(why), stderr);
+            return 1;
+        }
+    }
+    return 0;
+}
 
 } // namespace
 
@@ -93,6 +138,8 @@ private slots:
         QVERIFY(lines.at(2).endsWith(",accepted,corla"));
         QVERIFY(lines.at(3).endsWith(",,,,,reset sent,corla"));
         QCOMPARE(lines.at(4), QString());
+        // Its lock is gone with each line.
+        QCOMPARE(QDir(dir.filePath("corla")).entryList(QDir::Files), QStringList{"changes.csv"});
 
         // An empty file (a log emptied by hand) gets its header back.
         QFile(log.path()).resize(0);
@@ -101,15 +148,71 @@ private slots:
         QVERIFY(readAll(log.path()).startsWith(QLatin1String(Header) + "\n"));
     }
 
+    // `blocker`: what stands at `name` in a new folder; `expected`, with %1 for that folder.
+    void failureSaysWhy_data()
+    {
+        QTest::addColumn<QString>("blocker");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("expected");
+        row("a file where its folder belongs", "file", "file/changes.csv",
+            "cannot make the folder %1/file");
+        row("the log is a folder", "folder", "changes.csv", "it is a folder, not a regular file");
+        // Opened for writing, it would wait for a reader for ever.
+        row("the log is a FIFO", "FIFO", "changes.csv", "it is a FIFO, not a regular file");
+        row("the log is a character device", "", "/dev/null",
+            "it is a character device, not a regular file");
+    }
+
     void failureSaysWhy()
     {
+        QFETCH(QString, blocker);
+        QFETCH(QString, name);
+        QFETCH(QString, expected);
         QTemporaryDir dir;
-        QFile blocker(dir.filePath("file"));
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
+        const QString at = dir.filePath(name.section('/', 0, 0));
+        if (blocker == "file")
+            QVERIFY(QFile(at).open(QIODevice::WriteOnly));
+        else if (blocker == "folder")
+            QVERIFY(QDir().mkdir(at));
+        else if (blocker == "FIFO")
+            QCOMPARE(::mkfifo(QFile::encodeName(at).constData(), 0600), 0);
+        const QString path = QDir::isAbsolutePath(name) ? name : dir.filePath(name);
         QString why;
-        QVERIFY(!CorlaChangeLog(dir.filePath("file/changes.csv")).append(entry("sent"), &why));
-        QVERIFY2(why.contains(dir.filePath("file")), qPrintable(why));
+        QVERIFY(!CorlaChangeLog(path).append(entry("sent"), &why));
+        QCOMPARE(why, QString(expected).replace("%1", dir.path()));
+    }
+
+    // Corla and corla-cli, or several corla-cli, may start a new log at the same moment.
+    // Programs that wait for each other before each of a row of new logs, and then append
+    // to it together, leave one header above all their lines in each.
+    void oneHeaderWhenProgramsStartTogether()
+    {
+        // A new log is most often written twice over by programs that have just started.
+        const int rounds = 3, programs = 8, logs = 10;
+        for (int round = 0; round < rounds; ++round) {
+            QTemporaryDir dir;
+            QFile arrived(dir.filePath(ArrivedFile));
+            QVERIFY(arrived.open(QIODevice::WriteOnly) && arrived.write(QByteArray(4, 0)) == 4);
+            arrived.close();
+            std::vector<std::unique_ptr<QProcess>> helpers;
+            for (int i = 0; i < programs; ++i) {
+                helpers.push_back(std::make_unique<QProcess>());
+                helpers.back()->start(
+                    QCoreApplication::applicationFilePath(),
+                    {AppendTogether, dir.path(), QString::number(programs), QString::number(logs)});
+            }
+            for (auto& helper : helpers) {
+                QVERIFY(helper->waitForFinished());
+                QVERIFY2(helper->exitCode() == 0, helper->readAllStandardError().constData());
+            }
+            for (int log = 0; log < logs; ++log) {
+                const QString path = dir.filePath(QStringLiteral("%1/changes.csv").arg(log));
+                const QStringList lines = readAll(path).split('\n', Qt::SkipEmptyParts);
+                QVERIFY2(lines.count(Header) == 1, qPrintable(path + '\n' + lines.join('\n')));
+                QCOMPARE(lines.at(0), Header);
+                QCOMPARE(lines.size(), 1 + programs);
+            }
+        }
     }
 
     // The log has one home whatever names the program gives itself: ~/.local/share/corla
@@ -124,5 +227,13 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestChangeLog)
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (argc == 5 && qstrcmp(argv[1], AppendTogether) == 0)
+        return appendTogether(QFile::decodeName(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]));
+    TestChangeLog test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_fleet_changelog.moc"

@@ -64,6 +64,34 @@ QStringList faultTexts(const QVector<CorlaPlanFault>& faults)
     return texts;
 }
 
+// As a spreadsheet saves "Unicode text": UTF-16 code units in the given byte order.
+QByteArray utf16(const QString& text, bool bigEndian, bool withMark = true)
+{
+    QByteArray bytes;
+    if (withMark)
+        bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (const QChar c : text) {
+        const char high = char(c.unicode() >> 8), low = char(c.unicode() & 0xff);
+        bytes.append(bigEndian ? high : low).append(bigEndian ? low : high);
+    }
+    return bytes;
+}
+
+// `expected`: one "LINE: words of the message" per fault, in the order listed.
+void checkFaults(const CorlaPlan& plan, const QStringList& expected)
+{
+    QStringList lines, wanted;
+    for (const CorlaPlanFault& f : plan.faults)
+        lines << QString::number(f.line);
+    for (const QString& e : expected)
+        wanted << e.section(':', 0, 0);
+    QVERIFY2(lines == wanted, qPrintable(faultTexts(plan.faults).join('\n')));
+    for (int i = 0; i < expected.size(); ++i)
+        QVERIFY2(plan.faults.at(i).message.contains(expected.at(i).section(": ", 1)),
+                 qPrintable(plan.faults.at(i).text()));
+    QVERIFY(!plan.ok());
+}
+
 } // namespace
 
 class TestPlan : public QObject
@@ -137,17 +165,82 @@ private slots:
     {
         QFETCH(QString, file);
         QFETCH(QStringList, expected);
-        const CorlaPlan plan = readPlan(file.toUtf8());
-        QStringList lines, wanted;
-        for (const CorlaPlanFault& f : plan.faults)
-            lines << QString::number(f.line);
-        for (const QString& e : expected)
-            wanted << e.section(':', 0, 0);
-        QCOMPARE(lines, wanted);
-        for (int i = 0; i < expected.size(); ++i)
-            QVERIFY2(plan.faults.at(i).message.contains(expected.at(i).section(": ", 1)),
-                     qPrintable(plan.faults.at(i).text()));
-        QVERIFY(!plan.ok());
+        checkFaults(readPlan(file.toUtf8()), expected);
+    }
+
+    // Files that are not plain UTF-8 text, NUL characters, and control characters in cells.
+    void bytes_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QStringList>("expected");
+        const QByteArray h = Header, ok = Good;
+        const QByteArray dhcp3 = ",,,,,,DHCP,02:c0:1a:00:00:03\n";
+        row("an image", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16),
+            QStringList{"1: not text: binary data at byte 1"});
+        row("binary data after a good line", h + ok + QByteArray("\x01\x02\xFF\xFE", 4),
+            QStringList{"1: not text: binary data at byte 164"});
+        row("text in an 8-bit encoding", h + ok + "1002,Nerio HF (B\xFCro),,,,,DHCP,x\r\n",
+            QStringList{"3: not UTF-8 text: byte 0xfc at column 17 (byte 180)"});
+        row("UTF-16 without a byte-order mark", utf16(Header, false, false),
+            QStringList{"1: not text: UTF-16 without a byte-order mark"});
+        row("UTF-16 with a lone surrogate",
+            utf16(QString(Header) + Good + QChar(0xd800) + "\n", false),
+            QStringList{"1: not text: UTF-16 broken by binary data at byte 329"});
+        row("a NUL before two faulty rows",
+            h + ok + QByteArray("1002,\0,,,,,DHCP,02:c0:1a:00:00:02\n", 34) + "\n" + dhcp3 + dhcp3,
+            QStringList{"3: a NUL character at column 6",
+                        "6: 02:c0:1a:00:00:03 is planned on line 5 already"});
+        row("a NUL in the header", QByteArray("MAC Address,Address\0mode\n", 25) + ok,
+            QStringList{"1: a NUL character at column 20"});
+        row("a NUL on the second line of a quoted field",
+            h + ok + QByteArray("1,\"two\r\nli\0nes\",,,,,DHCP,02:c0:1a:00:00:02\n", 43) + dhcp3,
+            QStringList{"4: a NUL character at column 3"});
+        row("a NUL in UTF-16", utf16(QString(Header) + Good + QChar(0) + dhcp3, true),
+            QStringList{"3: a NUL character at column 1"});
+        row("a terminal's escape sequences in cells",
+            h + ok +
+                ",,,,,,Static\xC2\x9B"
+                "2J,\x1B]0;owned\x07\n",
+            QStringList{"3: \"\\x1b]0;owned\\x07\" is not a MAC address",
+                        "3: Address mode: \"Static\\x9b2J\" is neither"});
+    }
+
+    void bytes()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QStringList, expected);
+        checkFaults(readPlan(file), expected);
+    }
+
+    // The same plan in every encoding a plan may have; its notes and one fault outside ASCII.
+    void encodings_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        const QString plan =
+            QStringLiteral("Notes,MAC Address,Address mode,IP Address,Subnet Mask\r\n"
+                           "\"B\u00fcro \U0001F41F, Regal "
+                           "3\",02:c0:1a:00:00:01,Static,10.10.0.21,255.255.255.0\r\n"
+                           "Ostfl\u00fcgel,02:c0:1a:00:00:02,DHCP,,\r\n"
+                           "S\u00fcd,02:c0:1a:00:00:03,Dynamisch-\u00fc,,\r\n");
+        row("UTF-8", plan.toUtf8());
+        row("UTF-8 with a byte-order mark", "\xEF\xBB\xBF" + plan.toUtf8());
+        row("UTF-16 little-endian", utf16(plan, false));
+        row("UTF-16 big-endian", utf16(plan, true));
+    }
+
+    void encodings()
+    {
+        QFETCH(QByteArray, file);
+        const CorlaPlan plan = readPlan(file);
+        QStringList read;
+        for (const CorlaPlanRow& r : plan.rows)
+            read << QString::number(r.line) + ' ' + shown(r.planned);
+        read << faultTexts(plan.faults);
+        QCOMPARE(read, QStringList({"2 02:c0:1a:00:00:01 Static 10.10.0.21 255.255.255.0 0.0.0.0 "
+                                    "0.0.0.0",
+                                    "3 02:c0:1a:00:00:02 DHCP 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0",
+                                    "line 4: Address mode: \"Dynamisch-\u00fc\" is neither DHCP "
+                                    "nor Static"}));
     }
 
     // Saved by a spreadsheet: byte-order mark, CRLF, columns renamed in case and reordered,

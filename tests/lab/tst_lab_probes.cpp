@@ -1,9 +1,12 @@
 // Port probes on real sockets: a fleet of thousands through one checker under the descriptor
-// limit many systems still give a program (1024), and every reason a probe gives.
+// limit many systems still give a program (1024), forged answers that all claim one address
+// or one that is no unicast host, and every reason a probe gives.
 #include "labguard.h"
 #include "zelconnectionchecker.h"
 
 #include <QHash>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 #include <sys/resource.h>
@@ -76,6 +79,50 @@ private slots:
         // is resent a second later and still makes it, so only the counter shows it).
         QCOMPARE(deviceSideCounter("ListenOverflows"), 0);
         QVERIFY2(m_sim.stop(), qPrintable(m_sim.output()));
+    }
+
+    void forgedAnswersCostOneConnection()
+    {
+        // Any host on the network can answer discovery for made-up devices: 200 of them at
+        // one address of this side, and some at addresses that are no unicast host. A port 21
+        // listener at every address of this side, loopback included, counts what arrives.
+        QTcpServer server;
+        QVERIFY2(server.listen(QHostAddress::AnyIPv4, 21), qPrintable(server.errorString()));
+        int connections = 0;
+        connect(&server, &QTcpServer::newConnection, this, [&] {
+            while (QTcpSocket* socket = server.nextPendingConnection()) {
+                ++connections;
+                socket->deleteLater();
+            }
+        });
+        ZelConnectionChecker checker(nullptr);
+        QHash<uint16_t, int> reportsOf;
+        int accepted = 0;
+        int notProbed = 0;
+        connect(&checker, &ZelConnectionChecker::probeReason, this,
+                [&](const TevDevice& d, ZelPort, ZelNetworkStatus s, ZelProbeReason r) {
+                    ++reportsOf[d.serial()];
+                    accepted += s == ZelNetworkStatus::Reachable && r == ZelProbeReason::Accepted;
+                    notProbed +=
+                        s == ZelNetworkStatus::Unreachable && r == ZelProbeReason::NotProbed;
+                });
+        const char* const elsewhere[] = {"127.0.0.1", "224.0.0.1", "255.255.255.255"};
+        for (int i = 0; i < 203; ++i) {
+            // The odd ones out among the first.
+            TevNetHostInfo net(TevIpAddr(i % 50 == 1 && i < 150 ? elsewhere[i / 50] : "10.10.0.1"));
+            net.setMacAddress(TevMacAddr(
+                std::array<uint8_t, 6>{0x02, 0xc0, 0x1b, 0x0f, uint8_t(i >> 8), uint8_t(i)}));
+            checker.checkPort(TevDevice(uint16_t(i + 1), ZelDeviceType::NerioHF, net),
+                              ZelPort::Ftp);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(accepted + notProbed, 203, 10000);
+        // Past the time limit: no second connection, no second report.
+        QTest::qWait(4500);
+        QCOMPARE(connections, 1);
+        QCOMPARE(accepted, 200);
+        QCOMPARE(notProbed, 3);
+        QCOMPARE(reportsOf.size(), 203);
+        QCOMPARE(QSet<int>(reportsOf.begin(), reportsOf.end()), QSet<int>({1}));
     }
 
     void reasons_data()

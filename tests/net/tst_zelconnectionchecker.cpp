@@ -16,7 +16,7 @@
 namespace {
 
 const char* const kReasons[] = {"Accepted", "Refused",   "NoAnswer", "HostUnreachable",
-                                "NoRoute",  "NoAddress", "Waiting"};
+                                "NoRoute",  "NoAddress", "Waiting",  "NotProbed"};
 
 // One line per report, "serial: net port reason", complete only if the three signals came in
 // their order; with the time it came, from the recorder's start.
@@ -64,16 +64,17 @@ ZelPort closedLoopbackPort()
 
 // A loopback listener that never accepts: the system completes handshakes for it as long as
 // its queue (`backlog`) has room. With `fill`, a connection of its own takes the room of a
-// queue of 0, so requests go unanswered until room() takes that one off.
+// queue of 0, so requests go unanswered until room() takes that one off. With `anyAddress`
+// it listens at every 127.x.y.z, each a target of its own for the checker.
 class Listener
 {
 public:
-    explicit Listener(int backlog, bool fill)
+    explicit Listener(int backlog, bool fill, bool anyAddress = false)
     {
         m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_addr.s_addr = htonl(anyAddress ? INADDR_ANY : INADDR_LOOPBACK);
         socklen_t len = sizeof a;
         if (::bind(m_fd, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::listen(m_fd, backlog) ||
             ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
@@ -176,6 +177,7 @@ private slots:
                                                   : ZelPort::Ftp;
         const QByteArray ip = target.contains('.') ? target.toLatin1() : "127.0.0.1";
         ZelConnectionChecker checker(nullptr);
+        checker.setLoopbackAllowed(true);
         checker.setConnectionTimeout(300);
         Reports reports(&checker);
         checker.checkPort(device(1, 'a', ip), port);
@@ -197,9 +199,15 @@ private slots:
         QTest::newRow("answers from three local addresses: one probe, the first copy")
             << QStringList{"1 a open", "2 a open", "3 a open"}
             << QStringList{"1: net 0 port 2 Accepted"} << 1;
-        QTest::newRow("two devices at one address: a probe each")
+        QTest::newRow("two devices at one address: one probe, a report each")
             << QStringList{"1 a open", "2 b open"}
-            << QStringList{"1: net 0 port 2 Accepted", "2: net 0 port 2 Accepted"} << 2;
+            << QStringList{"1: net 0 port 2 Accepted", "2: net 0 port 2 Accepted"} << 1;
+        QTest::newRow("the device whose probe runs is forgotten: the other still gets it")
+            << QStringList{"1 a open", "2 b open", "restart a"}
+            << QStringList{"2: net 0 port 2 Accepted"} << 1;
+        QTest::newRow("restarted while its probe runs: a second one after that ends")
+            << QStringList{"1 a open", "2 b open", "restart a", "3 a open"}
+            << QStringList{"2: net 0 port 2 Accepted", "3: net 0 port 2 Accepted"} << 2;
         QTest::newRow("another port of the device: a probe of its own")
             << QStringList{"1 a open", "2 a closed"}
             << QStringList{"1: net 0 port 2 Accepted", "2: net 1 port 1 Refused"} << 1;
@@ -235,6 +243,7 @@ private slots:
         const ZelPort open = ZelPort(server.serverPort());
         const ZelPort closed = closedLoopbackPort();
         ZelConnectionChecker checker(nullptr);
+        checker.setLoopbackAllowed(true);
         checker.setConnectionTimeout(300);
         Reports reports(&checker);
         for (const QString& step : steps) {
@@ -260,14 +269,17 @@ private slots:
     void queuedProbesGetTheirOwnTime()
     {
         // Two at a time, four silent devices: two verdicts at the limit, two at twice that.
-        Listener full(0, true);
+        Listener full(0, true, true);
         QVERIFY(full.port() != ZelPort(0));
         ZelConnectionChecker checker(nullptr);
+        checker.setLoopbackAllowed(true);
         checker.setConnectionTimeout(300);
         checker.setMaxInFlight(2);
         Reports reports(&checker);
-        for (char mac : {'a', 'b', 'c', 'd'})
-            checker.checkPort(device(uint16_t(mac), mac, "127.0.0.1"), full.port());
+        for (int i = 1; i <= 4; ++i)
+            checker.checkPort(
+                device(uint16_t(i), char('a' + i), "127.0.0." + QByteArray::number(i)),
+                full.port());
         QTRY_COMPARE(reports.lines.size(), 4);
         QCOMPARE(reports.lines.filter("NoAnswer").size(), 4);
         // Coarse timers may fire up to 5 % early, and the clock starts a little before them:
@@ -285,9 +297,10 @@ private slots:
         QSKIP("the sanitizers' type checks open a pipe of their own, and fail falsely while "
               "this test holds every descriptor; the plain build runs it");
 #endif
-        Listener listener(64, false);
+        Listener listener(64, false, true);
         QVERIFY(listener.port() != ZelPort(0));
         ZelConnectionChecker checker(nullptr);
+        checker.setLoopbackAllowed(true);
         checker.setMaxInFlight(24);
         Reports reports(&checker);
         DebugCapture capture;
@@ -295,7 +308,9 @@ private slots:
             const SpareDescriptors spare(3);
             QVERIFY(spare.ok());
             for (uint16_t serial = 1; serial <= 24; ++serial)
-                checker.checkPort(device(serial, char(serial), "127.0.0.1"), listener.port());
+                checker.checkPort(
+                    device(serial, char(serial), "127.0.0." + QByteArray::number(serial)),
+                    listener.port());
             QTRY_COMPARE_WITH_TIMEOUT(reports.lines.size(), 24, 30000);
         }
         QCOMPARE(reports.lines.filter(": net 0 port 2 Accepted").size(), 24);
@@ -311,6 +326,7 @@ private slots:
         int reports = 0;
         {
             ZelConnectionChecker checker(nullptr);
+            checker.setLoopbackAllowed(true);
             checker.setConnectionTimeout(150);
             connect(&checker, &ZelConnectionChecker::netHostStatus, this,
                     [&reports] { ++reports; });
@@ -321,6 +337,52 @@ private slots:
         // Connection, refusal and time limit would all come after the checker has gone.
         QTest::qWait(400);
         QCOMPARE(reports, 0);
+    }
+
+    void noProbeToWhatIsNoUnicastHost_data()
+    {
+        // Empty: a host address, probed (no route here: reported from the event loop).
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("loopback") << "127.0.0.1"
+                                  << "not probed: 127.0.0.1 is a loopback address";
+        QTest::newRow("loopback, last") << "127.255.255.255"
+                                        << "not probed: 127.255.255.255 is a loopback address";
+        QTest::newRow("multicast") << "224.0.0.1"
+                                   << "not probed: 224.0.0.1 is a multicast address";
+        QTest::newRow("multicast, last") << "239.255.255.255"
+                                         << "not probed: 239.255.255.255 is a multicast address";
+        QTest::newRow("broadcast") << "255.255.255.255"
+                                   << "not probed: 255.255.255.255 is a broadcast address";
+        QTest::newRow("this network") << "0.0.0.5"
+                                      << "not probed: 0.0.0.5 is no host address";
+        QTest::newRow("reserved") << "240.0.0.1"
+                                  << "not probed: 240.0.0.1 is a reserved address";
+        QTest::newRow("reserved, last") << "255.255.255.254"
+                                        << "not probed: 255.255.255.254 is a reserved address";
+        QTest::newRow("host: first after this network") << "1.0.0.0"
+                                                        << "";
+        QTest::newRow("host: just below loopback") << "126.255.255.255"
+                                                   << "";
+        QTest::newRow("host: just above loopback") << "128.0.0.0"
+                                                   << "";
+        QTest::newRow("host: just below multicast") << "223.255.255.255"
+                                                    << "";
+    }
+
+    void noProbeToWhatIsNoUnicastHost()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, text);
+        ZelConnectionChecker checker(nullptr);
+        Reports reports(&checker);
+        const TevDevice d = device(9, 'a', address.toLatin1());
+        checker.checkPort(d, ZelPort::Ftp);
+        // Before returning to the event loop, as unreachable:
+        QCOMPARE(reports.lines,
+                 text.isEmpty() ? QStringList() : QStringList({"9: net 1 port 1 NotProbed"}));
+        if (!text.isEmpty())
+            QCOMPARE(zelProbeExplanation(checker, d, ZelProbeReason::NotProbed), text);
     }
 
     void noAnswerTextFollowsTheLimit_data()

@@ -192,6 +192,46 @@ private slots:
         QCOMPARE(d.answeredFromPort(), quint16(62726));
     }
 
+    // An enquiry answer must reach its gateway field (some devices leave out the DNS field)
+    // and name a MAC address; otherwise it is dropped rather than listed with zeros.
+    void answersThatNameNoDevice_data()
+    {
+        QTest::addColumn<int>("payloadBytes"); // of the 26-byte answer
+        QTest::addColumn<bool>("zeroMac");
+        QTest::addColumn<QString>("outcome");
+        row("whole answer", 26, false, "found 4321 dns 192.168.1.2");
+        row("without the DNS field", 22, false, "found 4321 dns 0.0.0.0");
+        row("gateway cut short", 21, false,
+            "Dropped an enquiry answer too short to name a device: 21 bytes from 10.10.0.254 : "
+            "62726");
+        row("type, serial and MAC only", 9, false,
+            "Dropped an enquiry answer too short to name a device: 9 bytes from 10.10.0.254 : "
+            "62726");
+        row("a bare header", 0, false,
+            "Dropped an enquiry answer too short to name a device: 0 bytes from 10.10.0.254 : "
+            "62726");
+        row("MAC 00:00:00:00:00:00", 26, true,
+            "Dropped an enquiry answer without a MAC address from 10.10.0.254 : 62726");
+    }
+
+    void answersThatNameNoDevice()
+    {
+        QFETCH(int, payloadBytes);
+        QFETCH(bool, zeroMac);
+        QFETCH(QString, outcome);
+        Bytes payload =
+            identity(5, 4321, 0, false, zeroMac ? TevMacAddr() : kSettings.macAddress());
+        payload.resize(size_t(payloadBytes));
+        Adapter adapter;
+        DebugCapture capture;
+        adapter.feed(
+            bytes(encodeCorlaFrame(ZelCorlaCode::NetworkEnquiry, payload.data(), payload.size())));
+        QStringList seen = capture.messages().filter("Dropped");
+        for (const auto& d : adapter.found)
+            seen << QStringLiteral("found %1 dns ").arg(d->serial()) + text(d->netHostInfo().dns());
+        QCOMPARE(seen, QStringList{outcome});
+    }
+
     void datagramShapes_data()
     {
         // 32-byte answers: 500 nearly fill the 16384-byte receive buffer, 1200 overflow it.

@@ -1,3 +1,4 @@
+#include "datarow.h"
 #include "protocoltestutil.h"
 
 #include <QtTest>
@@ -143,7 +144,8 @@ private slots:
     // the answer from sender 1 at time `restAtMs`: whether the answer completes.
     void reassemblyLimits_data()
     {
-        QTest::addColumn<int>("otherSenders");       // each sends the start of a frame in between
+        QTest::addColumn<int>("otherSenders");   // each sends the start of a frame in between
+        QTest::addColumn<int>("completedAgoMs"); // sender 1 sent a whole answer then (-1: never)
         QTest::addColumn<Bytes>("sameSenderBefore"); // sender 1 first sends this datagram
         QTest::addColumn<int>("restAtMs");
         QTest::addColumn<bool>("forgetChannel");
@@ -151,23 +153,30 @@ private slots:
         QTest::addColumn<int>("thenWhole"); // messages in all after a whole answer follows
 
         const Bytes none;
-        QTest::newRow("plain split") << 0 << none << 10 << false << true << 2;
-        QTest::newRow("63 other senders begin frames") << 63 << none << 10 << false << true << 2;
-        QTest::newRow("64 other senders push it out") << 64 << none << 10 << false << false << 1;
-        QTest::newRow("rest just within the idle limit") << 0 << none << 1000 << false << true << 2;
-        QTest::newRow("rest after the idle limit") << 0 << none << 1001 << false << false << 1;
-        QTest::newRow("channel forgotten in between") << 0 << none << 10 << true << false << 1;
+        row("plain split", 0, -1, none, 10, false, true, 2);
+        row("63 other senders begin frames", 63, -1, none, 10, false, true, 2);
+        row("64 other senders push it out", 64, -1, none, 10, false, false, 1);
+        // Senders that never completed a frame go first: one partial frame each cannot push
+        // out a device whose answers come in parts.
+        row("a sender that completed an answer outlives 5000 one-frame senders", 5000, 0, none, 10,
+            false, true, 2);
+        row("an answer completed longer ago than the idle limit protects nothing", 64, 1001, none,
+            10, false, false, 1);
+        row("rest just within the idle limit", 0, -1, none, 1000, false, true, 2);
+        row("rest after the idle limit", 0, -1, none, 1001, false, false, 1);
+        row("channel forgotten in between", 0, -1, none, 10, true, false, 1);
         // A frame of 1024 bytes in all (payload 1018) is carried; one byte more is not, and
         // the datagram after it starts afresh.
-        QTest::newRow("1024-byte frame carried, swallowing what follows")
-            << 0 << hexBytes("2A41FA03") << 10 << false << false << 0;
-        QTest::newRow("1025-byte frame dropped at the datagram's end")
-            << 0 << hexBytes("2A41FB03") << 10 << false << true << 2;
+        row("1024-byte frame carried, swallowing what follows", 0, -1, hexBytes("2A41FA03"), 10,
+            false, false, 0);
+        row("1025-byte frame dropped at the datagram's end", 0, -1, hexBytes("2A41FB03"), 10, false,
+            true, 2);
     }
 
     void reassemblyLimits()
     {
         QFETCH(int, otherSenders);
+        QFETCH(int, completedAgoMs);
         QFETCH(Bytes, sameSenderBefore);
         QFETCH(int, restAtMs);
         QFETCH(bool, forgetChannel);
@@ -185,6 +194,11 @@ private slots:
             rest(answer.begin() + 10, answer.end());
 
         ReportCapture quiet;
+        if (completedAgoMs >= 0) {
+            reassembler.feed(one, answer.data(), answer.size(), -completedAgoMs, collect);
+            QCOMPARE(seen, QStringList{kEnquiry});
+            seen.clear();
+        }
         if (!sameSenderBefore.empty())
             reassembler.feed(one, sameSenderBefore.data(), sameSenderBefore.size(), 0, collect);
         reassembler.feed(one, head.data(), head.size(), 0, collect);

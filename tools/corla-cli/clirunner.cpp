@@ -4,6 +4,7 @@
 #include "corlacsv.h"
 #include "corladevicelist.h"
 #include "corlasettings.h"
+#include "corlatext.h"
 #include "tevipcheck.h"
 #include "tevpinghelper.h"
 #include "zelconnectionchecker.h"
@@ -93,7 +94,7 @@ CliRunner::CliRunner(QTextStream* out, QTextStream* err)
                          m_logFailed = true;
                          m_err << QStringLiteral("corla-cli: warning: the change log %1 was not "
                                                  "written: %2")
-                                      .arg(path, why)
+                                      .arg(escapedForDisplay(path), why)
                                << Qt::endl;
                      });
 }
@@ -427,8 +428,9 @@ int CliRunner::ping(const CliRequest& request)
 
 int CliRunner::readPlanFile(const CliRequest& request, CorlaPlan* plan)
 {
-    const QString& path = request.planPath;
-    QFile file(path);
+    QFile file(request.planPath);
+    // A file name may hold anything; the terminal gets it escaped.
+    const QString path = escapedForDisplay(request.planPath);
     if (!file.open(QIODevice::ReadOnly))
         return fail(CliExit::Usage,
                     QStringLiteral("cannot read the plan %1: %2").arg(path, file.errorString()));
@@ -449,7 +451,7 @@ int CliRunner::readPlanFile(const CliRequest& request, CorlaPlan* plan)
         if (report.isDir() || !folder.isDir() || !folder.isWritable())
             return fail(CliExit::Usage,
                         QStringLiteral("cannot write the report %1: %2")
-                            .arg(request.reportPath,
+                            .arg(escapedForDisplay(request.reportPath),
                                  report.isDir() ? QStringLiteral("it is a folder")
                                                 : QStringLiteral("its folder is missing or not "
                                                                  "writable")));
@@ -462,7 +464,7 @@ int CliRunner::apply(const CliRequest& request, const CorlaPlan& plan)
     setTiming(request.waitMs);
     const auto rowMessage = [&](int line, const QString& message) {
         m_err << QStringLiteral("corla-cli: %1 line %2: %3")
-                     .arg(request.planPath)
+                     .arg(escapedForDisplay(request.planPath))
                      .arg(line)
                      .arg(message)
               << Qt::endl;
@@ -492,7 +494,7 @@ int CliRunner::apply(const CliRequest& request, const CorlaPlan& plan)
         if (!written.ok())
             return fail(CliExit::ReportNotWritten,
                         QStringLiteral("the report %1 was not written: %2")
-                            .arg(request.reportPath, written.reason));
+                            .arg(escapedForDisplay(request.reportPath), written.reason));
     }
     const auto failed =
         std::count_if(rows.begin(), rows.end(), [](const CliApplyRow& row) { return !row.ok(); });

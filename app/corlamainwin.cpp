@@ -603,12 +603,14 @@ void MainWindow::exportCsv()
         QSettings().setValue(ExportFolderKey, QFileInfo(fileName).absolutePath());
     if (written.failure == CsvFileResult::NotOpened) {
         QMessageBox::critical(this, QStringLiteral("Export Error!"),
-                              QStringLiteral("The file could not be opened for writing."),
+                              QStringLiteral("The file could not be opened for writing.") +
+                                  QStringLiteral("\n\n") + written.reason,
                               QMessageBox::Ok);
     } else if (written.failure == CsvFileResult::NotWritten) {
         // A full disk or a vanished share must not look like a finished export.
         QMessageBox::critical(this, QStringLiteral("Export Error!"),
-                              QStringLiteral("The file could not be written completely."),
+                              QStringLiteral("The file could not be written completely.") +
+                                  QStringLiteral("\n\n") + written.reason,
                               QMessageBox::Ok);
     }
 }

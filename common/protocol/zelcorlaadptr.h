@@ -38,8 +38,8 @@ public:
     // One pass of the event loop reads at most this many datagrams from a socket, or for
     // at most this long, whichever comes first; the rest waits for the next pass, so that
     // a flood on a socket never stops the clock (timers, --wait, painting).
-    static constexpr int kReadBatchDatagrams = 64000000;
-    static constexpr qint64 kReadBatchMs = 400000;
+    static constexpr int kReadBatchDatagrams = 64;
+    static constexpr qint64 kReadBatchMs = 4;
     // Answers read and not yet handed on; past this, reading waits for delivery and the
     // kernel's buffer takes (or drops) the rest.
     static constexpr size_t kInboxLimit = 50000;

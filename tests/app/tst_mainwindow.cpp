@@ -408,7 +408,9 @@ private slots:
         // /proc takes no new files, not even from root.
         QTest::newRow("unwritable place")
             << "/proc/corla-devices.csv" << QString()
-            << QStringList{"Export Error!|The file could not be opened for writing."} << false;
+            << QStringList{"Export Error!|The file could not be opened for writing.\n\nNo such "
+                           "file or directory"}
+            << false;
     }
     void exportCsv()
     {

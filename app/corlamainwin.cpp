@@ -166,6 +166,15 @@ void MainWindow::createConnections()
                                           "and resets go ahead without it.")
                                .arg(path, why));
             });
+    // What discovery could not do is said above the list, once per cause, never in a box:
+    // it may come during a flood.
+    connect(&m_adapter, &ZelCorlaAdapter::warning, this,
+            [this](const QString& text) { showNotice(QStringLiteral("Discovery: ") + text); });
+    connect(&m_model.list(), &CorlaDeviceList::capacityReached, this, [this](int capacity) {
+        showNotice(QStringLiteral("Further answers ignored: more devices than Corla lists at "
+                                  "once (%1).")
+                       .arg(capacity));
+    });
     // The buttons follow the selected row's state.
     const auto rowChanged = [this](int row) {
         const auto selected = selectedDevice();

@@ -1,5 +1,7 @@
 #include "clicommand.h"
 
+#include "corladevicelist.h"
+
 #include "corlaplan.h"
 #include "corlasettings.h"
 #include "corlaversion.h"
@@ -216,6 +218,7 @@ const OptionInfo Options[] = {
     {"verbose", "Write the debug lines (frames sent, echo details) to stderr.", nullptr},
     {"wait", "Milliseconds to wait for answers (default 3000).", "ms"},
     {"probe", "Try TCP port 21 of every device and show its reachability.", nullptr},
+    {"max-devices", "List at most this many devices (default and most 65536).", "n"},
     {"format", "Output format: table (default), csv or json.", "format"},
     {"dhcp", "Switch the device to DHCP.", nullptr},
     {"static", "Give the device this static address.", "ip"},
@@ -274,7 +277,7 @@ const QList<CommandInfo>& commandInfos()
          "discover",
          "List the devices that answer an enquiry.",
          DiscoverDescription,
-         {"wait", "probe", "format"},
+         {"wait", "probe", "format", "max-devices"},
          DiscoverExits},
         {CliCommand::Set,
          "set",
@@ -648,6 +651,16 @@ CliParseResult parseCliArguments(const QStringList& arguments)
         why = checkFormat(parser, &r.format);
         if (why.isEmpty())
             why = checkMilliseconds(parser, "wait", &r.waitMs);
+        if (why.isEmpty() && parser.isSet("max-devices")) {
+            bool ok = false;
+            const QString text = parser.value("max-devices");
+            r.maxDevices = text.toInt(&ok);
+            if (!ok || r.maxDevices < 1 || r.maxDevices > CorlaDeviceList::kDefaultCapacity)
+                why =
+                    QStringLiteral("--max-devices must be a whole number from 1 to %1, not \"%2\"")
+                        .arg(CorlaDeviceList::kDefaultCapacity)
+                        .arg(text);
+        }
         break;
     case CliCommand::Set:
     case CliCommand::Reset:

@@ -62,6 +62,8 @@ struct CliRequest
     // answer is awaited.
     int waitMs = kDefaultWaitMs;
     bool probe = false;
+    // discover: devices listed at most; answers from further ones are counted, not listed.
+    int maxDevices = 65536;
     CliFormat format = CliFormat::Table;
 
     // set, reset

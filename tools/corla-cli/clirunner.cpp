@@ -86,6 +86,12 @@ CliRunner::CliRunner(QTextStream* out, QTextStream* err)
     : m_out(*out), m_err(*err), m_service(&m_adapter), m_log(CorlaChangeLog::defaultPath())
 {
     m_service.setChangeLog(&m_log, QStringLiteral("corla-cli"));
+    // What discovery could not do (a send that failed, an interface gone) is said as it
+    // happens; the adapter says each cause once a request.
+    QObject::connect(
+        &m_adapter, &ZelCorlaAdapter::warning, &m_adapter, [this](const QString& text) {
+            m_err << QStringLiteral("corla-cli: warning: ") << escapedForDisplay(text) << Qt::endl;
+        });
     // The change goes ahead; the log's failure is said once.
     QObject::connect(&m_service, &corla::CommissioningService::logFailed, &m_service,
                      [this](const QString& path, const QString& why) {
@@ -157,11 +163,18 @@ void CliRunner::collect(CorlaDeviceList* list, int waitMs)
                      [list](std::shared_ptr<TevDevice> device) { list->merge(device); });
     m_adapter.netEnquire(ZelDevice());
     EventWait(waitMs).exec();
+    if (list->ignoredAnswers() > 0)
+        m_err << QStringLiteral("corla-cli: warning: %1 further answers ignored: more devices "
+                                "than corla-cli lists at once (%2)")
+                     .arg(list->ignoredAnswers())
+                     .arg(list->capacity())
+              << Qt::endl;
 }
 
 int CliRunner::discover(const CliRequest& request)
 {
     CorlaDeviceList list;
+    list.setCapacity(request.maxDevices);
     collect(&list, request.waitMs);
     CliReasons reasons;
     if (request.probe)

@@ -21,6 +21,8 @@ constexpr size_t kFrameBufferSize = 1024;
 // How long one pass of the event loop hands on answers before it lets others run.
 constexpr qint64 kDeliverySliceMs = 25;
 // Names the request a socket was opened for.
+// The timer that closes a request's socket once it has been quiet for the period.
+const char* const kCountdownName = "corlaCountdown";
 const char* const kChannelProperty = "corlaChannel";
 // Set while a further read of the socket is queued.
 const char* const kReadQueuedProperty = "corlaReadQueued";
@@ -210,6 +212,7 @@ quint64 ZelCorlaAdapter::bcastCommand(ZelCorlaCommandPayload* payload) const
 
         // Every datagram on the socket restarts its countdown; at expiry both go.
         auto* timer = new QTimer(socket);
+        timer->setObjectName(QLatin1String(kCountdownName));
         timer->setInterval(m_timeoutPeriod);
         connect(socket, &QUdpSocket::readyRead, timer, QOverload<>::of(&QTimer::start));
         connect(timer, &QTimer::timeout, self, &ZelCorlaAdapter::timeout);
@@ -310,10 +313,12 @@ void ZelCorlaAdapter::readBatch(QUdpSocket* socket)
     while (socket->hasPendingDatagrams()) {
         if (m_inbox.size() >= kInboxLimit) {
             // Delivery is behind: come back after a slice of it.
+            restartCountdown(socket, read);
             scheduleRead(socket, int(kDeliverySliceMs));
             return;
         }
         if (read >= kReadBatchDatagrams || batch.elapsed() >= kReadBatchMs) {
+            restartCountdown(socket, read);
             scheduleRead(socket, 0);
             return;
         }
@@ -327,6 +332,17 @@ void ZelCorlaAdapter::readBatch(QUdpSocket* socket)
         processDatagram(reinterpret_cast<const uint8_t*>(datagram.constData()),
                         static_cast<uint64_t>(n), origin);
     }
+    restartCountdown(socket, read);
+}
+
+void ZelCorlaAdapter::restartCountdown(QUdpSocket* socket, int read)
+{
+    // A datagram read in a later batch counts as much as one its notifier announced.
+    if (read == 0)
+        return;
+    if (auto* countdown =
+            socket->findChild<QTimer*>(QLatin1String(kCountdownName), Qt::FindDirectChildrenOnly))
+        countdown->start();
 }
 
 void ZelCorlaAdapter::scheduleRead(QUdpSocket* socket, int delayMs)

@@ -145,6 +145,7 @@ private:
 
     void readSocket();
     void readBatch(QUdpSocket* socket);
+    void restartCountdown(QUdpSocket* socket, int read);
     void scheduleRead(QUdpSocket* socket, int delayMs);
     // Emits warning("<cause>: <detail>") unless the channel's request has reported the
     // cause already.

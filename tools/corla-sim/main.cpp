@@ -196,8 +196,11 @@ int main(int argc, char* argv[])
          "requested settings), refuse (every change request refused with code 1), "
          "ack-flood:N (every reset request answered with N reset acknowledgements and every "
          "change request with N refusals, code 1; N up to 100000, paced by --rate like "
-         "every answer) or enquiry:MAC (every enquiry that reaches the device with that MAC "
-         "also gets an answer for it with gateway and DNS server 10.10.0.66). Repeat to "
+         "every answer), macs:N (every enquiry also answered for N devices that do not "
+         "exist, MAC addresses 02:ff:00:00:00:00 counting up, addresses from 10.128.0.1; N "
+         "up to 300000, paced by --rate) or enquiry:MAC (every enquiry that reaches the "
+         "device with that MAC also gets an answer for it with gateway and DNS server "
+         "10.10.0.66). Repeat to "
          "combine modes (not accept with refuse). With --manage-addresses it answers from "
          "port 62726 (--port) of an address of its own on the requester's subnet, the third "
          "from the top (x.y.z.253 in a /24), which it adds; otherwise, and for a requester "
@@ -273,6 +276,13 @@ int main(int argc, char* argv[])
                     QStringLiteral("--forge ack-flood:N must have N from 1 to %1, not \"%2\"")
                         .arg(MaxFlood)
                         .arg(value));
+        } else if (name == "macs") {
+            bool ok = false;
+            forge.macs = value.toInt(&ok);
+            if (!ok || forge.macs < 1 || forge.macs > MaxForgedMacs)
+                usageError(QStringLiteral("--forge macs:N must have N from 1 to %1, not \"%2\"")
+                               .arg(MaxForgedMacs)
+                               .arg(value));
         } else if (name == "enquiry" && mode.contains(QLatin1Char(':'))) {
             if (!TevMacAddr::parse(value.toStdString(), &forge.enquiryMac) ||
                 forge.enquiryMac.isNull())
@@ -280,7 +290,7 @@ int main(int argc, char* argv[])
                                           "such as 02:c0:1a:00:00:01, not \"%1\"")
                                .arg(value));
         } else {
-            usageError(QStringLiteral("--forge must be accept, refuse, ack-flood:N or "
+            usageError(QStringLiteral("--forge must be accept, refuse, ack-flood:N, macs:N or "
                                       "enquiry:MAC, not \"%1\"")
                            .arg(mode));
         }

@@ -13,6 +13,8 @@ namespace {
 // The pacer's tick; the bucket holds at most this long a run of answers, so a receiver
 // that drains its socket at every tick never sees more than that many at once.
 constexpr int PaceTickMs = 5;
+// Unpaced, one pass sends at most this many datagrams.
+constexpr int UnpacedPass = 4096;
 
 QByteArray macKey(const TevMacAddr& mac)
 {
@@ -243,14 +245,17 @@ void SimServer::handle(const QNetworkDatagram& datagram)
     // The rogue sender speaks up at every enquiry, also one that no device answers.
     const bool rogue =
         m_rogue && request.code == ZelCorlaCode::NetworkEnquiry && !m_fleet.isEmpty();
-    if (answers.isEmpty() && !rogue && forged.isEmpty())
+    const int invented =
+        request.code == ZelCorlaCode::NetworkEnquiry ? m_options.forge.macs : 0;
+    if (answers.isEmpty() && !rogue && forged.isEmpty() && invented == 0)
         return;
     if (m_options.delayMs > 0)
-        QTimer::singleShot(m_options.delayMs, this, [this, answers, to, port, rogue, forged] {
-            send(answers, to, port, rogue, forged);
-        });
+        QTimer::singleShot(m_options.delayMs, this,
+                           [this, answers, to, port, rogue, forged, invented] {
+                               send(answers, to, port, rogue, forged, invented);
+                           });
     else
-        send(answers, to, port, rogue, forged);
+        send(answers, to, port, rogue, forged, invented);
 }
 
 QString SimServer::enquire(const SimRequest& request, int ifaceIndex, QList<QByteArray>* answers)
@@ -392,15 +397,17 @@ bool SimServer::isSilent(int index) const
 }
 
 void SimServer::send(const QList<QByteArray>& answers, const QHostAddress& to, quint16 port,
-                     bool rogue, const QList<QByteArray>& forged)
+                     bool rogue, const QList<QByteArray>& forged, int inventedDevices)
 {
     // The forger is the quicker host: all of its datagrams go out ahead of the devices'.
-    if (!forged.isEmpty()) {
+    if (!forged.isEmpty() || inventedDevices > 0) {
         QUdpSocket* forger = forgerFor(to);
         for (const QByteArray& datagram : forged)
             m_queue.enqueue({datagram, to, port, forger});
+        if (inventedDevices > 0)
+            m_queue.enqueue({QByteArray(), to, port, forger, 0, inventedDevices});
         log(QStringLiteral("forger: %1 datagrams to %2:%3 from %4")
-                .arg(forged.size())
+                .arg(forged.size() + inventedDevices)
                 .arg(to.toString())
                 .arg(port)
                 .arg(forger->localAddress() == QHostAddress::AnyIPv4
@@ -440,24 +447,35 @@ void SimServer::pace()
         m_tokens = qMin(perTick, m_tokens + (now - m_lastRefill) * m_options.rate / 1000.0);
         m_lastRefill = now;
     }
-    while (!m_queue.isEmpty() && (!paced || m_tokens >= 1.0)) {
-        const Outgoing& out = m_queue.head();
-        if (out.socket->writeDatagram(out.datagram, out.to, out.port) < 0) {
+    // Unpaced too, a pass ends after a while, so that requests and signals are heard between
+    // the runs of a forger's hundreds of thousands of answers.
+    int budget = UnpacedPass;
+    bool full = false;
+    while (!m_queue.isEmpty() && (paced ? m_tokens >= 1.0 : budget > 0)) {
+        Outgoing& out = m_queue.head();
+        const bool invented = out.end > 0;
+        const QByteArray datagram = invented ? forgedDeviceAnswer(out.next) : out.datagram;
+        if (out.socket->writeDatagram(datagram, out.to, out.port) < 0) {
             // A full send queue clears by itself; anything else would fail again.
-            if (out.socket->error() == QAbstractSocket::TemporaryError)
+            if (out.socket->error() == QAbstractSocket::TemporaryError) {
+                full = true;
                 break;
+            }
             log(QStringLiteral("could not send to %1:%2: %3")
                     .arg(out.to.toString())
                     .arg(out.port)
                     .arg(out.socket->errorString()));
         }
-        m_queue.dequeue();
+        if (!invented || ++out.next >= out.end)
+            m_queue.dequeue();
         m_tokens -= 1.0;
+        --budget;
     }
     if (m_queue.isEmpty())
         m_pacer.stop();
-    else if (!m_pacer.isActive())
-        m_pacer.start();
+    else if (const int tick = paced || full ? PaceTickMs : 0;
+             !m_pacer.isActive() || m_pacer.interval() != tick)
+        m_pacer.start(tick);
 }
 
 void SimServer::log(const QString& line) const

@@ -55,6 +55,10 @@ private:
         QHostAddress to;
         quint16 port;
         QUdpSocket* socket; // the discovery socket, the rogue sender's or a forger's
+        // --forge macs:N: instead of `datagram`, the invented devices' answers from
+        // number `next` up to `end`, each made as it goes out.
+        int next = 0;
+        int end = 0;
     };
     // The forger's socket on a device-side subnet, at an address of its own there.
     struct Forger
@@ -87,7 +91,7 @@ private:
     bool hears(int index, int ifaceIndex) const;
     bool isSilent(int index) const;
     void send(const QList<QByteArray>& answers, const QHostAddress& to, quint16 port, bool rogue,
-              const QList<QByteArray>& forged);
+              const QList<QByteArray>& forged, int inventedDevices);
     void pace();
     void log(const QString& line) const;
 

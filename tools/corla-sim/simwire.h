@@ -68,9 +68,18 @@ struct SimForge
     int ackFlood = 0;    // > 0: every reset acknowledged and every change refused this often
     // Not null: every enquiry that reaches this device gets a second answer for it.
     TevMacAddr enquiryMac;
+    // > 0: every enquiry also gets this many answers for devices that do not exist, each
+    // with a MAC address of its own (forgedDeviceAnswer).
+    int macs = 0;
 
-    bool isActive() const { return accept || refuse || ackFlood > 0 || !enquiryMac.isNull(); }
+    bool isActive() const
+    {
+        return accept || refuse || ackFlood > 0 || !enquiryMac.isNull() || macs > 0;
+    }
 };
+
+// The most devices --forge macs:N invents per enquiry.
+constexpr int MaxForgedMacs = 300000;
 
 // The forger's refusal code, and the gateway and DNS server its enquiry answers claim.
 constexpr CorlaRefusal ForgedRefusal = CorlaRefusal::InvalidAddress;
@@ -82,6 +91,12 @@ constexpr uint32_t ForgedRouter = 0x0A0A0042u; // 10.10.0.66
 // request reaches it. Forged answers are built from copies: no device changes.
 QList<QByteArray> forgedAnswers(const SimForge& forge, const SimRequest& request,
                                 const SimDevice* device);
+
+// The enquiry answer of the forger's invented device number `index` (0 up to
+// MaxForgedMacs): MAC address 02:ff and the index in four octets, static address 10.128.0.0
+// plus index + 1 in 10.128.0.0/9. Made one at a time as they go out, so that hundreds of
+// thousands of them never sit in memory together.
+QByteArray forgedDeviceAnswer(int index);
 
 // What a device answers to a change request: its configured refusal if it has one, else
 // the first fault found in the order mode (6), mask (2), address (1), broadcast (4),

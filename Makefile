@@ -92,6 +92,7 @@ bench: deps
 	    $(BUILD_BENCH)/bench/bench_window --cli $(BUILD_BENCH)/tools/corla-cli/corla-cli --limit 1024
 	scripts/lab --sim-bin $(BUILD_BENCH)/tools/corla-sim/corla-sim --sim "--burst 1000 --rate 0 --quiet" -- \
 	    bench/bench-apply $(BUILD_BENCH)/tools/corla-cli/corla-cli
+	cmake --build $(BUILD_BENCH) -j $(JOBS) --target bench_flood && scripts/lab --sim-bin $(BUILD_BENCH)/tools/corla-sim/corla-sim --no-sim -- $(BUILD_BENCH)/bench/bench_flood
 
 format:
 	@scripts/install-deps --format

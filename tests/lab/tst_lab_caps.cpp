@@ -87,8 +87,8 @@ int flood(const std::vector<UdpSocket>& targets, const std::atomic<bool>& stop, 
         to.sin_family = AF_INET;
         to.sin_port = htons(t.port);
         to.sin_addr.s_addr = htonl(t.address);
-        if (::sendto(fd, junk.data(), junk.size(), 0, reinterpret_cast<sockaddr*>(&to),
-                     sizeof to) > 0)
+        if (::sendto(fd, junk.data(), junk.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) >
+            0)
             ++sent;
     }
     ::close(fd);
@@ -171,7 +171,8 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         QProcess cli;
-        cli.start(QStringLiteral(CORLA_CLI_BIN), {"discover", "--format", "json", "--wait", "2000"});
+        cli.start(QStringLiteral(CORLA_CLI_BIN),
+                  {"discover", "--format", "json", "--wait", "2000"});
         // Its sockets, one per local address, as soon as they are bound.
         std::vector<UdpSocket> targets;
         while (targets.size() < size_t(hostAddrs.size()) && clock.elapsed() < 1000) {

@@ -245,8 +245,7 @@ void SimServer::handle(const QNetworkDatagram& datagram)
     // The rogue sender speaks up at every enquiry, also one that no device answers.
     const bool rogue =
         m_rogue && request.code == ZelCorlaCode::NetworkEnquiry && !m_fleet.isEmpty();
-    const int invented =
-        request.code == ZelCorlaCode::NetworkEnquiry ? m_options.forge.macs : 0;
+    const int invented = request.code == ZelCorlaCode::NetworkEnquiry ? m_options.forge.macs : 0;
     if (answers.isEmpty() && !rogue && forged.isEmpty() && invented == 0)
         return;
     if (m_options.delayMs > 0)

@@ -236,8 +236,8 @@ QByteArray forgedDeviceAnswer(int index)
     SimDevice invented;
     invented.type = int8_t(ZelDeviceType::TavioLF);
     invented.serial = uint16_t(n);
-    const uint8_t mac[6] = {uint8_t(n), uint8_t(n >> 8), uint8_t(n >> 16), uint8_t(n >> 24),
-                            0xff, 0x02};
+    const uint8_t mac[6] = {uint8_t(n), uint8_t(n >> 8), uint8_t(n >> 16), uint8_t(n >> 24), 0xff,
+                            0x02};
     const uint32_t ip = 0x0A800000u + n + 1u; // 10.128.0.0/9
     invented.net = TevNetHostInfo(ip, 0xFF800000u, 0x0A800001u, 0, mac, TevAddressModeManual);
     return enquiryAnswer(invented, false);

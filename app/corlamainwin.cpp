@@ -335,12 +335,16 @@ void MainWindow::updateDevCountDisplay()
 void MainWindow::handleDeviceListChanged()
 {
     updateDevCountDisplay();
-    // Sizing rows and columns to their contents visits every row; doing it per appended
-    // device made a burst of answers quadratic (a thousand devices took half a minute).
-    // Once per pass of the event loop gives the same layout.
+    // Sizing rows and columns to their contents visits every row (up to a thousand); doing
+    // it per appended device made a burst of answers quadratic (a thousand devices took half
+    // a minute). A short list is fitted on the next pass of the event loop; a long one at
+    // most a few times a second, so that a fleet answering every copy of an enquiry is not
+    // measured between every slice of its answers.
+    constexpr int kLongList = 200;
+    constexpr int kLongListFitMs = 250;
     if (!m_layoutPending) {
         m_layoutPending = true;
-        QTimer::singleShot(0, this, [this] {
+        QTimer::singleShot(m_model.numDevices() > kLongList ? kLongListFitMs : 0, this, [this] {
             m_layoutPending = false;
             fitTableToContents();
         });

@@ -56,6 +56,19 @@ void checkAddress(QObject* context, const TevIpAddr& address,
         QtConcurrent::run([dotted] { return corlaAddressInUse(dotted, kInUseEchoMs); }));
 }
 
+// One enquiry naming `mac`, its report handed to `then` in `owner`'s context.
+void lookUpThen(QObject* owner, ZelCorlaAdapter* adapter, const TevMacAddr& mac,
+                const Timing& timing, std::function<void(const DeviceReport&)> then)
+{
+    auto* lookup = new DeviceLookup(adapter, mac, timing, owner);
+    QObject::connect(lookup, &DeviceLookup::finished, owner,
+                     [lookup, then = std::move(then)](const DeviceReport& report) {
+                         lookup->deleteLater();
+                         then(report);
+                     });
+    lookup->start();
+}
+
 } // namespace
 
 QString settingsText(const TevNetHostInfo& settings)
@@ -179,13 +192,7 @@ void ChangeOperation::start()
 
 void ChangeOperation::lookUp(const TevMacAddr& mac, std::function<void(const DeviceReport&)> then)
 {
-    auto* lookup = new DeviceLookup(&m_adapter, mac, m_timing, this);
-    connect(lookup, &DeviceLookup::finished, this,
-            [lookup, then = std::move(then)](const DeviceReport& report) {
-                lookup->deleteLater();
-                then(report);
-            });
-    lookup->start();
+    lookUpThen(this, &m_adapter, mac, m_timing, std::move(then));
 }
 
 void ChangeOperation::lookedUp(const DeviceReport& report)
@@ -249,24 +256,20 @@ void ChangeOperation::inUseChecked(const CorlaInUse& use)
     const TevMacAddr mac = macOf(use.neighbour);
     Timing quick = m_timing;
     quick.lookupMs = std::min(quick.lookupMs, kMovedLookupMs);
-    auto* lookup = new DeviceLookup(&m_adapter, mac, quick, this);
-    connect(lookup, &DeviceLookup::finished, this,
-            [this, lookup, held](const DeviceReport& report) {
-                lookup->deleteLater();
-                if (report.answered() && !report.conflict &&
-                    report.device->netHostInfo().ipAddress() != m_result.requested.ipAddress()) {
-                    qCDebug(corlaDiscovery).noquote()
-                        << "Not in use:" << CorlaText::address(m_result.requested.ipAddress())
-                        << "is still in the neighbour table as"
-                        << CorlaText::mac(report.device->netHostInfo().macAddress())
-                        << ", a device that now answers at"
-                        << CorlaText::address(report.device->netHostInfo().ipAddress());
-                    attempt();
-                    return;
-                }
-                held();
-            });
-    lookup->start();
+    lookUpThen(this, &m_adapter, mac, quick, [this, held](const DeviceReport& report) {
+        if (report.answered() && !report.conflict &&
+            report.device->netHostInfo().ipAddress() != m_result.requested.ipAddress()) {
+            qCDebug(corlaDiscovery).noquote()
+                << "Not in use:" << CorlaText::address(m_result.requested.ipAddress())
+                << "is still in the neighbour table as"
+                << CorlaText::mac(report.device->netHostInfo().macAddress())
+                << ", a device that now answers at"
+                << CorlaText::address(report.device->netHostInfo().ipAddress());
+            attempt();
+            return;
+        }
+        held();
+    });
 }
 
 void ChangeOperation::attempt()
@@ -396,9 +399,7 @@ ResetOperation::ResetOperation(ZelCorlaAdapter* adapter, const TevMacAddr& mac, 
 void ResetOperation::start()
 {
     // Only a device that answers now can be seen to go silent and come back.
-    auto* lookup = new DeviceLookup(&m_adapter, m_result.mac, m_timing, this);
-    connect(lookup, &DeviceLookup::finished, this, [this, lookup](const DeviceReport& report) {
-        lookup->deleteLater();
+    lookUpThen(this, &m_adapter, m_result.mac, m_timing, [this](const DeviceReport& report) {
         if (!report.answered()) {
             finish(ResetOutcome::NotFound);
             return;
@@ -411,7 +412,6 @@ void ResetOperation::start()
         }
         attempt();
     });
-    lookup->start();
 }
 
 void ResetOperation::attempt()
@@ -431,9 +431,7 @@ void ResetOperation::unanswered()
     // acknowledgement was (the device has gone silent).
     Timing brief = m_timing;
     brief.lookupMs = std::min(m_timing.lookupMs, kSilenceLookMs);
-    auto* lookup = new DeviceLookup(&m_adapter, m_result.mac, brief, this);
-    connect(lookup, &DeviceLookup::finished, this, [this, lookup](const DeviceReport& report) {
-        lookup->deleteLater();
+    lookUpThen(this, &m_adapter, m_result.mac, brief, [this](const DeviceReport& report) {
         if (report.answered()) {
             if (m_result.attempts < m_timing.attempts)
                 attempt();
@@ -448,7 +446,6 @@ void ResetOperation::unanswered()
         else
             finish(ResetOutcome::WentSilent);
     });
-    lookup->start();
 }
 
 void ResetOperation::watch()
@@ -462,9 +459,7 @@ void ResetOperation::watch()
     // restarts within a second or two must still be seen to go.
     step.lookupMs =
         m_sawSilence ? m_timing.returnStepMs : std::min(m_timing.returnStepMs, kSilenceLookMs);
-    auto* lookup = new DeviceLookup(&m_adapter, m_result.mac, step, this);
-    connect(lookup, &DeviceLookup::finished, this, [this, lookup](const DeviceReport& report) {
-        lookup->deleteLater();
+    lookUpThen(this, &m_adapter, m_result.mac, step, [this](const DeviceReport& report) {
         if (!report.answered()) {
             m_sawSilence = true;
             watch();
@@ -485,7 +480,6 @@ void ResetOperation::watch()
         m_result.goneMs = m_since.elapsed();
         finish(ResetOutcome::Back);
     });
-    lookup->start();
 }
 
 void ResetOperation::finish(ResetOutcome outcome)

@@ -160,6 +160,40 @@ private slots:
                  qPrintable(QStringLiteral("corla-cli peaked at %1 KiB").arg(peak)));
     }
 
+    // An address that goes away while the enquiry is still being repeated from it: said
+    // once on stderr, and the devices heard elsewhere are still listed, exit 0.
+    void addressGoneMidDiscovery()
+    {
+        CorlaLabSim sim;
+        const QString simWhy = sim.startOrWhy({"--quiet"});
+        QVERIFY2(simWhy.isEmpty(), qPrintable(simWhy));
+        const auto ip = [](const QStringList& args) {
+            return QProcess::execute(QStringLiteral("ip"), args);
+        };
+        QProcess cli;
+        cli.start(QStringLiteral(CORLA_CLI_BIN),
+                  {"discover", "--format", "json", "--wait", "3000"});
+        QVERIFY2(cli.waitForStarted(5000), qPrintable(cli.errorString()));
+        QThread::msleep(500); // past the first copies of the enquiry, before the last
+        QCOMPARE(ip({"addr", "del", "10.20.0.1/24", "dev", "lab1"}), 0);
+        const bool finished = cli.waitForFinished(20000);
+        QCOMPARE(ip({"addr", "add", "10.20.0.1/24", "dev", "lab1"}), 0);
+        QVERIFY(finished);
+
+        const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
+        QVERIFY2(cli.exitCode() == 0, qPrintable(err));
+        const QRegularExpression warning(
+            QStringLiteral("^corla-cli: warning: (could not send from|stopped listening on) "
+                           "10\\.20\\.0\\.1: .+$"),
+            QRegularExpression::MultilineOption);
+        QCOMPARE(err.count(warning), 1);
+        QString why;
+        const QStringList listed = macsOf(cli.readAllStandardOutput(), &why);
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+        // The devices behind lab0 answered throughout.
+        QVERIFY2(listed.size() >= 15, qPrintable(listed.join(' ')));
+    }
+
     void waitEndsOnTimeUnderFlood()
     {
         CorlaLabSim sim;

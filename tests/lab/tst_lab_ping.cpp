@@ -100,7 +100,8 @@ private slots:
         QFETCH(int, result);
         QFETCH(QString, messageStart);
         DebugCapture capture;
-        QCOMPARE(int(TevPingHelper::pingHost(TevIpAddr(labAddress(target)), 100)), result);
+        // Room for a busy machine: the absent host costs the whole limit, the others none.
+        QCOMPARE(int(TevPingHelper::pingHost(TevIpAddr(labAddress(target)), 1000)), result);
         const QStringList messages = capture.messages();
         QVERIFY2(messages.size() == 1 && messages[0].startsWith(messageStart),
                  qPrintable(messages.join('|')));

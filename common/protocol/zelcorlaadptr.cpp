@@ -21,6 +21,10 @@ constexpr size_t kFrameBufferSize = 1024;
 // How long one pass of the event loop hands on answers before it lets others run.
 constexpr qint64 kDeliverySliceMs = 25;
 // Names the request a socket was opened for.
+// Before a repeat goes out, what is still waiting for the earlier copies is read, within
+// these bounds (a flood is left to the ordinary batches).
+constexpr int kDrainDatagrams = 1024;
+constexpr qint64 kDrainMs = 50;
 // The timer that closes a request's socket once it has been quiet for the period.
 const char* const kCountdownName = "corlaCountdown";
 const char* const kChannelProperty = "corlaChannel";
@@ -271,6 +275,9 @@ void ZelCorlaAdapter::repeatEnquiry(QUdpSocket* socket, QTimer* countdown, quint
         repeat->start(int(qMax<qint64>(0, kEnquiryRepeatsMs[copy] - sinceFirst.elapsed())));
     };
     connect(repeat, &QTimer::timeout, this, [this, socket, channel, frame, arm, next]() mutable {
+        // Whatever arrived before this copy answers the copies before it: read it first, so
+        // that a busy event loop does not carry an old frame into the new copy's answers.
+        readBatch(socket, kDrainDatagrams, kDrainMs);
         m_reassembler.dropPartialFrames(channel);
         sendFrame(socket, frame);
         if (++next < std::size(kEnquiryRepeatsMs))
@@ -293,7 +300,7 @@ void ZelCorlaAdapter::readSocket()
     readBatch(socket);
 }
 
-void ZelCorlaAdapter::readBatch(QUdpSocket* socket)
+void ZelCorlaAdapter::readBatch(QUdpSocket* socket, int maxDatagrams, qint64 maxMs)
 {
     DatagramOrigin origin;
     origin.channel = socket->property(kChannelProperty).toULongLong();
@@ -317,7 +324,7 @@ void ZelCorlaAdapter::readBatch(QUdpSocket* socket)
             scheduleRead(socket, int(kDeliverySliceMs));
             return;
         }
-        if (read >= kReadBatchDatagrams || batch.elapsed() >= kReadBatchMs) {
+        if (read >= maxDatagrams || batch.elapsed() >= maxMs) {
             restartCountdown(socket, read);
             scheduleRead(socket, 0);
             return;

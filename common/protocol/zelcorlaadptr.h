@@ -144,7 +144,8 @@ private:
     };
 
     void readSocket();
-    void readBatch(QUdpSocket* socket);
+    void readBatch(QUdpSocket* socket, int maxDatagrams = kReadBatchDatagrams,
+                   qint64 maxMs = kReadBatchMs);
     void restartCountdown(QUdpSocket* socket, int read);
     void scheduleRead(QUdpSocket* socket, int delayMs);
     // Emits warning("<cause>: <detail>") unless the channel's request has reported the

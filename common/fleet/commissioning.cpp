@@ -106,9 +106,12 @@ DeviceLookup::DeviceLookup(ZelCorlaAdapter* adapter, const TevMacAddr& mac, cons
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &DeviceLookup::finish);
-    connect(&m_adapter, &ZelCorlaAdapter::deviceFound, this,
-            [this](std::shared_ptr<TevDevice> device) {
-                if (m_done || !device || device->netHostInfo().macAddress() != m_mac)
+    // Only answers to this lookup's own enquiry: one to an earlier enquiry may have waited
+    // in its socket while the device changed, and would stand beside the new settings.
+    connect(&m_adapter, &ZelCorlaAdapter::enquiryAnswered, this,
+            [this](quint64 request, std::shared_ptr<TevDevice> device) {
+                if (m_done || request == 0 || request != m_request || !device ||
+                    device->netHostInfo().macAddress() != m_mac)
                     return;
                 const bool first = m_heard.size() == 0;
                 m_heard.merge(device);
@@ -123,7 +126,7 @@ void DeviceLookup::start()
     TevNetHostInfo identity;
     identity.setMacAddress(m_mac);
     m_timer.start(m_timing.lookupMs);
-    m_adapter.netEnquire(ZelDevice(0, ZelDeviceType::NoDevice, identity));
+    m_request = m_adapter.netEnquire(ZelDevice(0, ZelDeviceType::NoDevice, identity));
 }
 
 void DeviceLookup::finish()

@@ -80,6 +80,7 @@ private:
     TevMacAddr m_mac;
     Timing m_timing;
     CorlaDeviceList m_heard;
+    quint64 m_request = 0;
     QTimer m_timer;
     bool m_done = false;
 };

@@ -473,6 +473,9 @@ void ZelCorlaAdapter::handleAnswer(const Inbound& inbound)
         device->setSerial(answer->serialNo());
         device->setNetHostInfo(answer->netInfo());
         stamp(*device);
+        emit enquiryAnswered(inbound.request, device);
+        if (!alive)
+            return;
         emit deviceFound(device);
     } else if (const auto* answer = msg->payloadAs<ZelChangeNetworkCmd>()) {
         auto device = std::make_shared<ZelDevice>(answer->serialNo(), typeOf(answer->deviceType()),

@@ -82,6 +82,9 @@ signals:
     // For the adapter's own use: the message lives only for the duration of the call.
     void messageReceived(ZelCorlaCommand* msg, uint32_t ifaceAddr = 0);
     void deviceFound(std::shared_ptr<TevDevice> dev);
+    // The same answer, with the enquiry it answers: a late answer to an earlier enquiry
+    // (settings from before a change) is no answer to a later one.
+    void enquiryAnswered(quint64 request, std::shared_ptr<TevDevice> dev);
     // The first answer to a change request, from any of its channels; errorCode 0 =
     // accepted. `answer` is the record built from the answer (settings as the answer
     // states them, with its sender). Further answers to the request are dropped unheard.

@@ -38,22 +38,33 @@ public:
     int changes = 0;
     int enquiries = 0;
     bool gone = false;
+    // Each enquiry is followed by an answer with the device's first settings to an enquiry
+    // sent before the test began: one that waited in a socket while the device changed.
+    bool lateAnswers = false;
+    TevNetHostInfo first = device->netHostInfo();
 
     quint64 netEnquire(const ZelDevice&) const override
     {
         auto* self = const_cast<ScriptedNetwork*>(this);
         ++self->enquiries;
+        const quint64 id = quint64(enquiries + 1000);
         if (gone)
-            return quint64(enquiries + 1000);
-        QTimer::singleShot(0, self, [self] {
-            for (const auto& device : {self->device, self->other}) {
-                auto copy = TevDevice::createDevice(device->devType());
-                copy->setSerial(device->serial());
-                copy->setNetHostInfo(device->netHostInfo());
+            return id;
+        QTimer::singleShot(0, self, [self, id] {
+            const auto answer = [self](quint64 request, const TevDevice& device,
+                                       const TevNetHostInfo& settings) {
+                auto copy = TevDevice::createDevice(device.devType());
+                copy->setSerial(device.serial());
+                copy->setNetHostInfo(settings);
+                emit self->enquiryAnswered(request, copy);
                 emit self->deviceFound(copy);
-            }
+            };
+            for (const auto& device : {self->device, self->other})
+                answer(id, *device, device->netHostInfo());
+            if (self->lateAnswers)
+                answer(999, *self->device, self->first);
         });
-        return quint64(enquiries + 1000);
+        return id;
     }
     quint64 changeNetSettings(uint16_t, ZelDeviceType,
                               const TevNetHostInfo& settings) const override
@@ -97,23 +108,27 @@ private slots:
         QTest::addColumn<int>("requests");
         QTest::addColumn<QString>("reportedAddress");
         QTest::addColumn<QString>("logged");
+        QTest::addColumn<bool>("lateAnswers");
         using O = corla::ChangeOutcome;
         row("accepted and confirmed", QVector<Fate>{Fate::Answered}, O::Changed, 1, "10.10.0.50",
-            "sent|changed");
+            "sent|changed", false);
         row("answer lost, change made", QVector<Fate>{Fate::AnswerLost}, O::ChangedAnswerLost, 1,
-            "10.10.0.50", "sent|changed (answer lost)");
+            "10.10.0.50", "sent|changed (answer lost)", false);
         row("request lost once, sent again", QVector<Fate>{Fate::RequestLost, Fate::Answered},
-            O::Changed, 2, "10.10.0.50", "sent|sent|changed");
+            O::Changed, 2, "10.10.0.50", "sent|sent|changed", false);
         row("every request lost", QVector<Fate>{Fate::RequestLost}, O::Unchanged, 3, "10.10.0.15",
-            "sent|sent|sent|unchanged: no answer to 3 requests");
+            "sent|sent|sent|unchanged: no answer to 3 requests", false);
         row("refused", QVector<Fate>{Fate::Refused}, O::Refused, 1, "10.10.0.15",
-            "sent|refused: The subnet was invalid.");
+            "sent|refused: The subnet was invalid.", false);
         row("forged acceptance", QVector<Fate>{Fate::ForgedAccept}, O::NotConfirmed, 1,
             "10.10.0.15",
             "sent|not confirmed: the device reports static 10.10.0.15 mask 255.255.255.0 gateway "
-            "10.10.0.254 DNS 0.0.0.0");
+            "10.10.0.254 DNS 0.0.0.0",
+            false);
         row("forged refusal, the device changed", QVector<Fate>{Fate::ForgedRefusal}, O::Changed, 1,
-            "10.10.0.50", "sent|changed");
+            "10.10.0.50", "sent|changed", false);
+        row("answers to an earlier enquiry arrive late", QVector<Fate>{Fate::Answered}, O::Changed,
+            1, "10.10.0.50", "sent|changed", true);
     }
     void changeOutcome()
     {
@@ -122,11 +137,13 @@ private slots:
         QFETCH(int, requests);
         QFETCH(QString, reportedAddress);
         QFETCH(QString, logged);
+        QFETCH(bool, lateAnswers);
 
         QTemporaryDir dir;
         const CorlaChangeLog log(dir.filePath(QStringLiteral("changes.csv")));
         ScriptedNetwork network;
         network.fates = fates;
+        network.lateAnswers = lateAnswers;
         corla::CommissioningService service(&network);
         service.setChangeLog(&log, QStringLiteral("test"));
         corla::Timing& timing = service.timing();

@@ -28,6 +28,8 @@ public:
     static constexpr int BasicColumnCount = 3;
     // On the status cell: true while two senders disagree about the row's device.
     static constexpr int ConflictRole = Qt::UserRole + 1;
+    // What a sort proxy compares: numbers for the address and serial columns.
+    static constexpr int SortRole = Qt::UserRole + 2;
 
     explicit CorlaTableModel(QObject* parent = nullptr);
 

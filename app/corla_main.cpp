@@ -1,10 +1,13 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
+#include "corlalegend.h"
 #include "corlamainwin.h"
 #include "corlasnapshot.h"
 #include "descriptorlimit.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QFile>
+#include <QLoggingCategory>
 #ifdef Q_OS_WIN
 #include <QMessageBox>
 #endif
@@ -34,6 +37,10 @@ void answerHelpOrVersion(int argc, char* argv[])
                        "resets it and exports the list as CSV."));
     parser.addHelpOption();
     parser.addVersionOption();
+    parser.addOption(QCommandLineOption(
+        QStringLiteral("verbose"),
+        QStringLiteral("Writes debug lines on discovery, probes and the window to standard "
+                       "error (QT_LOGGING_RULES=\"corla.*.debug=true\" does the same).")));
     // Qt's own options (-platform and the like) are not this parser's to refuse.
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     parser.parse(QCoreApplication::arguments());
@@ -75,6 +82,8 @@ QString usageMistake(const QStringList& arguments)
         }
         if (!a.startsWith(QLatin1Char('-')) || a == QLatin1String("-"))
             return QStringLiteral("unexpected argument '%1'").arg(a);
+        if (a == QLatin1String("--verbose"))
+            continue;
         const QString name = a.mid(a.startsWith(QLatin1String("--")) ? 2 : 1);
         if (withValue.contains(name)) {
             if (++i == arguments.size())
@@ -110,18 +119,17 @@ int main(int argc, char* argv[])
 #endif
         return 1;
     }
+    // The debug lines are off unless asked for; QT_LOGGING_RULES still has the last word.
+    if (QCoreApplication::arguments().contains(QStringLiteral("--verbose")))
+        QLoggingCategory::setFilterRules(QStringLiteral("corla.*.debug=true"));
     ZelCorlaAdapter adapter;
     ZelConnectionChecker checker;
     const CorlaChangeLog changeLog(CorlaChangeLog::defaultPath());
     MainWindow window(&adapter, &checker);
     window.setChangeLog(&changeLog);
 
-    QFile styleFile(QStringLiteral(":/stylesheet.qss"));
-    styleFile.open(QIODevice::ReadOnly);
-    const QByteArray style = styleFile.readAll();
-    // Latin-1 up to the first zero byte, as the sheet has always been read.
-    app.setStyleSheet(QString::fromLatin1(style.constData(),
-                                          int(qstrnlen(style.constData(), uint(style.size())))));
+    // Ours, then what the user gave with -stylesheet on top.
+    app.setStyleSheet(corlaStyleSheet(app.styleSheet()));
 
     window.show();
     scheduleSnapshotFromEnvironment(window);

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #include "corlaconfigdialog.h"
 #include "corlalog.h"
 #include "ui_corlaconfigdialog.h"
@@ -5,9 +7,32 @@
 #include "tevipcheck.h"
 #include "tevnethostpane.h"
 
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+
+namespace {
+
+// What the duplicate question says answered at the address, after a colon; empty when
+// the check did not say.
+QString answeredText(const TevAddressUse& use)
+{
+    const QString as = use.mac.isNull()
+                           ? QString()
+                           : QStringLiteral(" as ") + QString::fromStdString(use.mac.toString());
+    switch (use.by) {
+    case CorlaInUseBy::Echo:
+        return QStringLiteral(": a host answers echo requests there") + as;
+    case CorlaInUseBy::LinkLayer:
+        return QStringLiteral(": a host answers ARP there") + as;
+    case CorlaInUseBy::Nobody:
+        break;
+    }
+    return QString();
+}
+
+} // namespace
 
 CorlaConfigDialog::CorlaConfigDialog(const TevDevice& device, QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::CorlaConfigDialog>()), m_device(device)
@@ -15,12 +40,21 @@ CorlaConfigDialog::CorlaConfigDialog(const TevDevice& device, QWidget* parent)
     m_ui->setupUi(this);
     m_sendButton =
         m_ui->buttonBox->addButton(QStringLiteral("Send to Device"), QDialogButtonBox::ActionRole);
+    // Enter finishes an address entry; it must not press a button as well (Suggest IP would
+    // change the address, Send would send it).
+    for (QPushButton* button : findChildren<QPushButton*>()) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
 
     qCDebug(corlaUi).noquote() << "Constructing CorlaConfigDialog with device:"
                                << QString::fromStdString(m_device.toString());
 
     m_ui->frNetConfig->setNetHostInfo(m_device.netHostInfo());
     m_ui->frNetConfig->setLocalIp(m_device.commsIfaceAddr());
+    // The owner may load other settings afterwards (the user's edits of a refused change);
+    // the device stays where it is.
+    m_ui->frNetConfig->setDeviceAddress(m_device.netHostInfo().ipAddress());
 
     const QString name = QString::fromStdString(m_device.friendlyName());
     m_ui->gbDevicePanel->setTitle(name);
@@ -75,11 +109,25 @@ void CorlaConfigDialog::onButtonBoxClicked(QAbstractButton* button)
     checker->checkIpExistence();
 }
 
+void CorlaConfigDialog::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        // A button without auto-default passes Enter on; with the focus, it is meant.
+        auto* button = qobject_cast<QPushButton*>(focusWidget());
+        if (button && button->isEnabled() && button->isVisible()) {
+            button->click();
+            event->accept();
+            return;
+        }
+    }
+    QDialog::keyPressEvent(event);
+}
+
 void CorlaConfigDialog::handleIpCheckResult(const TevPingResult& rslt, const TevDevice& device,
-                                            const TevNetHostInfo& netHostInfo)
+                                            const TevNetHostInfo& netHostInfo,
+                                            const TevAddressUse& use)
 {
     Q_UNUSED(device)
-    Q_UNUSED(netHostInfo)
     // A later result of several quick presses must not accept (and send) a second
     // time.
     if (m_asking || result() == QDialog::Accepted)
@@ -91,9 +139,10 @@ void CorlaConfigDialog::handleIpCheckResult(const TevPingResult& rslt, const Tev
         m_asking = true;
         const QMessageBox::StandardButton answer = QMessageBox::warning(
             nullptr, QStringLiteral("Duplicate IP Detected!"),
-            QStringLiteral("The IP address already exists on the current subnet. Using this "
+            QStringLiteral("The IP address %1 already exists on the current subnet%2. Using this "
                            "address may cause network problems. Are you sure you want to use "
-                           "this address?"),
+                           "this address?")
+                .arg(QString::fromStdString(netHostInfo.ipAddress().toString()), answeredText(use)),
             QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
         if (!self)
             return;

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // The dialog in which the user sets new network settings for one device. It
 // sends nothing itself: an accepted configuration is handed to the owner
@@ -18,6 +20,7 @@ namespace Ui {
 class CorlaConfigDialog;
 }
 class QAbstractButton;
+class QKeyEvent;
 class QPushButton;
 class TevNetHostPane;
 
@@ -46,9 +49,15 @@ signals:
     void configAccepted(const TevDevice& device, const TevNetHostInfo& netHostInfo);
 
 public slots:
-    // The outcome of a duplicate-address check; only `rslt` is used.
+    // The outcome of a duplicate-address check. The duplicate question names the checked
+    // address (of `netHostInfo`) and what answered there (`use`).
     void handleIpCheckResult(const TevPingResult& rslt, const TevDevice& device,
-                             const TevNetHostInfo& netHostInfo);
+                             const TevNetHostInfo& netHostInfo,
+                             const TevAddressUse& use = TevAddressUse());
+
+protected:
+    // No button is the default: Enter presses only a button that has the focus.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private slots:
     void onButtonBoxClicked(QAbstractButton* button);

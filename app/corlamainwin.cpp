@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #include "corlamainwin.h"
 
 #include "corlaconfigdialog.h"
@@ -5,22 +7,35 @@
 #include "corlalog.h"
 #include "corlamainwin_form.h"
 #include "corlaversion.h"
+#include "hostreport.h"
 #include "tevabout.h"
+#include "tevnethostpane.h"
 #include "zelutil.h"
 
+#include <QAction>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QMenu>
 #include <QMessageBox>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSortFilterProxyModel>
 #include <QStandardPaths>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QUrl>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
 
 const char* const MainWindow::Version = CORLA_VERSION;
 const char* const MainWindow::BuildDate = CORLA_BUILD_DATE;
@@ -46,6 +61,73 @@ QString trMain(const char* text)
 QString nameOf(const TevDevice& device)
 {
     return QString::fromStdString(device.friendlyName());
+}
+
+// The longest of a vocabulary's display texts.
+template <typename Map> QString longestText(const Map& texts)
+{
+    QString longest;
+    for (const auto& entry : texts) {
+        const QString text = QString::fromStdString(entry.second);
+        if (text.size() > longest.size())
+            longest = text;
+    }
+    return longest;
+}
+
+// The widest text each column may have to show on one line, for sizing the window before
+// any device is listed.
+QString widestCellText(int column)
+{
+    switch (column) {
+    case CorlaTableModel::StatusColumn: {
+        QString longest;
+        for (int status = 0; status < CorlaStatusCount; ++status) {
+            const QString word = corlaStatusWord(CorlaStatus(status));
+            if (word.size() > longest.size())
+                longest = word;
+        }
+        return longest;
+    }
+    case CorlaTableModel::TypeColumn:
+        return longestText(ZelUtil::deviceTypeNames);
+    case CorlaTableModel::SerialColumn:
+        return QStringLiteral("65535");
+    case CorlaTableModel::IpColumn:
+        return QStringLiteral("255.255.255.255");
+    case CorlaTableModel::ModeColumn: {
+        QString longest;
+        for (const TevAddressMode mode :
+             {TevAddressModeNotSet, TevAddressModeAuto, TevAddressModeManual}) {
+            const QString text = CorlaText::addressMode(mode);
+            if (text.size() > longest.size())
+                longest = text;
+        }
+        return longest;
+    }
+    case CorlaTableModel::MacColumn:
+        return QStringLiteral("00:00:00:00:00:00");
+    default:
+        return QString();
+    }
+}
+
+// What a cell holding `text` needs in `view`, as its delegate would measure it (with the
+// style sheet's item padding).
+QSize cellSize(const QTableView* view, const QString& text)
+{
+    QStyleOptionViewItem option;
+    option.initFrom(view);
+    option.widget = view;
+    option.font = view->font();
+    option.fontMetrics = view->fontMetrics();
+    option.features = QStyleOptionViewItem::HasDisplay;
+    option.text = text;
+    option.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+    const QSize size =
+        view->style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), view);
+    const int grid = view->showGrid() ? 1 : 0;
+    return QSize(size.width() + grid, std::max(size.height(), view->fontMetrics().height()) + grid);
 }
 
 } // namespace
@@ -89,17 +171,28 @@ void MainWindow::initializeUi()
 {
     setWindowTitle(QStringLiteral("Corla v") + QLatin1String(Version));
 
-    auto* proxy = new QSortFilterProxyModel(this);
-    proxy->setSourceModel(&m_model);
-    m_ui->tblMainTableView->setModel(proxy);
-    m_ui->tblMainTableView->setSortingEnabled(true);
-    m_ui->tblMainTableView->setItemDelegate(new CorlaItemDelegate(this));
+    m_proxy = new QSortFilterProxyModel(this);
+    m_proxy->setSourceModel(&m_model);
+    // Numbers for addresses and serials: 10.0.0.9 before 10.0.0.10.
+    m_proxy->setSortRole(CorlaTableModel::SortRole);
+    // The filter field matches any column, whatever the case.
+    m_proxy->setFilterKeyColumn(-1);
+    m_proxy->setFilterCaseSensitivity(Qt::CaseInsensitive);
+    QTableView* view = m_ui->tblMainTableView;
+    view->setModel(m_proxy);
+    view->setSortingEnabled(true);
+    view->setItemDelegate(new CorlaItemDelegate(this));
 
-    QHeaderView* header = m_ui->tblMainTableView->horizontalHeader();
+    QHeaderView* header = view->horizontalHeader();
     header->setStretchLastSection(true);
     header->setSortIndicator(DefaultSortColumn, Qt::AscendingOrder);
-    m_ui->tblMainTableView->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_ui->tblMainTableView->setSelectionMode(QAbstractItemView::SingleSelection);
+    // One line per row, as high as the font needs.
+    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view->verticalHeader()->setDefaultSectionSize(oneLineRowHeight());
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    createActions();
 
     m_ui->gbDeviceActions->setEnabled(false);
     m_ui->btnSettings->hide();
@@ -111,7 +204,7 @@ void MainWindow::initializeUi()
 void MainWindow::restoreSettings()
 {
     const QSettings settings;
-    restoreGeometry(settings.value(GeometryKey).toByteArray());
+    m_geometryRestored = restoreGeometry(settings.value(GeometryKey).toByteArray());
 
     // A hand-edited or foreign file may hold anything: only a real column and order count.
     bool columnOk = false;
@@ -136,6 +229,164 @@ void MainWindow::closeEvent(QCloseEvent* event)
     QMainWindow::closeEvent(event);
 }
 
+void MainWindow::showEvent(QShowEvent* event)
+{
+    // Sized here, not when made: the style sheet (item padding) is in place by now, and so
+    // is the screen the window opens on.
+    if (!m_shownOnce) {
+        m_shownOnce = true;
+        fitWindowToTable();
+    }
+    QMainWindow::showEvent(event);
+}
+
+int MainWindow::oneLineRowHeight() const
+{
+    return cellSize(m_ui->tblMainTableView, QStringLiteral("0")).height();
+}
+
+void MainWindow::fitWindowToTable()
+{
+    QTableView* view = m_ui->tblMainTableView;
+    view->verticalHeader()->setDefaultSectionSize(oneLineRowHeight());
+
+    // Never larger than the screen, title bar included: a small or scaled screen (an
+    // 800-pixel laptop at 200 %) must still show the whole window and its buttons.
+    const QScreen* onScreen = screen();
+    const QRect available = onScreen ? onScreen->availableGeometry() : QRect(0, 0, 1024, 768);
+    const int titleBar = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
+    const QSize room(available.width(), std::max(1, available.height() - titleBar));
+    setMinimumSize(QSize(500, 546).boundedTo(room));
+    if (m_geometryRestored)
+        return;
+
+    // Every column on one line, its header text included.
+    const QHeaderView* header = view->horizontalHeader();
+    int columns = 0;
+    QStringList widths;
+    for (int column = 0; column < m_proxy->columnCount(); ++column) {
+        const int needed =
+            std::max({header->sectionSizeHint(column),
+                      static_cast<QAbstractItemView*>(view)->sizeHintForColumn(column),
+                      cellSize(view, widestCellText(column)).width()});
+        widths << QString::number(needed);
+        columns += needed;
+    }
+    const QMargins margins = m_ui->gridLayout_2->contentsMargins();
+    const int width = columns + 2 * view->frameWidth() +
+                      view->verticalScrollBar()->sizeHint().width() + margins.left() +
+                      margins.right();
+    // Room for some twenty rows under the header.
+    constexpr int kRows = 20;
+    const int tableHeight =
+        header->sizeHint().height() + kRows * oneLineRowHeight() + 2 * view->frameWidth();
+    const int height = sizeHint().height() + std::max(0, tableHeight - view->sizeHint().height());
+    resize(QSize(std::max(width, minimumSizeHint().width()), height)
+               .boundedTo(room)
+               .expandedTo(minimumSize()));
+    qCDebug(corlaUi).noquote() << "Window sized" << size().width() << "x" << size().height()
+                               << "for columns" << widths.join(QLatin1Char(' ')) << "on"
+                               << room.width() << "x" << room.height();
+}
+
+void MainWindow::createActions()
+{
+    QTableView* view = m_ui->tblMainTableView;
+    const auto make = [this](const QString& text, QWidget* owner, Qt::ShortcutContext context,
+                             const QList<QKeySequence>& keys) {
+        auto* action = new QAction(text, this);
+        action->setShortcuts(keys);
+        action->setShortcutContext(context);
+        if (owner)
+            owner->addAction(action);
+        return action;
+    };
+    // The window's own: wherever the focus is in it.
+    m_actions.refresh = make(QStringLiteral("Refresh"), this, Qt::WindowShortcut,
+                             {QKeySequence(Qt::Key_F5), QKeySequence(Qt::CTRL + Qt::Key_R)});
+    // Through the button, so that the pause after each refresh holds for the keys too.
+    connect(m_actions.refresh, &QAction::triggered, m_ui->btnRefresh, &QPushButton::click);
+    m_actions.exportList = make(QStringLiteral("Export ..."), this, Qt::WindowShortcut,
+                                {QKeySequence(Qt::CTRL + Qt::Key_E)});
+    connect(m_actions.exportList, &QAction::triggered, this, [this] { exportCsv(); });
+    m_actions.quit = make(QStringLiteral("Quit"), this, Qt::WindowShortcut,
+                          {QKeySequence(Qt::CTRL + Qt::Key_Q)});
+    connect(m_actions.quit, &QAction::triggered, this, &QWidget::close);
+    m_actions.findFilter =
+        make(QStringLiteral("Filter"), this, Qt::WindowShortcut, {QKeySequence::Find});
+    connect(m_actions.findFilter, &QAction::triggered, this, [this] {
+        m_ui->leFilter->setFocus(Qt::ShortcutFocusReason);
+        m_ui->leFilter->selectAll();
+    });
+
+    // The table's: its context menu, and keys while it has the focus (Ctrl+C in the filter
+    // field copies the field's text).
+    m_actions.configure = make(QStringLiteral("Configure ..."), nullptr, Qt::WidgetShortcut, {});
+    connect(m_actions.configure, &QAction::triggered, this, &MainWindow::onConfigClicked);
+    m_actions.reset = make(QStringLiteral("Reset ..."), nullptr, Qt::WidgetShortcut, {});
+    connect(m_actions.reset, &QAction::triggered, this, &MainWindow::onResetClicked);
+    m_actions.openWeb =
+        make(QStringLiteral("Open in Web Browser"), nullptr, Qt::WidgetShortcut, {});
+    connect(m_actions.openWeb, &QAction::triggered, this, [this] {
+        if (auto device = selectedDevice())
+            openDeviceWebserver(*device);
+    });
+    m_actions.copy = make(QStringLiteral("Copy"), view, Qt::WidgetShortcut, {QKeySequence::Copy});
+    connect(m_actions.copy, &QAction::triggered, this, &MainWindow::copySelectedRows);
+    m_actions.activate = make(QStringLiteral("Open"), view, Qt::WidgetShortcut,
+                              {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+    // Enter configures, whatever a double click would open.
+    connect(m_actions.activate, &QAction::triggered, this, &MainWindow::onConfigClicked);
+    connect(view, &QWidget::customContextMenuRequested, this, &MainWindow::showContextMenu);
+}
+
+void MainWindow::showContextMenu(const QPoint& pos)
+{
+    QTableView* view = m_ui->tblMainTableView;
+    const QModelIndex index = view->indexAt(pos);
+    if (!index.isValid())
+        return;
+    // The row under the pointer is the one acted on; within a selection it stays whole.
+    if (view->selectionModel()->isRowSelected(index.row(), QModelIndex()))
+        view->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    else
+        view->selectRow(index.row());
+    updateActions();
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(m_actions.configure);
+    menu->addAction(m_actions.reset);
+    menu->addAction(m_actions.openWeb);
+    menu->addSeparator();
+    menu->addAction(m_actions.copy);
+    menu->popup(view->viewport()->mapToGlobal(pos));
+}
+
+QString MainWindow::selectedRowsCsv() const
+{
+    QModelIndexList rows = m_ui->tblMainTableView->selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    QStringList lines;
+    for (const QModelIndex& row : rows) {
+        if (const auto device = m_model.deviceAtIndex(m_proxy->mapToSource(row)))
+            lines << csvLine(*device);
+    }
+    if (lines.isEmpty())
+        return QString();
+    // Several rows go into a spreadsheet: with the header, as the export writes them.
+    if (lines.size() > 1)
+        lines.prepend(csvHeader());
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+void MainWindow::copySelectedRows()
+{
+    const QString text = selectedRowsCsv();
+    if (!text.isEmpty())
+        QGuiApplication::clipboard()->setText(text);
+}
+
 void MainWindow::createConnections()
 {
     connect(m_ui->btnClear, &QPushButton::clicked, this, [this] { clearMainTable(); });
@@ -152,8 +403,7 @@ void MainWindow::createConnections()
     connect(&m_checker, &ZelConnectionChecker::netHostStatus, this, &MainWindow::handleStatus);
     connect(&m_checker, &ZelConnectionChecker::probeReason, this,
             [this](const TevDevice& device, ZelPort, ZelNetworkStatus, ZelProbeReason reason) {
-                m_model.setStatusReason(device.netHostInfo().macAddress(),
-                                        zelProbeExplanation(m_checker, device, reason));
+                m_model.setProbeReason(device, reason);
             });
     connect(&m_adapter, &ZelCorlaAdapter::deviceFound, this, &MainWindow::handleDeviceFound);
     connect(&m_service, &corla::CommissioningService::logFailed, this,
@@ -187,6 +437,13 @@ void MainWindow::createConnections()
             &MainWindow::handleDeviceListChanged);
     connect(m_ui->tblMainTableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &MainWindow::handleSelection);
+    connect(m_ui->tblMainTableView->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this] { updateActions(); });
+    // A filter may hide the selected row without a selection signal.
+    connect(m_ui->leFilter, &QLineEdit::textChanged, this, [this](const QString& text) {
+        m_proxy->setFilterFixedString(text);
+        updateActions();
+    });
     connect(m_ui->tblMainTableView, &QTableView::doubleClicked, this,
             &MainWindow::onTblDoubleClicked);
     connect(m_ui->btnWebserver, &QPushButton::clicked, this, [this] {
@@ -212,7 +469,37 @@ void MainWindow::finishRound()
         if (!m_model.list().heardThisRound(mac))
             markUnheard(mac);
     }
+    if (m_model.numDevices() == 0)
+        showNoDeviceExplanation();
     updateActions();
+}
+
+void MainWindow::showNoDeviceExplanation()
+{
+    // Read once per silent round, away from the window: it looks at the interfaces and
+    // runs the firewall tools, each of which may take a while to answer.
+    m_ui->txtHostReport->setPlainText(
+        QStringLiteral("Looking at this computer's interfaces and firewall ..."));
+    m_ui->stkDeviceList->setCurrentWidget(m_ui->pageNoDevice);
+    const quint64 round = ++m_hostReportRound;
+    auto* watcher = new QFutureWatcher<corla::HostReport>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, round] {
+        watcher->deleteLater();
+        if (round != m_hostReportRound)
+            return; // a later round asks again
+        QStringList lines = corla::hostReportLines(watcher->result());
+        if (!lines.isEmpty())
+            lines << QString();
+        lines << QStringLiteral("Refresh (F5) asks again.");
+        m_ui->txtHostReport->setPlainText(lines.join(QLatin1Char('\n')));
+        qCDebug(corlaUi) << "No device answered; the host report is shown";
+    });
+    watcher->setFuture(QtConcurrent::run([] { return corla::readHostReport(); }));
+}
+
+void MainWindow::showDeviceTable()
+{
+    m_ui->stkDeviceList->setCurrentWidget(m_ui->tblMainTableView);
 }
 
 void MainWindow::markUnheard(const TevMacAddr& mac)
@@ -243,6 +530,7 @@ void MainWindow::refresh()
 {
     m_ui->btnRefresh->setEnabled(false);
     m_refreshTimer.start(100);
+    showDeviceTable();
     m_ui->tblMainTableView->clearSelection();
     // Probes still running belong to the list as it was: their results no longer count.
     m_checker.restartProbes();
@@ -256,17 +544,19 @@ void MainWindow::refresh()
 
 std::shared_ptr<TevDevice> MainWindow::selectedDevice() const
 {
-    const QModelIndexList indexes = m_ui->tblMainTableView->selectionModel()->selectedIndexes();
+    const QItemSelectionModel* selection = m_ui->tblMainTableView->selectionModel();
+    const QModelIndex current = selection->currentIndex();
+    if (current.isValid() && selection->isRowSelected(current.row(), QModelIndex()))
+        return m_model.deviceAtIndex(m_proxy->mapToSource(current));
+    const QModelIndexList indexes = selection->selectedIndexes();
     if (indexes.isEmpty())
         return {};
-    auto* proxy = qobject_cast<QSortFilterProxyModel*>(m_ui->tblMainTableView->model());
-    if (proxy == nullptr)
-        return {};
-    return m_model.deviceAtIndex(proxy->mapToSource(indexes.first()));
+    return m_model.deviceAtIndex(m_proxy->mapToSource(indexes.first()));
 }
 
 void MainWindow::clearMainTable()
 {
+    showDeviceTable();
     m_ui->gbDeviceActions->setEnabled(false);
     m_ui->lblDeviceAction->setText(QStringLiteral("Select a device in the list above."));
     m_model.list().clear();
@@ -290,19 +580,25 @@ void MainWindow::handleStatus(const TevDevice& device, ZelPort, ZelNetworkStatus
     m_model.list().setStatus(device.netHostInfo().macAddress(), status);
 }
 
-void MainWindow::handleSelection(const QItemSelection& selected, const QItemSelection&)
+void MainWindow::handleSelection(const QItemSelection&, const QItemSelection&)
 {
-    m_ui->gbDeviceActions->setEnabled(!selected.isEmpty());
+    // The whole selection counts: with several rows, deselecting one leaves the others.
     updateActions();
 }
 
 void MainWindow::updateActions()
 {
     const auto device = selectedDevice();
+    m_actions.copy->setEnabled(device != nullptr);
     if (!device) {
+        m_ui->gbDeviceActions->setEnabled(false);
         m_ui->lblDeviceAction->setText(QStringLiteral("Select a device in the list above."));
+        m_actions.configure->setEnabled(false);
+        m_actions.reset->setEnabled(false);
+        m_actions.openWeb->setEnabled(false);
         return;
     }
+    m_ui->gbDeviceActions->setEnabled(true);
     m_ui->lblDeviceAction->setText(QString::fromStdString(device->friendlyName()) +
                                    QStringLiteral(" Actions:"));
     m_ui->btnWebserver->setEnabled(device->hasWebserver() &&
@@ -312,6 +608,9 @@ void MainWindow::updateActions()
                       !m_busy.contains(corlaMacKey(device->netHostInfo().macAddress()));
     m_ui->btnConfig->setEnabled(idle);
     m_ui->btnReset->setEnabled(idle);
+    m_actions.configure->setEnabled(idle);
+    m_actions.reset->setEnabled(idle);
+    m_actions.openWeb->setEnabled(m_ui->btnWebserver->isEnabled());
 }
 
 void MainWindow::showNotice(const QString& line)
@@ -335,6 +634,8 @@ void MainWindow::updateDevCountDisplay()
 void MainWindow::handleDeviceListChanged()
 {
     updateDevCountDisplay();
+    if (m_model.numDevices() > 0)
+        showDeviceTable();
     // Sizing rows and columns to their contents visits every row (up to a thousand); doing
     // it per appended device made a burst of answers quadratic (a thousand devices took half
     // a minute). A short list is fitted on the next pass of the event loop; a long one at
@@ -354,14 +655,9 @@ void MainWindow::handleDeviceListChanged()
 void MainWindow::fitTableToContents()
 {
     QTableView* view = m_ui->tblMainTableView;
-    // Every row holds one line of text: one row's height is every row's, and measuring
-    // thousands of rows one by one blocked the window for hundreds of milliseconds.
-    if (m_model.numDevices() > 0) {
-        view->resizeRowToContents(0);
-        QHeaderView* rows = view->verticalHeader();
-        rows->setDefaultSectionSize(view->rowHeight(0));
-        rows->setSectionResizeMode(QHeaderView::Fixed);
-    }
+    // Every row holds one line of text, as high as the font needs: measuring thousands of
+    // rows one by one blocked the window for hundreds of milliseconds.
+    view->verticalHeader()->setDefaultSectionSize(oneLineRowHeight());
     // With the header hidden its texts do not count, so each column is as wide as its cells.
     QHeaderView* header = view->horizontalHeader();
     header->hide();
@@ -426,8 +722,36 @@ void MainWindow::onResetClicked()
     if (!device)
         return;
     const TevMacAddr mac = device->netHostInfo().macAddress();
+    // A conflicting device's question asks about the reset as well.
     if (!askIfConflicting(*device, QStringLiteral("Reset"), [this, mac] { startReset(mac, true); }))
-        startReset(mac, false);
+        confirmReset(mac);
+}
+
+void MainWindow::confirmReset(const TevMacAddr& mac)
+{
+    const auto device = m_model.device(mac);
+    if (!device)
+        return;
+    QMessageBox* box = boxFor(
+        mac, QMessageBox::Question, QStringLiteral("Reset Device"),
+        QStringLiteral("Reset %1 (%2)?\n\nThe device restarts and cannot be reached until it is "
+                       "back, which may take up to two minutes.")
+            .arg(nameOf(*device), CorlaText::mac(mac)),
+        QMessageBox::Yes | QMessageBox::Cancel);
+    if (!box)
+        return;
+    box->button(QMessageBox::Yes)->setText(QStringLiteral("&Reset"));
+    box->setDefaultButton(QMessageBox::Cancel);
+    // Queued, as the conflict question: nothing starts inside the closing box's call. A box
+    // accepted by other means than its buttons counts as Yes.
+    connect(
+        box, &QMessageBox::finished, this,
+        [this, mac](int answer) {
+            if (answer == QMessageBox::Yes || answer == QDialog::Accepted)
+                startReset(mac, false);
+        },
+        Qt::QueuedConnection);
+    box->open();
 }
 
 void MainWindow::startReset(const TevMacAddr& mac, bool force)
@@ -503,10 +827,13 @@ void MainWindow::onConfigClicked()
         openConfigDialog(*device);
 }
 
-int MainWindow::openConfigDialog(const TevDevice& device, bool force)
+int MainWindow::openConfigDialog(const TevDevice& device, bool force,
+                                 const std::optional<TevNetHostInfo>& edits)
 {
     auto* dialog = new CorlaConfigDialog(device, this);
     dialog->setModal(true);
+    if (edits)
+        dialog->netHostPane()->setNetHostInfo(*edits);
     QVector<QPair<TevMacAddr, TevIpAddr>> known;
     for (const auto& listed : m_model.deviceList())
         known.append({listed->netHostInfo().macAddress(), listed->netHostInfo().ipAddress()});
@@ -558,8 +885,23 @@ void MainWindow::changeFinished(const corla::ChangeResult& result)
                 QStringLiteral("The device's configuration was changed successfully"));
     } else if (result.outcome == corla::ChangeOutcome::Refused) {
         const TevDevice& device = listed ? *listed : *result.device;
-        showBox(mac, QMessageBox::Warning, QStringLiteral("Corla Error!"),
-                ZelCorlaAdapter::rejectionText(device, int16_t(result.refusal)));
+        QMessageBox* box = boxFor(mac, QMessageBox::Warning, QStringLiteral("Corla Error!"),
+                                  ZelCorlaAdapter::rejectionText(device, int16_t(result.refusal)),
+                                  QMessageBox::Ok);
+        if (box) {
+            // Back to the dialog with what the user asked for, to correct it.
+            QPushButton* edit =
+                box->addButton(QStringLiteral("&Edit Again"), QMessageBox::ActionRole);
+            const TevNetHostInfo requested = result.requested;
+            connect(edit, &QPushButton::clicked, this, [this, mac, requested] {
+                // After the box has closed: the dialog runs an event loop of its own.
+                QTimer::singleShot(0, this, [this, mac, requested] {
+                    if (const auto again = m_model.device(mac))
+                        openConfigDialog(*again, false, requested);
+                });
+            });
+            box->open();
+        }
     } else {
         showBox(mac, QMessageBox::Warning, QStringLiteral("Corla Error!"),
                 name + QStringLiteral(": ") + result.outcomeText());
@@ -570,15 +912,27 @@ void MainWindow::changeFinished(const corla::ChangeResult& result)
 void MainWindow::openDeviceWebserver(const TevDevice& device)
 {
     const QString address = QString::fromStdString(device.netHostInfo().ipAddress().toString());
-    QDesktopServices::openUrl(QUrl(QStringLiteral("http://") + address, QUrl::TolerantMode));
+    const QUrl url(QStringLiteral("http://") + address, QUrl::TolerantMode);
+    if (QDesktopServices::openUrl(url))
+        return;
+    // No browser installed, or none the desktop knows of: the user can still go there.
+    qCWarning(corlaUi).noquote() << "No web browser opened" << url.toString();
+    if (QMessageBox* box = boxFor(device.netHostInfo().macAddress(), QMessageBox::Warning,
+                                  QStringLiteral("Corla Error!"),
+                                  QStringLiteral("No web browser could be opened for the web "
+                                                 "page of %1.\n\nIts address is %2")
+                                      .arg(nameOf(device), url.toString()),
+                                  QMessageBox::Ok)) {
+        box->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        box->open();
+    }
 }
 
 void MainWindow::onTblDoubleClicked(const QModelIndex& index)
 {
-    auto* proxy = qobject_cast<QSortFilterProxyModel*>(m_ui->tblMainTableView->model());
-    if (!index.isValid() || proxy == nullptr)
+    if (!index.isValid() || index.model() != m_proxy)
         return;
-    auto device = m_model.deviceAtIndex(proxy->mapToSource(index));
+    auto device = m_model.deviceAtIndex(m_proxy->mapToSource(index));
     if (!device)
         return;
     if (device->netStat() == ZelNetworkStatus::Reachable && device->hasWebserver()) {
@@ -597,8 +951,19 @@ void MainWindow::onTblDoubleClicked(const QModelIndex& index)
 QString MainWindow::proposedExportPath(const QDateTime& now) const
 {
     QString folder = QSettings().value(ExportFolderKey).toString();
-    if (folder.isEmpty() || !QFileInfo(folder).isDir())
-        folder = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+        // A folder that is not there would leave the dialog in the working folder, which
+        // for a program started from a menu is anywhere.
+        folder = QDir::homePath();
+        for (const auto location :
+             {QStandardPaths::DesktopLocation, QStandardPaths::DocumentsLocation}) {
+            const QString candidate = QStandardPaths::writableLocation(location);
+            if (!candidate.isEmpty() && QFileInfo(candidate).isDir()) {
+                folder = candidate;
+                break;
+            }
+        }
+    }
     return folder + QStringLiteral("/devices-") + now.toString(QStringLiteral("yyyyMMdd-HHmm")) +
            QStringLiteral(".csv");
 }

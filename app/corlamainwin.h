@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 
 #include "commissioning.h"
@@ -17,11 +19,14 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class Ui_MainWindow;
+class QAction;
 class QItemSelection;
 class QDateTime;
 class QModelIndex;
+class QSortFilterProxyModel;
 
 // The application's single window. It owns the device list and turns the signals of the
 // discovery adapter and the port checker into rows, colours and message boxes.
@@ -46,8 +51,13 @@ public:
     // application object exists.
     static void setApplicationIdentity();
 
+    // The device of the current row when it is selected, otherwise of the first selected
+    // row: Configure, Reset and Open act on it.
     std::shared_ptr<TevDevice> selectedDevice() const;
     void clearMainTable();
+    // The selected rows in the table's order as the export writes them: one line each,
+    // after the header line when there are several.
+    QString selectedRowsCsv() const;
 
     void handleDeviceFound(std::shared_ptr<TevDevice> device);
     void handleStatus(const TevDevice& device, ZelPort port, ZelNetworkStatus status);
@@ -59,8 +69,10 @@ public:
 
     void onResetClicked();
     void onConfigClicked();
-    // `force`: the user has agreed to send to a conflicting device.
-    int openConfigDialog(const TevDevice& device, bool force = false);
+    // `force`: the user has agreed to send to a conflicting device. `edits`: settings to
+    // show instead of the device's own (what the user asked for before a refusal).
+    int openConfigDialog(const TevDevice& device, bool force = false,
+                         const std::optional<TevNetHostInfo>& edits = std::nullopt);
     // Starts the change through the commissioning service; its outcome, once the device
     // reports it, updates the row and tells the user.
     void onConfigAccepted(const TevDevice& device, const TevNetHostInfo& netHostInfo,
@@ -69,8 +81,26 @@ public:
     void onTblDoubleClicked(const QModelIndex& index);
     void exportCsv();
     // The file name the export dialog proposes at `now`: devices-YYYYMMDD-HHMM.csv in the
-    // folder of the last export, or on the desktop when there is none (or it is gone).
+    // folder of the last export, or, when there is none (or it is gone), on the desktop,
+    // else in the documents folder, else in the home folder.
     QString proposedExportPath(const QDateTime& now) const;
+
+    // The window's commands, for its menus and shortcuts (and for tests).
+    struct Actions
+    {
+        QAction* refresh = nullptr;    // F5, Ctrl+R
+        QAction* exportList = nullptr; // Ctrl+E
+        QAction* quit = nullptr;       // Ctrl+Q
+        QAction* findFilter = nullptr; // Ctrl+F: to the filter field
+        // On the table: its context menu, and Enter and Ctrl+C while it has the focus.
+        QAction* configure = nullptr;
+        QAction* reset = nullptr;
+        QAction* openWeb = nullptr;
+        QAction* copy = nullptr;
+        QAction* activate = nullptr; // Enter, Return: as a double click on the current row
+    };
+    const Actions& actions() const { return m_actions; }
+    QSortFilterProxyModel* proxy() const { return m_proxy; }
 
     // The window's parts, for tests and for the lab test driver.
     Ui_MainWindow* ui() const { return m_ui; }
@@ -86,9 +116,20 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void initializeUi();
+    void createActions();
+    void showContextMenu(const QPoint& pos);
+    void copySelectedRows();
+    // Wide enough for every column on one line, within the screen.
+    void fitWindowToTable();
+    int oneLineRowHeight() const;
+    // The explanation in the table's place after a round that no device answered; the
+    // table again as soon as there is a row.
+    void showNoDeviceExplanation();
+    void showDeviceTable();
     void restoreSettings();
     void createConnections();
     void refresh();
@@ -98,6 +139,7 @@ private:
     void handleDeviceListChanged();
     void fitTableToContents();
     void updateActions();
+    void confirmReset(const TevMacAddr& mac);
     void startReset(const TevMacAddr& mac, bool force);
     void changeFinished(const corla::ChangeResult& result);
     void resetRestarting(const corla::ResetResult& progress);
@@ -116,6 +158,10 @@ private:
 
     Ui_MainWindow* m_ui;
     CorlaTableModel m_model;
+    QSortFilterProxyModel* m_proxy = nullptr;
+    Actions m_actions;
+    bool m_geometryRestored = false;
+    bool m_shownOnce = false;
     ZelConnectionChecker& m_checker;
     ZelCorlaAdapter& m_adapter;
     QTimer m_refreshTimer;
@@ -129,4 +175,5 @@ private:
     // box open about each device, by corlaMacKey.
     QSet<quint64> m_busy;
     QHash<quint64, QPointer<QMessageBox>> m_boxes;
+    quint64 m_hostReportRound = 0; // the empty round whose report may fill the page
 };

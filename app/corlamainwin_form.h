@@ -1,5 +1,9 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // The main window's form, laid out in code in the shape a form description would give.
+
+#include "corlalegend.h"
 
 #include <QCoreApplication>
 #include <QGridLayout>
@@ -8,11 +12,15 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpacerItem>
+#include <QStackedWidget>
 #include <QStatusBar>
 #include <QTableView>
+#include <QVBoxLayout>
 
 class Ui_MainWindow
 {
@@ -29,7 +37,14 @@ public:
     QLabel* label;
     QLabel* lblDevCount;
     QLabel* lblNotice;
+    QLineEdit* leFilter;
+    // The table, or in its place why no device is listed after a round without answers.
+    QStackedWidget* stkDeviceList;
     QTableView* tblMainTableView;
+    CorlaStatusLegend* legend;
+    QWidget* pageNoDevice;
+    QLabel* lblNoDevice;
+    QPlainTextEdit* txtHostReport;
     QGroupBox* gbDeviceActions;
     QGridLayout* gridLayout;
     QLabel* lblDeviceAction;
@@ -42,8 +57,8 @@ public:
     void setupUi(QMainWindow* MainWindow)
     {
         MainWindow->setObjectName(QStringLiteral("MainWindow"));
-        MainWindow->resize(500, 546);
-        MainWindow->setMaximumSize(QSize(500, QWIDGETSIZE_MAX));
+        // The window's size follows its table and the screen when it is first shown.
+        MainWindow->setMinimumSize(QSize(500, 546));
 
         QFont bold;
         bold.setBold(true);
@@ -102,8 +117,14 @@ public:
         lblDevCount->setObjectName(QStringLiteral("lblDevCount"));
         horizontalLayout_3->addWidget(lblDevCount);
         gridLayout_2->addLayout(horizontalLayout_3, 1, 0, 1, 1);
-        gridLayout_2->addItem(
-            new QSpacerItem(404, 20, QSizePolicy::Expanding, QSizePolicy::Minimum), 1, 1, 1, 1);
+        leFilter = new QLineEdit(centralWidget);
+        leFilter->setObjectName(QStringLiteral("leFilter"));
+        leFilter->setClearButtonEnabled(true);
+        leFilter->setMaximumWidth(240);
+        auto* filterRow = new QHBoxLayout();
+        filterRow->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+        filterRow->addWidget(leFilter);
+        gridLayout_2->addLayout(filterRow, 1, 1, 1, 1);
 
         // What discovery or the change log could not do, above the list it concerns.
         lblNotice = new QLabel(centralWidget);
@@ -111,13 +132,37 @@ public:
         lblNotice->setWordWrap(true);
         lblNotice->setTextFormat(Qt::PlainText);
         lblNotice->hide();
-        tblMainTableView = new QTableView(centralWidget);
+        stkDeviceList = new QStackedWidget(centralWidget);
+        stkDeviceList->setObjectName(QStringLiteral("stkDeviceList"));
+        tblMainTableView = new QTableView(stkDeviceList);
         tblMainTableView->setObjectName(QStringLiteral("tblMainTableView"));
         tblMainTableView->verticalHeader()->setVisible(false);
+        tblMainTableView->setWordWrap(false);
+        tblMainTableView->setTabKeyNavigation(false);
+        stkDeviceList->addWidget(tblMainTableView);
+        pageNoDevice = new QWidget(stkDeviceList);
+        pageNoDevice->setObjectName(QStringLiteral("pageNoDevice"));
+        auto* noDeviceColumn = new QVBoxLayout(pageNoDevice);
+        noDeviceColumn->setContentsMargins(0, 0, 0, 0);
+        noDeviceColumn->setSpacing(6);
+        lblNoDevice = new QLabel(pageNoDevice);
+        lblNoDevice->setObjectName(QStringLiteral("lblNoDevice"));
+        lblNoDevice->setFont(bold);
+        noDeviceColumn->addWidget(lblNoDevice);
+        txtHostReport = new QPlainTextEdit(pageNoDevice);
+        txtHostReport->setObjectName(QStringLiteral("txtHostReport"));
+        txtHostReport->setReadOnly(true);
+        txtHostReport->setTextInteractionFlags(Qt::TextSelectableByMouse |
+                                               Qt::TextSelectableByKeyboard);
+        noDeviceColumn->addWidget(txtHostReport);
+        stkDeviceList->addWidget(pageNoDevice);
         auto* listColumn = new QVBoxLayout();
         listColumn->setSpacing(6);
         listColumn->addWidget(lblNotice);
-        listColumn->addWidget(tblMainTableView);
+        listColumn->addWidget(stkDeviceList);
+        legend = new CorlaStatusLegend(centralWidget);
+        legend->setObjectName(QStringLiteral("legend"));
+        listColumn->addWidget(legend);
         gridLayout_2->addLayout(listColumn, 2, 0, 1, 2);
 
         gbDeviceActions = new QGroupBox(centralWidget);
@@ -154,19 +199,21 @@ public:
     void retranslateUi(QMainWindow* MainWindow)
     {
         MainWindow->setWindowTitle(QCoreApplication::translate("MainWindow", "MainWindow"));
-        btnRefresh->setText(QCoreApplication::translate("MainWindow", "Refresh"));
-        btnClear->setText(QCoreApplication::translate("MainWindow", "Clear"));
-        btnExport->setText(QCoreApplication::translate("MainWindow", "Export ..."));
+        btnRefresh->setText(QCoreApplication::translate("MainWindow", "&Refresh"));
+        btnClear->setText(QCoreApplication::translate("MainWindow", "C&lear"));
+        btnExport->setText(QCoreApplication::translate("MainWindow", "&Export ..."));
         btnSettings->setText(QString());
         btnLogoAbout->setText(QString());
         label->setText(QCoreApplication::translate("MainWindow", "Devices:"));
         lblDevCount->setText(QCoreApplication::translate("MainWindow", "(0)"));
+        leFilter->setPlaceholderText(QCoreApplication::translate("MainWindow", "Filter"));
+        lblNoDevice->setText(QCoreApplication::translate("MainWindow", "No device answered."));
         gbDeviceActions->setTitle(QCoreApplication::translate("MainWindow", "Device Actions:"));
         lblDeviceAction->setText(
             QCoreApplication::translate("MainWindow", "Select a device in the list above."));
-        btnReset->setText(QCoreApplication::translate("MainWindow", "Reset"));
-        btnConfig->setText(QCoreApplication::translate("MainWindow", "Configure ..."));
-        btnWebserver->setText(QCoreApplication::translate("MainWindow", "Open in Web Browser"));
+        btnReset->setText(QCoreApplication::translate("MainWindow", "Rese&t"));
+        btnConfig->setText(QCoreApplication::translate("MainWindow", "&Configure ..."));
+        btnWebserver->setText(QCoreApplication::translate("MainWindow", "Open in &Web Browser"));
     }
 
 private:

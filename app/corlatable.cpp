@@ -1,18 +1,51 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #include "corlatable.h"
-
-#include "zelconnectionchecker.h"
 
 #include "corlacsv.h"
 
-#include <QColor>
+#include <QHostAddress>
 #include <QPainter>
 
-#include <iterator>
+#include <cmath>
 
 namespace {
 
+// Relative luminance as the WCAG defines it, for choosing a readable text colour.
+double luminance(const QColor& colour)
+{
+    const auto channel = [](double c) {
+        return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) +
+           0.0722 * channel(colour.blueF());
+}
+
+const char* const CheckCable = "Check the cable and that the device is powered.";
+
+const char* const StatusWords[CorlaStatusCount] = {
+    "Reachable", "Refused", "No answer", "No IP", "Off-network", "Conflict", "Waiting",
+};
+
+// Indexed by CorlaStatus.
+const QColor StatusColours[CorlaStatusCount] = {
+    QColor(0, 255, 0),     // Reachable: green
+    QColor(255, 165, 0),   // Refused: orange
+    QColor(255, 255, 0),   // No answer: yellow
+    QColor(255, 0, 0),     // No IP: red
+    QColor(200, 160, 255), // Off-network: violet
+    QColor(255, 0, 255),   // Conflict: magenta
+    QColor(160, 160, 164), // Waiting: grey
+};
+
+int statusIndex(CorlaStatus status)
+{
+    const int i = int(status);
+    return i >= 0 && i < CorlaStatusCount ? i : int(CorlaStatus::Waiting);
+}
+
 const char* const HeaderTexts[CorlaTableModel::NetInfoColumnCount] = {
-    "",
+    QT_TRANSLATE_NOOP("CorlaTableModel", "Status"),
     QT_TRANSLATE_NOOP("CorlaTableModel", "Device Type"),
     QT_TRANSLATE_NOOP("CorlaTableModel", "Serial #"),
     QT_TRANSLATE_NOOP("CorlaTableModel", "IP Address"),
@@ -65,19 +98,35 @@ QVariant CorlaTableModel::data(const QModelIndex& index, int role) const
     if (index.column() >= columnCount(index.parent()))
         return {};
     const TevDevice& dev = *m_list.devices().at(index.row());
-    if ((role == Qt::ToolTipRole || role == Qt::AccessibleTextRole) &&
-        index.column() == StatusColumn)
-        return statusExplanation(dev);
+    const TevNetHostInfo& net = dev.netHostInfo();
+    if (index.column() == StatusColumn) {
+        switch (role) {
+        case Qt::DisplayRole:
+        case Qt::EditRole:
+            return corlaStatusWord(status(dev));
+        case Qt::ToolTipRole:
+        case Qt::AccessibleTextRole:
+            return statusExplanation(dev);
+        case SortRole:
+        case StatusRole:
+            return int(status(dev));
+        case ConflictRole:
+            return m_list.isConflicting(net.macAddress());
+        default:
+            return {};
+        }
+    }
     if (role == ConflictRole)
-        return index.column() == StatusColumn &&
-               m_list.isConflicting(dev.netHostInfo().macAddress());
+        return false;
+    if (role == SortRole) {
+        if (index.column() == IpColumn)
+            return uint(net.ipAddress().toInt());
+        role = Qt::DisplayRole;
+    }
     if (role != Qt::DisplayRole && role != Qt::EditRole)
         return {};
 
-    const TevNetHostInfo& net = dev.netHostInfo();
     switch (index.column()) {
-    case StatusColumn:
-        return static_cast<int>(dev.netStat());
     case TypeColumn:
         return CorlaText::deviceType(dev.devType());
     case SerialColumn:
@@ -141,6 +190,23 @@ void CorlaTableModel::setShowNetInfo(bool show)
         endRemoveColumns();
 }
 
+QString corlaStatusWord(CorlaStatus status)
+{
+    return QString::fromLatin1(StatusWords[statusIndex(status)]);
+}
+
+QColor corlaStatusColour(CorlaStatus status)
+{
+    return StatusColours[statusIndex(status)];
+}
+
+QColor corlaStatusTextColour(CorlaStatus status)
+{
+    // Contrast with black (L + 0.05) / 0.05 against white 1.05 / (L + 0.05): black wins from
+    // L = 0.179 up.
+    return luminance(corlaStatusColour(status)) >= 0.179 ? QColor(Qt::black) : QColor(Qt::white);
+}
+
 void CorlaItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                               const QModelIndex& index) const
 {
@@ -149,28 +215,55 @@ void CorlaItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
         return;
     }
 
-    // Indexed by ZelNetworkStatus: Reachable, Unreachable, NoIp, Pending.
-    static const QColor statusColours[] = {QColor(0, 255, 0), QColor(255, 255, 0),
-                                           QColor(255, 0, 0), QColor(160, 160, 164)};
-    const int status = index.data().toInt();
-    const bool known = status >= 0 && status < int(std::size(statusColours));
-    const QColor colour = known ? statusColours[status] : QColor(255, 255, 255);
+    const QVariant value = index.data(CorlaTableModel::StatusRole);
+    const auto status = value.isValid() ? CorlaStatus(value.toInt()) : CorlaStatus::Waiting;
     painter->save();
-    painter->fillRect(option.rect, QBrush(colour));
-    if (index.data(CorlaTableModel::ConflictRole).toBool()) {
-        painter->setPen(Qt::black);
-        painter->drawText(option.rect, Qt::AlignCenter, QStringLiteral("Conflict"));
+    painter->fillRect(option.rect, corlaStatusColour(status));
+    const QRect textRect = option.rect.adjusted(4, 0, -4, 0);
+    painter->setFont(option.font);
+    painter->setPen(corlaStatusTextColour(status));
+    painter->drawText(
+        textRect, Qt::AlignLeft | Qt::AlignVCenter,
+        option.fontMetrics.elidedText(index.data().toString(), Qt::ElideRight, textRect.width()));
+    // Selection must not look like a verdict: the colour stays, a frame marks the row.
+    if (option.state & QStyle::State_Selected) {
+        const QPalette::ColorGroup group =
+            option.state & QStyle::State_Active ? QPalette::Active : QPalette::Inactive;
+        QPen frame(option.palette.color(group, QPalette::Highlight), 2);
+        frame.setJoinStyle(Qt::MiterJoin);
+        painter->setPen(frame);
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(QRectF(option.rect).adjusted(1, 1, -1, -1));
     }
     painter->restore();
 }
 
+void CorlaTableModel::setProbeReason(const TevDevice& device, ZelProbeReason reason)
+{
+    Reason& stored = m_reasons[corlaMacKey(device.netHostInfo().macAddress())];
+    stored = Reason{};
+    stored.probe = reason;
+    stored.probedIp = device.netHostInfo().ipAddress().toInt();
+    // Asks the system for its interfaces: only where the answer can matter.
+    if (reason == ZelProbeReason::NoAnswer || reason == ZelProbeReason::HostUnreachable ||
+        reason == ZelProbeReason::NoRoute)
+        stored.offNetwork = zelOffNetworkNote(device);
+    reasonChanged(device.netHostInfo().macAddress());
+}
+
 void CorlaTableModel::setStatusReason(const TevMacAddr& mac, const QString& reason)
 {
-    m_reasons.insert(CorlaText::mac(mac), reason);
+    Reason& stored = m_reasons[corlaMacKey(mac)];
+    stored = Reason{};
+    stored.text = reason;
+    reasonChanged(mac);
+}
+
+void CorlaTableModel::reasonChanged(const TevMacAddr& mac)
+{
     const int row = m_list.rowOf(mac);
     if (row >= 0)
-        emit dataChanged(index(row, StatusColumn), index(row, StatusColumn),
-                         {Qt::ToolTipRole, Qt::AccessibleTextRole});
+        emit dataChanged(index(row, StatusColumn), index(row, StatusColumn));
 }
 
 void CorlaTableModel::clearStatusReasons()
@@ -178,16 +271,83 @@ void CorlaTableModel::clearStatusReasons()
     m_reasons.clear();
 }
 
+CorlaStatus CorlaTableModel::status(const TevDevice& device) const
+{
+    const TevMacAddr& mac = device.netHostInfo().macAddress();
+    if (m_list.isConflicting(mac))
+        return CorlaStatus::Conflict;
+    const auto found = m_reasons.constFind(corlaMacKey(mac));
+    const Reason* reason = found == m_reasons.constEnd() ? nullptr : &*found;
+    switch (device.netStat()) {
+    case ZelNetworkStatus::Reachable:
+        return CorlaStatus::Reachable;
+    case ZelNetworkStatus::NoIp:
+        return CorlaStatus::NoIp;
+    case ZelNetworkStatus::Pending:
+        return CorlaStatus::Waiting;
+    case ZelNetworkStatus::NotFound:
+        // Not probed yet, or silent in the latest enquiry.
+        return reason ? CorlaStatus::NoAnswer : CorlaStatus::Waiting;
+    case ZelNetworkStatus::Unreachable:
+        break;
+    }
+    if (!reason || !reason->probe)
+        return CorlaStatus::NoAnswer;
+    switch (*reason->probe) {
+    case ZelProbeReason::Refused:
+        return CorlaStatus::Refused;
+    case ZelProbeReason::NoAddress:
+    case ZelProbeReason::NotProbed:
+        return CorlaStatus::NoIp;
+    case ZelProbeReason::NoRoute:
+        return CorlaStatus::OffNetwork;
+    default:
+        return reason->offNetwork.isEmpty() ? CorlaStatus::NoAnswer : CorlaStatus::OffNetwork;
+    }
+}
+
 QString CorlaTableModel::statusExplanation(const TevDevice& device) const
 {
-    if (const auto conflict = m_list.conflict(device.netHostInfo().macAddress()))
+    const TevMacAddr& mac = device.netHostInfo().macAddress();
+    if (const auto conflict = m_list.conflict(mac))
         return conflict->text();
-    const ZelNetworkStatus status = device.netStat();
-    const QString reason = m_reasons.value(CorlaText::mac(device.netHostInfo().macAddress()));
-    if (status == ZelNetworkStatus::Pending || reason.isEmpty()) {
-        const QString note = zelOffNetworkNote(device);
-        return QStringLiteral("Waiting for a probe") +
-               (note.isEmpty() ? QString() : QStringLiteral("; ") + note);
+    const auto found = m_reasons.constFind(corlaMacKey(mac));
+    const Reason reason = found == m_reasons.constEnd() ? Reason{} : *found;
+    const ZelProbeReason probe = reason.probe.value_or(ZelProbeReason::Waiting);
+    const QString ip = QHostAddress(reason.probedIp).toString();
+    switch (status(device)) {
+    case CorlaStatus::Reachable:
+        return QStringLiteral("Reachable: TCP port 21 accepted a connection.");
+    case CorlaStatus::Refused:
+        return QStringLiteral("Refused: the device is there but turned away a connection on TCP "
+                              "port 21. Wait until it has finished starting, or reset it.");
+    case CorlaStatus::NoAnswer:
+        if (!reason.text.isEmpty())
+            return reason.text.left(1).toUpper() + reason.text.mid(1) + QStringLiteral(". ") +
+                   QLatin1String(CheckCable);
+        if (probe == ZelProbeReason::HostUnreachable)
+            return QStringLiteral("No answer: nothing on the network answers for %1. ").arg(ip) +
+                   QLatin1String(CheckCable);
+        return QStringLiteral(
+            "No answer on TCP port 21: check the cable and that the device is powered.");
+    case CorlaStatus::NoIp:
+        if (probe == ZelProbeReason::NotProbed && !zelNonHostAddress(reason.probedIp).isEmpty())
+            return QStringLiteral("No IP address a device can have: %1 is %2. Give it one with "
+                                  "Configure.")
+                .arg(ip, zelNonHostAddress(reason.probedIp));
+        return QStringLiteral("No IP address: give the device one with Configure, or check that "
+                              "its DHCP server is running.");
+    case CorlaStatus::OffNetwork:
+        if (!reason.offNetwork.isEmpty())
+            return QStringLiteral("Off-network: ") + reason.offNetwork + QLatin1Char('.');
+        return QStringLiteral("Off-network: this computer has no route to %1. Give the device "
+                              "an address on this computer's network with Configure.")
+            .arg(ip);
+    case CorlaStatus::Conflict:
+    case CorlaStatus::Waiting:
+        break;
     }
-    return CorlaText::status(status) + QStringLiteral(": ") + reason;
+    const QString note = zelOffNetworkNote(device);
+    return QStringLiteral("Waiting for a probe") +
+           (note.isEmpty() ? QString() : QStringLiteral("; ") + note);
 }

@@ -1,14 +1,39 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // The device list as the window's table: one row per entry of a CorlaDeviceList, and the
-// delegate that paints a row's reachability as a coloured cell.
+// delegate that paints a row's reachability as a coloured cell with its word.
 
 #include "corladevicelist.h"
+#include "zelconnectionchecker.h"
 
 #include <QAbstractTableModel>
+#include <QColor>
 #include <QHash>
 #include <QStyledItemDelegate>
 
 #include <memory>
+#include <optional>
+
+// What the status cell says about a row, in the order the status column sorts by.
+enum class CorlaStatus
+{
+    Reachable,  // port 21 accepted a connection
+    Refused,    // the device is there, but turned the connection away
+    NoAnswer,   // nothing came back: to the probe, or to the latest enquiry
+    NoIp,       // no address, or one that no device can have
+    OffNetwork, // not reachable from this computer's networks
+    Conflict,   // two senders disagree about the row's device
+    Waiting,    // no verdict yet
+};
+constexpr int CorlaStatusCount = int(CorlaStatus::Waiting) + 1;
+
+// "Reachable", "Refused", "No answer", "No IP", "Off-network", "Conflict", "Waiting".
+QString corlaStatusWord(CorlaStatus status);
+// The cell's colour, the same in the table and in its legend.
+QColor corlaStatusColour(CorlaStatus status);
+// Black or white, whichever reads better on the status colour.
+QColor corlaStatusTextColour(CorlaStatus status);
 
 class CorlaTableModel : public QAbstractTableModel
 {
@@ -28,8 +53,12 @@ public:
     static constexpr int BasicColumnCount = 3;
     // On the status cell: true while two senders disagree about the row's device.
     static constexpr int ConflictRole = Qt::UserRole + 1;
-    // What a sort proxy compares: numbers for the address and serial columns.
+    // What a sort proxy compares (QSortFilterProxyModel::setSortRole): the status's place in
+    // CorlaStatus on the status cell, the address as its 32-bit value, the serial as a
+    // number, and the display text elsewhere.
     static constexpr int SortRole = Qt::UserRole + 2;
+    // On the status cell: the row's CorlaStatus as an int. The display text is its word.
+    static constexpr int StatusRole = Qt::UserRole + 3;
 
     explicit CorlaTableModel(QObject* parent = nullptr);
 
@@ -55,26 +84,41 @@ public:
     bool showNetInfo() const { return m_showNetInfo; }
     void setShowNetInfo(bool show);
 
-    // Why the row has its colour: the status cell's tooltip and accessible text. A row
-    // without one (not probed yet, or pending again) is waiting for a probe; a conflicting
-    // row tells of its conflict instead.
+    // Why the row has its colour: its word, and the status cell's tooltip and accessible
+    // text. The outcome of the latest probe of `device` (the copy that was probed):
+    void setProbeReason(const TevDevice& device, ZelProbeReason reason);
+    // ... or a reason in words, such as "No answer since 12:00:00" for a device that did not
+    // answer the latest enquiry. A row without either (not probed yet, or pending again) is
+    // waiting; a conflicting row tells of its conflict instead.
     void setStatusReason(const TevMacAddr& mac, const QString& reason);
     void clearStatusReasons();
+
+    // The row's status as its cell shows it.
+    CorlaStatus status(const TevDevice& device) const;
 
 signals:
     // After rows were appended and after a clear, never for changes inside a row.
     void deviceListChanged();
 
 private:
+    struct Reason
+    {
+        std::optional<ZelProbeReason> probe;
+        QString text;        // a reason in words, when there is no probe reason
+        QString offNetwork;  // zelOffNetworkNote of the probed device
+        uint32_t probedIp{}; // the address the probe went to
+    };
+
+    void reasonChanged(const TevMacAddr& mac);
     QString statusExplanation(const TevDevice& device) const;
 
     CorlaDeviceList m_list;
     bool m_showNetInfo = true;
-    QHash<QString, QString> m_reasons; // by MAC text
+    QHash<quint64, Reason> m_reasons; // by corlaMacKey
 };
 
-// Paints column 0 as a solid cell in the colour of the row's network status, marked
-// "Conflict" while the row is conflicting.
+// Paints column 0 as a solid cell in the colour of the row's status with its word on it.
+// A selected row keeps the colour and gets a frame in the palette's highlight colour.
 class CorlaItemDelegate : public QStyledItemDelegate
 {
     Q_OBJECT

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // Discovery of a large simulated fleet as the main window runs it: one enquiry, a port
 // check for every device found, and beside it the round-trip time of one ICMP echo in
 // the same run. Sends packets: runs only on the host side of the lab, e.g.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // The window (offscreen) on the default fleet: time from a click on the logo to the about
 // box shown (its first paint), quiet and while its answer sockets are flooded with 65000
 // bytes of junk alternating with answers that name no device (at most 200 000 datagrams

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // Enquiry answers per second through the receive buffer and the parser, beside a
 // plain memcpy of the same datagrams measured in the same run. One answer per
 // datagram, as devices send them; each datagram is poured in and the parser driven,

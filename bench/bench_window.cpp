@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // The window itself (offscreen) on a large fleet with port 21 open, answering unpaced from
 // every local address: time from the enquiry to the last row listed and to the last row
 // green, and the longest stretch the event loop was blocked; beside it, as the baseline of

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // Pours arbitrary bytes, in chunk sizes taken from the input, into a receive buffer
 // of the adapter's size and drives the parser after each chunk, as the adapter does
 // per datagram. Aborts when an invariant breaks.

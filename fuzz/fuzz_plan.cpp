@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // Commissioning plans as a spreadsheet, a script or a damaged disk may leave them, read by
 // readPlan. Aborts when one of these breaks:
 //

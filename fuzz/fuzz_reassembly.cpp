@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // Datagrams from several senders, interleaved, through the per-sender reassembler.
 // Aborts when an invariant breaks; the central one: what each sender's datagrams yield
 // does not depend on what other senders sent in between.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // Round trips through the codec, in both directions, from fields taken from the input.
 // Aborts when one breaks.
 //

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // Device records: one per instrument that answered a discovery enquiry.
 //

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // The device vocabulary: type codes, reachability, port, status, synchronisation,
 // time-source, drive and link values, and their display texts. Plain C++: the

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #include "commissioning.h"
 
 #include "corlalog.h"
@@ -529,6 +531,8 @@ QString ApplyRow::outcomeText() const
         return QStringLiteral("conflicting");
     case RowOutcome::NotReached:
         return QStringLiteral("not reached");
+    case RowOutcome::PlanRefused:
+        return QStringLiteral("not sent (plan refused)");
     }
     return QString();
 }
@@ -577,6 +581,14 @@ ApplyOperation::ApplyOperation(CommissioningService* service, const CorlaPlan& p
         m_rowAtLine.insert(row.line, m_rows.size());
         m_rows << row;
     }
+    m_planFaults = planFaultsAgainst(plan, settings);
+    if (!m_planFaults.isEmpty()) {
+        for (ApplyRow& row : m_rows) {
+            if (row.outcome == RowOutcome::RefusedOrder)
+                row.outcome = RowOutcome::PlanRefused;
+        }
+        return;
+    }
     const CorlaChangeOrder order = orderChanges(changes, settings);
     m_steps = order.steps;
     // Reported from start(), once the caller is listening.
@@ -585,6 +597,8 @@ ApplyOperation::ApplyOperation(CommissioningService* service, const CorlaPlan& p
 
 void ApplyOperation::start()
 {
+    for (const CorlaPlanFault& fault : m_planFaults)
+        emit rowMessage(fault.line, fault.message);
     for (const ApplyRow& row : m_rows) {
         if (row.outcome == RowOutcome::Conflicting)
             emit rowMessage(row.line,
@@ -666,6 +680,7 @@ void ApplyOperation::next()
                                                    inUseText(use)));
             } else {
                 row.outcome = RowOutcome::WouldChange;
+                row.left = settingsToSend(*row.found, m_steps.at(m_step).row.planned);
                 m_moved.insert(corlaMacKey(row.mac));
             }
             emit rowFinished(index);

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // Changes and resets whose outcome is what the device reports afterwards. A request or its
 // answer may be lost, an answer may come twice, and any host on the LAN can answer in a
@@ -249,6 +251,7 @@ enum class RowOutcome
     NotConfirmed,      // no answer, or the device reports other settings afterwards
     Conflicting,       // two senders answer differently for the MAC: nothing sent
     NotReached,        // nothing answered on the network any more: nothing sent
+    PlanRefused,       // the plan has faults against the devices found: nothing sent
 };
 
 struct ApplyRow
@@ -259,7 +262,7 @@ struct ApplyRow
     uint16_t serial = 0;
     ZelDeviceType type = ZelDeviceType::NoDevice;
     std::optional<TevNetHostInfo> found;
-    // The settings it was left with; none when unknown.
+    // The settings it was left with (dry run: would be left with); none when unknown.
     std::optional<TevNetHostInfo> left;
     RowOutcome outcome = RowOutcome::NotFound;
     QString reason;
@@ -286,6 +289,10 @@ public:
                    const CorlaDeviceList& found, const ApplyOptions& options);
     void start();
     const QVector<ApplyRow>& rows() const { return m_rows; }
+    // Rows that ask for a change no device can be given, judged against the devices found
+    // (planFaultsAgainst). With any, start() sends nothing: every row that is not already
+    // unchanged, not found or conflicting ends PlanRefused.
+    const QVector<CorlaPlanFault>& planFaults() const { return m_planFaults; }
 
 signals:
     // Why a row ended as it did, for the user (line, message), as it happens.
@@ -303,6 +310,7 @@ private:
     ApplyOptions m_options;
     QVector<ApplyRow> m_rows;
     QVector<CorlaPlanFault> m_orderFaults;
+    QVector<CorlaPlanFault> m_planFaults;
     QHash<int, int> m_rowAtLine;
     QVector<CorlaPlanStep> m_steps;
     QHash<quint64, std::shared_ptr<TevDevice>> m_devices;

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // The record of what Corla asked devices to do: a CSV file that only grows, a line
 // per change or reset request when it is sent and a line per answer the window hears, so

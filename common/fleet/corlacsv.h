@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // The device list's CSV export, as the window's Export and `corla-cli discover --format
 // csv` write it: a header line, then one line per device, each ending in "\n". A field

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // The devices that answered, one entry per MAC address in the order they were first
 // heard, with each one's reachability. The window's table and corla-cli keep their

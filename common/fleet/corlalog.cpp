@@ -1,5 +1,8 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #include "corlalog.h"
 
-Q_LOGGING_CATEGORY(corlaDiscovery, "corla.discovery")
-Q_LOGGING_CATEGORY(corlaNet, "corla.net")
-Q_LOGGING_CATEGORY(corlaUi, "corla.ui")
+// Info and above by default; debug only when a rule asks for it.
+Q_LOGGING_CATEGORY(corlaDiscovery, "corla.discovery", QtInfoMsg)
+Q_LOGGING_CATEGORY(corlaNet, "corla.net", QtInfoMsg)
+Q_LOGGING_CATEGORY(corlaUi, "corla.ui", QtInfoMsg)

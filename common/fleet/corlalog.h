@@ -1,6 +1,9 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
-// The program's debug lines, by the part that writes them. All are on by default;
-// QT_LOGGING_RULES (e.g. "corla.*.debug=false") quiets them.
+// The program's debug lines, by the part that writes them. They are off by default: the
+// window's --verbose, corla-cli's -v or QT_LOGGING_RULES (e.g. "corla.*.debug=true" or
+// "corla.net.debug=true") turn them on. Warnings are always written.
 
 #include <QLoggingCategory>
 

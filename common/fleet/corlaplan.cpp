@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #include "corlaplan.h"
 
 #include "corladevicelist.h"
@@ -38,7 +40,8 @@ bool isBlankChar(QChar c)
     return c == QLatin1Char(' ') || c == QLatin1Char('\t');
 }
 
-QVector<Record> splitRecords(const QString& text)
+// `separator`: the comma, or what the header line uses instead.
+QVector<Record> splitRecords(const QString& text, QChar separator)
 {
     enum State
     {
@@ -104,7 +107,7 @@ QVector<Record> splitRecords(const QString& text)
         case FieldStart:
         case Unquoted:
         case AfterQuote:
-            if (c == QLatin1Char(','))
+            if (c == separator)
                 endField();
             else if (lineEnd)
                 endRecord();
@@ -323,13 +326,13 @@ public:
             }
         }
         const int faultsBefore = m_plan->faults.size();
-        TevNetHostInfo planned;
-        planned.setMacAddress(readMac());
-        planned.setAddressMode(readMode());
-        if (planned.addressMode() == TevAddressModeManual)
-            readStatic(&planned);
+        m_row = CorlaPlanRow{m_line, TevNetHostInfo(), {}, {}};
+        m_row.planned.setMacAddress(readMac());
+        m_row.planned.setAddressMode(readMode());
+        if (m_row.planned.addressMode() != TevAddressModeAuto)
+            readAddresses(&m_row.planned);
         if (m_plan->faults.size() == faultsBefore)
-            m_plan->rows << CorlaPlanRow{m_line, planned};
+            m_plan->rows << m_row;
     }
 
 private:
@@ -346,6 +349,12 @@ private:
         m_plan->faults << CorlaPlanFault{m_line, escapedForDisplay(message)};
     }
 
+    // A value no device can be given, but one a device may report and the export write.
+    void faultUnlessAsFound(const QString& message)
+    {
+        m_row.unlessAsFound << escapedForDisplay(message);
+    }
+
     QString emptyCell(Column column) const
     {
         return QStringLiteral("%1 is empty").arg(QLatin1String(ColumnNames[column]));
@@ -359,17 +368,17 @@ private:
             fault(emptyCell(MacColumn));
             return mac;
         }
+        if (!TevMacAddr::parse(text.toStdString(), &mac)) {
+            fault(QStringLiteral("MAC Address: ") + checkMacText(text, &mac));
+            return mac;
+        }
         const QString why = checkMacText(text, &mac);
-        if (!why.isEmpty()) {
-            fault(QStringLiteral("MAC Address: ") + why);
-            return mac;
-        }
-        if (isGroupMac(mac)) {
-            fault(QStringLiteral("MAC Address: %1 is a broadcast or multicast address, which "
-                                 "no single device has")
-                      .arg(text));
-            return mac;
-        }
+        if (!why.isEmpty())
+            faultUnlessAsFound(QStringLiteral("MAC Address: ") + why);
+        if (isGroupMac(mac))
+            faultUnlessAsFound(QStringLiteral("MAC Address: %1 is a broadcast or multicast "
+                                              "address, which no single device has")
+                                   .arg(text));
         const int firstLine = m_macLines.value(corlaMacKey(mac), 0);
         if (firstLine > 0)
             fault(QStringLiteral("MAC Address: %1 is planned on line %2 already")
@@ -386,32 +395,47 @@ private:
         for (const TevAddressMode mode : {TevAddressModeAuto, TevAddressModeManual})
             if (text.compare(CorlaText::addressMode(mode), Qt::CaseInsensitive) == 0)
                 return mode;
-        fault(text.isEmpty()
-                  ? emptyCell(ModeColumn) + QStringLiteral(" (DHCP or Static)")
-                  : QStringLiteral("Address mode: \"%1\" is neither DHCP nor Static").arg(text));
+        const QString neither =
+            QStringLiteral("Address mode: \"%1\" is neither DHCP nor Static").arg(text);
+        // What the export writes for a device that reports no mode.
+        if (text.compare(CorlaText::addressMode(TevAddressModeNotSet), Qt::CaseInsensitive) == 0)
+            faultUnlessAsFound(neither);
+        else
+            fault(text.isEmpty() ? emptyCell(ModeColumn) + QStringLiteral(" (DHCP or Static)")
+                                 : neither);
         return TevAddressModeNotSet;
     }
 
-    // A required address cell; false after a fault.
-    bool readRequired(Column column, TevIpAddr* out)
+    // A required address cell of a static row; false when it holds no address. A text
+    // that is no address at all is a fault; an address that breaks a device's rules only
+    // may be one (*ruleOk false).
+    bool readRequired(Column column, TevIpAddr* out, bool* ruleOk)
     {
+        *ruleOk = false;
         const QString text = cell(column);
         if (text.isEmpty()) {
             fault(emptyCell(column) + QStringLiteral(" (a static row needs it)"));
             return false;
         }
-        QString why;
+        const QString name = QLatin1String(ColumnNames[column]);
+        QString why = checkIpText(text, name, out);
+        if (!why.isEmpty()) {
+            fault(why);
+            return false;
+        }
+        TevIpAddr checked;
         if (column == IpColumn) {
-            why = checkHostAddressText(text, QLatin1String(ColumnNames[column]), out);
+            why = checkHostAddressText(text, name, &checked);
         } else {
-            why = checkMaskText(text, out);
+            why = checkMaskText(text, &checked);
             // The rule's words name the command line's option; a plan names its column.
             if (why.startsWith(QLatin1String("--mask")))
-                why.replace(0, 6, QLatin1String(ColumnNames[column]));
+                why.replace(0, 6, name);
         }
         if (!why.isEmpty())
-            fault(why);
-        return why.isEmpty();
+            faultUnlessAsFound(why);
+        *ruleOk = why.isEmpty();
+        return true;
     }
 
     // An empty optional cell means none.
@@ -428,37 +452,52 @@ private:
         return why.isEmpty();
     }
 
-    void readStatic(TevNetHostInfo* planned)
+    // The four address cells of a static row, or of a row of the mode Unknown, which can
+    // only stand as its device reports it: there every cell is optional (none: 0.0.0.0).
+    void readAddresses(TevNetHostInfo* planned)
     {
         TevIpAddr ip, mask, gateway, dns;
-        const bool ipOk = readRequired(IpColumn, &ip);
-        bool maskOk = readRequired(MaskColumn, &mask);
-        if (maskOk && mask.toInt() == 0) {
-            // The pane allows it as "no mask yet"; a device refuses it as its subnet.
-            fault(QStringLiteral("Subnet Mask: 0.0.0.0 leaves the device no network"));
-            maskOk = false;
+        if (planned->addressMode() != TevAddressModeManual) {
+            readOptional(IpColumn, &ip);
+            readOptional(MaskColumn, &mask);
+            readOptional(GatewayColumn, &gateway);
+            readOptional(DnsColumn, &dns);
+            planned->setIpAddress(ip);
+            planned->setSubnet(mask);
+            planned->setGateway(gateway);
+            planned->setDns(dns);
+            return;
         }
+        bool ipOk = false, maskOk = false;
+        const bool ipRead = readRequired(IpColumn, &ip, &ipOk);
+        readRequired(MaskColumn, &mask, &maskOk);
         readOptional(GatewayColumn, &gateway);
         readOptional(DnsColumn, &dns);
+        if (maskOk && mask.toInt() == 0) {
+            // The pane allows it as "no mask yet"; a device refuses it as its subnet.
+            faultUnlessAsFound(QStringLiteral("Subnet Mask: 0.0.0.0 leaves the device no network"));
+            maskOk = false;
+        }
         if (ipOk && maskOk) {
             const uint32_t host = ip.toInt() & ~mask.toInt();
             const QString ofMask = QStringLiteral("IP Address: %1 is the %2 address of its "
                                                   "network under the mask %3");
             if (host == 0)
-                fault(ofMask.arg(CorlaText::address(ip), QStringLiteral("network"),
-                                 CorlaText::address(mask)));
+                faultUnlessAsFound(ofMask.arg(CorlaText::address(ip), QStringLiteral("network"),
+                                              CorlaText::address(mask)));
             else if (host == ~mask.toInt())
-                fault(ofMask.arg(CorlaText::address(ip), QStringLiteral("broadcast"),
-                                 CorlaText::address(mask)));
+                faultUnlessAsFound(ofMask.arg(CorlaText::address(ip), QStringLiteral("broadcast"),
+                                              CorlaText::address(mask)));
         }
-        if (ipOk) {
-            const int firstLine = m_ipLines.value(ip.toInt(), 0);
-            if (firstLine > 0)
-                fault(QStringLiteral("IP Address: %1 is planned on line %2 already")
-                          .arg(CorlaText::address(ip))
-                          .arg(firstLine));
-            else
-                m_ipLines.insert(ip.toInt(), m_line);
+        // Two devices the export lists at one address keep it, each as found.
+        const int firstLine = m_ipLines.value(ip.toInt(), 0);
+        if (ipRead && firstLine > 0) {
+            faultUnlessAsFound(QStringLiteral("IP Address: %1 is planned on line %2 already")
+                                   .arg(CorlaText::address(ip))
+                                   .arg(firstLine));
+            m_row.unlessAlsoAsFound << firstLine;
+        } else if (ipRead) {
+            m_ipLines.insert(ip.toInt(), m_line);
         }
         planned->setIpAddress(ip);
         planned->setSubnet(mask);
@@ -473,7 +512,34 @@ private:
     QHash<uint32_t, int> m_ipLines; // static address -> the line that plans it first
     int m_line = 0;
     QStringList m_fields;
+    CorlaPlanRow m_row; // the row being read
 };
+
+// The first record that is not blank, or end.
+QVector<Record>::const_iterator headerRecord(const QVector<Record>& records)
+{
+    auto record = records.begin();
+    while (record != records.end() && record->fault.isEmpty() && record->isBlank())
+        ++record;
+    return record;
+}
+
+// How many of the columns a plan needs the header names.
+int requiredColumnsNamed(const QVector<Record>& records)
+{
+    const auto header = headerRecord(records);
+    if (header == records.end())
+        return 0;
+    int named = 0;
+    for (int column = 0; column < ColumnCount; ++column) {
+        const QLatin1String name(ColumnNames[column]);
+        named += ColumnRequired[column] &&
+                 std::any_of(header->fields.begin(), header->fields.end(), [&](const QString& f) {
+                     return f.trimmed().compare(name, Qt::CaseInsensitive) == 0;
+                 });
+    }
+    return named;
+}
 
 } // namespace
 
@@ -494,11 +560,26 @@ CorlaPlan readPlan(const QByteArray& bytes)
     const std::optional<QString> text = decodePlan(bytes, &plan.faults);
     if (!text)
         return plan;
-    const QVector<Record> records = splitRecords(*text);
+    // The header line names the separator: the one under which it names the most required
+    // columns, the comma when that is a tie, so that the faults speak of the usual case.
+    const QVector<Record> records = [&text] {
+        QVector<Record> best = splitRecords(*text, QLatin1Char(','));
+        int bestNamed = requiredColumnsNamed(best);
+        for (const QChar separator : {QLatin1Char(';'), QLatin1Char('\t')}) {
+            if (bestNamed ==
+                int(std::count(std::begin(ColumnRequired), std::end(ColumnRequired), true)))
+                break;
+            QVector<Record> split = splitRecords(*text, separator);
+            const int named = requiredColumnsNamed(split);
+            if (named > bestNamed) {
+                best = std::move(split);
+                bestNamed = named;
+            }
+        }
+        return best;
+    }();
 
-    auto record = records.begin();
-    while (record != records.end() && record->fault.isEmpty() && record->isBlank())
-        ++record;
+    auto record = headerRecord(records);
     if (record == records.end()) {
         plan.faults << CorlaPlanFault{1, QStringLiteral("the plan is empty: it has no header "
                                                         "line")};
@@ -528,10 +609,10 @@ CorlaPlan readPlan(const QByteArray& bytes)
                 columns[column] = at;
         }
         if (columns[column] < 0 && ColumnRequired[column])
-            plan.faults << CorlaPlanFault{header.line,
-                                          QStringLiteral("the header has no \"%1\" column "
-                                                         "(columns are separated by commas)")
-                                              .arg(name)};
+            plan.faults << CorlaPlanFault{
+                header.line, QStringLiteral("the header has no \"%1\" column "
+                                            "(columns are separated by commas, semicolons or tabs)")
+                                 .arg(name)};
     }
     if (!plan.faults.isEmpty())
         return plan;
@@ -555,11 +636,40 @@ CorlaPlan readPlan(const QByteArray& bytes)
     return plan;
 }
 
+QVector<CorlaPlanFault> planFaultsAgainst(const CorlaPlan& plan,
+                                          const QVector<TevNetHostInfo>& found)
+{
+    QHash<int, const CorlaPlanRow*> rowAt;
+    for (const CorlaPlanRow& row : plan.rows)
+        rowAt.insert(row.line, &row);
+    // Whether the row's device answered with other settings than the row says.
+    const auto differs = [&](const CorlaPlanRow* row) {
+        return row && rowState(*row, found) == CorlaRowState::ToChange;
+    };
+    QVector<CorlaPlanFault> faults;
+    for (const CorlaPlanRow& row : plan.rows) {
+        QString why;
+        if (differs(&row))
+            why = QStringLiteral(" (its device reports other settings: the row asks for a change)");
+        for (int line : row.unlessAlsoAsFound) {
+            if (why.isEmpty() && differs(rowAt.value(line)))
+                why = QStringLiteral(" (the device of line %1 reports other settings: that row "
+                                     "asks for a change)")
+                          .arg(line);
+        }
+        if (why.isEmpty())
+            continue;
+        for (const QString& message : row.unlessAsFound)
+            faults << CorlaPlanFault{row.line, message + why};
+    }
+    return faults;
+}
+
 bool isAsPlanned(const TevNetHostInfo& planned, const TevNetHostInfo& current)
 {
     if (planned.addressMode() != current.addressMode())
         return false;
-    if (planned.addressMode() != TevAddressModeManual)
+    if (planned.addressMode() == TevAddressModeAuto)
         return true;
     return planned.ipAddress() == current.ipAddress() &&
            planned.subnetMask() == current.subnetMask() && planned.gateway() == current.gateway() &&

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // A plan for commissioning a fleet: the device list's CSV export, edited in a spreadsheet,
 // naming for each device (by MAC address) the settings it should have. The whole plan is
@@ -9,6 +11,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 struct CorlaPlanFault
@@ -24,8 +27,17 @@ struct CorlaPlanRow
 {
     int line = 0;
     // The MAC address is the row's. A DHCP row plans the mode alone: its address fields
-    // are 0.0.0.0 whatever its cells say, since the device's DHCP server chooses them.
+    // are 0.0.0.0 whatever its cells say, since the device's DHCP server chooses them. A
+    // row whose mode reads "Unknown" plans the mode 0 and its four address cells.
     TevNetHostInfo planned;
+    // What no device can be given: the mode Unknown, a broadcast, multicast or zero MAC, an
+    // address or mask a device refuses, an address planned twice. The export writes such
+    // values for devices that report them, so they are faults only once a device is found
+    // that reports other settings than the row (or the rows of unlessAlsoAsFound) says: an
+    // unedited export plans nothing to change.
+    QStringList unlessAsFound;
+    QVector<int>
+        unlessAlsoAsFound; // lines of other rows (the first row of a twice-planned address)
 };
 
 struct CorlaPlan
@@ -41,17 +53,26 @@ struct CorlaPlan
 
 // Reads and judges a plan file: UTF-8 with or without a byte-order mark, or UTF-16 with one
 // (either byte order); LF or CRLF, RFC 4180 quoting, blank lines and rows of empty cells
-// ignored. Bytes that are not such text give one fault and no rows: on line 1, "not text:
-// " and what they look like ("binary data at byte N", UTF-16 without a byte-order mark,
-// UTF-32), or, for text in a legacy 8-bit encoding, on the line of its first byte that is
-// not UTF-8; byte positions count from 1. A NUL character is a fault on its line, with its
+// ignored. The header line's separator is the plan's: a comma, or a semicolon or a tab
+// (as spreadsheets save CSV under many locales). Bytes that are not such text give one fault and no
+// rows: on line 1, "not text: " and what they look like ("binary data at byte N", UTF-16 without a
+// byte-order mark, UTF-32), or, for text in a legacy 8-bit encoding, on the line of its first byte
+// that is not UTF-8; byte positions count from 1. A NUL character is a fault on its line, with its
 // column. Messages show the control characters of a cell as "\xHH". Columns are found by their
 // header names, in any case and order; columns other than MAC Address, Address mode, IP Address,
 // Subnet Mask, Gateway and DNS Server are ignored, and the last two may be missing (no
 // gateway, no DNS server). A static row is held to the rules of the settings pane and
 // `corla-cli set`, and besides needs a mask other than 0.0.0.0 and an address that is
-// neither the network nor the broadcast address of its mask.
+// neither the network nor the broadcast address of its mask; where a cell holds a value
+// that breaks these rules but that a device may report, the fault waits in the row's
+// unlessAsFound for the devices to be found (planFaultsAgainst).
 CorlaPlan readPlan(const QByteArray& bytes);
+
+// The faults of rows (unlessAsFound) whose device reports other settings than the row says,
+// among `found` (each with its own MAC address). A row whose device did not answer has none
+// here: it ends "not found". Such faults refuse the whole plan, as those of readPlan do.
+QVector<CorlaPlanFault> planFaultsAgainst(const CorlaPlan& plan,
+                                          const QVector<TevNetHostInfo>& found);
 
 // Broadcast and multicast MAC addresses (the lowest bit of the first octet of the text
 // form is set) name a group of stations, never one device.
@@ -64,8 +85,8 @@ enum class CorlaRowState
     ToChange,
 };
 
-// For a static plan every address field and the mode must match; for DHCP only the mode,
-// since the addresses are the DHCP server's to choose.
+// For a DHCP plan only the mode must match, since the addresses are the DHCP server's to
+// choose; for any other (static, or the mode Unknown) every address field and the mode.
 bool isAsPlanned(const TevNetHostInfo& planned, const TevNetHostInfo& current);
 // `found`: the settings of the devices that answered, each with its own MAC address.
 CorlaRowState rowState(const CorlaPlanRow& row, const QVector<TevNetHostInfo>& found);

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // Why a device refuses new network settings: the code of its change answer, which the
 // adapter reads and the simulator writes. Plain C++, like the wire code around it.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // The rules for new network settings given as text, as corla-cli takes them: which
 // address texts are acceptable, what a change request carries and when the
@@ -14,6 +16,9 @@ QString checkIpText(const QString& text, const QString& what, TevIpAddr* out);
 QString checkHostAddressText(const QString& text, const QString& what, TevIpAddr* out);
 QString checkMaskText(const QString& text, TevIpAddr* out);
 QString checkMacText(const QString& text, TevMacAddr* out);
+// A static address as `set --static` takes it: "10.10.0.50", or with the length of its
+// network prefix, "10.10.0.50/24" (1 to 31), which gives *mask; without one *mask is 0.
+QString checkStaticText(const QString& text, const QString& what, TevIpAddr* ip, TevIpAddr* mask);
 
 // The settings a change request carries when only the mode and, for static settings, the
 // four addresses are asked for: DHCP keeps the reported address fields and switches the

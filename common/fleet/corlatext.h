@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // Text from outside the program (a plan's cells, a file name) made safe to show on a
 // terminal or in a message: control characters would move the cursor, change colours or

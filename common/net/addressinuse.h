@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // "Is this address in use?", one answer for the duplicate-address check, the free-address
 // search and the command line. Qt-free: the Windows cross build compiles it too.

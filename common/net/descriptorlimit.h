@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // This process's limit on open descriptors, without Qt: every port probe holds a socket,
 // so the probes' scheduler sizes itself by it, and the programs raise it at start.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // One ICMP echo request, behind a seam without Qt: the POSIX build sends it through
 // an ICMP socket, the Win32 build through the platform's echo interface. The Qt side

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // The one socket-library call the address types need, behind a seam so that the
 // POSIX and the Win32 builds each bring their own.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // What this computer's neighbour table (its ARP cache) holds for one IPv4 address, behind a
 // seam without Qt like the echo's: Linux asks the kernel over rtnetlink, Win32 reads the

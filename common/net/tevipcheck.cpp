@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #include "tevipcheck.h"
 #include "corlalog.h"
 
@@ -7,7 +9,8 @@
 IpChecker::IpChecker(const TevDevice& device, const TevNetHostInfo& netHostInfo)
     : m_device(device), m_netHostInfo(netHostInfo)
 {
-    static const int registered = qRegisterMetaType<TevPingResult>("TevPingResult");
+    static const int registered = qRegisterMetaType<TevPingResult>("TevPingResult") +
+                                  qRegisterMetaType<TevAddressUse>("TevAddressUse");
     Q_UNUSED(registered)
     registerCorlaMetaTypes();
 }
@@ -25,17 +28,17 @@ void IpChecker::checkIpExistence()
     const TevIpAddr address = m_netHostInfo.ipAddress();
     const QList<TevMacAddr> disregard = m_disregard;
     m_watcher.setFuture(QtConcurrent::run([address, disregard] {
-        return TevPingHelper::addressInUse(address, kPingTimeoutMs, disregard).result;
+        return TevPingHelper::addressInUse(address, kPingTimeoutMs, disregard);
     }));
 }
 
 void IpChecker::handlePingFinished()
 {
-    const TevPingResult result = m_watcher.result();
-    qCDebug(corlaNet).nospace() << "Ping result: " << static_cast<int>(result);
+    const TevAddressUse use = m_watcher.result();
+    qCDebug(corlaNet).nospace() << "Ping result: " << static_cast<int>(use.result);
     // A receiver may ask the user (a nested event loop) before this returns.
     const QPointer<IpChecker> alive(this);
-    emit ipCheckResult(result, m_device, m_netHostInfo);
+    emit ipCheckResult(use.result, m_device, m_netHostInfo, use);
     // Nobody holds a pointer to a checker once it has reported.
     if (alive)
         deleteLater();

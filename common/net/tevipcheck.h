@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // Duplicate-address check: is a proposed address in use (one echo, then the neighbour
 // table), run on the process-wide thread pool, reported back on the thread that owns the
@@ -8,6 +10,8 @@
 
 #include <QFutureWatcher>
 #include <QObject>
+
+Q_DECLARE_METATYPE(TevAddressUse)
 
 class IpChecker : public QObject
 {
@@ -28,8 +32,10 @@ public:
     void checkIpExistence();
 
 signals:
+    // `use` tells what answered: an echo reply, or only the neighbour table's link-layer
+    // address (with the MAC address in either case when the table has one).
     void ipCheckResult(TevPingResult rslt, const TevDevice& device,
-                       const TevNetHostInfo& netHostInfo);
+                       const TevNetHostInfo& netHostInfo, const TevAddressUse& use);
 
 private:
     void handlePingFinished();
@@ -37,5 +43,5 @@ private:
     TevDevice m_device;
     TevNetHostInfo m_netHostInfo;
     QList<TevMacAddr> m_disregard;
-    QFutureWatcher<TevPingResult> m_watcher;
+    QFutureWatcher<TevAddressUse> m_watcher;
 };

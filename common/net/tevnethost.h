@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // Value types for a device's network identity. Plain C++, no Qt: the wire codec,
 // the fuzzer and the Windows cross build use them alone.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // ICMP echo, and whether an address is in use, for the duplicate-address check and the
 // free-address search.

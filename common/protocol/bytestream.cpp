@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #include "bytestream.h"
 
 ByteStreamBuffer::ByteStreamBuffer(const uint8_t* data, uint64_t length)

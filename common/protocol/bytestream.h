@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // Read-only input stream over a block of bytes owned by somebody else. Message
 // decoders read their fields with the ordinary istream read(), in wire order.

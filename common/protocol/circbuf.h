@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // Fixed-capacity byte FIFO. Received datagrams are poured in; the discovery
 // parser takes whole fields out. Storage is allocated once, at construction;

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // CRC-16/ARC: polynomial 0x8005 reflected, initial value 0, no final XOR.
 // Closes every discovery frame; computed byte by byte from the table.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // State machine whose states are member functions of the derived class. Each
 // dispatch() runs the current state once; a state that calls transition() just

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // The door to the discovery protocol: broadcasts requests from every usable local
 // IPv4 address and reports the answers that come back as signals.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // The small frameless about box opened from the logo button: logo, name and
 // version, build date and an OK button.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #include "tevipedit.h"
 
 #include <QApplication>
@@ -135,7 +137,8 @@ TevIpEdit::TevIpEdit(QWidget* parent) : QFrame(parent)
         m_octets.append(new TevIpOctetEdit(QString(), this));
 
     setFrameStyle(QFrame::Box | QFrame::Plain);
-    setStyleSheet(QStringLiteral("QFrame { background-color: white; border: 1px solid gray;}"));
+    setStyleSheet(
+        QStringLiteral("QFrame { background-color: palette(base); border: 1px solid gray;}"));
 
     auto* layout = new QHBoxLayout(this);
     layout->setSpacing(0);

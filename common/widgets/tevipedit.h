@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // An IPv4 address editor: four single-octet fields separated by fixed dots
 // that the keyboard walks through as if typing a dotted address.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #include "tevnethostpane.h"
 #include "corlalog.h"
 #include "ui_tevnethostpane.h"
@@ -12,6 +14,7 @@
 #include <QPalette>
 #include <QPointer>
 #include <QProgressDialog>
+#include <QtAlgorithms>
 
 #include <array>
 
@@ -52,16 +55,60 @@ void loadOptionalAddress(const TevIpAddr& address, TevIpEdit* edit, QCheckBox* e
         edit->setAddress(address);
 }
 
+// One IPv4 network of this computer: its address there and the network's mask.
+struct LocalNetwork
+{
+    TevIpAddr local;
+    uint32_t mask = 0;
+};
+
+QList<LocalNetwork> localNetworks()
+{
+    QList<LocalNetwork> networks;
+    for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces()) {
+        if (!iface.flags().testFlag(QNetworkInterface::IsUp))
+            continue;
+        for (const QNetworkAddressEntry& entry : iface.addressEntries()) {
+            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol &&
+                entry.netmask().protocol() == QAbstractSocket::IPv4Protocol)
+                networks.append(
+                    {TevIpAddr(entry.ip().toIPv4Address()), entry.netmask().toIPv4Address()});
+        }
+    }
+    return networks;
+}
+
+// The local network that holds `address`, the narrowest when several do; a null local
+// address when none does. A single-address entry (a /32) is no network a device can join.
+LocalNetwork localNetworkHolding(const TevIpAddr& address)
+{
+    LocalNetwork best;
+    for (const LocalNetwork& network : localNetworks()) {
+        if (!isStaticSubnetMask(network.mask) ||
+            (network.local.toInt() & network.mask) != (address.toInt() & network.mask))
+            continue;
+        if (best.local.toInt() == 0 || network.mask > best.mask)
+            best = network;
+    }
+    return best;
+}
+
 // The mask of this computer's network on `local`, as its interface entry has it; 0 when
 // no interface carries that address.
 uint32_t networkMaskOf(const TevIpAddr& local)
 {
-    const QHostAddress wanted(local.toInt());
-    for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces())
-        for (const QNetworkAddressEntry& entry : iface.addressEntries())
-            if (entry.ip() == wanted && entry.netmask().protocol() == QAbstractSocket::IPv4Protocol)
-                return entry.netmask().toIPv4Address();
+    for (const LocalNetwork& network : localNetworks())
+        if (network.local == local)
+            return network.mask;
     return 0;
+}
+
+// The mask an address gets: its local network's where one holds it, else its class's.
+TevIpAddr maskFor(const TevIpAddr& address)
+{
+    const LocalNetwork network = localNetworkHolding(address);
+    return TevIpAddr(network.local.toInt() != 0 ? network.mask
+                                                : TevIpAddr::defaultMask(address.toArray()[0]));
 }
 
 } // namespace
@@ -88,6 +135,11 @@ TevNetHostPane::TevNetHostPane(QWidget* parent)
 {
     m_adapter->setParent(this);
     m_ui->setupUi(this);
+    // Inside a dialog, a default button would take the Enter that finishes an address.
+    for (QPushButton* button : {m_ui->btnSuggest, m_ui->btnRefresh}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
 
     QPalette errorPalette = m_ui->lblErrorDisplay->palette();
     errorPalette.setColor(QPalette::All, QPalette::WindowText, Qt::red);
@@ -132,6 +184,7 @@ TevNetHostPane::~TevNetHostPane()
 void TevNetHostPane::setNetHostInfo(const TevNetHostInfo& netHostInfo)
 {
     m_netHostInfo = netHostInfo;
+    m_firstOctet = netHostInfo.ipAddress().toArray()[0];
     m_ui->lblMacAddress->setText(QString::fromStdString(netHostInfo.macAddress().toString()));
     m_ui->ipeIpAddr->setAddress(netHostInfo.ipAddress());
     m_ui->ipeSubnet->setAddress(netHostInfo.subnetMask());
@@ -161,8 +214,18 @@ bool TevNetHostPane::checkStaticSettings()
         showError(QStringLiteral("The IP Address is not valid."));
         return false;
     }
-    if (!isStaticSubnetMask(m_netHostInfo.subnetMask().toInt())) {
+    const uint32_t mask = m_netHostInfo.subnetMask().toInt();
+    if (!isStaticSubnetMask(mask)) {
         showError(QStringLiteral("The subnet mask is not valid."));
+        return false;
+    }
+    // Neither an entered address nor a suggested one brings a gateway of its own.
+    const uint32_t network = m_netHostInfo.ipAddress().toInt() & mask;
+    const TevIpAddr& gateway = m_netHostInfo.gateway();
+    if (gateway.toInt() != 0 && (gateway.toInt() & mask) != network) {
+        showError(QStringLiteral("The gateway %1 is outside the network %2/%3 of the new address.")
+                      .arg(addressText(gateway), addressText(TevIpAddr(network)))
+                      .arg(qPopulationCount(mask)));
         return false;
     }
     return true;
@@ -214,14 +277,19 @@ void TevNetHostPane::handleIpOctetEdited(TevIpOctet octet)
         return;
     const uint8_t firstOctet = m_ui->ipeIpAddr->octetValue(TevIpOctetFirst);
     clearError();
-    if (isValidHostFirstOctet(firstOctet)) {
-        const TevIpAddr mask(TevIpAddr::defaultMask(firstOctet));
-        m_ui->ipeSubnet->setAddress(mask);
-        m_netHostInfo.setSubnet(mask);
-    } else {
+    if (!isValidHostFirstOctet(firstOctet)) {
         showError(QStringLiteral("Please enter a value between 1 and 223, excluding 127."));
         m_ui->ipeIpAddr->jumpToOctet(TevIpOctetFirst);
+        return;
     }
+    // The octet also finishes when focus merely passes through it: only a new value may
+    // replace the mask.
+    if (firstOctet == m_firstOctet)
+        return;
+    m_firstOctet = firstOctet;
+    const TevIpAddr mask = maskFor(m_ui->ipeIpAddr->address());
+    m_ui->ipeSubnet->setAddress(mask);
+    m_netHostInfo.setSubnet(mask);
 }
 
 void TevNetHostPane::handleIpAddrEditingFinished()
@@ -286,6 +354,7 @@ void TevNetHostPane::handleDeviceFound(const std::shared_ptr<TevDevice>& device)
         return;
     setNetHostInfo(device->netHostInfo());
     setLocalIp(device->commsIfaceAddr());
+    setDeviceAddress(device->netHostInfo().ipAddress());
 }
 
 void TevNetHostPane::onSuggestClicked()
@@ -293,9 +362,17 @@ void TevNetHostPane::onSuggestClicked()
     if (m_searching)
         return;
 
+    // The network the device is on, not merely the one it last answered on (with several
+    // local addresses that can change from run to run).
+    const TevIpAddr deviceAddress =
+        m_deviceAddress.toInt() != 0 ? m_deviceAddress : m_netHostInfo.ipAddress();
+    LocalNetwork network = localNetworkHolding(deviceAddress);
+    if (network.local.toInt() == 0)
+        network = {m_localIp, networkMaskOf(m_localIp)};
+
     // Without this computer's address there is no subnet to search: the candidates
     // would be 0.0.0.x, and the first one that fails to send would be "found".
-    if (m_localIp.toInt() != 0) {
+    if (network.local.toInt() != 0) {
         m_progress = new QProgressDialog(QStringLiteral("Searching for address..."),
                                          QStringLiteral("Abort"), 0, kHighestCandidate, this);
         const QPointer<QProgressDialog> progress = m_progress;
@@ -304,7 +381,7 @@ void TevNetHostPane::onSuggestClicked()
         m_searching = true;
         connect(progress, &QProgressDialog::canceled, this, [this] { m_searching = false; });
 
-        const bool paneAlive = searchCandidates(progress);
+        const bool paneAlive = searchCandidates(progress, network.local, network.mask);
         // Still ours even when the pane is gone: its destructor lets go of it.
         if (progress) {
             progress->hide();
@@ -324,18 +401,18 @@ void TevNetHostPane::onSuggestClicked()
     delete box.data();
 }
 
-bool TevNetHostPane::searchCandidates(const QPointer<QProgressDialog>& progress)
+bool TevNetHostPane::searchCandidates(const QPointer<QProgressDialog>& progress,
+                                      const TevIpAddr& local, uint32_t networkMask)
 {
     QPointer<TevNetHostPane> self(this);
-    const uint32_t networkMask = networkMaskOf(m_localIp);
-    // The device gets the mask of the network it is found on; only where that is unknown
+    // The device gets the mask of the network it is searched on; only where that is unknown
     // does the address class decide.
-    m_foundMask = isValidSubnetMask(networkMask) && networkMask != 0 ? networkMask : 0;
-    for (const TevIpAddr& candidate : searchCandidates(m_localIp, networkMask)) {
+    m_foundMask = isStaticSubnetMask(networkMask) ? networkMask : 0;
+    for (const TevIpAddr& candidate : searchCandidates(local, networkMask)) {
         if (!m_searching)
             break;
         const int last = candidate.toArray()[3];
-        if (candidate == m_netHostInfo.ipAddress() || candidate == m_localIp)
+        if (candidate == m_netHostInfo.ipAddress() || candidate == local || candidate == m_localIp)
             continue;
 
         qCDebug(corlaUi).noquote() << "Searching for ip" << addressText(candidate);
@@ -369,6 +446,7 @@ void TevNetHostPane::useFoundAddress(const TevIpAddr& candidate)
                                           : TevIpAddr::defaultMask(candidate.toArray()[0]));
     m_netHostInfo.setIpAddress(candidate);
     m_netHostInfo.setSubnet(mask);
+    m_firstOctet = candidate.toArray()[0];
     m_ui->ipeIpAddr->setAddress(candidate);
     m_ui->ipeSubnet->setAddress(mask);
 }

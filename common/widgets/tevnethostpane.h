@@ -1,8 +1,10 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // The panel in which one device's network settings are edited: automatic or
 // static addressing, the four addresses with their entry checks, a search of
-// this computer's /24 network for a free address, and a re-read of the
-// device's current settings over discovery.
+// the device's network for a free address, and a re-read of the device's
+// current settings over discovery.
 
 #include "tevipedit.h"
 #include "tevnethost.h"
@@ -34,16 +36,25 @@ public:
 
     const TevNetHostInfo& netHostInfo() const { return m_netHostInfo; }
     // Loads settings without running the click actions of the check boxes and
-    // radios.
+    // radios, and without touching the subnet mask: the loaded first octet is the one that
+    // later entries are compared with.
     void setNetHostInfo(const TevNetHostInfo& netHostInfo);
 
     const TevIpAddr& localIp() const { return m_localIp; }
     void setLocalIp(const TevIpAddr& localIp);
 
+    // The address the device has now, which may differ from the loaded settings (they may
+    // be the user's earlier edits). Suggest IP searches the local network that holds it;
+    // 0.0.0.0 (unknown, or a device without an address): the edited address stands for it.
+    // setNetHostInfo leaves it alone; an answer to Refresh sets it.
+    const TevIpAddr& deviceAddress() const { return m_deviceAddress; }
+    void setDeviceAddress(const TevIpAddr& address) { m_deviceAddress = address; }
+
     void clearError();
     // Static settings loaded from a device never went through the field checks (a device
     // without an address reports 0.0.0.0). Checks the held address and mask by the same
-    // rules, shows the first failure in the error line and returns false on one.
+    // rules, and that a gateway in use lies in the address's network (a device refuses
+    // one outside it); shows the first failure in the error line and returns false on one.
     bool checkStaticSettings();
 
     // The addresses the search tries, in order, for this computer's address `local` on a
@@ -51,10 +62,11 @@ public:
     static QList<TevIpAddr> searchCandidates(const TevIpAddr& local, uint32_t networkMask);
 
 public slots:
-    // Searches this computer's network for an address nobody answers at: on a /24 or
-    // larger network its /24 from .254 down, on a smaller one that network's own host
-    // addresses from the highest down. Proposes the network's mask with it. Blocks in its
-    // own loop until found, aborted or exhausted.
+    // Searches the device's network for an address nobody answers at. That network is the
+    // one of the local address whose network holds the device's address, else the one of
+    // this computer's address (localIp). On a /24 or larger network its /24 from .254 down,
+    // on a smaller one that network's own host addresses from the highest down. Proposes
+    // the network's mask with it. Blocks in its own loop until found, aborted or exhausted.
     void onSuggestClicked();
     // Asks the edited device (by its MAC address) for its current settings; the
     // answer arrives later and is loaded then.
@@ -72,13 +84,19 @@ private:
     void handleGatewayEditingFinished();
     void handleDnsServerEditingFinished();
     void handleDeviceFound(const std::shared_ptr<TevDevice>& device);
-    // Runs the candidates; returns false when the pane was destroyed meanwhile.
-    bool searchCandidates(const QPointer<QProgressDialog>& progress);
+    // Runs the candidates on the network of `local`; returns false when the pane was
+    // destroyed meanwhile.
+    bool searchCandidates(const QPointer<QProgressDialog>& progress, const TevIpAddr& local,
+                          uint32_t networkMask);
     void useFoundAddress(const TevIpAddr& candidate);
 
     std::unique_ptr<Ui::TevNetHostPane> m_ui;
     TevNetHostInfo m_netHostInfo;
     TevIpAddr m_localIp;
+    TevIpAddr m_deviceAddress;
+    // The address's first octet as loaded or last accepted: leaving the octet without
+    // changing it must not replace the mask.
+    uint8_t m_firstOctet = 0;
     // A child of the pane: it lives exactly as long as the pane does.
     ZelCorlaAdapter* m_adapter = nullptr;
     bool m_searching = false;

@@ -1,6 +1,9 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #include "corlaconfigdialog.h"
 #include "labguard.h"
 #include "modalboxhandler.h"
+#include "testdevice.h"
 #include "tevnethostpane.h"
 
 #include <QtTest>
@@ -9,19 +12,29 @@
 namespace {
 
 // Inside the private test namespace only loopback exists. The test gives it the
-// "taken" address, which then answers echoes; the "free" one has no route, so its
-// echo fails at once.
+// "taken" address, which then answers echoes, and a local network; the "free" address
+// has no route, so its echo fails at once.
 constexpr const char* kTakenAddress = "10.99.99.1";
+constexpr const char* kLocalNetwork = "10.98.0.1/16";
 constexpr const char* kFreeAddress = "10.255.255.1";
 
-ZelDevice deviceAt(const char* ip)
+ZelDevice deviceAt(const QString& ip, const char* mask = "255.0.0.0")
 {
     ZelDevice device(1234, ZelDeviceType::NerioHF,
-                     TevNetHostInfo(TevIpAddr(ip), TevIpAddr("255.0.0.0"), TevIpAddr("10.0.0.1"),
-                                    TevIpAddr(0u), TevMacAddr({0x5e, 0x4d, 0x3c, 0x2b, 0x1a, 0x00}),
+                     TevNetHostInfo(TevIpAddr(ip.toStdString()), TevIpAddr(mask),
+                                    TevIpAddr("10.0.0.1"), TevIpAddr(0u),
+                                    TevMacAddr({0x5e, 0x4d, 0x3c, 0x2b, 0x1a, 0x00}),
                                     TevAddressModeManual));
     device.setCommsIfaceAddr(TevIpAddr("10.0.0.9"));
     return device;
+}
+
+// Shown, with the keyboard focus in it.
+void showActive(QDialog* dialog)
+{
+    dialog->show();
+    QApplication::setActiveWindow(dialog);
+    QVERIFY(QTest::qWaitForWindowActive(dialog));
 }
 
 } // namespace
@@ -35,17 +48,106 @@ private slots:
     {
         registerCorlaMetaTypes();
         CORLA_REQUIRE_PRIVATE_NETNS();
-        QProcess ip;
-        ip.setProcessChannelMode(QProcess::MergedChannels);
-        ip.start("ip",
-                 {"addr", "replace", QStringLiteral("%1/32").arg(kTakenAddress), "dev", "lo"});
-        QVERIFY(ip.waitForFinished(10000));
-        QVERIFY2(ip.exitCode() == 0, ip.readAll().constData());
+        for (const QString& address :
+             {QStringLiteral("%1/32").arg(kTakenAddress), QString(kLocalNetwork)}) {
+            QProcess ip;
+            ip.setProcessChannelMode(QProcess::MergedChannels);
+            ip.start("ip", {"addr", "replace", address, "dev", "lo"});
+            QVERIFY(ip.waitForFinished(10000));
+            QVERIFY2(ip.exitCode() == 0, ip.readAll().constData());
+        }
+    }
+
+    void firstOctetWalk_data()
+    {
+        // The device's address and mask; how the address's first octet is reached (a
+        // click, or focus from the keyboard) and what is typed there ("": nothing) before
+        // Tab; the mask that must be left. Only a new value may replace the mask: its local
+        // network's where one holds the new address, else its class's.
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<bool>("click");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("mask");
+        const QString slash24 = QStringLiteral("255.255.255.0");
+        QTest::newRow("focus, Tab: kept") << "10.0.0.5" << false << "" << slash24;
+        QTest::newRow("click, Tab: kept") << "10.0.0.5" << true << "" << slash24;
+        QTest::newRow("same value typed: kept") << "10.0.0.5" << true << "10" << slash24;
+        QTest::newRow("new value: its class's") << "10.0.0.5" << false << "172"
+                                                << "255.255.0.0";
+        QTest::newRow("new value in a local network: its mask") << "172.98.3.4" << true << "10"
+                                                                << "255.255.0.0";
+        QTest::newRow("new value outside: its class's") << "172.98.3.4" << true << "11"
+                                                        << "255.0.0.0";
+    }
+
+    void firstOctetWalk()
+    {
+        QFETCH(QString, device);
+        QFETCH(bool, click);
+        QFETCH(QString, typed);
+        QFETCH(QString, mask);
+        CorlaConfigDialog dialog(deviceAt(device, "255.255.255.0"), nullptr);
+        showActive(&dialog);
+        TevIpOctetEdit* first =
+            dialog.findChild<TevIpEdit*>("ipeIpAddr")->octetEdit(TevIpOctetFirst);
+        if (click)
+            QTest::mouseClick(first, Qt::LeftButton);
+        else
+            first->setFocus(Qt::TabFocusReason);
+        QVERIFY(first->hasFocus());
+        if (!typed.isEmpty()) {
+            first->selectAll();
+            QTest::keyClicks(first, typed);
+        }
+        QTest::keyClick(first, Qt::Key_Tab);
+
+        QVERIFY(!first->hasFocus());
+        const TevNetHostInfo& stored = dialog.netHostPane()->netHostInfo();
+        QCOMPARE(text(stored.subnetMask()), mask);
+        QCOMPARE(text(dialog.findChild<TevIpEdit*>("ipeSubnet")->address()), mask);
+        QCOMPARE(text(stored.gateway()), QStringLiteral("10.0.0.1"));
+        QCOMPARE(text(dialog.findChild<TevIpEdit*>("ipeGateway")->address()),
+                 QStringLiteral("10.0.0.1"));
+    }
+
+    void enterPressesOnlyAFocusedButton_data()
+    {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<int>("key");
+        QTest::newRow("Return in the address") << "ipeIpAddr" << int(Qt::Key_Return);
+        QTest::newRow("Enter in the mask") << "ipeSubnet" << int(Qt::Key_Enter);
+        QTest::newRow("Return on Cancel") << "Cancel" << int(Qt::Key_Return);
+    }
+
+    // Nothing is sent, searched or changed; only a button with the focus is pressed.
+    void enterPressesOnlyAFocusedButton()
+    {
+        QFETCH(QString, focus);
+        QFETCH(int, key);
+        const ZelDevice device = deviceAt("10.0.0.5", "255.255.255.0");
+        CorlaConfigDialog dialog(device, nullptr);
+        showActive(&dialog);
+        QSignalSpy spy(&dialog, &CorlaConfigDialog::configAccepted);
+        ModalBoxHandler<QDialog> unexpected([](QDialog* d) { d->reject(); }, 1000);
+        const bool cancel = focus == QLatin1String("Cancel");
+        if (cancel)
+            dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->setFocus();
+        else
+            dialog.findChild<TevIpEdit*>(focus)->octetEdit(TevIpOctetFirst)->setFocus();
+
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
+        QTest::qWait(200);
+
+        QCOMPARE(spy.count(), 0);
+        QCOMPARE(unexpected.handled(), 0);
+        QVERIFY(dialog.netHostPane()->netHostInfo() == device.netHostInfo());
+        QCOMPARE(dialog.isVisible(), !cancel);
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
     }
 
     void send_data()
     {
-        // The settings put in the pane (address[/mask]), DHCP or not, how often Send is
+        // The settings put in the pane (address[/mask[/gateway]]), DHCP or not, how often Send is
         // pressed, the answer to the duplicate question (NoButton: none may come), the
         // error shown instead of sending. Settings loaded from a device never went through
         // the pane's field checks, so the dialog must check them itself.
@@ -64,6 +166,12 @@ private slots:
             << "0.0.0.0" << false << 1 << none << "The IP Address is not valid.";
         QTest::newRow("static, all-ones mask") << "10.255.255.1/255.255.255.255" << false << 1
                                                << none << "The subnet mask is not valid.";
+        // A device refuses a gateway outside its network.
+        QTest::newRow("static, gateway outside the network")
+            << "10.255.255.1/255.255.255.0" << false << 1 << none
+            << "The gateway 10.0.0.1 is outside the network 10.255.255.0/24 of the new address.";
+        QTest::newRow("static, no gateway")
+            << "10.255.255.1/255.255.255.0/0.0.0.0" << false << 1 << none << "";
     }
 
     void send()
@@ -81,9 +189,13 @@ private slots:
         const QStringList parts = address.split('/');
         TevNetHostInfo edited = device.netHostInfo();
         edited.setIpAddress(TevIpAddr(parts.first().toStdString()));
-        edited.setSubnet(TevIpAddr(parts.size() > 1 ? parts.last().toStdString() : "255.0.0.0"));
+        edited.setSubnet(TevIpAddr(parts.size() > 1 ? parts.at(1).toStdString() : "255.0.0.0"));
+        if (parts.size() > 2)
+            edited.setGateway(TevIpAddr(parts.at(2).toStdString()));
         edited.setAddressMode(automatic ? TevAddressModeAuto : TevAddressModeManual);
         dialog.netHostPane()->setNetHostInfo(edited);
+        // Other settings loaded later (as after a refusal) leave the device where it is.
+        QCOMPARE(dialog.netHostPane()->deviceAddress(), TevIpAddr("10.0.0.5"));
         QSignalSpy spy(&dialog, &CorlaConfigDialog::configAccepted);
         QString asked;
         bool defaultNo = false;
@@ -112,10 +224,11 @@ private slots:
             QVERIFY(spy.at(0).at(1).value<TevNetHostInfo>() == edited);
         }
         if (asks) {
-            QCOMPARE(asked,
-                     QStringLiteral("Duplicate IP Detected!|The IP address already exists on "
-                                    "the current subnet. Using this address may cause network "
-                                    "problems. Are you sure you want to use this address?"));
+            QCOMPARE(asked, QStringLiteral("Duplicate IP Detected!|The IP address 10.99.99.1 "
+                                           "already exists on the current subnet: a host answers "
+                                           "echo requests there. Using this address may cause "
+                                           "network problems. Are you sure you want to use this "
+                                           "address?"));
             QVERIFY(defaultNo);
         }
         auto* errorLine = dialog.findChild<QLabel*>(QStringLiteral("lblErrorDisplay"));

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #include "corlatable.h"
 #include "testdevice.h"
 
@@ -22,9 +24,10 @@ private slots:
     {
         append(8, 4321, "192.168.1.9", "00:1a:2b:3c:4d:01", TevAddressModeAuto);
         append(8, 4327, "192.168.1.9", "00:1a:2b:3c:4d:07", TevAddressMode(7));
-        QCOMPARE(rows(),
-                 QStringList({"4|Host Controller|4321|192.168.1.9|DHCP|00:1a:2b:3c:4d:01",
-                              "4|Host Controller|4327|192.168.1.9|Unknown|00:1a:2b:3c:4d:07"}));
+        QCOMPARE(
+            rows(),
+            QStringList({"Waiting|Host Controller|4321|192.168.1.9|DHCP|00:1a:2b:3c:4d:01",
+                         "Waiting|Host Controller|4327|192.168.1.9|Unknown|00:1a:2b:3c:4d:07"}));
         const QModelIndex cell = m_model->index(0, 2);
         // The edit role too, unsigned: a sort proxy compares ushort values as text.
         QCOMPARE(cell.data(Qt::EditRole), QVariant(4321u));
@@ -36,29 +39,114 @@ private slots:
         QSignalSpy removed(m_model, &QAbstractItemModel::columnsRemoved);
         m_model->setShowNetInfo(false);
         QCOMPARE(removed.count(), 1);
-        QCOMPARE(rows().at(0), QString("4|Host Controller|4321"));
+        QCOMPARE(rows().at(0), QString("Waiting|Host Controller|4321"));
     }
 
-    // The list signal comes on append and clear only; changes inside a row reach the views as
-    // changed cells.
-    // The status cell says why the row has its colour, to the eye and to screen readers;
-    // a row pending again (Refresh) waits for its new verdict.
-    void statusReason()
+    void statusWords_data()
     {
-        append(8, 4321, "192.168.1.9", "00:1a:2b:3c:4d:01");
-        const TevMacAddr mac = macOf("00:1a:2b:3c:4d:01");
-        const QModelIndex status = m_model->index(0, CorlaTableModel::StatusColumn);
-        QCOMPARE(status.data(Qt::ToolTipRole).toString(), QString("Waiting for a probe"));
+        QTest::addColumn<int>("netStat");
+        QTest::addColumn<int>("probe"); // a ZelProbeReason, or -1 for none
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("ip");
+        QTest::addColumn<QString>("word");
+        QTest::addColumn<QString>("tip");
+
+        const QString cable = "Check the cable and that the device is powered.";
+        QTest::newRow("not probed yet") << 4 << -1 << ""
+                                        << "10.10.0.5"
+                                        << "Waiting"
+                                        << "Waiting for a probe";
+        QTest::newRow("accepted") << 0 << 0 << ""
+                                  << "10.10.0.5"
+                                  << "Reachable"
+                                  << "Reachable: TCP port 21 accepted a connection.";
+        QTest::newRow("refused") << 1 << 1 << ""
+                                 << "10.10.0.5"
+                                 << "Refused"
+                                 << "Refused: the device is there but turned away a connection "
+                                    "on TCP port 21. Wait until it has finished starting, or "
+                                    "reset it.";
+        QTest::newRow("no answer") << 1 << 2 << ""
+                                   << "10.10.0.5"
+                                   << "No answer"
+                                   << "No answer on TCP port 21: check the cable and that the "
+                                      "device is powered.";
+        QTest::newRow("nobody at the address")
+            << 1 << 3 << ""
+            << "10.10.0.5"
+            << "No answer"
+            << "No answer: nothing on the network answers for 10.10.0.5. " + cable;
+        QTest::newRow("no route") << 1 << 4 << ""
+                                  << "172.16.0.9"
+                                  << "Off-network"
+                                  << "Off-network: this computer has no route to 172.16.0.9. Give "
+                                     "the device an address on this computer's network with "
+                                     "Configure.";
+        QTest::newRow("no address") << 2 << 5 << ""
+                                    << "0.0.0.0"
+                                    << "No IP"
+                                    << "No IP address: give the device one with Configure, or "
+                                       "check that its DHCP server is running.";
+        QTest::newRow("loopback") << 1 << 7 << ""
+                                  << "127.0.0.1"
+                                  << "No IP"
+                                  << "No IP address a device can have: 127.0.0.1 is a loopback "
+                                     "address. Give it one with Configure.";
+        QTest::newRow("silent in the last enquiry") << 4 << -1 << "No answer since 12:00:00"
+                                                    << "10.10.0.5"
+                                                    << "No answer"
+                                                    << "No answer since 12:00:00. " + cable;
+        // Refresh: the old verdict no longer counts.
+        QTest::newRow("pending again") << 3 << 1 << ""
+                                       << "10.10.0.5"
+                                       << "Waiting"
+                                       << "Waiting for a probe";
+    }
+
+    // The status cell says in words why the row has its colour and what to do, to the eye
+    // and to screen readers.
+    void statusWords()
+    {
+        QFETCH(int, netStat);
+        QFETCH(int, probe);
+        QFETCH(QString, reason);
+        QFETCH(QString, ip);
+        QFETCH(QString, word);
+        QFETCH(QString, tip);
+
+        append(8, 4321, qPrintable(ip), "00:1a:2b:3c:4d:01");
+        const auto device = m_model->deviceList().first();
         QSignalSpy changed(m_model, &QAbstractItemModel::dataChanged);
-        m_model->list().setStatus(mac, ZelNetworkStatus::Unreachable);
-        m_model->setStatusReason(mac, "connection refused");
-        QVERIFY(changed.count() >= 1);
-        QCOMPARE(status.data(Qt::ToolTipRole).toString(),
-                 QString("Unreachable: connection refused"));
-        QCOMPARE(status.data(Qt::AccessibleTextRole), status.data(Qt::ToolTipRole));
+        if (probe >= 0)
+            m_model->setProbeReason(*device, ZelProbeReason(probe));
+        if (!reason.isEmpty())
+            m_model->setStatusReason(device->netHostInfo().macAddress(), reason);
+        // The view repaints the cell when its reason changes.
+        QCOMPARE(changed.count(), int(probe >= 0) + int(!reason.isEmpty()));
+        m_model->list().setStatus(device->netHostInfo().macAddress(), ZelNetworkStatus(netStat));
+        const QModelIndex status = m_model->index(0, CorlaTableModel::StatusColumn);
+        QCOMPARE(status.data().toString(), word);
+        QCOMPARE(status.data(Qt::ToolTipRole).toString(), tip);
+        QCOMPARE(status.data(Qt::AccessibleTextRole).toString(), tip);
         QCOMPARE(m_model->index(0, CorlaTableModel::IpColumn).data(Qt::ToolTipRole), QVariant());
-        m_model->list().setStatus(mac, ZelNetworkStatus::Pending);
-        QCOMPARE(status.data(Qt::ToolTipRole).toString(), QString("Waiting for a probe"));
+    }
+
+    // Two senders disagree: the cell says so, whatever the probe found.
+    void conflictWord()
+    {
+        auto first = testDevice(ZelDeviceType::NerioHF, 3, "00:1a:2b:3c:4d:03", "10.1.1.3");
+        first->setAnsweredFrom(TevIpAddr("10.1.1.98"));
+        auto other = testDevice(ZelDeviceType::NerioHF, 3, "00:1a:2b:3c:4d:03", "10.1.1.3",
+                                TevAddressModeManual, "10.1.1.66");
+        other->setAnsweredFrom(TevIpAddr("10.1.1.99"));
+        m_model->list().merge(first);
+        m_model->list().setStatus(macOf("00:1a:2b:3c:4d:03"), ZelNetworkStatus::Reachable);
+        m_model->list().merge(other);
+        const QModelIndex status = m_model->index(0, CorlaTableModel::StatusColumn);
+        QCOMPARE(status.data().toString(), QString("Conflict"));
+        QCOMPARE(status.data(Qt::ToolTipRole).toString(),
+                 QString("Answers from 10.1.1.98 and 10.1.1.99 differ: Gateway 0.0.0.0 / "
+                         "10.1.1.66. Possibly a duplicate MAC address or a forged answer."));
     }
 
     void listChangesReachViews()
@@ -82,9 +170,9 @@ private slots:
         QCOMPARE(changed.at(0).at(1).toModelIndex(), m_model->index(1, 5));
         QCOMPARE(changed.at(1).at(0).toModelIndex(), m_model->index(2, 0));
         QCOMPARE(changed.at(1).at(1).toModelIndex(), m_model->index(2, 0));
-        QCOMPARE(rows(), QStringList({"4|Nerio HF|1|10.0.0.1|DHCP|00:1a:2b:3c:4d:01",
-                                      "3|Nerio HF|1|172.16.5.5|Static|00:1a:2b:3c:4d:02",
-                                      "1|Nerio HF|1|10.0.0.1|DHCP|00:1a:2b:3c:4d:03"}));
+        QCOMPARE(rows(), QStringList({"Waiting|Nerio HF|1|10.0.0.1|DHCP|00:1a:2b:3c:4d:01",
+                                      "Waiting|Nerio HF|1|172.16.5.5|Static|00:1a:2b:3c:4d:02",
+                                      "No answer|Nerio HF|1|10.0.0.1|DHCP|00:1a:2b:3c:4d:03"}));
 
         list.clear();
         QCOMPARE(m_model->rowCount(), 0);
@@ -92,68 +180,62 @@ private slots:
         QCOMPARE(listChanged.count(), 4);
     }
 
-    // Through a sort proxy, serials sort as numbers and addresses as text.
+    // Through a sort proxy on the sort role, addresses and serials sort as numbers and the
+    // status in the order of its words.
     void sortsThroughProxy()
     {
-        append(8, 100, "192.168.1.10", "00:1a:2b:3c:4d:5e");
-        append(5, 9, "192.168.1.9", "00:1a:2b:3c:4d:01");
-        append(20, 65535, "0.0.0.0", "00:1a:2b:3c:4d:ff");
+        append(8, 100, "10.10.0.103", "00:1a:2b:3c:4d:5e");
+        append(5, 9, "10.10.0.11", "00:1a:2b:3c:4d:01");
+        append(20, 65535, "9.200.0.1", "00:1a:2b:3c:4d:ff");
+        append(8, 10, "0.0.0.0", "00:1a:2b:3c:4d:02");
+        m_model->list().setStatus(macOf("00:1a:2b:3c:4d:5e"), ZelNetworkStatus::Pending);
+        m_model->list().setStatus(macOf("00:1a:2b:3c:4d:01"), ZelNetworkStatus::NoIp);
+        m_model->list().setStatus(macOf("00:1a:2b:3c:4d:ff"), ZelNetworkStatus::Reachable);
+        m_model->setProbeReason(*m_model->deviceList().at(3), ZelProbeReason::Refused);
+        m_model->list().setStatus(macOf("00:1a:2b:3c:4d:02"), ZelNetworkStatus::Unreachable);
         QSortFilterProxyModel proxy;
         proxy.setSourceModel(m_model);
-        const auto sorted = [&](int column) {
-            proxy.sort(column, Qt::AscendingOrder);
+        proxy.setSortRole(CorlaTableModel::SortRole);
+        const auto sorted = [&](int column, Qt::SortOrder order) {
+            proxy.sort(column, order);
             QStringList shown;
             for (int row = 0; row < proxy.rowCount(); ++row)
                 shown << proxy.index(row, column).data().toString();
             return shown;
         };
-        QCOMPARE(sorted(2), QStringList({"9", "100", "65535"}));
-        QCOMPARE(sorted(3), QStringList({"0.0.0.0", "192.168.1.10", "192.168.1.9"}));
+        QCOMPARE(sorted(CorlaTableModel::IpColumn, Qt::AscendingOrder),
+                 QStringList({"0.0.0.0", "9.200.0.1", "10.10.0.11", "10.10.0.103"}));
+        QCOMPARE(sorted(CorlaTableModel::IpColumn, Qt::DescendingOrder),
+                 QStringList({"10.10.0.103", "10.10.0.11", "9.200.0.1", "0.0.0.0"}));
+        QCOMPARE(sorted(CorlaTableModel::SerialColumn, Qt::AscendingOrder),
+                 QStringList({"9", "10", "100", "65535"}));
+        QCOMPARE(sorted(CorlaTableModel::StatusColumn, Qt::AscendingOrder),
+                 QStringList({"Reachable", "Refused", "No IP", "Waiting"}));
+        QCOMPARE(sorted(CorlaTableModel::TypeColumn, Qt::AscendingOrder).first(),
+                 QString("Host Controller"));
     }
 
-    void delegate_data()
+    // A selected status cell keeps its colour: the selection is a frame in the palette's
+    // highlight colour, never a recolour that reads as a verdict. The painter's state is
+    // handed back as it came.
+    void selectedStatusCell()
     {
-        QTest::addColumn<int>("status");
-        QTest::addColumn<int>("column");
-        QTest::addColumn<QColor>("colour"); // none: painted as the base delegate paints
-
-        QTest::newRow("Reachable green") << 0 << 0 << QColor(0, 255, 0);
-        QTest::newRow("Unreachable yellow") << 1 << 0 << QColor(255, 255, 0);
-        QTest::newRow("NoIp red") << 2 << 0 << QColor(255, 0, 0);
-        QTest::newRow("Pending grey") << 3 << 0 << QColor(160, 160, 164);
-        QTest::newRow("NotFound white") << 4 << 0 << QColor(255, 255, 255);
-        QTest::newRow("out of range white") << 9 << 0 << QColor(255, 255, 255);
-        QTest::newRow("type column painted normally") << 0 << 1 << QColor();
-    }
-
-    // Column 0 is one solid colour: selection and focus must not show through, and the
-    // painter's state is handed back as it came.
-    void delegate()
-    {
-        QFETCH(int, status);
-        QFETCH(int, column);
-        QFETCH(QColor, colour);
-
         append(8, 1, "10.0.0.1", "00:1a:2b:3c:4d:01");
-        m_model->deviceList().first()->setNetStat(static_cast<ZelNetworkStatus>(status));
+        m_model->list().setStatus(macOf("00:1a:2b:3c:4d:01"), ZelNetworkStatus::Reachable);
         QStyleOptionViewItem option;
         option.rect = QRect(4, 2, 150, 16);
-        option.state = QStyle::State_Enabled | QStyle::State_Selected | QStyle::State_HasFocus;
-        const auto render = [&](const QStyledItemDelegate& delegate) {
-            QImage image(160, 20, QImage::Format_RGB32);
-            image.fill(Qt::magenta);
-            QPainter painter(&image);
-            painter.setPen(Qt::black);
-            delegate.paint(&painter, option, m_model->index(0, column));
-            const bool penKept = painter.pen().color() == Qt::black;
-            painter.end();
-            return penKept ? image : QImage();
-        };
-
-        QImage expected = render(QStyledItemDelegate());
-        if (colour.isValid())
-            QPainter(&expected).fillRect(option.rect, colour);
-        QCOMPARE(render(CorlaItemDelegate()), expected);
+        option.state = QStyle::State_Enabled | QStyle::State_Active | QStyle::State_Selected;
+        option.palette.setColor(QPalette::Highlight, QColor(0, 0, 255));
+        QImage image(160, 20, QImage::Format_RGB32);
+        image.fill(Qt::magenta);
+        QPainter painter(&image);
+        painter.setPen(Qt::darkCyan);
+        CorlaItemDelegate().paint(&painter, option, m_model->index(0, 0));
+        QCOMPARE(painter.pen().color(), QColor(Qt::darkCyan));
+        painter.end();
+        QCOMPARE(image.pixelColor(5, 10), QColor(0, 0, 255));     // the frame
+        QCOMPARE(image.pixelColor(150, 10), QColor(0, 255, 0));   // green inside it
+        QCOMPARE(image.pixelColor(156, 10), QColor(Qt::magenta)); // nothing outside the cell
     }
 
 private:

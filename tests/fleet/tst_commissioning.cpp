@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // The commissioning service against a device that lives in the test: each request is
 // lost, answered, refused or answered by a forger as the row says, and the outcome must be
 // what the device reports afterwards.

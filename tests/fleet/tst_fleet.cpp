@@ -1,10 +1,15 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // The fleet core without a window or a network: one device list entry per MAC address,
 // what a repeated answer changes, updates by MAC address, the order corla-cli prints, and
-// the CSV export with its quoting and its file that stays whole when a write fails.
+// the CSV export with its quoting and its file that stays whole when a write fails; the
+// static address as corla-cli takes it; the host report from injected system outputs.
 
 #include "corlacsv.h"
 #include "corladevicelist.h"
+#include "corlasettings.h"
 #include "datarow.h"
+#include "hostreport.h"
 #include "testdevice.h"
 
 #include <QDir>
@@ -16,6 +21,8 @@
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
+
+using TextMap = QMap<QString, QString>;
 
 namespace {
 
@@ -513,6 +520,202 @@ private slots:
                      .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
                      .size(),
                  int(made.startsWith(dir.path())) + int(link));
+    }
+
+    // `expected`: "address mask", or words of the reason the text is refused.
+    void staticAddress_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+        row("no prefix: the mask comes from --mask", "10.10.0.50", "10.10.0.50 0.0.0.0");
+        row("/24", "10.10.0.50/24", "10.10.0.50 255.255.255.0");
+        row("/12", "172.16.5.9/12", "172.16.5.9 255.240.0.0");
+        row("/31", "10.10.0.50/31", "10.10.0.50 255.255.255.254");
+        row("/32 leaves no network", "10.10.0.50/32", "prefix length in \"10.10.0.50/32\"");
+        row("/0", "10.10.0.50/0", "must be a whole number from 1 to 31");
+        row("slash without a length", "10.10.0.50/", "must be a whole number from 1 to 31");
+        row("length not a number", "10.10.0.50/2x", "must be a whole number from 1 to 31");
+        row("leading zero, with a prefix", "10.10.0.050/24",
+            "\"10.10.0.050\" is not an IPv4 address: it has a leading zero in 050 (write 50;");
+        row("leading zero in the first number", "010.10.0.50", "leading zero in 010 (write 10;");
+        row("a zero of its own is no leading zero", "10.0.0.256",
+            "(four numbers from 0 to 255 separated by dots)");
+        row("loopback", "127.0.0.1/8", "127.0.0.1 is not a device address");
+    }
+
+    void staticAddress()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        TevIpAddr ip, mask;
+        const QString why = checkStaticText(text, "--static", &ip, &mask);
+        if (why.isEmpty())
+            QCOMPARE(CorlaText::address(ip) + ' ' + CorlaText::address(mask), expected);
+        else
+            QVERIFY2(why.contains(expected), qPrintable(why));
+    }
+
+    // `interfaces`: "name flags address..." (u up, r running, l loopback); `commands`:
+    // "program arguments" -> "exit status\noutput" (programs not named are not installed);
+    // `expected`: words each line of the report must hold, in order; `absent`: words none holds.
+    void hostReport_data()
+    {
+        QTest::addColumn<QStringList>("interfaces");
+        QTest::addColumn<TextMap>("files");
+        QTest::addColumn<TextMap>("commands");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<QStringList>("absent");
+        QTest::addColumn<bool>("problem");
+        using Map = TextMap;
+        const QStringList lan = {"lo url 127.0.0.1/8", "eth0 ur 192.168.1.20/24"};
+        const Map nftOpen = {{"nft list ruleset", "0\n"}};
+        const QString dropChain = "table inet filter {\n"
+                                  "\tchain input {\n"
+                                  "\t\ttype filter hook input priority filter; policy drop;\n"
+                                  "\t\tct state established,related accept\n"
+                                  "\t}\n"
+                                  "\tchain forward {\n"
+                                  "\t\ttype filter hook forward priority filter; policy drop;\n"
+                                  "\t}\n"
+                                  "}\n";
+        const QString routers = "Routers: devices behind a router cannot be found by broadcast";
+        row("no interface to send from", QStringList{"lo url 127.0.0.1/8", "wlan0 u"}, Map(),
+            nftOpen, QStringList{"No interface is up and running with an IPv4 address"},
+            QStringList(), true);
+        row("nothing in the way", lan, Map(), nftOpen,
+            QStringList{"Interfaces:", "eth0: 192.168.1.20/24", "Firewall:", "ufw: not installed",
+                        "firewalld: not installed", "nftables: no input chain drops by policy",
+                        routers, "Nothing found here"},
+            QStringList{"lo:", "iptables"}, false);
+        row("link-local only, and interfaces without an address or a link",
+            QStringList{"eth0 ur 169.254.3.4/16", "wlan0 u", "eth1 u 10.1.1.5/24",
+                        "eth2 r 10.2.2.5/24"},
+            Map(), nftOpen,
+            QStringList{"eth0: 169.254.3.4/16 only, a link-local address",
+                        "wlan0: up, without an IPv4 address",
+                        "eth1: 10.1.1.5/24, but without a link", "Found 1 thing"},
+            QStringList{"eth2"}, true);
+        row("ufw active, read as root", lan, Map(),
+            Map{{"ufw status", "0\nStatus: active\n\nTo  Action  From\n22/tcp  ALLOW  Anywhere\n"},
+                {"nft list ruleset", "0\n"}},
+            QStringList{"ufw: active, and no rule lets the devices' answers in. To let the "
+                        "devices' answers (UDP from port 62726) in: sudo ufw allow proto udp from "
+                        "any port 62726"},
+            QStringList(), true);
+        row("ufw lets the devices' port in", lan, Map(),
+            Map{{"ufw status", "0\nStatus: active\n\nAnywhere  ALLOW  62726/udp\n"},
+                {"nft list ruleset", "0\n"}},
+            QStringList{"ufw: active; its rules name port 62726"}, QStringList(), false);
+        row("ufw enabled, its status for root only", lan,
+            Map{{"/etc/ufw/ufw.conf", "# comment\nENABLED=yes\nLOGLEVEL=low\n"}},
+            Map{{"ufw status", "1\nERROR: You need to be root to run this script\n"},
+                {"nft list ruleset", "0\n"}},
+            QStringList{"ufw: enabled in /etc/ufw/ufw.conf",
+                        "sudo ufw allow proto udp from any port 62726"},
+            QStringList(), true);
+        row("ufw installed, disabled", lan, Map{{"/etc/ufw/ufw.conf", "ENABLED=no\n"}}, nftOpen,
+            QStringList{"ufw: installed, not enabled"}, QStringList(), false);
+        row("nftables input policy drop", lan, Map(), Map{{"nft list ruleset", "0\n" + dropChain}},
+            QStringList{"nftables: the input chain \"inet filter input\" has the policy drop. "
+                        "Connection tracking does not relate the devices' answers to a broadcast "
+                        "enquiry, so a drop policy drops them too. To let the devices' answers "
+                        "(UDP from port 62726) in: sudo nft insert rule inet filter input udp "
+                        "sport 62726 accept"},
+            QStringList{"forward"}, true);
+        row("nftables drops, but lets the port in", lan, Map(),
+            Map{{"nft list ruleset",
+                 "0\n" + QString(dropChain).replace("ct state",
+                                                    "udp sport { 53, 62726 } accept\n\t\tct")}},
+            QStringList{"\"inet filter input\" drops by policy, and a rule lets UDP from port "
+                        "62726 in"},
+            QStringList(), false);
+        row("rulesets for root only: could not check, never guessed", lan, Map(),
+            Map{{"nft list ruleset", "1\nnetlink: Error: cache initialization failed: "
+                                     "Operation not permitted\n"},
+                {"iptables -S INPUT", "4\niptables v1.8.9 (nf_tables): Permission denied\n"}},
+            QStringList{"nftables: could not check: reading the rules needs root or CAP_NET_ADMIN "
+                        "(\"netlink: Error: cache initialization failed: Operation not "
+                        "permitted\"); 'sudo nft list ruleset' shows them",
+                        "iptables: could not check"},
+            QStringList{"policy"}, false);
+        row("iptables policy DROP", lan, Map(),
+            Map{{"iptables -S INPUT", "0\n-P INPUT DROP\n-A INPUT -m conntrack --ctstate "
+                                      "RELATED,ESTABLISHED -j ACCEPT\n"}},
+            QStringList{"iptables: the INPUT chain has the policy DROP. Connection tracking",
+                        "sudo iptables -I INPUT -p udp --sport 62726 -j ACCEPT"},
+            QStringList(), true);
+        row("no packet filter tool", lan, Map(), Map(),
+            QStringList{"could not check: neither nft nor iptables is installed"}, QStringList(),
+            false);
+        row("firewalld running", lan, Map(),
+            Map{{"systemctl is-active firewalld", "0\nactive\n"},
+                {"firewall-cmd --state", "0\nrunning\n"},
+                {"firewall-cmd --list-rich-rules", "0\n\n"},
+                {"nft list ruleset", "0\n"}},
+            QStringList{"firewalld: running, and no rich rule lets the devices' answers in. To "
+                        "let the devices' answers (UDP from port 62726) in: sudo firewall-cmd "
+                        "--add-rich-rule='rule family=ipv4 source-port port=62726 protocol=udp "
+                        "accept'"},
+            QStringList(), true);
+        row("firewalld stopped", lan, Map(),
+            Map{{"systemctl is-active firewalld", "3\ninactive\n"},
+                {"firewall-cmd --state", "252\nnot running\n"},
+                {"nft list ruleset", "0\n"}},
+            QStringList{"firewalld: installed, not running"}, QStringList(), false);
+    }
+
+    void hostReport()
+    {
+        QFETCH(QStringList, interfaces);
+        QFETCH(TextMap, files);
+        QFETCH(TextMap, commands);
+        QFETCH(QStringList, expected);
+        QFETCH(QStringList, absent);
+        QFETCH(bool, problem);
+        corla::HostProbe probe;
+        probe.interfaces = [&] {
+            QList<corla::HostInterface> list;
+            for (const QString& entry : interfaces) {
+                const QStringList words = entry.split(' ');
+                corla::HostInterface iface;
+                iface.name = words.at(0);
+                iface.up = words.at(1).contains('u');
+                iface.running = words.at(1).contains('r');
+                iface.loopback = words.at(1).contains('l');
+                iface.ipv4 = words.mid(2);
+                list << iface;
+            }
+            return list;
+        };
+        probe.readFile = [&](const QString& path) -> std::optional<QByteArray> {
+            if (!files.contains(path))
+                return std::nullopt;
+            return files.value(path).toUtf8();
+        };
+        probe.run = [&](const QString& program, const QStringList& arguments) {
+            corla::HostCommandOutput out;
+            const QString key = (QStringList{program} + arguments).join(' ');
+            for (const QString& k : commands.keys())
+                out.found = out.found || k.startsWith(program + ' ');
+            if (commands.contains(key)) {
+                out.ran = true;
+                out.exitCode = commands.value(key).section('\n', 0, 0).toInt();
+                out.output = commands.value(key).section('\n', 1);
+            }
+            return out;
+        };
+        const corla::HostReport report = corla::readHostReport(probe);
+        const QStringList lines = corla::hostReportLines(report);
+        int at = 0;
+        for (const QString& words : expected) {
+            while (at < lines.size() && !lines.at(at).contains(words))
+                ++at;
+            QVERIFY2(at < lines.size(),
+                     qPrintable(words + "\nnot in order in:\n" + lines.join('\n')));
+        }
+        for (const QString& words : absent)
+            QVERIFY2(!lines.join('\n').contains(words), qPrintable(lines.join('\n')));
+        QCOMPARE(report.problemFound, problem);
     }
 };
 

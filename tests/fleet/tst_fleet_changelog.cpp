@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // The window's change log without a window: its lines, and a file that only grows, with
 // its header once, even when several programs start it together.
 

@@ -1,9 +1,13 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // Commissioning plans without a network: what a plan file may hold and where each fault in
 // it is reported, which rows a found fleet already satisfies, and the order that keeps two
 // devices from ever sharing an address.
 
+#include "corlacsv.h"
 #include "corlaplan.h"
 #include "datarow.h"
+#include "testdevice.h"
 
 #include <QTest>
 
@@ -36,7 +40,7 @@ TevNetHostInfo device(int macLast, const char* ip = nullptr, const char* gateway
 
 CorlaPlanRow change(int line, int macLast, const char* ip = nullptr)
 {
-    CorlaPlanRow row{line, device(macLast, ip)};
+    CorlaPlanRow row{line, device(macLast, ip), {}, {}};
     if (!ip) {
         row.planned = TevNetHostInfo();
         row.planned.setAddressMode(TevAddressModeAuto);
@@ -54,6 +58,29 @@ QString shown(const TevNetHostInfo& net)
              QString::fromStdString(net.subnetMask().toString()),
              QString::fromStdString(net.gateway().toString()),
              QString::fromStdString(net.dns().toString()));
+}
+
+QStringList rowTexts(const CorlaPlan& plan)
+{
+    QStringList rows;
+    for (const CorlaPlanRow& r : plan.rows)
+        rows << QString::number(r.line) + ' ' + shown(r.planned);
+    return rows;
+}
+
+// Devices that report what no device can be given: no mode, a group MAC, no address at
+// all, and two at one address.
+QVector<TevNetHostInfo> oddFleet()
+{
+    const auto odd = [](const char* mac, TevAddressMode mode, const char* ip, const char* mask) {
+        return TevNetHostInfo(TevIpAddr(ip), TevIpAddr(mask), TevIpAddr(), TevIpAddr(), macOf(mac),
+                              mode);
+    };
+    return {odd("02:c0:1a:00:00:01", TevAddressModeManual, "10.10.0.11", "255.255.255.0"),
+            odd("02:c0:1a:00:00:02", TevAddressModeAuto, "10.10.0.200", "255.255.255.0"),
+            odd("02:c0:1a:00:00:03", TevAddressModeNotSet, "10.10.0.13", "255.255.255.0"),
+            odd("03:c0:1a:00:00:04", TevAddressModeManual, "0.0.0.0", "0.0.0.0"),
+            odd("02:c0:1a:00:00:05", TevAddressModeManual, "10.10.0.11", "255.255.255.0")};
 }
 
 QStringList faultTexts(const QVector<CorlaPlanFault>& faults)
@@ -108,45 +135,25 @@ private slots:
         const auto bad = [&](const char* line) { return h + ok + line; };
         row("empty file", "", QStringList{"1: no header line"});
         row("header alone", "\n\n" + h, QStringList{"3: names no device"});
-        row("semicolons: no required column found",
-            "MAC Address;Address mode;IP Address;Subnet Mask\n" + ok,
-            QStringList{"1: no \"MAC Address\" column", "1: no \"Address mode\" column",
-                        "1: no \"IP Address\" column", "1: no \"Subnet Mask\" column"});
+        row("semicolons, a required column missing", "MAC Address;Address mode;IP Address\n" + ok,
+            QStringList{"1: no \"Subnet Mask\" column"});
         row("a column named twice",
             "Gateway,IP Address,Subnet Mask,Address mode,MAC Address,"
             "ip address\n",
             QStringList{"1: \"IP Address\" twice (columns 2 and 6)"});
-        row("broadcast MAC", bad(",,10.10.0.12,255.255.255.0,,,Static,FF:FF:FF:FF:FF:FF\n"),
-            QStringList{"3: FF:FF:FF:FF:FF:FF is a broadcast or multicast address"});
-        row("multicast MAC", bad(",,,,,,DHCP,01:00:5e:00:00:01\n"),
-            QStringList{"3: 01:00:5e:00:00:01 is a broadcast or multicast address"});
-        row("zero MAC", bad(",,,,,,DHCP,00:00:00:00:00:00\n"), QStringList{"3: names no device"});
         row("MAC twice, in another spelling", bad(",,,,,,DHCP,02-C0-1A-00-00-01\n"),
             QStringList{"3: MAC Address: 02:c0:1a:00:00:01 is planned on line 2 already"});
-        row("static address twice", bad(",,10.10.0.11,255.255.0.0,,,Static,02:c0:1a:00:00:02\n"),
-            QStringList{"3: IP Address: 10.10.0.11 is planned on line 2 already"});
-        row("network address", bad(",,10.10.0.0,255.255.255.0,,,Static,02:c0:1a:00:00:02\n"),
-            QStringList{"3: 10.10.0.0 is the network address of its network under the mask "
-                        "255.255.255.0"});
-        row("broadcast address of a /30",
-            bad(",,10.10.0.7,255.255.255.252,,,Static,02:c0:1a:00:00:02\n"),
-            QStringList{"3: 10.10.0.7 is the broadcast address"});
-        row("zero mask", bad(",,10.10.0.12,0.0.0.0,,,Static,02:c0:1a:00:00:02\n"),
-            QStringList{"3: Subnet Mask: 0.0.0.0 leaves the device no network"});
-        row("mask with a hole", bad(",,10.10.0.12,255.0.255.0,,,Static,02:c0:1a:00:00:02\n"),
-            QStringList{"3: Subnet Mask: 255.0.255.0 is not a subnet mask"});
-        row("loopback address", bad(",,127.0.0.5,255.0.0.0,,,Static,02:c0:1a:00:00:02\n"),
-            QStringList{"3: IP Address: 127.0.0.5 is not a device address"});
         row("malformed DNS server",
             bad(",,10.10.0.12,255.255.255.0,,10.10.0,Static,"
                 "02:c0:1a:00:00:02\n"),
             QStringList{"3: DNS Server: \"10.10.0\" is not an IPv4 address"});
-        row("mode as exported for an unset mode", bad(",,,,,,Unknown,02:c0:1a:00:00:02\n"),
-            QStringList{"3: \"Unknown\" is neither DHCP nor Static"});
         row("every fault of a row", bad(",,,255.255.255.255,x,,Static,02:c0:1a:00:00\n"),
             QStringList{"3: \"02:c0:1a:00:00\" is not a MAC address", "3: IP Address is empty",
-                        "3: Subnet Mask: 255.255.255.255 is not a subnet mask",
                         "3: Gateway: \"x\" is not an IPv4 address"});
+        row("an address with a leading zero",
+            bad(",,10.10.0.050,255.255.255.0,,,Static,02:c0:1a:00:00:02\n"),
+            QStringList{"3: IP Address: \"10.10.0.050\" is not an IPv4 address: it has a "
+                        "leading zero in 050"});
         row("an unquoted comma shifts the columns",
             bad("1002,Nerio, HF,10.10.0.12,255.255.255.0,,,Static,02:c0:1a:00:00:02\n"),
             QStringList{"3: 9 fields, but the header names 8 columns"});
@@ -156,9 +163,8 @@ private slots:
             h + "1,\"two\nlines\",,,,,DHCP,02:c0:1a:00:00:02\n\n" + ok + "\"1003,,,,,,DHCP\n",
             QStringList{"6: never closed"});
         row("faults on several lines, each listed",
-            h + ",,10.10.0.0,255.255.255.0,,,Static,02:c0:1a:00:00:02\n" + ok + "\n" + ok,
-            QStringList{"2: is the network address", "5: 02:c0:1a:00:00:01 is planned on line 3",
-                        "5: 10.10.0.11 is planned on line 3"});
+            h + ",,,255.255.255.0,,,Static,02:c0:1a:00:00:02\n" + ok + "\n" + ok,
+            QStringList{"2: IP Address is empty", "5: 02:c0:1a:00:00:01 is planned on line 3"});
     }
 
     void faults()
@@ -267,6 +273,109 @@ private slots:
                                     "0.0.0.0"}));
     }
 
+    // The header line's separator is the plan's: what the header names under it is read.
+    void separators_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        row("commas, LF", QByteArray("Notes,MAC Address,Address mode,IP Address,Subnet Mask,"
+                                     "Gateway\n"
+                                     "\"rack 2, left\",02:c0:1a:00:00:01,Static,10.10.0.21,"
+                                     "255.255.255.0,10.10.0.254\n"
+                                     "spare,02:c0:1a:00:00:02,DHCP,,,\n"));
+        row("semicolons, CRLF, a comma inside a cell",
+            QByteArray("Notes;MAC Address;Address mode;IP Address;Subnet Mask;Gateway\r\n"
+                       "rack 2, left;02:c0:1a:00:00:01;Static;10.10.0.21;255.255.255.0;"
+                       "10.10.0.254\r\n"
+                       "\"spare; boxed\";02:c0:1a:00:00:02;DHCP;;;\r\n"));
+        row("tabs, CRLF, blanks around cells",
+            QByteArray("Notes\tMAC Address\tAddress mode\tIP Address\tSubnet Mask\tGateway\r\n"
+                       "rack 2, left\t 02:c0:1a:00:00:01 \tStatic\t10.10.0.21\t255.255.255.0\t"
+                       "10.10.0.254\r\n"
+                       "spare; boxed\t02:c0:1a:00:00:02\tDHCP\t\t\t\r\n"));
+    }
+
+    void separators()
+    {
+        QFETCH(QByteArray, file);
+        const CorlaPlan plan = readPlan(file);
+        QCOMPARE(faultTexts(plan.faults), QStringList());
+        QCOMPARE(rowTexts(plan),
+                 QStringList({"2 02:c0:1a:00:00:01 Static 10.10.0.21 255.255.255.0 10.10.0.254 "
+                              "0.0.0.0",
+                              "3 02:c0:1a:00:00:02 DHCP 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0"}));
+    }
+
+    // The export of devices that report odd settings is a plan that changes nothing, also
+    // as a spreadsheet saves it again with semicolons and CRLF.
+    void oddFleetExport()
+    {
+        CorlaDeviceList::Devices devices;
+        uint16_t serial = 0; // the first one reports serial 0
+        for (const TevNetHostInfo& net : oddFleet()) {
+            auto device = TevDevice::createDevice(ZelDeviceType(serial == 2 ? 0x7e : 1));
+            device->setSerial(serial++);
+            device->setNetHostInfo(net);
+            devices.push_back(device);
+        }
+        const QString csv = devicesCsv(devices);
+        QString european = csv;
+        european.replace(',', ';').replace("\n", "\r\n");
+        for (const QString& file : {csv, european}) {
+            const CorlaPlan plan = readPlan(file.toUtf8());
+            QCOMPARE(faultTexts(plan.faults), QStringList());
+            QCOMPARE(plan.rows.size(), 5);
+            QCOMPARE(faultTexts(planFaultsAgainst(plan, oddFleet())), QStringList());
+            for (const CorlaPlanRow& r : plan.rows)
+                QCOMPARE(int(rowState(r, oddFleet())), int(CorlaRowState::AlreadyAsPlanned));
+        }
+    }
+
+    // Values no device can be given are faults only once the device reports otherwise.
+    // `expected`: one "LINE: words of the message" per fault against the odd fleet.
+    void faultsUnlessAsFound_data()
+    {
+        QTest::addColumn<QString>("rows");
+        QTest::addColumn<QStringList>("expected");
+        row("mode Unknown, the device now has another address",
+            "0,,10.10.0.99,255.255.255.0,,,Unknown,02:c0:1a:00:00:03\n",
+            QStringList{"2: \"Unknown\" is neither DHCP nor Static (its device reports other "
+                        "settings: the row asks for a change)"});
+        row("group MAC asked for DHCP", ",,,,,,DHCP,03:c0:1a:00:00:04\n",
+            QStringList{"2: 03:c0:1a:00:00:04 is a broadcast or multicast address"});
+        row("zero MAC, mode Unknown", ",,,,,,Unknown,00:00:00:00:00:00\n", QStringList());
+        row("loopback address asked of a device elsewhere",
+            ",,127.0.0.5,255.0.0.0,,,Static,02:c0:1a:00:00:01\n",
+            QStringList{"2: 127.0.0.5 is not a device address"});
+        row("zero mask and network address, as the device reports them",
+            ",,0.0.0.0,0.0.0.0,,,Static,03:c0:1a:00:00:04\n", QStringList());
+        row("mask with a hole for a device that did not answer",
+            ",,10.10.0.12,255.0.255.0,,,Static,02:c0:1a:00:00:09\n", QStringList());
+        row("an address twice, as both devices report it",
+            ",,10.10.0.11,255.255.255.0,,,Static,02:c0:1a:00:00:01\n"
+            ",,10.10.0.11,255.255.255.0,,,Static,02:c0:1a:00:00:05\n",
+            QStringList());
+        row("an address twice, the first row moves a device there",
+            ",,10.10.0.11,255.255.255.0,,,Static,02:c0:1a:00:00:02\n"
+            ",,10.10.0.11,255.255.255.0,,,Static,02:c0:1a:00:00:05\n",
+            QStringList{"3: 10.10.0.11 is planned on line 2 already (the device of line 2 "
+                        "reports other settings"});
+    }
+
+    void faultsUnlessAsFound()
+    {
+        QFETCH(QString, rows);
+        QFETCH(QStringList, expected);
+        const CorlaPlan plan = readPlan((Header + rows).toUtf8());
+        QCOMPARE(faultTexts(plan.faults), QStringList());
+        QCOMPARE(plan.rows.size(), rows.count('\n'));
+        CorlaPlan judged;
+        judged.faults = planFaultsAgainst(plan, oddFleet());
+        if (expected.isEmpty())
+            QCOMPARE(faultTexts(judged.faults), QStringList());
+        else
+            checkFaults(judged, expected);
+    }
+
     void state_data()
     {
         QTest::addColumn<CorlaPlanRow>("row");
@@ -282,6 +391,9 @@ private slots:
         row("static, the device holds that address by DHCP", change(2, 2, "10.10.0.200"), toChange);
         row("DHCP, whatever the device's lease", change(2, 2), done);
         row("DHCP for a static device", change(2, 1), toChange);
+        CorlaPlanRow unknown = change(2, 2, "10.10.0.200");
+        unknown.planned.setAddressMode(TevAddressModeNotSet);
+        row("mode Unknown, the device reports a mode", unknown, toChange);
     }
 
     void state()

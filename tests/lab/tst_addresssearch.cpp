@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // The network host pane's free-address search against real echoes on the 10.20.0.0/24 link
 // of the lab (host side 10.20.0.1 on lab1, device side 10.20.0.254 on dev1). The device
 // side is given extra /32 addresses so that chosen candidates answer; an on-link address
@@ -56,6 +58,7 @@ private slots:
         CORLA_REQUIRE_LAB();
         QVERIFY2(corlaLabList("CORLA_LAB_HOST_ADDRS").contains(QStringLiteral("10.20.0.1")),
                  "the lab has no host side on 10.20.0.0/24");
+        QLoggingCategory::setFilterRules(QStringLiteral("corla.*.debug=true"));
         g_previousHandler = qInstallMessageHandler(searchLog);
         onEveryCandidate("add");
     }

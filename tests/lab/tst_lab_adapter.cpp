@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // The discovery adapter on real sockets: the lab's host side with two interfaces (one of
 // them with two addresses) against simulators on the device side, started per case. The
 // simulator's fault switches and refusal codes are checked here, through the adapter.

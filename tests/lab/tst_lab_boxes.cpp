@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // Message boxes opened from the answers of the window's adapter (and of the
 // configuration dialog's) stay open longer than the sockets that brought the answers
 // live: closing them must find nothing freed under them, and the window must go on
@@ -6,6 +8,7 @@
 #include "corlamainwin.h"
 #include "corlamainwin_form.h"
 #include "labguard.h"
+#include "modalboxhandler.h"
 #include "testdevice.h"
 #include "tevnethostpane.h"
 
@@ -63,7 +66,9 @@ private slots:
         const QString error = QStringLiteral("Corla Error!");
         // One box per request, however many local addresses sent it.
         QTest::newRow("refusal") << "refused" << QStringList{error} << "10.10.0.11";
-        QTest::newRow("reset notice") << "reset" << QStringList{"Device Resetting"} << "";
+        // The reset is confirmed first (the holder accepts the question).
+        QTest::newRow("reset notice")
+            << "reset" << QStringList{"Reset Device", "Device Resetting"} << "";
         QTest::newRow("change accepted")
             << "accepted" << QStringList{"Change Accepted"} << "10.10.0.62";
     }
@@ -150,6 +155,37 @@ private slots:
         QVERIFY(asked >= 1);
         QVERIFY(holder.titles.size() == asked);
         QVERIFY2(sim.stop(), qPrintable(sim.output()));
+    }
+
+    // The duplicate question names the address and, for a host that only ARP shows, its MAC.
+    void duplicateQuestionNamesTheArpAnswer()
+    {
+        ZelDevice device(1001, ZelDeviceType(1),
+                         TevNetHostInfo(TevIpAddr("10.10.0.40"), TevIpAddr("255.255.255.0"),
+                                        TevIpAddr(), TevIpAddr(), macOf(kDevice),
+                                        TevAddressModeManual));
+        device.setCommsIfaceAddr(TevIpAddr("10.10.0.1"));
+        CorlaConfigDialog dialog(device);
+        dialog.show();
+        TevNetHostInfo edited = device.netHostInfo();
+        edited.setIpAddress(TevIpAddr(corlaLabEnv("CORLA_LAB_ECHO_SILENT").toStdString()));
+        dialog.netHostPane()->setNetHostInfo(edited);
+        QSignalSpy accepted(&dialog, &CorlaConfigDialog::configAccepted);
+        QString asked;
+        ModalBoxHandler<QMessageBox> box([&asked](QMessageBox* b) {
+            asked = b->windowTitle() + '|' + b->text();
+            b->button(QMessageBox::No)->click();
+        });
+
+        dialog.sendButton()->click();
+
+        QTRY_COMPARE_WITH_TIMEOUT(box.handled(), 1, 5000);
+        QCOMPARE(asked, QStringLiteral("Duplicate IP Detected!|The IP address 10.10.0.250 already "
+                                       "exists on the current subnet: a host answers ARP there "
+                                       "as 02:c0:1a:ff:00:fa. Using this address may cause "
+                                       "network problems. Are you sure you want to use this "
+                                       "address?"));
+        QCOMPARE(accepted.count(), 0);
     }
 };
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // corla-cli discover against more than it can take: a forger inventing 200 000 devices per
 // enquiry (the list stops at --max-devices, says how many answers it ignored, and the
 // process stays small), and a flood of junk on its own sockets (--wait still ends on time

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // Port checks against the default fleet of the lab's simulator and its special addresses.
 #include "labguard.h"
 #include "zelconnectionchecker.h"

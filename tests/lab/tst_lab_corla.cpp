@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // Corla itself against the simulator's default fleet: the real binary (offscreen) lists
 // every device once with the colour its port 21 deserves.
 #include "labguard.h"
@@ -45,6 +47,8 @@ private slots:
         env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
         // Ends the window that is right to open, once it has sent its enquiry.
         env.insert(QStringLiteral("CORLA_SNAPSHOT"), dir.filePath(QStringLiteral("shot.png")));
+        // A 200 % screen of 800 x 600 pixels: the window that opens must fit it.
+        env.insert(QStringLiteral("QT_SCALE_FACTOR"), QStringLiteral("2"));
         env.insert(QStringLiteral("CORLA_SNAPSHOT_AFTER_MS"), QStringLiteral("1000"));
         corla.setProcessEnvironment(env);
         corla.start(QStringLiteral(CORLA_BIN), arguments);
@@ -52,6 +56,11 @@ private slots:
         const QString err = QString::fromLocal8Bit(corla.readAllStandardError());
         QVERIFY2(corla.exitCode() == exitCode, qPrintable(err));
         QVERIFY2(err.contains(QLatin1String("Sending Command:")) == sends, qPrintable(err));
+        if (sends) {
+            const QSize shot = QImage(dir.filePath(QStringLiteral("shot.png"))).size();
+            QVERIFY2(shot.height() > 0 && shot.height() <= 600 && shot.width() <= 800,
+                     qPrintable(QStringLiteral("%1x%2").arg(shot.width()).arg(shot.height())));
+        }
     }
 
     void realBinaryListsFleetOnceWithDeservedColours()

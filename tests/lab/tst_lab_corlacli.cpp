@@ -1,8 +1,10 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // corla-cli end to end against the simulator's default fleet, on the lab's host side:
 // discovery per interface and with probes, static and DHCP changes (what set is not told,
 // the device keeps), the duplicate-address refusal and --force, a device's own refusal, unknown
-// MACs, reset, ping and refused arguments. Every test and every row starts a simulator of its own,
-// so none depends on what another changed.
+// MACs, reset, ping, refused arguments and the debug lines of -v. Every test and every row
+// starts a simulator of its own, so none depends on what another changed.
 #include "clirun.h"
 #include "datarow.h"
 #include "labguard.h"
@@ -166,6 +168,11 @@ private slots:
             accepted(StaticMover, "static 10.10.0.77 mask 255.255.255.0 gateway 10.10.0.254 DNS "
                                   "10.10.0.254"),
             "10.10.0.77 255.255.255.0 10.10.0.254 10.10.0.254 Static");
+        row("set static with the mask as a prefix length",
+            "set " + StaticMover + " --static 10.10.0.76/24", 0,
+            accepted(StaticMover, "static 10.10.0.76 mask 255.255.255.0 gateway 10.10.0.254 DNS "
+                                  "10.10.0.254"),
+            "10.10.0.76 255.255.255.0 10.10.0.254 10.10.0.254 Static");
         row("set static, clearing gateway and DNS server",
             "set " + StaticMover + " --static 10.10.0.78 --no-gateway --no-dns" + mask24, 0,
             accepted(StaticMover, "static 10.10.0.78 mask 255.255.255.0 gateway 0.0.0.0 DNS "
@@ -261,6 +268,28 @@ private slots:
         // The device answers echo where it now is.
         if (exitCode == 0 && args.contains("--static"))
             CLI_EXPECT(cli({"ping", now["ipAddress"].toString()}), 0);
+    }
+
+    // The debug lines (frames sent) go to stderr with -v or --verbose only.
+    void verbose_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<bool>("debugLines");
+        row("default", "", false);
+        row("-v", "-v", true);
+        row("--verbose", "--verbose", true);
+    }
+
+    void verbose()
+    {
+        QFETCH(QString, option);
+        QFETCH(bool, debugLines);
+        QStringList args{"discover", "--wait", "300"};
+        if (!option.isEmpty())
+            args.prepend(option);
+        const CliRun run = cli(args);
+        CLI_EXPECT(run, 0);
+        QVERIFY2(run.err.contains("Sending Command:") == debugLines, qPrintable(run.describe()));
     }
 };
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // A fleet of 3000 devices with port 21 open, each answering from every local address,
 // as a desktop with the usual descriptor limit sees it: the window colours every row
 // green and corla-cli reports every device Reachable, with a high limit and with a

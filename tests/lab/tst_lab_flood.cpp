@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // Discovery under a flood of datagrams to the adapter's own sockets: big junk and frames
 // that name no device, from the host side itself. The event loop must keep its time (a
 // timer of 100 ms never waits more than 500 ms) and the default fleet is listed whole.

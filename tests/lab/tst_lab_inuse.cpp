@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // Is an address in use? For most hosts the echo answers; for one that drops echoes, the
 // neighbour table that the echo itself filled, unless its MAC address is that of a device
 // known to answer elsewhere. A router's ICMP error is nobody. Against the lab's hosts.

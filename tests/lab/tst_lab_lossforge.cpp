@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // What a forging sender (corla-sim --forge) and a lossy lab (scripts/lab --loss) put on the
 // wire, seen from a plain UDP socket on the host side: the forger's datagrams come first and
 // from an address of their own, the device's answer follows; --loss 100 lets no request in

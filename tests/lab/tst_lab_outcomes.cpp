@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // corla-cli's outcomes when requests or answers go missing and when another sender answers in
 // a device's name: set and reset against a fresh default fleet per row, with nftables rules
 // that drop exactly the datagrams a row is about (the command code is the frame's second

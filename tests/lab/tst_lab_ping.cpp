@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // The echo against the lab's hosts: one that answers, one that is absent, a router that
 // reports the destination unreachable (no host there: only a real echo reply counts), a
 // destination without a route.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // Port probes on real sockets: a fleet of thousands through one checker under the descriptor
 // limit many systems still give a program (1024), forged answers that all claim one address
 // or one that is no unicast host, and every reason a probe gives.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // Discovery beside a rogue sender (corla-sim --rogue-sender): at every enquiry, a second
 // socket of the device side sends a header promising 16000 bytes, the largest UDP payload
 // of sync bytes, a frame cut before its CRC, change and reset answers nobody asked for and

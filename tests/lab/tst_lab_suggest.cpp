@@ -1,6 +1,8 @@
-// Suggest IP on the lab's networks, run with scripts/lab --small-net: the mask of the
-// network the device answered on, only the host addresses of a network smaller than a
-// /24, and a host that answers ARP but drops echo counted as taken.
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
+// Suggest IP on the lab's networks, run with scripts/lab --small-net: the network the device
+// is on (else the one it answered on) with that network's mask, only the host addresses of a
+// network smaller than a /24, and a host that answers ARP but drops echo counted as taken.
 #include "labguard.h"
 #include "tevipedit.h"
 #include "tevnethostpane.h"
@@ -78,25 +80,46 @@ private slots:
         QCOMPARE((QStringList{all.first(), all.last()}), firstAndLast);
     }
 
-    // The pane on this computer's address `local`, editing `edited`; the device side
-    // answers echo at its own addresses (.254 on lab0's networks, .14 on the small one).
+    // The pane on this computer's address `local` (the one the device answered on), for a
+    // device at `device` ("": not given, the edited address stands for it), editing
+    // `edited`. The device side answers echo at its own addresses (.254 on lab0's networks,
+    // .14 on the small one).
     void search_data()
     {
         QTest::addColumn<QString>("local");
+        QTest::addColumn<QString>("device");
         QTest::addColumn<QString>("edited");
         QTest::addColumn<QString>("foundAddress");
         QTest::addColumn<QString>("foundMask");
+        const QString slash24 = QStringLiteral("255.255.255.0");
         QTest::newRow("small network: its own host address and mask") << "10.10.2.1"
+                                                                      << ""
                                                                       << "10.10.2.5"
                                                                       << "10.10.2.13"
                                                                       << "255.255.255.240";
         QTest::newRow("/24: the network's mask, not the class's") << "10.10.0.1"
+                                                                  << ""
                                                                   << "10.10.0.5"
-                                                                  << "10.10.0.253"
-                                                                  << "255.255.255.0";
+                                                                  << "10.10.0.253" << slash24;
+        // lab0 carries 10.10.0.1 and 10.10.1.1: the device answers on either.
+        QTest::newRow("the device's network, not the one it answered on")
+            << "10.10.1.1"
+            << "10.10.0.40"
+            << "10.10.0.40"
+            << "10.10.0.253" << slash24;
+        QTest::newRow("the device's network, whatever was edited") << "10.10.0.1"
+                                                                   << "10.10.1.40"
+                                                                   << "10.20.0.7"
+                                                                   << "10.10.1.253" << slash24;
+        QTest::newRow("device in no local network: the one it answered on")
+            << "10.10.1.1"
+            << "10.77.0.5"
+            << "10.77.0.5"
+            << "10.10.1.253" << slash24;
         // .253 is edited and .252 "this computer" (not a local address: the class mask);
         // .251 answers echo, .250 only ARP.
         QTest::newRow("a host that drops echo is taken") << "10.10.0.252"
+                                                         << "10.77.0.5"
                                                          << "10.10.0.253"
                                                          << "10.10.0.249"
                                                          << "255.0.0.0";
@@ -105,12 +128,14 @@ private slots:
     void search()
     {
         QFETCH(QString, local);
+        QFETCH(QString, device);
         QFETCH(QString, edited);
         QFETCH(QString, foundAddress);
         QFETCH(QString, foundMask);
         QVERIFY(deviceSideIp({"addr", "replace", "10.10.0.251/32", "dev", "dev0"}));
         QWidget window;
         auto* pane = new TevNetHostPane(&window);
+        pane->setDeviceAddress(TevIpAddr(device.toStdString()));
         pane->setNetHostInfo(TevNetHostInfo(
             TevIpAddr(edited.toStdString()), TevIpAddr("255.255.255.0"), TevIpAddr(), TevIpAddr(),
             TevMacAddr({2, 0xc0, 0x1a, 0, 0, 0x99}), TevAddressModeManual));

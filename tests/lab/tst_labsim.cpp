@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // The simulator's own state on the wire, in the lab: requests go out of plain UDP sockets
 // on the host side, answers are decoded with the program's own codec, and the devices'
 // addresses, port 21 and web page are checked from the host side too. Fault switches,

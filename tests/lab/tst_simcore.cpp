@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // The simulator's device logic without a network: its fleets, its verdicts on new
 // settings, the requests it refuses to read, and the shapes of its faults. What it says on
 // the wire is checked in the lab (tst_labsim, tst_lab_adapter).

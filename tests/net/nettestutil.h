@@ -1,9 +1,12 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // Helpers shared by the network unit tests.
 
 #include "labguard.h"
 
 #include <QByteArray>
+#include <QLoggingCategory>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QString>
@@ -14,8 +17,10 @@
 class DebugCapture
 {
 public:
+    // The debug lines are off unless asked for: a capture asks for them while it lives.
     DebugCapture()
     {
+        QLoggingCategory::setFilterRules(QStringLiteral("corla.*.debug=true"));
         s_current = this;
         m_previous = qInstallMessageHandler(&DebugCapture::handle);
     }
@@ -23,6 +28,7 @@ public:
     {
         qInstallMessageHandler(m_previous);
         s_current = nullptr;
+        QLoggingCategory::setFilterRules(QString());
     }
     QStringList messages() const
     {

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #include "nettestutil.h"
 #include "tevipcheck.h"
 
@@ -22,7 +24,12 @@ class TstIpChecker : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { CORLA_REQUIRE_PRIVATE_NETNS(); }
+    void initTestCase()
+    {
+        CORLA_REQUIRE_PRIVATE_NETNS();
+        // Debug lines are off unless a rule asks for them.
+        QLoggingCategory::setFilterRules(QStringLiteral("corla.net.debug=true"));
+    }
     void eachReportsOnceWithItsOwnCopies()
     {
         // Two checkers at once: a host answers at the first address; the second has no route.
@@ -31,6 +38,7 @@ private slots:
         TevNetHostInfo proposed[] = {settingsFor("127.0.0.1"), settingsFor("203.0.113.9")};
         const TevNetHostInfo originals[] = {proposed[0], proposed[1]};
         const int expected[] = {TevPingReplied, TevPingNoReply};
+        const CorlaInUseBy answeredBy[] = {CorlaInUseBy::Echo, CorlaInUseBy::Nobody};
         DebugCapture capture;
         QPointer<IpChecker> checkers[2];
         std::unique_ptr<QSignalSpy> spies[2];
@@ -55,6 +63,7 @@ private slots:
             QCOMPARE(reported.serial(), originalDevice.serial());
             QVERIFY(reported.netHostInfo() == originalDevice.netHostInfo());
             QVERIFY(args.at(2).value<TevNetHostInfo>() == originals[i]);
+            QVERIFY(args.at(3).value<TevAddressUse>().by == answeredBy[i]);
             QVERIFY(
                 capture.messages().contains(QStringLiteral("Ping result: %1").arg(expected[i])));
             // Having reported, the checker goes away by itself and says nothing more.

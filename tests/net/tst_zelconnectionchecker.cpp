@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // Port probes on loopback, in the private namespace of scripts/netns-run. What needs a network
 // (an unreachable host, a silent one, a fleet of thousands) is checked in the lab
 // (tst_lab_checker, tst_lab_probes).

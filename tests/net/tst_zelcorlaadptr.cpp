@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // The adapter's receive step, fed datagrams as a socket would deliver them. Answers of
 // every kind, refusal texts and the simulator's fault shapes are checked on real sockets
 // in the lab (tst_lab_adapter).

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // Shared by the codec and parser tests: hex literals, a one-line form of a decoded
 // message, and silencing what the message layer writes to standard output.

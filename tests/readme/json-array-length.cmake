@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: Apache-2.0
+# SPDX-FileCopyrightText: 2026 The Corla developers
 # cmake -DFILE=PATH -P json-array-length.cmake
 # Prints the number of elements of the JSON array in FILE; fails on anything that is not a
 # JSON array. CMake is on every machine that builds Corla, a JSON tool may not be.

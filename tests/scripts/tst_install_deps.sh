@@ -1,4 +1,6 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
+# SPDX-FileCopyrightText: 2026 The Corla developers
 # tst_install_deps.sh INSTALL_DEPS: runs scripts/install-deps against fake dpkg-query, id,
 # sudo and apt-get. PATH holds nothing but the fakes and the real grep, sed and env, so no
 # real apt-get or sudo can run, whatever install-deps does.

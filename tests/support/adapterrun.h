@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // A discovery adapter on real sockets and everything it reported, as lines that tests
 // compare whole.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // Runs the corla-cli under test (CORLA_CLI_BIN, given by the test's CMake target) and keeps
 // what it printed.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // Tests that may send packets run only inside a network namespace that the project's
 // scripts made, where nothing can reach the machine's own network: unit tests inside

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // Acts on modal widgets that code under test opens and runs in their own event loop
 // (message boxes, progress dialogs): a timer polls QApplication::activeModalWidget()

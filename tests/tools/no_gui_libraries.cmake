@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: Apache-2.0
+# SPDX-FileCopyrightText: 2026 The Corla developers
 # cmake -DBINARY=<file> -P no_gui_libraries.cmake
 # Fails when the binary needs Qt's GUI or widget library: corla-cli must run on machines
 # without a display stack.

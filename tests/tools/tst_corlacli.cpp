@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // corla-cli without a network: what the command line accepts and refuses, and what the
 // commands print.
 

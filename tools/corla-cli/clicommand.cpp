@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #include "clicommand.h"
 
 #include "corladevicelist.h"
@@ -23,13 +25,14 @@ Commands:
   reset MAC        reset a device
   apply PLAN.csv   give the devices of a commissioning plan their planned settings
   ping IP          send one ICMP echo request to an address
+  doctor           tell what on this computer can keep devices from being heard
   help [COMMAND]   this text, or the options of a command
 
 Requests go out from every IPv4 address of every interface that is up, running
 and not loopback; --interface (repeatable, before or after the command) keeps
 them to the addresses of the named interfaces. Echo requests and port probes are
-unicast and follow the system's routes. Run 'corla-cli COMMAND --help' for the
-options of a command.)";
+unicast and follow the system's routes. -v (--verbose) writes the debug lines
+to stderr. Run 'corla-cli COMMAND --help' for the options of a command.)";
 
 const char* const DiscoverDescription =
     R"(Broadcasts a network enquiry, collects the answers for --wait ms and prints one
@@ -56,7 +59,9 @@ MAC address (a duplicate MAC or a forged answer), nothing is sent unless --force
 given, and nothing kept is taken from their answers.
 
 --dhcp switches the device to DHCP; the address fields it reported are sent along
-unchanged, as the configuration dialog does. --static needs --mask. What is not
+unchanged, as the configuration dialog does. --static needs --mask, or the mask as
+a prefix length (--static 10.10.0.50/24); both may be given if they agree. Each
+number of an address is written without leading zeros. What is not
 mentioned is kept: without --gateway or --dns the device keeps the gateway and DNS
 server it reports (also those its DHCP server gave it); --no-gateway and --no-dns
 clear them (0.0.0.0). A kept gateway outside the new network makes the device
@@ -85,13 +90,19 @@ const char* const ApplyDescription =
     R"text(Gives each device of a commissioning plan the settings planned for it. The
 plan is the CSV of 'discover --format csv', edited: columns by header name in any
 order (MAC Address, Address mode, IP Address and Subnet Mask required; Gateway and
-DNS Server empty or missing mean none; other columns ignored), UTF-8 with or without
-a byte-order mark, LF or CRLF.
+DNS Server empty or missing mean none; other columns ignored), separated by commas,
+or by semicolons or tabs when the header line is, UTF-8 with or without a
+byte-order mark, LF or CRLF. The unedited export is always a plan that changes
+nothing, whatever the devices report.
 
 1. The whole plan is checked first. Any fault (each is listed with its line) refuses
    it whole: nothing is sent (exit status 8).
 2. One enquiry, answers collected for --wait ms, finds the devices. A row whose
-   device does not answer ends "not found"; one already as planned, "unchanged".
+   device does not answer ends "not found"; one whose device reports what the row
+   says, "unchanged". A row asking a device for what no device can be given (the
+   mode Unknown, a broadcast or zero MAC address, an address or mask a device
+   refuses, an address planned twice) is a fault only when its device reports
+   other settings; such a fault refuses the plan whole as well (exit status 8).
 3. The changes are ordered so that no device takes an address before the device
    holding it has moved away. A swap or a longer circle of moves, and a move to an
    address held by a device that stays there, cannot be made one device at a time:
@@ -108,7 +119,18 @@ a byte-order mark, LF or CRLF.
 The report has a line per plan row: MAC address, serial number, type, the settings
 as found and as left, and the outcome; a table on stdout (--format csv or json for
 machines), and with --report FILE also as CSV in that file. --dry-run sends only
-enquiries and in-use checks and reports what would be done ("would change").)text";
+enquiries and in-use checks and reports what would be done ("would change", with
+the settings the device would be left with).)text";
+
+const char* const DoctorDescription =
+    R"text(Tells what on this computer can keep devices from being heard, without root
+and without sending anything: the interfaces that are up and their IPv4
+addresses (an interface without one, or with only a link-local 169.254.x.x
+address), and whether a host firewall is active that drops the devices'
+answers (UDP from port 62726): ufw, firewalld, or an nftables or iptables input
+policy of drop. Where something is found, the command that lets the answers in
+is printed. Rulesets that only root may read are reported as "could not check".
+Devices behind a router cannot be found by broadcast at all.)text";
 
 const char* const PingDescription =
     R"(Sends one ICMP echo request and waits at most --timeout ms for a reply. Without
@@ -123,7 +145,7 @@ named interfaces (exit status 6 otherwise).)";
 const char* const ExitCodes =
     R"(
 Exit status:
-  0  success
+  0  success (doctor: nothing found that keeps devices from being heard)
   1  usage error: bad arguments, a malformed or refused address, mask or MAC, an
      unknown interface name, an unreadable plan, a report folder not writable
   2  no answer: no device answered, the MAC was not found, or the change or reset
@@ -140,6 +162,7 @@ Exit status:
  10  apply: the report file could not be written (the table shows the outcome)
  11  set, reset: two senders answer differently for the device (a duplicate MAC
      address or a forged answer): nothing was sent (--force sends anyway)
+ 12  doctor: something on this computer can keep devices from being heard
 )";
 
 const char* const DiscoverExits =
@@ -147,8 +170,17 @@ const char* const DiscoverExits =
 Exit status:
   0  at least one device answered
   1  usage error: bad arguments or an unknown interface name
-  2  no device answered within --wait (the empty list is printed)
+  2  no device answered within --wait (the empty list is printed; 'corla-cli
+     doctor' tells what on this computer may be the cause)
   6  no usable local IPv4 address on the (named) interfaces
+)";
+
+const char* const DoctorExits =
+    R"(
+Exit status:
+  0  nothing found that keeps devices from being heard
+  1  usage error: bad arguments
+ 12  something was found (each finding is printed with what to do about it)
 )";
 
 const char* const SetExits =
@@ -199,7 +231,8 @@ Exit status:
   1  usage error: bad arguments, an unknown interface name, an unreadable plan,
      or a report folder that is missing or not writable
   6  no usable local IPv4 address on the (named) interfaces
-  8  the plan was refused (faults, listed by line): nothing was sent
+  8  the plan was refused (faults, listed by line, in the file or against the
+     devices found): nothing was sent
   9  some rows did not end unchanged or changed (not found, in use, refused, not
      confirmed)
  10  the report file could not be written (the table shows the outcome)
@@ -221,8 +254,8 @@ const OptionInfo Options[] = {
     {"max-devices", "List at most this many devices (default and most 65536).", "n"},
     {"format", "Output format: table (default), csv or json.", "format"},
     {"dhcp", "Switch the device to DHCP.", nullptr},
-    {"static", "Give the device this static address.", "ip"},
-    {"mask", "Subnet mask of the static address.", "mask"},
+    {"static", "Give the device this static address (IP or IP/prefix-length).", "ip"},
+    {"mask", "Subnet mask of the static address (or give --static IP/24).", "mask"},
     {"gateway", "Gateway of the static address (default: the device's own).", "ip"},
     {"dns", "DNS server of the static address (default: the device's own).", "ip"},
     {"no-gateway", "Clear the device's gateway (0.0.0.0).", nullptr},
@@ -254,8 +287,12 @@ QCommandLineOption option(const QString& name)
 {
     const OptionInfo* info = findOption(name);
     Q_ASSERT(info);
-    return info->valueName ? QCommandLineOption(name, info->description, info->valueName)
-                           : QCommandLineOption(name, info->description);
+    // -v is --verbose; the version has its long name only.
+    const QStringList names = name == QLatin1String("verbose")
+                                  ? QStringList{QStringLiteral("v"), name}
+                                  : QStringList{name};
+    return info->valueName ? QCommandLineOption(names, info->description, info->valueName)
+                           : QCommandLineOption(names, info->description);
 }
 
 struct CommandInfo
@@ -308,6 +345,13 @@ const QList<CommandInfo>& commandInfos()
          ApplyDescription,
          {"dry-run", "force", "wait", "format", "report"},
          ApplyExits},
+        {CliCommand::Doctor,
+         "doctor",
+         "doctor",
+         "Tell what on this computer can keep devices from being heard.",
+         DoctorDescription,
+         {},
+         DoctorExits},
     };
     return table;
 }
@@ -412,7 +456,8 @@ void addCommonOptions(QCommandLineParser* parser)
     parser->addOption(option("interface"));
     parser->addOption(option("verbose"));
     parser->addHelpOption();
-    parser->addVersionOption();
+    parser->addOption(QCommandLineOption(QStringLiteral("version"),
+                                         QStringLiteral("Displays version information.")));
 }
 
 // Qt's help text starts with the program's path as it was started; name it plainly.
@@ -430,7 +475,7 @@ QString generalHelp()
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromUtf8(GeneralDescription));
     addCommonOptions(&parser);
-    parser.addPositionalArgument("command", "discover, set, reset, ping, apply or help.",
+    parser.addPositionalArgument("command", "discover, set, reset, ping, apply, doctor or help.",
                                  "COMMAND [ARGUMENTS]");
     return helpOf(parser, ExitCodes);
 }
@@ -552,16 +597,24 @@ QString parseSet(const QCommandLineParser& parser, CliRequest* r)
         r->settings.setAddressMode(TevAddressModeAuto);
         return QString();
     }
-    if (!parser.isSet("mask"))
-        return "--static needs --mask MASK";
     for (const char* name : {"gateway", "dns"}) {
         if (parser.isSet(name) && parser.isSet(QStringLiteral("no-") + name))
             return QStringLiteral("--%1 and --no-%1 exclude each other").arg(name);
     }
-    TevIpAddr ip, mask, gateway, dns;
-    QString why = checkHostAddressText(parser.value("static"), "--static", &ip);
-    if (why.isEmpty())
+    TevIpAddr ip, mask, prefixMask, gateway, dns;
+    QString why = checkStaticText(parser.value("static"), "--static", &ip, &prefixMask);
+    if (why.isEmpty() && !parser.isSet("mask") && prefixMask.toInt() == 0)
+        return "--static needs --mask MASK, or a prefix length: --static IP/24";
+    if (why.isEmpty() && parser.isSet("mask"))
         why = checkMaskText(parser.value("mask"), &mask);
+    if (why.isEmpty() && prefixMask.toInt() != 0) {
+        if (parser.isSet("mask") && mask != prefixMask)
+            why = QStringLiteral("--mask %1 disagrees with the prefix length of --static %2 "
+                                 "(the mask %3)")
+                      .arg(parser.value("mask"), parser.value("static"),
+                           QString::fromStdString(prefixMask.toString()));
+        mask = prefixMask;
+    }
     // The pane's rule, and a plan's: a device refuses the zero mask as its subnet.
     if (why.isEmpty() && mask.toInt() == 0)
         why = "--mask: 0.0.0.0 leaves the device no network";
@@ -627,7 +680,7 @@ CliParseResult parseCliArguments(const QStringList& arguments)
         return help(commandHelp(*about));
     }
     if (!info)
-        return failure("no command given (discover, set, reset, ping, apply or help)");
+        return failure("no command given (discover, set, reset, ping, apply, doctor or help)");
 
     CliParseResult result;
     CliRequest& r = result.request;
@@ -703,6 +756,10 @@ CliParseResult parseCliArguments(const QStringList& arguments)
             why = checkFormat(parser, &r.format);
         if (why.isEmpty())
             why = checkMilliseconds(parser, "wait", &r.waitMs);
+        break;
+    case CliCommand::Doctor:
+        if (positional.size() > 1)
+            why = QStringLiteral("doctor takes no arguments, not \"%1\"").arg(positional.at(1));
         break;
     case CliCommand::Help:
     case CliCommand::Version:

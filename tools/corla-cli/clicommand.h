@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // The command line of corla-cli: what the user asked for, checked before any socket
 // exists. Pure functions, so the rules and messages are tested without a network.
@@ -25,6 +27,7 @@ enum : int
     RowsFailed = 9,   // apply: some rows did not end unchanged or changed
     ReportNotWritten = 10, // apply: the report file could not be written
     Conflicting = 11,      // set, reset: two senders answer differently for the device
+    HostProblem = 12,      // doctor: something on this computer can keep devices from being heard
 };
 }
 
@@ -37,6 +40,7 @@ enum class CliCommand
     Reset,
     Ping,
     Apply,
+    Doctor, // what on this computer can keep devices from being heard; sends nothing
 };
 
 enum class CliFormat

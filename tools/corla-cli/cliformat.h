@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // What corla-cli prints. Pure functions over the device list: its texts and its CSV
 // export are the window's, so the CSV is byte for byte the list's export and the table

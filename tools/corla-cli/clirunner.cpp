@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #include "clirunner.h"
 
 #include "cliformat.h"
@@ -10,6 +12,7 @@
 #include "zelconnectionchecker.h"
 
 #include "addressinuse.h"
+#include "hostreport.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -113,6 +116,9 @@ int CliRunner::fail(int status, const QString& message)
 
 int CliRunner::run(const CliRequest& request)
 {
+    // Reads this computer only: works without addresses, and sends nothing.
+    if (request.command == CliCommand::Doctor)
+        return doctor();
     m_adapter.setInterfaceFilter(request.interfaces);
     // A refused plan sends nothing, whatever the network.
     CorlaPlan plan;
@@ -138,11 +144,20 @@ int CliRunner::run(const CliRequest& request)
         return ping(request);
     case CliCommand::Apply:
         return apply(request, plan);
+    case CliCommand::Doctor:
     case CliCommand::Help:
     case CliCommand::Version:
         break;
     }
     return CliExit::Usage;
+}
+
+int CliRunner::doctor()
+{
+    const corla::HostReport report = corla::readHostReport();
+    for (const QString& line : corla::hostReportLines(report))
+        m_out << line << Qt::endl;
+    return report.problemFound ? CliExit::HostProblem : CliExit::Ok;
 }
 
 QString CliRunner::noLocalAddress(const CliRequest& request) const
@@ -183,8 +198,11 @@ int CliRunner::discover(const CliRequest& request)
     writeDevices(m_out, list, request.format, request.probe, reasons);
     m_out.flush();
     if (list.size() == 0) {
-        return fail(CliExit::NoAnswer,
-                    QStringLiteral("no device answered within %1 ms").arg(request.waitMs));
+        fail(CliExit::NoAnswer,
+             QStringLiteral("no device answered within %1 ms").arg(request.waitMs));
+        return fail(CliExit::NoAnswer, QStringLiteral("'corla-cli doctor' tells what on this "
+                                                      "computer can keep devices from being "
+                                                      "heard"));
     }
     return CliExit::Ok;
 }
@@ -448,15 +466,8 @@ int CliRunner::readPlanFile(const CliRequest& request, CorlaPlan* plan)
         return fail(CliExit::Usage,
                     QStringLiteral("cannot read the plan %1: %2").arg(path, file.errorString()));
     *plan = readPlan(file.readAll());
-    if (!plan->ok()) {
-        for (const CorlaPlanFault& fault : plan->faults)
-            m_err << QStringLiteral("corla-cli: %1 %2").arg(path, fault.text()) << Qt::endl;
-        return fail(CliExit::PlanRefused,
-                    QStringLiteral("%1 was refused (%2): nothing was sent")
-                        .arg(path, plan->faults.size() == 1
-                                       ? QStringLiteral("1 fault")
-                                       : QStringLiteral("%1 faults").arg(plan->faults.size())));
-    }
+    if (!plan->ok())
+        return refusePlan(request, plan->faults);
     // Found out now rather than after the changes, when the report would be lost.
     if (!request.reportPath.isEmpty()) {
         const QFileInfo report(request.reportPath);
@@ -470,6 +481,18 @@ int CliRunner::readPlanFile(const CliRequest& request, CorlaPlan* plan)
                                                                  "writable")));
     }
     return CliExit::Ok;
+}
+
+int CliRunner::refusePlan(const CliRequest& request, const QVector<CorlaPlanFault>& faults)
+{
+    const QString path = escapedForDisplay(request.planPath);
+    for (const CorlaPlanFault& fault : faults)
+        m_err << QStringLiteral("corla-cli: %1 %2").arg(path, fault.text()) << Qt::endl;
+    return fail(CliExit::PlanRefused,
+                QStringLiteral("%1 was refused (%2): nothing was sent")
+                    .arg(path, faults.size() == 1
+                                   ? QStringLiteral("1 fault")
+                                   : QStringLiteral("%1 faults").arg(faults.size())));
 }
 
 int CliRunner::apply(const CliRequest& request, const CorlaPlan& plan)
@@ -489,6 +512,13 @@ int CliRunner::apply(const CliRequest& request, const CorlaPlan& plan)
     options.force = request.force;
     options.dryRun = request.dryRun;
     corla::ApplyOperation* operation = m_service.apply(plan, list, options);
+    // Rows that ask a device for what no device can be given: refused as a plan read with
+    // faults is, and nothing but the enquiry was sent.
+    const QVector<CorlaPlanFault> faults = operation->planFaults();
+    if (!faults.isEmpty()) {
+        delete operation;
+        return refusePlan(request, faults);
+    }
     for (const corla::ApplyRow& row : operation->rows()) {
         if (row.outcome == corla::RowOutcome::NotFound)
             rowMessage(row.line, QStringLiteral("no device with MAC address %1 answered within "

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // The commands of corla-cli on the network: one discovery adapter, the port checker and
 // the echo, driven through the event loop until the answer or the wait ends.
@@ -30,9 +32,12 @@ private:
     int reset(const CliRequest& request);
     int ping(const CliRequest& request);
     int apply(const CliRequest& request, const CorlaPlan& plan);
+    int doctor();
 
     // Reads and judges the plan before any request; CliExit::Ok when it may be applied.
     int readPlanFile(const CliRequest& request, CorlaPlan* plan);
+    // Lists the faults by line and says that nothing was sent.
+    int refusePlan(const CliRequest& request, const QVector<CorlaPlanFault>& faults);
     // The devices that answer one enquiry within waitMs.
     void collect(CorlaDeviceList* list, int waitMs);
     // Every step of set, reset and apply waits up to waitMs for its answer.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // corla-cli: discovery, network settings, reset and echo from the command line, on the
 // same library as the window.
 
@@ -77,10 +79,11 @@ int main(int argc, char* argv[])
 
     // Scripts read the results on standard output: the protocol layer's own lines and
     // the debug lines go to stderr with --verbose, and nowhere otherwise.
-    if (request.verbose)
+    if (request.verbose) {
         setCorlaReportSink(
             [](const std::string& line) { std::fprintf(stderr, "corla-cli: %s\n", line.c_str()); });
-    else {
+        QLoggingCategory::setFilterRules(QStringLiteral("corla.*.debug=true"));
+    } else {
         setCorlaReportSink([](const std::string&) {});
         QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     }

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 // corla-sim: simulated instruments that answer the discovery protocol, for tests, the
 // demo, and trying the program without hardware.
 

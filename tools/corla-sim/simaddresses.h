@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // Puts the simulated devices' addresses on this namespace's interfaces, so that their
 // port listeners can bind and the kernel answers echo for them. Each address goes on as

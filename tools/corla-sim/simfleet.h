@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // The simulated instruments: what each one reports and how it behaves, the built-in
 // fleet, generated burst fleets and the JSON form of a fleet.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // The simulated devices at work: one UDP socket on the discovery port hears every
 // broadcast request, the devices it concerns answer to the request's source address at

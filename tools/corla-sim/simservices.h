@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // The TCP side of the simulated devices: port 21 (a file-transfer greeting, enough for a
 // connection check) and port 80 (a small status page) on each device's own address.

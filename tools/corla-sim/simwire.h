@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // The device's half of the discovery protocol: requests as a device reads them and
 // answers as a device writes them (the program's codec only writes requests and reads

@@ -1,4 +1,6 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
+# SPDX-FileCopyrightText: 2026 The Corla developers
 # Renders the icon sources in this folder to the PNG files the resource
 # collection names. The PNGs are committed, so a build needs no renderer;
 # run this again after editing an icon. Needs rsvg-convert (librsvg2-bin).

@@ -11,9 +11,9 @@ BUILD_DEB    ?= $(BUILD)/deb
 JOBS         ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 FUZZ_SECONDS_SHORT ?= 30
-CMAKE_FLAGS  ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+CMAKE_FLAGS  ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORLA_WERROR=ON
 
-.PHONY: all deps build test demo package check-package check-sanitize fuzz cross-win format bench clean
+.PHONY: all deps build test demo package check-package check-sanitize fuzz cross-win format check-format bench clean
 
 all: build
 
@@ -53,7 +53,7 @@ check-package: package
 
 check-sanitize:
 	@scripts/install-deps --sanitize
-	cmake -S . -B $(BUILD_ASAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORLA_SANITIZE=ON
+	cmake -S . -B $(BUILD_ASAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORLA_SANITIZE=ON -DCORLA_WERROR=ON
 	cmake --build $(BUILD_ASAN) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:fast_unwind_on_malloc=0 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0 \
@@ -98,6 +98,11 @@ bench: deps
 format:
 	@scripts/install-deps --format
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+# What CI asks of every source: formatted as `make format` leaves it.
+check-format:
+	@scripts/install-deps --format
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ) $(BUILD_MINGW) $(BUILD_BENCH)

@@ -145,14 +145,6 @@ void checkMessage(const ZelCorlaCommand& msg)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    // The message layer reports unknown codes and reset answers on standard output.
-    if (!std::freopen("/dev/null", "w", stdout))
-        std::fclose(stdout);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size == 0)

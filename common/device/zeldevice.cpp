@@ -25,6 +25,10 @@ void dumpCommon(std::ostream& out, const TevDevice& dev)
         << "Enq.Version: " << static_cast<int>(dev.enqVersion()) << "\n";
 }
 
+// Link type, sensor and battery readings come only with a device-status answer, which
+// this program never asks for: the dumps show them as the 0 they would start from.
+constexpr int NotRead = 0;
+
 std::string friendlyText(ZelDeviceType type, uint16_t serial)
 {
     return ZelUtil::deviceTypeStr(type) + " #" + std::to_string(serial);
@@ -36,9 +40,8 @@ std::string friendlyText(ZelDeviceType type, uint16_t serial)
 
 TevDevice::TevDevice(ZelDeviceType type) : m_devType(type) {}
 
-TevDevice::TevDevice(uint16_t serial, ZelDeviceType type, const TevNetHostInfo& netHostInfo,
-                     const ZelJobSettingsMap& jobSettings)
-    : m_serial(serial), m_devType(type), m_netHostInfo(netHostInfo), m_jobSettings(jobSettings)
+TevDevice::TevDevice(uint16_t serial, ZelDeviceType type, const TevNetHostInfo& netHostInfo)
+    : m_serial(serial), m_devType(type), m_netHostInfo(netHostInfo)
 {}
 
 TevDevice::~TevDevice() = default;
@@ -88,23 +91,6 @@ std::string TevDevice::friendlyName() const
     return friendlyText(devType(), serial());
 }
 
-void TevDevice::setJobSettings(const ZelJobSettingsMap& settings)
-{
-    for (const auto& entry : settings)
-        m_jobSettings[entry.first] = entry.second;
-}
-
-void TevDevice::setStreamStatus(ZelPort port, ZelPortConnStatus status)
-{
-    m_streamStatus[port] = status;
-}
-
-ZelPortConnStatus TevDevice::streamStatus(ZelPort port) const
-{
-    const auto it = m_streamStatus.find(port);
-    return it != m_streamStatus.end() ? it->second : ZelPortConnStatus::Unknown;
-}
-
 ZelDeviceId TevDevice::deviceId() const
 {
     return ZelDeviceId(*this);
@@ -122,14 +108,14 @@ std::string ZelDevice::toString() const
     auto out = dumpStream();
     out << "----------- ZelDevice ---------- \n"
         << "Serial: " << serial() << "\n"
-        << "Link type: " << static_cast<int>(linkType()) << "\n";
+        << "Link type: " << NotRead << "\n";
     dumpCommon(out, *this);
-    out << "Sensitivity: " << sensitivity() << "\n"
+    out << "Sensitivity: " << NotRead << "\n"
         << "FirmwareRel: " << firmwareRel() << "\n"
         << "Model: " << modelString() << "\n"
-        << "Temperature: " << temperature() << "\n"
-        << "Batt Stat: " << static_cast<int>(battStat()) << "\n"
-        << "Batt %: " << static_cast<int>(static_cast<int8_t>(battPercent())) << "\n"
+        << "Temperature: " << NotRead << "\n"
+        << "Batt Stat: " << NotRead << "\n"
+        << "Batt %: " << NotRead << "\n"
         << "\n";
     return out.str();
 }
@@ -141,7 +127,7 @@ std::string HciDevice::toString() const
     auto out = dumpStream();
     out << "----------- HciDevice ---------- "
         << "Serial: " << serial() << "\n"
-        << "Link type: " << static_cast<int>(linkType()) << "\n";
+        << "Link type: " << NotRead << "\n";
     dumpCommon(out, *this);
     out << "FirmwareRel: " << firmwareRel() << "\n"
         << "\n";
@@ -155,7 +141,7 @@ std::string SmRecDevice::toString() const
     auto out = dumpStream();
     out << "----------- SmRecDevice ---------- "
         << "Serial: " << serial() << "\n"
-        << "Link type: " << static_cast<int>(linkType()) << "\n";
+        << "Link type: " << NotRead << "\n";
     dumpCommon(out, *this);
     out << "\n";
     return out.str();

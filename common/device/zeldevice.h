@@ -8,9 +8,9 @@
 // network settings, interface address, answering sender, reachability), which is all
 // the port checker, the duplicate-address check and the configuration dialog need.
 //
-// The records carry firmware, status and sensor fields that only the recording
-// toolkit's device-status enquiry fills; here they keep their defaults and show
-// up in the debug dump only.
+// The records carry firmware and status fields that only a device-status enquiry would
+// fill; this program sends none, so they keep their defaults and show up in the debug
+// dump only.
 
 #include "tevnethost.h"
 #include "zelutil.h"
@@ -18,20 +18,8 @@
 #include <QMetaType>
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
-
-// Recording-job settings belong to the recording toolkit, which this program does
-// not contain; records only store and copy the map (tags are shared on copy).
-enum class JobTagKey : uint16_t;
-class ZelJobSettingsTag;
-using ZelJobSettingsMap = std::map<JobTagKey, std::shared_ptr<ZelJobSettingsTag>>;
-
-// Battery state as reported by hydrophones; no values are interpreted here.
-enum class ZelBattStatus : uint8_t
-{
-};
 
 class ZelDeviceId;
 
@@ -39,8 +27,7 @@ class TevDevice
 {
 public:
     explicit TevDevice(ZelDeviceType type = ZelDeviceType::NoDevice);
-    TevDevice(uint16_t serial, ZelDeviceType type, const TevNetHostInfo& netHostInfo,
-              const ZelJobSettingsMap& jobSettings = {});
+    TevDevice(uint16_t serial, ZelDeviceType type, const TevNetHostInfo& netHostInfo);
     TevDevice(const TevDevice&) = default;
     TevDevice& operator=(const TevDevice&) = default;
     TevDevice(TevDevice&&) = default;
@@ -64,9 +51,6 @@ public:
     virtual void setStatus(ZelDeviceStatus status) { m_status = status; }
     virtual const TevNetHostInfo& netHostInfo() const { return m_netHostInfo; }
     virtual void setNetHostInfo(const TevNetHostInfo& info) { m_netHostInfo = info; }
-    virtual const ZelJobSettingsMap& jobSettings() const { return m_jobSettings; }
-    // Merges: entries with the same key are replaced, others stay.
-    virtual void setJobSettings(const ZelJobSettingsMap& settings);
     virtual uint8_t enqVersion() const { return m_enqVersion; }
     virtual void setEnqVersion(uint8_t ver) { m_enqVersion = ver; }
     virtual std::string buildDate() const { return m_buildDate; }
@@ -86,9 +70,6 @@ public:
     virtual void setNetStat(const ZelNetworkStatus& stat) { m_netStat = stat; }
     virtual ZelPortConnStatus cncPortStatus() const { return m_cncPortStatus; }
     virtual void setCncPortStatus(const ZelPortConnStatus& stat) { m_cncPortStatus = stat; }
-    virtual void setStreamStatus(ZelPort port, ZelPortConnStatus status);
-    // Unknown for a port never set.
-    virtual ZelPortConnStatus streamStatus(ZelPort port) const;
 
     void setDevType(ZelDeviceType type) { m_devType = type; }
     ZelDeviceId deviceId() const;
@@ -106,13 +87,11 @@ private:
     uint8_t m_enqVersion = 0;
     int32_t m_timeUtc = 0;
     TevNetHostInfo m_netHostInfo;
-    ZelJobSettingsMap m_jobSettings;
     ZelNetworkStatus m_netStat = ZelNetworkStatus::NotFound;
     ZelPortConnStatus m_cncPortStatus = ZelPortConnStatus::Unknown;
     TevIpAddr m_commsIfaceAddr;
     TevIpAddr m_answeredFrom;
     quint16 m_answeredFromPort = 0;
-    std::map<ZelPort, ZelPortConnStatus> m_streamStatus;
 };
 
 // Hydrophone-class instruments (Nerio HF, Nerio AF, Dorvi).
@@ -125,40 +104,16 @@ public:
 
     std::string toString() const override;
 
-    virtual float sensitivity() const { return m_sensitivity; }
-    virtual void setSensitivity(float value) { m_sensitivity = value; }
-    virtual float temperature() const { return m_temperature; }
-    virtual void setTemperature(float value) { m_temperature = value; }
-    virtual float humidity() const { return m_humidity; }
-    virtual void setHumidity(float value) { m_humidity = value; }
-    virtual ZelBattStatus battStat() const { return m_battStat; }
-    virtual void setBattStat(ZelBattStatus stat) { m_battStat = stat; }
-    virtual uint8_t battPercent() const { return m_battPercent; }
-    virtual void setBattPercent(uint8_t percent) { m_battPercent = percent; }
     virtual uint8_t hardwareRev() const { return m_hardwareRev; }
     virtual void setHardwareRev(uint8_t rev) { m_hardwareRev = rev; }
-    virtual ZelLinkType linkType() const { return m_linkType; }
-    virtual void setLinkType(ZelLinkType type) { m_linkType = type; }
     virtual std::string firmwareRel() const { return m_firmwareRel; }
     virtual void setFirmwareRel(const std::string& rel) { m_firmwareRel = rel; }
-    virtual ZelSyncStatus syncStatus() const { return m_syncStatus; }
-    virtual void setSyncStatus(const ZelSyncStatus& stat) { m_syncStatus = stat; }
-    virtual ZelTimeSource sysTimeStatus() const { return m_sysTimeStatus; }
-    virtual void setSysTimeStatus(const ZelTimeSource& src) { m_sysTimeStatus = src; }
     virtual std::string modelString() const { return m_modelString; }
     virtual void setModelString(const std::string& model) { m_modelString = model; }
 
 private:
-    float m_sensitivity = 0;
-    float m_temperature = 0;
-    float m_humidity = 0;
-    ZelBattStatus m_battStat{};
-    uint8_t m_battPercent = 0;
     uint8_t m_hardwareRev = 0;
-    ZelLinkType m_linkType = ZelLinkType::Unknown;
     std::string m_firmwareRel = "n/a";
-    ZelSyncStatus m_syncStatus = ZelSyncStatus::Disabled;
-    ZelTimeSource m_sysTimeStatus = ZelTimeSource::NotSet;
     std::string m_modelString = "Unknown";
 };
 
@@ -173,14 +128,11 @@ public:
 
     virtual uint8_t hardwareRev() const { return m_hardwareRev; }
     virtual void setHardwareRev(uint8_t rev) { m_hardwareRev = rev; }
-    virtual ZelLinkType linkType() const { return m_linkType; }
-    virtual void setLinkType(ZelLinkType type) { m_linkType = type; }
     virtual std::string firmwareRel() const { return m_firmwareRel; }
     virtual void setFirmwareRel(const std::string& rel) { m_firmwareRel = rel; }
 
 private:
     uint8_t m_hardwareRev = 0;
-    ZelLinkType m_linkType = ZelLinkType::Unknown;
     std::string m_firmwareRel = "n/a";
 };
 
@@ -195,31 +147,12 @@ public:
 
     virtual uint8_t hardwareRev() const { return m_hardwareRev; }
     virtual void setHardwareRev(uint8_t rev) { m_hardwareRev = rev; }
-    virtual ZelLinkType linkType() const { return m_linkType; }
-    virtual void setLinkType(ZelLinkType type) { m_linkType = type; }
-    virtual ZelSyncStatus syncStat() const { return m_syncStat; }
-    virtual void setSyncStat(ZelSyncStatus stat) { m_syncStat = stat; }
-    virtual ZelTimeSource sysTimeSrc() const { return m_sysTimeSrc; }
-    virtual void setSysTimeSrc(const ZelTimeSource& src) { m_sysTimeSrc = src; }
-    virtual ArrayStorageStat hddStat() const { return m_hddStat; }
-    virtual void setHddStat(ArrayStorageStat stat) { m_hddStat = stat; }
-    virtual uint64_t hddSpace() const { return m_hddSpace; }
-    virtual void setHddSpace(uint64_t space) { m_hddSpace = space; }
     virtual std::string modelString() const { return m_modelString; }
     virtual void setModelString(const std::string& model) { m_modelString = model; }
 
-    int8_t battPercent() const { return m_battPercent; }
-    void setBattPercent(const int8_t& percent) { m_battPercent = percent; }
-
 private:
     uint8_t m_hardwareRev = 0;
-    ZelLinkType m_linkType = ZelLinkType::Unknown;
-    ZelSyncStatus m_syncStat = ZelSyncStatus::Disabled;
-    ZelTimeSource m_sysTimeSrc = ZelTimeSource::NotSet;
-    ArrayStorageStat m_hddStat = ArrayStorageStat::Unknown;
-    uint64_t m_hddSpace = 0;
     std::string m_modelString;
-    int8_t m_battPercent = 0;
 };
 
 // Names a device by type and serial number.

@@ -61,37 +61,6 @@ const std::map<ZelDeviceStatus, std::string> ZelUtil::statusStrings = {
     {ZelDeviceStatus::FilesystemFault, "Filesystem Fault"},
 };
 
-const std::map<ZelSyncStatus, std::string> ZelUtil::syncStatStrings = {
-    {ZelSyncStatus::Disabled, "Sync disabled"},
-    {ZelSyncStatus::SyncOut, "Sync Out"},
-    {ZelSyncStatus::SyncOutPpsTime, "Sync Out/PPS Time"},
-    {ZelSyncStatus::NoPps, "No PPS"},
-    {ZelSyncStatus::SyncingToPps, "Syncing to PPS"},
-    {ZelSyncStatus::PpsSynchronized, "PPS Synchronized"},
-    {ZelSyncStatus::NoPpsRe, "No PPS (RE)"},
-    {ZelSyncStatus::SyncingToPpsRe, "Syncing to PPS (RE)"},
-    {ZelSyncStatus::PpsSynchronizedRe, "PPS Synchronized (RE)"},
-};
-
-const std::map<ZelTimeSource, std::string> ZelUtil::timeSrcStrings = {
-    {ZelTimeSource::NotSet, "Not Set"}, {ZelTimeSource::Manual, "Manual"},
-    {ZelTimeSource::RTC, "RTC"},        {ZelTimeSource::Filesystem, "Filesystem"},
-    {ZelTimeSource::NTP, "NTP"},        {ZelTimeSource::GPS, "GPS"},
-    {ZelTimeSource::PTP, "PTP"},
-};
-
-const std::map<ArrayStorageStat, std::string> ZelUtil::hddStatStrings = {
-    {ArrayStorageStat::Unknown, "Unknown"},
-    {ArrayStorageStat::NotPresent, "Drive not present"},
-    {ArrayStorageStat::Present, "Drive present"},
-    {ArrayStorageStat::Error, "Error"},
-};
-
-const char* const ZelUtil::linkTypeNames[ZelUtil::linkTypeCount] = {
-    "Link Type Unknown", "Serial RS232", "USB",       "Ethernet",  "Serial RS422",
-    "Serial RS485",      "DSL",          "Bluetooth", "Serial Bt",
-};
-
 std::string ZelUtil::deviceTypeStr(ZelDeviceType type)
 {
     return lookup(deviceTypeNames, type, "Unrecognized Device");
@@ -110,32 +79,4 @@ std::string ZelUtil::portConnStatusStr(ZelPortConnStatus stat)
 std::string ZelUtil::deviceStatusStr(ZelDeviceStatus stat)
 {
     return lookup(statusStrings, stat, InvalidStatus);
-}
-
-std::string ZelUtil::syncStatusStr(ZelSyncStatus stat)
-{
-    return lookup(syncStatStrings, stat, InvalidStatus);
-}
-
-std::string ZelUtil::timeSrcString(ZelTimeSource src)
-{
-    const auto raw = static_cast<uint8_t>(src);
-    const auto source = static_cast<ZelTimeSource>(raw & ~ZelTimeSourcePpsFlag);
-    const auto it = timeSrcStrings.find(source);
-    if (it == timeSrcStrings.end())
-        return "Invalid Time Source";
-    if (raw & ZelTimeSourcePpsFlag)
-        return "PPS (" + it->second + ")";
-    return it->second;
-}
-
-std::string ZelUtil::hddStatString(ArrayStorageStat stat)
-{
-    return lookup(hddStatStrings, stat, InvalidStatus);
-}
-
-std::string ZelUtil::linkTypeStr(ZelLinkType type)
-{
-    const auto index = static_cast<uint8_t>(type);
-    return linkTypeNames[index < linkTypeCount ? index : 0];
 }

@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
-// The device vocabulary: type codes, reachability, port, status, synchronisation,
-// time-source, drive and link values, and their display texts. Plain C++: the
-// wire codec may use the enumerations without pulling in Qt.
+// The device vocabulary: type codes, reachability, port and status values, and their
+// display texts. Plain C++: the wire codec may use the enumerations without pulling in Qt.
 
 #include <cstdint>
 #include <map>
@@ -72,54 +71,6 @@ enum class ZelDeviceStatus : uint8_t
     FilesystemFault = 5,
 };
 
-enum class ZelSyncStatus : uint8_t
-{
-    Disabled = 0,
-    SyncOut = 1,
-    SyncOutPpsTime = 2,
-    NoPps = 3,
-    SyncingToPps = 4,
-    PpsSynchronized = 5,
-    NoPpsRe = 6,
-    SyncingToPpsRe = 7,
-    PpsSynchronizedRe = 8,
-};
-
-// Bits 0..6 name the clock source; bit 7 (ZelTimeSourcePpsFlag) says the clock is
-// disciplined by PPS on top of it.
-enum class ZelTimeSource : uint8_t
-{
-    NotSet = 0,
-    Manual = 1,
-    RTC = 2,
-    Filesystem = 3,
-    NTP = 4,
-    GPS = 5,
-    PTP = 6,
-};
-constexpr uint8_t ZelTimeSourcePpsFlag = 0x80;
-
-enum class ArrayStorageStat : uint8_t
-{
-    Unknown = 0,
-    NotPresent = 1,
-    Present = 2,
-    Error = 3,
-};
-
-enum class ZelLinkType : uint8_t
-{
-    Unknown = 0,
-    SerialRS232 = 1,
-    USB = 2,
-    Ethernet = 3,
-    SerialRS422 = 4,
-    SerialRS485 = 5,
-    DSL = 6,
-    Bluetooth = 7,
-    SerialBt = 8,
-};
-
 // Lookup tables and text conversions. Every conversion answers with a fixed
 // fallback text for a value without an entry instead of failing.
 class ZelUtil
@@ -131,19 +82,9 @@ public:
     static const std::map<ZelNetworkStatus, std::string> networkStatStrings;
     static const std::map<ZelPortConnStatus, std::string> portConnStatStrings;
     static const std::map<ZelDeviceStatus, std::string> statusStrings;
-    static const std::map<ZelSyncStatus, std::string> syncStatStrings;
-    // Keyed by the source with the PPS flag cleared.
-    static const std::map<ZelTimeSource, std::string> timeSrcStrings;
-    static const std::map<ArrayStorageStat, std::string> hddStatStrings;
-    static constexpr int linkTypeCount = 9;
-    static const char* const linkTypeNames[linkTypeCount];
 
     static std::string deviceTypeStr(ZelDeviceType type);         // "Unrecognized Device"
     static std::string networkStatusStr(ZelNetworkStatus stat);   // "Invalid Status"
     static std::string portConnStatusStr(ZelPortConnStatus stat); // "Invalid Status"
     static std::string deviceStatusStr(ZelDeviceStatus stat);     // "Invalid Status"
-    static std::string syncStatusStr(ZelSyncStatus stat);         // "Invalid Status"
-    static std::string timeSrcString(ZelTimeSource src);          // "Invalid Time Source"
-    static std::string hddStatString(ArrayStorageStat stat);      // "Invalid Status"
-    static std::string linkTypeStr(ZelLinkType type);             // "Link Type Unknown"
 };

@@ -1,17 +1,24 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
-// Read-only input stream over a block of bytes owned by somebody else. Message
-// decoders read their fields with the ordinary istream read(), in wire order.
+// The two directions of the wire's byte order.
 //
+// ByteStream: read-only input stream over a block of bytes owned by somebody else.
+// Message decoders read their fields with the ordinary istream read(), in wire order.
 // End of data: a read asking for more than remains delivers what remains, then
 // leaves the stream in its end-of-data and failed state, so every later read
 // delivers nothing. Destination bytes that were not delivered keep their old
 // value, which is why decoders zero their fields before reading.
+//
+// ByteWriter: builds a block field by field, integers little-endian. Every encoder of
+// discovery payloads and frames writes through it.
 
+#include <cstddef>
 #include <cstdint>
 #include <istream>
 #include <streambuf>
+#include <utility>
+#include <vector>
 
 class ByteStreamBuffer : public std::streambuf
 {
@@ -40,6 +47,20 @@ public:
     ByteStream& operator=(const ByteStream&) = delete;
 
     uint64_t bytesAvailable() const { return m_buffer.remaining(); }
-    // The stream cannot be rewound; kept so callers written for rewindable streams compile.
-    void reset() {}
+};
+
+class ByteWriter
+{
+public:
+    void u8(uint8_t v) { m_bytes.push_back(v); }
+    void u16(uint16_t v);
+    void u32(uint32_t v);
+    void bytes(const void* data, size_t n);
+
+    size_t size() const { return m_bytes.size(); }
+    const std::vector<uint8_t>& data() const { return m_bytes; }
+    std::vector<uint8_t> take() { return std::move(m_bytes); }
+
+private:
+    std::vector<uint8_t> m_bytes;
 };

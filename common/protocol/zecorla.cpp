@@ -5,6 +5,7 @@
 #include "crc.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -21,42 +22,7 @@ void report(const std::string& line)
 {
     if (const CorlaReportSink& sink = reportSink())
         sink(line);
-    else
-        std::printf("%s\n", line.c_str());
 }
-
-// Little-endian field writer over a caller's buffer, advancing the caller's counter.
-class FieldWriter
-{
-public:
-    FieldWriter(uint64_t* size, uint8_t* buffer) : m_size(size), m_buffer(buffer) {}
-
-    void u8(uint8_t v) { m_buffer[(*m_size)++] = v; }
-    void u16(uint16_t v)
-    {
-        u8(uint8_t(v));
-        u8(uint8_t(v >> 8));
-    }
-    void u32(uint32_t v)
-    {
-        u16(uint16_t(v));
-        u16(uint16_t(v >> 16));
-    }
-    void mac(const TevMacAddr& mac)
-    {
-        for (uint8_t o : mac.octets())
-            u8(o);
-    }
-    void bytes(const char* text, size_t n)
-    {
-        std::memcpy(m_buffer + *m_size, text, n);
-        *m_size += n;
-    }
-
-private:
-    uint64_t* m_size;
-    uint8_t* m_buffer;
-};
 
 // Reads a little-endian field; bytes the stream no longer has stay zero.
 template <class T> T readLe(ByteStream* stream)
@@ -69,42 +35,142 @@ template <class T> T readLe(ByteStream* stream)
     return static_cast<T>(v);
 }
 
-// The fields the enquiry and change answers share, in wire order around the
-// one field in which they differ (nothing in the enquiry, the error code in the change).
-struct AnswerFields
+// Which fields the enquiry and change layouts hold after type, serial and MAC, in wire
+// order: the response port (requests) or the error code (change answers), then the
+// settings (all but the enquiry request).
+struct IdentityLayout
 {
-    size_t size = 0; // payload bytes the answer carried
+    bool port = false;
+    bool error = false;
+    bool settings = false;
+
+    IdentityLayout(uint8_t code, CorlaLayout layout)
+    {
+        const bool request = layout == CorlaLayout::Request;
+        const bool change = code == ZelCorlaCode::ChangeNetwork;
+        port = request;
+        error = change && !request;
+        settings = change || !request;
+    }
+    size_t size() const { return 9 + (port || error ? 2 : 0) + (settings ? 17 : 0); }
+};
+
+struct IdentityFields
+{
+    size_t size = 0; // payload bytes the message carried
     uint8_t deviceType = 0;
     uint16_t serialNo = 0;
-    uint8_t mac[6] = {};
-    int16_t error = 0;
+    uint16_t portOrError = 0;
     TevNetHostInfo netInfo;
 };
 
-AnswerFields readAnswer(ByteStream* stream, bool withErrorCode)
+IdentityFields readIdentity(ByteStream* stream, const IdentityLayout& layout)
 {
-    AnswerFields f;
+    IdentityFields f;
     f.size = size_t(stream->bytesAvailable());
     f.deviceType = readLe<uint8_t>(stream);
     f.serialNo = readLe<uint16_t>(stream);
-    stream->read(reinterpret_cast<char*>(f.mac), sizeof f.mac);
-    if (withErrorCode)
-        f.error = static_cast<int16_t>(readLe<uint16_t>(stream));
-    const uint8_t mode = readLe<uint8_t>(stream);
-    const uint32_t ip = readLe<uint32_t>(stream);
-    const uint32_t mask = readLe<uint32_t>(stream);
-    const uint32_t gateway = readLe<uint32_t>(stream);
-    const uint32_t dns = readLe<uint32_t>(stream);
-    f.netInfo = TevNetHostInfo(ip, mask, gateway, dns, f.mac, mode);
+    uint8_t mac[6] = {};
+    stream->read(reinterpret_cast<char*>(mac), sizeof mac);
+    if (layout.port || layout.error)
+        f.portOrError = readLe<uint16_t>(stream);
+    uint8_t mode = 0;
+    uint32_t ip = 0, mask = 0, gateway = 0, dns = 0;
+    if (layout.settings) {
+        mode = readLe<uint8_t>(stream);
+        ip = readLe<uint32_t>(stream);
+        mask = readLe<uint32_t>(stream);
+        gateway = readLe<uint32_t>(stream);
+        dns = readLe<uint32_t>(stream);
+    }
+    f.netInfo = TevNetHostInfo(ip, mask, gateway, dns, mac, mode);
     return f;
 }
 
-void writeHeadOfRequest(FieldWriter& w, const ZelDeviceIdentityPayload& p)
+void writeIdentity(ByteWriter& out, const ZelDeviceIdentityPayload& p, const IdentityLayout& layout,
+                   int16_t error)
 {
-    w.u8(p.deviceType());
-    w.u16(p.serialNo());
-    w.mac(p.netInfo().macAddress());
-    w.u16(p.responsePort());
+    out.u8(p.deviceType());
+    out.u16(p.serialNo());
+    const TevNetHostInfo& info = p.netInfo();
+    for (uint8_t octet : info.macAddress().octets())
+        out.u8(octet);
+    if (layout.port)
+        out.u16(p.responsePort());
+    if (layout.error)
+        out.u16(uint16_t(error));
+    if (layout.settings) {
+        out.u8(uint8_t(info.addressMode()));
+        out.u32(info.ipAddress().toInt());
+        out.u32(info.subnetMask().toInt());
+        out.u32(info.gateway().toInt());
+        out.u32(info.dns().toInt());
+    }
+}
+
+template <class T>
+std::unique_ptr<T> decodeIdentity(ByteStream* stream, CorlaLayout layout, CorlaDecodeStatus* status,
+                                  int16_t* error)
+{
+    const IdentityLayout fields(T().commandCode(), layout);
+    const IdentityFields f = readIdentity(stream, fields);
+    auto cmd = std::make_unique<T>(f.deviceType, f.serialNo, f.netInfo);
+    cmd->setAnswerSize(f.size);
+    if (fields.port)
+        cmd->setResponsePort(f.portOrError);
+    if (error)
+        *error = static_cast<int16_t>(f.portOrError);
+    if (status)
+        *status = f.size < fields.size() ? CorlaDecodeStatus::Short : CorlaDecodeStatus::Complete;
+    return cmd;
+}
+
+std::string readText(ByteStream* stream)
+{
+    std::string text(size_t(stream->bytesAvailable()), '\0');
+    stream->read(text.data(), std::streamsize(text.size()));
+    return text;
+}
+
+// "MAC=<mac>;PORT=<port>": six hex pairs joined by ':', a decimal port up to 65535.
+bool scanResetRequest(const std::string& text, TevMacAddr* mac, uint16_t* port)
+{
+    const size_t macAt = 4, portAt = macAt + 17 + 6;
+    if (text.size() <= portAt || text.size() > portAt + 5 || text.compare(0, macAt, "MAC=") != 0 ||
+        text.compare(macAt + 17, 6, ";PORT=") != 0)
+        return false;
+    for (size_t colon = macAt + 2; colon < macAt + 17; colon += 3) {
+        if (text[colon] != ':')
+            return false;
+    }
+    unsigned long value = 0;
+    for (size_t i = portAt; i < text.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(text[i])))
+            return false;
+        value = value * 10 + unsigned(text[i] - '0');
+    }
+    if (value > 0xFFFF || !TevMacAddr::parse(text.substr(macAt, 17), mac))
+        return false;
+    *port = uint16_t(value);
+    return true;
+}
+
+// The answer's "MAC=XX:XX:XX:XX:XX:XX" from its first 21 bytes.
+bool scanResetAnswer(ByteStream* stream, TevMacAddr* mac)
+{
+    char text[22] = {};
+    stream->read(text, 21);
+    unsigned pairs[6] = {};
+    // %2x into unsigned int rather than %hhX: the Windows C library lacks hh.
+    const int scanned = std::sscanf(text, "MAC=%2x:%2x:%2x:%2x:%2x:%2x", &pairs[0], &pairs[1],
+                                    &pairs[2], &pairs[3], &pairs[4], &pairs[5]);
+    if (scanned != 6)
+        return false;
+    uint8_t octets[6] = {};
+    for (int i = 0; i < 6; ++i)
+        octets[5 - i] = uint8_t(pairs[i]);
+    *mac = TevMacAddr(octets);
+    return true;
 }
 
 } // namespace
@@ -118,21 +184,17 @@ std::vector<uint8_t> encodeCorlaFrame(uint8_t code, const uint8_t* payload, size
 {
     if (n > CorlaMaxPayload)
         return {};
-    std::vector<uint8_t> frame;
-    frame.reserve(CorlaHeaderSize + n + CorlaCrcSize);
-    frame.push_back(CorlaSyncByte);
-    frame.push_back(code);
-    frame.push_back(uint8_t(n));
-    frame.push_back(uint8_t(n >> 8));
-    if (n > 0)
-        frame.insert(frame.end(), payload, payload + n);
+    ByteWriter frame;
+    frame.u8(CorlaSyncByte);
+    frame.u8(code);
+    frame.u16(uint16_t(n));
+    frame.bytes(payload, n);
     // 4 + n can exceed one calculateCrc call, so the CRC runs byte by byte.
     uint16_t crc = 0;
-    for (uint8_t b : frame)
+    for (uint8_t b : frame.data())
         crc = crcUpdate(b, crc);
-    frame.push_back(uint8_t(crc));
-    frame.push_back(uint8_t(crc >> 8));
-    return frame;
+    frame.u16(crc);
+    return frame.take();
 }
 
 bool splitCorlaFrame(const uint8_t* data, size_t n, CorlaFrame* out)
@@ -154,68 +216,92 @@ bool splitCorlaFrame(const uint8_t* data, size_t n, CorlaFrame* out)
 
 ZelCorlaCommandPayload::~ZelCorlaCommandPayload() = default;
 
-void ZelNetworkEnqireCmd::serialize(uint64_t* size, uint8_t* buffer) const
+std::vector<uint8_t> encodeCorlaPayload(const ZelCorlaCommandPayload& payload, CorlaLayout layout)
 {
-    FieldWriter w(size, buffer);
-    writeHeadOfRequest(w, *this);
+    ByteWriter out;
+    payload.encode(out, layout);
+    return out.take();
 }
 
-std::unique_ptr<ZelNetworkEnqireCmd> ZelNetworkEnqireCmd::deserialize(ByteStream* stream)
+CorlaDecodeStatus decodeCorlaPayload(uint8_t code, CorlaLayout layout, const uint8_t* data,
+                                     size_t n, std::unique_ptr<ZelCorlaCommandPayload>* out)
 {
-    const AnswerFields f = readAnswer(stream, false);
-    auto cmd = std::make_unique<ZelNetworkEnqireCmd>(f.deviceType, f.serialNo, f.netInfo);
-    cmd->setAnswerSize(f.size);
-    return cmd;
-}
-
-void ZelChangeNetworkCmd::serialize(uint64_t* size, uint8_t* buffer) const
-{
-    FieldWriter w(size, buffer);
-    writeHeadOfRequest(w, *this);
-    const TevNetHostInfo& info = netInfo();
-    w.u8(uint8_t(info.addressMode()));
-    w.u32(info.ipAddress().toInt());
-    w.u32(info.subnetMask().toInt());
-    w.u32(info.gateway().toInt());
-    w.u32(info.dns().toInt());
-}
-
-std::unique_ptr<ZelChangeNetworkCmd> ZelChangeNetworkCmd::deserialize(ByteStream* stream)
-{
-    const AnswerFields f = readAnswer(stream, true);
-    auto cmd = std::make_unique<ZelChangeNetworkCmd>(f.deviceType, f.serialNo, f.netInfo);
-    cmd->setError(f.error);
-    cmd->setAnswerSize(f.size);
-    return cmd;
-}
-
-void ZelResetDeviceCmd::serialize(uint64_t* size, uint8_t* buffer) const
-{
-    const std::string mac = m_macAddress.toString();
-    report(mac + ";" + std::to_string(responsePort()));
-    char text[MaxRequestSize];
-    const int n =
-        std::snprintf(text, sizeof text, "MAC=%s;PORT=%d", mac.c_str(), int(responsePort()));
-    FieldWriter w(size, buffer);
-    w.bytes(text, size_t(std::clamp(n, 0, int(sizeof text) - 1)));
-}
-
-std::unique_ptr<ZelResetDeviceCmd> ZelResetDeviceCmd::deserialize(ByteStream* stream)
-{
-    char text[22] = {};
-    stream->read(text, 21);
-    unsigned pairs[6] = {};
-    // %2x into unsigned int rather than %hhX: the Windows C library lacks hh.
-    const int scanned = std::sscanf(text, "MAC=%2x:%2x:%2x:%2x:%2x:%2x", &pairs[0], &pairs[1],
-                                    &pairs[2], &pairs[3], &pairs[4], &pairs[5]);
-    uint8_t octets[6] = {};
-    if (scanned == 6) {
-        for (int i = 0; i < 6; ++i)
-            octets[5 - i] = uint8_t(pairs[i]);
+    ByteStream stream(data, n);
+    CorlaDecodeStatus status = CorlaDecodeStatus::UnknownCode;
+    switch (code) {
+    case ZelCorlaCode::NetworkEnquiry:
+        *out = ZelNetworkEnqireCmd::decode(&stream, layout, &status);
+        break;
+    case ZelCorlaCode::ChangeNetwork:
+        *out = ZelChangeNetworkCmd::decode(&stream, layout, &status);
+        break;
+    case ZelCorlaCode::ResetDevice:
+        *out = ZelResetDeviceCmd::decode(&stream, layout, &status);
+        break;
+    default:
+        out->reset();
+        break;
     }
-    const TevMacAddr mac(octets);
-    report(mac.toString());
-    return std::make_unique<ZelResetDeviceCmd>(mac);
+    return status;
+}
+
+void ZelNetworkEnqireCmd::encode(ByteWriter& out, CorlaLayout layout) const
+{
+    writeIdentity(out, *this, IdentityLayout(commandCode(), layout), 0);
+}
+
+std::unique_ptr<ZelNetworkEnqireCmd>
+ZelNetworkEnqireCmd::decode(ByteStream* stream, CorlaLayout layout, CorlaDecodeStatus* status)
+{
+    return decodeIdentity<ZelNetworkEnqireCmd>(stream, layout, status, nullptr);
+}
+
+void ZelChangeNetworkCmd::encode(ByteWriter& out, CorlaLayout layout) const
+{
+    writeIdentity(out, *this, IdentityLayout(commandCode(), layout), m_error);
+}
+
+std::unique_ptr<ZelChangeNetworkCmd>
+ZelChangeNetworkCmd::decode(ByteStream* stream, CorlaLayout layout, CorlaDecodeStatus* status)
+{
+    int16_t error = 0;
+    auto cmd = decodeIdentity<ZelChangeNetworkCmd>(stream, layout, status, &error);
+    if (layout == CorlaLayout::Answer)
+        cmd->setError(error);
+    return cmd;
+}
+
+void ZelResetDeviceCmd::encode(ByteWriter& out, CorlaLayout layout) const
+{
+    std::string mac = m_macAddress.toString();
+    if (layout == CorlaLayout::Answer) {
+        std::transform(mac.begin(), mac.end(), mac.begin(),
+                       [](char c) { return char(std::toupper(static_cast<unsigned char>(c))); });
+        const std::string text = "MAC=" + mac;
+        out.bytes(text.data(), text.size());
+        return;
+    }
+    report(mac + ";" + std::to_string(responsePort()));
+    const std::string text = "MAC=" + mac + ";PORT=" + std::to_string(responsePort());
+    out.bytes(text.data(), text.size());
+}
+
+std::unique_ptr<ZelResetDeviceCmd> ZelResetDeviceCmd::decode(ByteStream* stream, CorlaLayout layout,
+                                                             CorlaDecodeStatus* status)
+{
+    auto cmd = std::make_unique<ZelResetDeviceCmd>();
+    bool wellFormed = false;
+    if (layout == CorlaLayout::Request) {
+        uint16_t port = 0;
+        wellFormed = scanResetRequest(readText(stream), &cmd->m_macAddress, &port);
+        cmd->setResponsePort(port);
+    } else {
+        wellFormed = scanResetAnswer(stream, &cmd->m_macAddress);
+        report(cmd->m_macAddress.toString());
+    }
+    if (status)
+        *status = wellFormed ? CorlaDecodeStatus::Complete : CorlaDecodeStatus::Malformed;
+    return cmd;
 }
 
 ZelCorlaCommand::~ZelCorlaCommand() = default;
@@ -228,14 +314,12 @@ void ZelCorlaCommand::serialize(uint64_t* size, uint8_t* buffer) const
     *size += bytes.size();
 }
 
-std::vector<uint8_t> ZelCorlaCommand::frame() const
+std::vector<uint8_t> ZelCorlaCommand::frame(CorlaLayout layout) const
 {
     if (!m_payload)
         return {};
-    uint8_t payload[ZelCorlaCommandPayload::MaxRequestSize];
-    uint64_t n = 0;
-    m_payload->serialize(&n, payload);
-    return encodeCorlaFrame(m_payload->commandCode(), payload, size_t(n));
+    const std::vector<uint8_t> payload = encodeCorlaPayload(*m_payload, layout);
+    return encodeCorlaFrame(m_payload->commandCode(), payload.data(), payload.size());
 }
 
 ZelCorlaProcessor::ZelCorlaProcessor() : FiniteStateMachine(asState(&ZelCorlaProcessor::st_sync))
@@ -354,17 +438,8 @@ void ZelCorlaProcessor::st_readPayload(const StateEvent* event)
     const uint8_t* data = m_payload.data();
     expectCrc(data);
     std::unique_ptr<ZelCorlaCommandPayload> payload;
-    switch (m_code) {
-    case ZelCorlaCode::NetworkEnquiry:
-        payload = DeserializationFactory<ZelNetworkEnqireCmd>::create(data, m_length);
-        break;
-    case ZelCorlaCode::ChangeNetwork:
-        payload = DeserializationFactory<ZelChangeNetworkCmd>::create(data, m_length);
-        break;
-    case ZelCorlaCode::ResetDevice:
-        payload = DeserializationFactory<ZelResetDeviceCmd>::create(data, m_length);
-        break;
-    default:
+    if (decodeCorlaPayload(m_code, CorlaLayout::Answer, data, m_length, &payload) ==
+        CorlaDecodeStatus::UnknownCode) {
         report(std::string("Unknown Corla message received! Code=") + char(m_code));
         transition(asState(&ZelCorlaProcessor::st_sync));
         return;

@@ -4,10 +4,13 @@
 // Discovery messages and their parser.
 //
 // Frame, both directions:  2A | code | length N (u16 LE) | N payload bytes | CRC (u16 LE)
-// The CRC is CRC-16/ARC over everything before it. The program sends requests and
-// decodes only answers; each code has a request layout (serialize) and a different
-// answer layout (deserialize). Integers are little-endian; IPv4 addresses travel as
-// the little-endian form of their host-order value; MAC octet 0 goes first.
+// The CRC is CRC-16/ARC over everything before it. Each code has a request layout (what
+// the program sends) and a different answer layout (what a device sends back); the codec
+// encodes and decodes both, so that the device simulator speaks through it too. Integers
+// are little-endian; IPv4 addresses travel as the little-endian form of their host-order
+// value; MAC octet 0 goes first.
+//
+// The codec writes nothing anywhere: its few report lines go to the report sink below.
 //
 // Parser guarantees (ZelCorlaProcessor::drive):
 //  - It never reads past the bytes in the buffer it is given, and it never waits for
@@ -21,7 +24,7 @@
 //    unless a byte is a sync byte that differs from the CRC the frame should have:
 //    then a frame cut short is followed by a new one.
 //  - Each decoded message is handed on exactly once; unknown codes are reported to the
-//    report sink (below) and skipped. The received CRC is not checked.
+//    report sink and skipped. The received CRC is not checked.
 //  - Decoded fields for which the payload has no bytes are zero.
 
 #include "bytestream.h"
@@ -37,10 +40,11 @@
 #include <unordered_map>
 #include <vector>
 
-// The message layer's own report lines: the reset request's identity as it is
-// encoded, the MAC of a decoded reset answer, an unknown code. They go to one sink,
-// standard output until another is set; an empty function restores standard output.
-// Set it before any message is encoded or decoded (it is not guarded against threads).
+// The message layer's report lines: the reset request's identity as it is encoded
+// ("<mac>;<port>"), the MAC of a decoded reset answer, an unknown code. They go to the
+// sink set here and nowhere without one. Programs on Qt route them to the "corla.wire"
+// debug lines (the discovery library installs that sink as it starts). Set it before any
+// message is encoded or decoded; it is not guarded against threads.
 using CorlaReportSink = std::function<void(const std::string& line)>;
 void setCorlaReportSink(CorlaReportSink sink);
 
@@ -70,24 +74,47 @@ struct CorlaFrame
 };
 bool splitCorlaFrame(const uint8_t* data, size_t n, CorlaFrame* out);
 
+// Which of a code's two payload layouts: what the program sends, or what a device sends.
+enum class CorlaLayout : uint8_t
+{
+    Request,
+    Answer,
+};
+
+// What decoding a payload found.
+enum class CorlaDecodeStatus : uint8_t
+{
+    Complete,    // every field of the layout was there (bytes after them are ignored)
+    Short,       // the payload ends early: the fields it lacks are zero
+    Malformed,   // a reset text not of its form: the MAC (and port) are zero
+    UnknownCode, // no layout for the code: no payload
+};
+
 class ZelCorlaCommandPayload
 {
 public:
     // The largest request any payload of this file writes (the reset text is 32).
     static constexpr size_t MaxRequestSize = 64;
 
-    // Appends the request layout at buffer + *size and advances *size by its length
-    // (never more than MaxRequestSize bytes).
-    virtual void serialize(uint64_t* size, uint8_t* buffer) const = 0;
     virtual ~ZelCorlaCommandPayload();
     virtual uint8_t commandCode() const = 0;
+    // Appends the payload in `layout`; a request is never longer than MaxRequestSize.
+    virtual void encode(ByteWriter& out, CorlaLayout layout) const = 0;
 
+    // Requests only: the port the answers go to.
     uint16_t responsePort() const { return m_responsePort; }
     void setResponsePort(uint16_t port) { m_responsePort = port; }
 
 private:
     uint16_t m_responsePort = 0;
 };
+
+// The bytes of `payload` in `layout`.
+std::vector<uint8_t> encodeCorlaPayload(const ZelCorlaCommandPayload& payload, CorlaLayout layout);
+// Decodes n bytes as the payload of `code` in `layout`. Every status but UnknownCode
+// stores a payload in *out (a short one with its missing fields zero).
+CorlaDecodeStatus decodeCorlaPayload(uint8_t code, CorlaLayout layout, const uint8_t* data,
+                                     size_t n, std::unique_ptr<ZelCorlaCommandPayload>* out);
 
 // What the enquiry and the change messages both carry about one device.
 class ZelDeviceIdentityPayload : public ZelCorlaCommandPayload
@@ -100,7 +127,7 @@ public:
     void setSerialNo(uint16_t serial) { m_serialNo = serial; }
     const TevNetHostInfo& netInfo() const { return m_netInfo; }
     void setNetInfo(const TevNetHostInfo& info) { m_netInfo = info; }
-    // How many payload bytes a decoded answer carried (fields past them read as zero);
+    // How many payload bytes a decoded message carried (fields past them read as zero);
     // 0 for a payload built here.
     size_t answerSize() const { return m_answerSize; }
     void setAnswerSize(size_t size) { m_answerSize = size; }
@@ -126,11 +153,19 @@ public:
         : ZelDeviceIdentityPayload(deviceType, serialNo, netInfo)
     {}
 
-    // Request: type, serial, MAC, response port (11 bytes).
-    void serialize(uint64_t* size, uint8_t* buffer) const override;
     uint8_t commandCode() const override { return ZelCorlaCode::NetworkEnquiry; }
+    // Request: type, serial, MAC, response port (11 bytes); only the MAC of netInfo.
     // Answer: type, serial, MAC, mode, IP, mask, gateway, DNS (26 bytes).
-    static std::unique_ptr<ZelNetworkEnqireCmd> deserialize(ByteStream* stream);
+    void encode(ByteWriter& out, CorlaLayout layout) const override;
+    static std::unique_ptr<ZelNetworkEnqireCmd> decode(ByteStream* stream, CorlaLayout layout,
+                                                       CorlaDecodeStatus* status = nullptr);
+    static std::unique_ptr<ZelNetworkEnqireCmd> deserialize(ByteStream* stream)
+    {
+        return decode(stream, CorlaLayout::Answer);
+    }
+
+    static constexpr size_t RequestSize = 11;
+    static constexpr size_t AnswerSize = 26;
     // The shortest answer that names a device and its address: everything up to the
     // gateway. Some devices leave out the DNS field (22 bytes); anything shorter lacks a
     // field that identifies the device or its address.
@@ -145,13 +180,20 @@ public:
         : ZelDeviceIdentityPayload(deviceType, serialNo, netInfo)
     {}
 
-    // Request: type, serial, MAC, response port, mode, IP, mask, gateway, DNS (28 bytes).
-    void serialize(uint64_t* size, uint8_t* buffer) const override;
     uint8_t commandCode() const override { return ZelCorlaCode::ChangeNetwork; }
+    // Request: type, serial, MAC, response port, mode, IP, mask, gateway, DNS (28 bytes).
     // Answer: as the request, with the device's error code (i16) in place of the port.
-    static std::unique_ptr<ZelChangeNetworkCmd> deserialize(ByteStream* stream);
+    void encode(ByteWriter& out, CorlaLayout layout) const override;
+    static std::unique_ptr<ZelChangeNetworkCmd> decode(ByteStream* stream, CorlaLayout layout,
+                                                       CorlaDecodeStatus* status = nullptr);
+    static std::unique_ptr<ZelChangeNetworkCmd> deserialize(ByteStream* stream)
+    {
+        return decode(stream, CorlaLayout::Answer);
+    }
 
-    // 0 accepted, -1 device error, 1..6 the reasons the adapter spells out.
+    static constexpr size_t Size = 28;
+
+    // Answers only: 0 accepted, -1 device error, 1..6 the reasons the adapter spells out.
     int16_t error() const { return m_error; }
     void setError(int16_t error) { m_error = error; }
 
@@ -165,12 +207,19 @@ public:
     ZelResetDeviceCmd() = default;
     explicit ZelResetDeviceCmd(const TevMacAddr& mac) : m_macAddress(mac) {}
 
-    // Request: the text "MAC=<mac>;PORT=<port>" without a terminating zero.
-    void serialize(uint64_t* size, uint8_t* buffer) const override;
     uint8_t commandCode() const override { return ZelCorlaCode::ResetDevice; }
-    // Answer: the text "MAC=XX:XX:XX:XX:XX:XX" in its first 21 bytes; MAC zero when
-    // it does not scan.
-    static std::unique_ptr<ZelResetDeviceCmd> deserialize(ByteStream* stream);
+    // Request: the text "MAC=<mac>;PORT=<port>" (MAC in lower case, port in decimal)
+    // without a terminating zero; decoding accepts hex digits of either case and nothing
+    // before or after.
+    // Answer: the text "MAC=XX:XX:XX:XX:XX:XX" (written in upper case); decoding scans its
+    // first 21 bytes, MAC zero when they do not scan.
+    void encode(ByteWriter& out, CorlaLayout layout) const override;
+    static std::unique_ptr<ZelResetDeviceCmd> decode(ByteStream* stream, CorlaLayout layout,
+                                                     CorlaDecodeStatus* status = nullptr);
+    static std::unique_ptr<ZelResetDeviceCmd> deserialize(ByteStream* stream)
+    {
+        return decode(stream, CorlaLayout::Answer);
+    }
 
     const TevMacAddr& macAddress() const { return m_macAddress; }
     void setMacAddress(const TevMacAddr& mac) { m_macAddress = mac; }
@@ -180,7 +229,7 @@ private:
 };
 
 // One frame around one payload. Requests built on the stack wrap a payload they do
-// not own; decoded answers own theirs.
+// not own; decoded messages own theirs.
 class ZelCorlaCommand
 {
 public:
@@ -191,12 +240,13 @@ public:
     ZelCorlaCommand(const ZelCorlaCommand&) = delete;
     ZelCorlaCommand& operator=(const ZelCorlaCommand&) = delete;
 
-    // Appends the whole frame at buffer + *size and advances *size by its length
+    // Appends the whole request frame at buffer + *size and advances *size by its length
     // (at most MaxRequestSize + 6 bytes).
     virtual void serialize(uint64_t* size, uint8_t* buffer) const;
     virtual ~ZelCorlaCommand();
 
-    std::vector<uint8_t> frame() const;
+    // The whole frame in `layout`; empty without a payload.
+    std::vector<uint8_t> frame(CorlaLayout layout = CorlaLayout::Request) const;
     ZelCorlaCommandPayload* payload() const { return m_payload; }
     template <class T> const T* payloadAs() const { return dynamic_cast<const T*>(m_payload); }
 
@@ -205,6 +255,7 @@ private:
     std::unique_ptr<ZelCorlaCommandPayload> m_owned;
 };
 
+// Decodes an answer payload of T's code; the caller owns the result.
 template <class T> struct DeserializationFactory
 {
     static std::unique_ptr<T> create(const uint8_t* data, uint64_t length);

@@ -481,7 +481,7 @@ void ZelCorlaAdapter::handleAnswer(const Inbound& inbound)
         emit deviceFound(device);
     } else if (const auto* answer = msg->payloadAs<ZelChangeNetworkCmd>()) {
         auto device = std::make_shared<ZelDevice>(answer->serialNo(), typeOf(answer->deviceType()),
-                                                  answer->netInfo(), ZelJobSettingsMap{});
+                                                  answer->netInfo());
         stamp(*device);
         const int16_t code = answer->error();
         // A receiver may open a modal box in which this adapter goes.

@@ -9,6 +9,7 @@
 #include "datarow.h"
 #include "labguard.h"
 #include "modalboxhandler.h"
+#include "settle.h"
 #include "testdevice.h"
 #include "tevnethostpane.h"
 
@@ -163,6 +164,13 @@ private:
         emit m_adapter->deviceFound(device);
         m_window->handleStatus(*device, ZelPort::Ftp, status);
         return device;
+    }
+    // Every operation the window started has ended (each deletes itself) and what they
+    // queued has been delivered: nothing more is to come.
+    void awaitIdle()
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->service().children().isEmpty(), 5000);
+        settle();
     }
     void selectRow(int row)
     {
@@ -511,7 +519,7 @@ private slots:
                                     "device restarts and cannot be reached until it is back, "
                                     "which may take up to two minutes."));
         QTRY_COMPARE_WITH_TIMEOUT(m_adapter->requests.filter("reset "), sent, 5000);
-        QTest::qWait(100);
+        settle(); // both presses have returned; only a resend (seconds away) could follow
         QCOMPARE(m_adapter->requests.filter("reset "), sent);
         QCOMPARE(m_adapter->requests.isEmpty(), !agree);
         QCOMPARE(seen.filter("Reset Device|").size(), 1);
@@ -581,7 +589,7 @@ private slots:
         QTest::addColumn<int>("answer");       // the code the change is answered with
         QTest::addColumn<QString>("reported"); // the address an enquiry then reports
         QTest::addColumn<QStringList>("boxes");
-        QTest::addColumn<QString>("logged"); // the outcome column of the second log line
+        QTest::addColumn<QString>("logged"); // the outcome of the answer's log line
         row("accepted and confirmed", 0, "10.1.1.50",
             QStringList{"Change Accepted|The device's configuration was changed successfully"},
             "changed");
@@ -617,19 +625,29 @@ private slots:
         std::unique_ptr<QObject> handler(recordBoxes(&seen));
         m_window->onConfigAccepted(*device, settings);
         QTRY_COMPARE_WITH_TIMEOUT(seen, boxes, 5000);
-        QTest::qWait(100);
+        awaitIdle();
         QCOMPARE(seen, boxes); // once, though every answer came twice
         QCOMPARE(m_adapter->requests,
                  (QStringList{"change serial 5 to 10.1.1.50",
                               "enquire type 0 serial 0 mac 00:1a:2b:3c:4d:05"}));
         QCOMPARE(text(device->netHostInfo().ipAddress()), reported);
 
+        // The whole file, its time column masked: the request as sent, with the settings the
+        // list showed and those requested, then its outcome, with what the device reported.
         QFile file(log.path());
         QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.errorString()));
-        const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(lines.size(), 3);
-        QCOMPARE(lines[1].section(',', -2), "sent,corla");
-        QCOMPARE(lines[2].section(',', -2), logged + ",corla");
+        QString csv = QString::fromUtf8(file.readAll());
+        const QRegularExpression time(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:"
+                                                     "\\d\\d(Z|[+-]\\d\\d:\\d\\d),"),
+                                      QRegularExpression::MultilineOption);
+        csv.replace(time, QStringLiteral("TIME,"));
+        const QString line = "TIME,00:1a:2b:3c:4d:05,5,Nerio HF,%1,255.255.255.0,0.0.0.0,0.0.0.0,"
+                             "Static,10.1.1.50,255.255.255.0,0.0.0.0,0.0.0.0,Static,%2,corla\n";
+        QCOMPARE(csv, "Time,MAC Address,Serial,Device Type,Found IP Address,Found Subnet Mask,"
+                      "Found Gateway,Found DNS Server,Found Address mode,Requested IP Address,"
+                      "Requested Subnet Mask,Requested Gateway,Requested DNS Server,"
+                      "Requested Address mode,Outcome,Program\n" +
+                          line.arg("10.1.1.5", "sent") + line.arg(reported, logged));
     }
 
     // A change log that cannot be written stops nothing, and says so once, above the list.
@@ -678,7 +696,7 @@ private slots:
         QTest::mouseClick(ui().btnReset, Qt::LeftButton);
         QTRY_COMPARE(
             seen, QStringList{"Conflicting Answers|" + conflict + "\n\nReset Nerio HF #3 anyway?"});
-        QTest::qWait(50);
+        settle();
         QCOMPARE(m_adapter->requests, QStringList());
     }
 

@@ -31,44 +31,48 @@ private slots:
             QVERIFY2(QMetaType::type(name) != QMetaType::UnknownType, name);
     }
 
-    // Every record class, a code past the contiguous range, and codes beyond the table.
+    // Every record class, and codes past the contiguous range and beyond the table.
     void createDevice_data()
     {
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("cls");
-        QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("web");
 
-        const auto row = [](int code, const char* name, const char* cls, bool web) {
-            QTest::addRow("code %d", code) << code << cls << name << web;
+        const auto row = [](int code, const char* cls, bool web) {
+            QTest::addRow("code %d", code) << code << cls << web;
         };
-        row(-1, "Unsupported device", "TevDevice", false);
-        row(0, "No device", "TevDevice", false);
-        row(5, "Nerio HF", "ZelDevice", true);
-        row(7, "Nerio AF", "ZelDevice", true);
-        row(8, "Host Controller", "HciDevice", true);
-        row(13, "Battery Pack", "SmRecDevice", false);
-        row(15, "Dorvi", "ZelDevice", false);
-        row(16, "KWT", "HciDevice", true);
-        row(66, "ZQ", "TevDevice", false);
-        row(17, "Unrecognized Device", "TevDevice", false);
+        row(-1, "TevDevice", false);
+        row(0, "TevDevice", false);
+        row(5, "ZelDevice", true);
+        row(7, "ZelDevice", true);
+        row(8, "HciDevice", true);
+        row(13, "SmRecDevice", false);
+        row(15, "ZelDevice", false);
+        row(16, "HciDevice", true);
+        row(66, "TevDevice", false);
+        row(17, "TevDevice", false);
         // 0x85: the low bits of a web-page code must not count.
-        row(-123, "Unrecognized Device", "TevDevice", false);
+        row(-123, "TevDevice", false);
     }
 
     void createDevice()
     {
         QFETCH(int, code);
         QFETCH(QString, cls);
-        QFETCH(QString, name);
         QFETCH(bool, web);
 
         const auto dev = TevDevice::createDevice(type(code));
         QCOMPARE(className(*dev), cls);
         QCOMPARE(dev->hasWebserver(), web);
-        // Decimal serial, no leading zeros, no grouping.
+    }
+
+    // The type's name, then the serial in decimal: no leading zeros, no grouping.
+    void friendlyName()
+    {
+        const auto dev = TevDevice::createDevice(type(5));
         dev->setSerial(1234);
-        QCOMPARE(q(dev->friendlyName()), name + " #1234");
+        QCOMPARE(q(dev->friendlyName()), "Nerio HF #1234");
+        QCOMPARE(q(ZelDeviceId(type(17), 7).friendlyName()), "Unrecognized Device #7");
     }
 
     // The table itself is plain data; what can go wrong is the lookup at and beyond its edges.

@@ -79,8 +79,7 @@ public:
             fate == Fate::Answered || fate == Fate::AnswerLost || fate == Fate::ForgedRefusal;
         if (takes)
             self->device->setNetHostInfo(settings);
-        auto answer =
-            std::make_shared<ZelDevice>(1005, ZelDeviceType(5), settings, ZelJobSettingsMap{});
+        auto answer = std::make_shared<ZelDevice>(1005, ZelDeviceType(5), settings);
         int16_t code = -1;
         if (fate == Fate::Answered || fate == Fate::ForgedAccept)
             code = 0;

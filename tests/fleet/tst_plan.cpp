@@ -9,7 +9,12 @@
 #include "datarow.h"
 #include "testdevice.h"
 
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTest>
+
+#include <algorithm>
+#include <numeric>
 
 Q_DECLARE_METATYPE(QVector<TevNetHostInfo>)
 Q_DECLARE_METATYPE(CorlaPlanRow)
@@ -473,6 +478,110 @@ private slots:
         QCOMPARE(steps.join(' '), expected);
         QCOMPARE(addresses.join(' '), left);
         QCOMPARE(faultTexts(order.faults), faults);
+    }
+
+    // Random fleets and plans (seeded), against a plain model of the wire: a device may take
+    // an address only while no other device holds it, and a device moving to DHCP gives its
+    // address up. The order never breaks that, leaves each device as planned, and places
+    // exactly the changes that can be made one at a time in some order; every other change
+    // (a swap's, a longer circle's, or one that waits for those or for a device that stays)
+    // has a fault on its line instead.
+    void orderInvariants()
+    {
+        QRandomGenerator random(20260423);
+        const auto address = [](int spot) {
+            return TevIpAddr(QStringLiteral("10.10.0.%1").arg(11 + spot).toStdString());
+        };
+        int circles = 0;
+        for (int round = 0; round < 400; ++round) {
+            const int n = random.bounded(2, 9), pool = n + random.bounded(0, 3);
+            QVector<int> spots(pool);
+            std::iota(spots.begin(), spots.end(), 0);
+            std::shuffle(spots.begin(), spots.end(), random);
+            QVector<TevNetHostInfo> found;
+            QHash<int, quint32> start; // device (MAC's last byte) -> the address it holds
+            for (int d = 1; d <= n; ++d) {
+                const bool dhcp = random.bounded(4) == 0;
+                found << TevNetHostInfo(address(spots[d - 1]), TevIpAddr("255.255.255.0"),
+                                        TevIpAddr(), TevIpAddr(), mac(d),
+                                        dhcp ? TevAddressModeAuto : TevAddressModeManual);
+                start[d] = address(spots[d - 1]).toInt();
+            }
+            std::shuffle(spots.begin(), spots.end(), random); // planned addresses: distinct
+            QVector<CorlaPlanRow> changes;
+            QHash<int, int> deviceAt; // line -> device
+            for (int d = 1; d <= n; ++d) {
+                const int what = random.bounded(4); // 0: no change, 1: DHCP, else static
+                CorlaPlanRow row{changes.size() + 2, found[d - 1], {}, {}};
+                if (what == 1)
+                    row.planned.setAddressMode(TevAddressModeAuto);
+                else if (what > 1)
+                    row.planned =
+                        TevNetHostInfo(address(spots[d - 1]), TevIpAddr("255.255.0.0"), TevIpAddr(),
+                                       TevIpAddr(), mac(d), TevAddressModeManual);
+                if (what == 0 || row.planned == found[d - 1])
+                    continue;
+                deviceAt[row.line] = d;
+                changes << row;
+            }
+            const auto takes = [](const CorlaPlanRow& r) {
+                return r.planned.addressMode() == TevAddressModeManual
+                           ? r.planned.ipAddress().toInt()
+                           : 0u;
+            };
+            const auto heldByAnother = [](const QHash<int, quint32>& held, int d, quint32 ip) {
+                for (auto it = held.cbegin(); it != held.cend(); ++it)
+                    if (it.key() != d && it.value() == ip)
+                        return true;
+                return false;
+            };
+
+            // What can be made one at a time: taking only frees, so any order finds the same.
+            QSet<int> possible;
+            QHash<int, quint32> held = start;
+            for (bool grew = true; grew;) {
+                grew = false;
+                for (const CorlaPlanRow& r : changes) {
+                    const int d = deviceAt[r.line];
+                    if (possible.contains(r.line) || (takes(r) && heldByAnother(held, d, takes(r))))
+                        continue;
+                    possible << r.line;
+                    held[d] = takes(r);
+                    grew = true;
+                }
+            }
+
+            const CorlaChangeOrder order = orderChanges(changes, found);
+            const QString context = QStringLiteral("round %1").arg(round);
+            held = start;
+            QSet<int> placed, faulted;
+            for (const CorlaPlanStep& step : order.steps) {
+                const int d = deviceAt.value(step.row.line);
+                QVERIFY2(d && !placed.contains(step.row.line), qPrintable(context));
+                QVERIFY2(!takes(step.row) || !heldByAnother(held, d, takes(step.row)),
+                         qPrintable(context));
+                held[d] = takes(step.row);
+                placed << step.row.line;
+            }
+            for (const CorlaPlanRow& r : changes)
+                QVERIFY2(!placed.contains(r.line) || held[deviceAt[r.line]] == takes(r),
+                         qPrintable(context));
+            // A circle has one fault, on its first line, naming every member's line.
+            QSet<int> named;
+            const QRegularExpression line(QStringLiteral("\\(line (\\d+)\\)"));
+            for (const CorlaPlanFault& fault : order.faults) {
+                faulted << fault.line;
+                named << fault.line;
+                for (auto m = line.globalMatch(fault.message); m.hasNext();)
+                    named << m.next().captured(1).toInt();
+                circles += fault.message.contains("a swap") || fault.message.contains("a circle");
+            }
+            QCOMPARE(placed, possible);
+            QCOMPARE(placed + named, QSet<int>(deviceAt.keyBegin(), deviceAt.keyEnd()));
+            QVERIFY2(!placed.intersects(faulted), qPrintable(context));
+        }
+        // The rounds hold swaps and circles, not only chains.
+        QVERIFY2(circles >= 40, qPrintable(QString::number(circles)));
     }
 };
 

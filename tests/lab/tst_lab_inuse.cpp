@@ -3,8 +3,8 @@
 // Is an address in use? For most hosts the echo answers; for one that drops echoes, the
 // neighbour table that the echo itself filled, unless its MAC address is that of a device
 // known to answer elsewhere. A router's ICMP error is nobody. Against the lab's hosts.
+#include "debugcapture.h"
 #include "labguard.h"
-#include "nettestutil.h"
 #include "tevipcheck.h"
 
 #include <QtTest>

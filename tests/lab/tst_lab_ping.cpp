@@ -4,7 +4,6 @@
 // reports the destination unreachable (no host there: only a real echo reply counts), a
 // destination without a route.
 #include "labguard.h"
-#include "nettestutil.h"
 #include "tevpinghelper.h"
 
 #include <QElapsedTimer>
@@ -79,34 +78,23 @@ private slots:
         QVERIFY2(elapsed >= minMs, qPrintable(QString::number(elapsed)));
     }
 
+    // Only a real echo reply counts: a router's "host unreachable" is no answer.
     void pingHost_data()
     {
         QTest::addColumn<QString>("target");
         QTest::addColumn<int>("result");
-        QTest::addColumn<QString>("messageStart");
-        const QString replied = "Sent icmp message to %1\nReceived 1 icmp message response \n"
-                                "Information from the first response: Received from 10.10.0.254\n"
-                                "Status = %2Roundtrip time = ";
-        QTest::newRow("present") << "CORLA_LAB_PRESENT" << int(TevPingReplied)
-                                 << replied.arg("10.10.0.254").arg(0);
+        QTest::newRow("present") << "CORLA_LAB_PRESENT" << int(TevPingReplied);
         QTest::newRow("router reports unreachable")
-            << "CORLA_LAB_ROUTER_UNREACH" << int(TevPingNoReply)
-            << replied.arg("10.99.0.5").arg(769);
-        QTest::newRow("absent") << "CORLA_LAB_ABSENT" << int(TevPingNoReply)
-                                << "Call to IcmpSendEcho failed.\nIcmpSendEcho returned error: 110";
+            << "CORLA_LAB_ROUTER_UNREACH" << int(TevPingNoReply);
+        QTest::newRow("absent") << "CORLA_LAB_ABSENT" << int(TevPingNoReply);
     }
 
     void pingHost()
     {
         QFETCH(QString, target);
         QFETCH(int, result);
-        QFETCH(QString, messageStart);
-        DebugCapture capture;
         // Room for a busy machine: the absent host costs the whole limit, the others none.
         QCOMPARE(int(TevPingHelper::pingHost(TevIpAddr(labAddress(target)), 1000)), result);
-        const QStringList messages = capture.messages();
-        QVERIFY2(messages.size() == 1 && messages[0].startsWith(messageStart),
-                 qPrintable(messages.join('|')));
     }
 };
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-#include "nettestutil.h"
+#include "debugcapture.h"
+#include "labguard.h"
+#include "settle.h"
 #include "tevipcheck.h"
 
 #include <QPointer>
@@ -70,7 +72,7 @@ private slots:
             QTRY_VERIFY(checkers[i].isNull());
         }
         QCOMPARE(deliveredOn, (QList<QThread*>{thread(), thread()}));
-        QTest::qWait(100);
+        settle();
         QCOMPARE(spies[0]->count() + spies[1]->count(), 2);
     }
 };

@@ -3,7 +3,8 @@
 // The echo on loopback, in the private namespace of scripts/netns-run: the choice of
 // socket, the request's data, and replies meant for other echoes. Present, absent and
 // unreachable hosts, on both kinds of socket, are checked in the lab (tst_lab_ping).
-#include "nettestutil.h"
+#include "debugcapture.h"
+#include "labguard.h"
 #include "tevpinghelper.h"
 
 #include <QElapsedTimer>

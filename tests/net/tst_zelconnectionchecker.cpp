@@ -3,7 +3,9 @@
 // Port probes on loopback, in the private namespace of scripts/netns-run. What needs a network
 // (an unreachable host, a silent one, a fleet of thousands) is checked in the lab
 // (tst_lab_checker, tst_lab_probes).
-#include "nettestutil.h"
+#include "debugcapture.h"
+#include "labguard.h"
+#include "settle.h"
 #include "zelconnectionchecker.h"
 
 #include <QElapsedTimer>
@@ -138,7 +140,7 @@ private slots:
         checker.checkPort(device(42, 'a', "0.0.0.0"), ZelPort::Ftp);
         // Before returning to the event loop:
         QCOMPARE(reports.lines, QStringList({"42: net 2 port 1 NoAddress"}));
-        QTest::qWait(100);
+        settle();
         QCOMPARE(reports.lines.size(), 1);
     }
 

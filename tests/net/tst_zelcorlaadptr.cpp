@@ -4,13 +4,15 @@
 // every kind, refusal texts and the simulator's fault shapes are checked on real sockets
 // in the lab (tst_lab_adapter).
 #include "datarow.h"
-#include "nettestutil.h"
+#include "debugcapture.h"
+#include "labguard.h"
 #include "testdevice.h"
 #include "zelcorlaadptr.h"
 
 #include <QtTest>
 
 #include "protocoltestutil.h"
+#include "settle.h"
 
 #include <typeinfo>
 #include <vector>
@@ -325,7 +327,6 @@ private slots:
             adapter.close(channels[0]);
             adapter.close(channels[1]);
         }
-        ReportCapture quiet;
         DebugCapture capture;
         // Repeats in one datagram: were they queued before being dropped, the inbox would
         // hold all of them.
@@ -373,7 +374,6 @@ private slots:
         QFETCH(QStringList, expected);
         Adapter adapter;
         const quint64 channel = adapter.open(ZelCorlaCode::NetworkEnquiry);
-        ReportCapture quiet;
         for (const Sent& d : datagrams)
             adapter.feed(d.datagram, 0, channel, d.port);
         QCOMPARE(adapter.reports, expected);
@@ -394,7 +394,7 @@ private slots:
             modal.exec();
         });
         adapter->feed(enquiryAnswer(5, 1) + enquiryAnswer(5, 2) + enquiryAnswer(5, 3));
-        QTest::qWait(50);
+        settle();
         QVERIFY(guard.isNull());
         QCOMPARE(found, 1);
     }

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
-// Shared by the codec and parser tests: hex literals, a one-line form of a decoded
-// message, and silencing what the message layer writes to standard output.
+// Shared by the codec and parser tests: hex literals and a one-line form of a decoded
+// message.
 
 #include "zecorla.h"
 
@@ -26,13 +26,14 @@ inline QByteArray toHex(const std::vector<uint8_t>& bytes)
 }
 
 // Code letter, then every decoded field: "W type serial mac mode ip mask gateway dns",
-// the change answer adds "err N", the reset answer has only its MAC.
+// a request adds "port N" (when not 0), a change message "err N"; a reset has its MAC.
 inline QString describe(const ZelCorlaCommand& msg)
 {
     const ZelCorlaCommandPayload* p = msg.payload();
     QString s = p ? QString(QChar(p->commandCode())) : QString("no payload");
+    const QString port = p && p->responsePort() ? QString(" port %1").arg(p->responsePort()) : "";
     if (auto* r = msg.payloadAs<ZelResetDeviceCmd>())
-        return s + " " + QString::fromStdString(r->macAddress().toString());
+        return s + " " + QString::fromStdString(r->macAddress().toString()) + port;
     if (auto* d = dynamic_cast<const ZelDeviceIdentityPayload*>(p)) {
         const TevNetHostInfo& n = d->netInfo();
         s += QString(" %1 %2 ").arg(d->deviceType()).arg(d->serialNo()) +
@@ -41,20 +42,8 @@ inline QString describe(const ZelCorlaCommand& msg)
                                     n.ipAddress().toString() + " " + n.subnetMask().toString() +
                                     " " + n.gateway().toString() + " " + n.dns().toString());
     }
+    s += port;
     if (auto* c = msg.payloadAs<ZelChangeNetworkCmd>())
         s += QString(" err %1").arg(c->error());
     return s;
 }
-
-// Keeps the message layer's report lines off standard output while it lives.
-class ReportCapture
-{
-public:
-    ReportCapture()
-    {
-        setCorlaReportSink([](const std::string&) {});
-    }
-    ~ReportCapture() { setCorlaReportSink({}); }
-    ReportCapture(const ReportCapture&) = delete;
-    ReportCapture& operator=(const ReportCapture&) = delete;
-};

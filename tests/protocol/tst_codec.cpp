@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
 #include "crc.h"
+#include "debugcapture.h"
 #include "protocoltestutil.h"
 
 #include <QtTest>
@@ -10,33 +11,54 @@ class TstCodec : public QObject
     Q_OBJECT
 
 private slots:
-    void requestFrames_data()
+    // Requests as the program sends them, answers as a device sends them, and the
+    // "corla.wire" debug lines that encoding writes.
+    void encode_data()
     {
         QTest::addColumn<int>("kind");
+        QTest::addColumn<bool>("answer");
         QTest::addColumn<int>("port");
         QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<QStringList>("wireLines");
 
+        const QStringList none;
         QTest::newRow("enquiry, all zero, port 50000")
-            << 0 << 50000 << QByteArray("2A570B0000000000000000000050C39A52");
+            << 0 << false << 50000 << QByteArray("2A570B0000000000000000000050C39A52") << none;
         QTest::newRow("enquiry for one device writes only type, serial, MAC")
-            << 1 << 8080 << QByteArray("2A570B000334125E4D3C2B1A00901F6E93");
-        QTest::newRow("change request")
-            << 2 << 50000
-            << QByteArray("2A581C000102015E4D3C2B1A0050C3020A01A8C000FFFFFF0101A8C00808080815C2");
+            << 1 << false << 8080 << QByteArray("2A570B000334125E4D3C2B1A00901F6E93") << none;
+        QTest::newRow("change request, the port where answers put the error")
+            << 2 << false << 50000
+            << QByteArray("2A581C000102015E4D3C2B1A0050C3020A01A8C000FFFFFF0101A8C00808080815C2")
+            << none;
         QTest::newRow("reset request, five-digit port")
-            << 3 << 50000
+            << 3 << false << 50000
             << QByteArray("2A5920004D41433D30303A31613A32623A33633A34643A35653B504F52543D3530"
-                          "303030AD8D");
+                          "303030AD8D")
+            << QStringList{"00:1a:2b:3c:4d:5e;50000"};
         QTest::newRow("reset request, zero MAC, one-digit port")
-            << 4 << 7
-            << QByteArray("2A591C004D41433D30303A30303A30303A30303A30303A30303B504F52543D37CC36");
+            << 4 << false << 7
+            << QByteArray("2A591C004D41433D30303A30303A30303A30303A30303A30303B504F52543D37CC36")
+            << QStringList{"00:00:00:00:00:00;7"};
+        QTest::newRow("enquiry answer: settings in place of the port")
+            << 1 << true << 8080
+            << QByteArray("2A571A000334125E4D3C2B1A00020A01A8C000FFFFFF0101A8C0080808083445")
+            << none;
+        QTest::newRow("change answer: the error in place of the port")
+            << 2 << true << 50000
+            << QByteArray("2A581C000102015E4D3C2B1A00FFFF020A01A8C000FFFFFF0101A8C0080808082C92")
+            << none;
+        QTest::newRow("reset answer, upper case, no port")
+            << 3 << true << 50000
+            << QByteArray("2A5915004D41433D30303A31413A32423A33433A34443A354584C2") << none;
     }
 
-    void requestFrames()
+    void encode()
     {
         QFETCH(int, kind);
+        QFETCH(bool, answer);
         QFETCH(int, port);
         QFETCH(QByteArray, frame);
+        QFETCH(QStringList, wireLines);
 
         const uint8_t kMacWire[6] = {0x5E, 0x4D, 0x3C, 0x2B, 0x1A, 0x00}; // 00:1a:2b:3c:4d:5e
         const TevNetHostInfo settings(0xC0A8010Au, 0xFFFFFF00u, 0xC0A80101u, 0x08080808u, kMacWire,
@@ -44,20 +66,26 @@ private slots:
         ZelNetworkEnqireCmd blank;
         ZelNetworkEnqireCmd one(3, 0x1234, settings);
         ZelChangeNetworkCmd change(1, 0x0102, settings);
+        change.setError(-1);
         ZelResetDeviceCmd reset(TevMacAddr{kMacWire});
         ZelResetDeviceCmd resetZero;
         ZelCorlaCommandPayload* payloads[] = {&blank, &one, &change, &reset, &resetZero};
         payloads[kind]->setResponsePort(uint16_t(port));
         const ZelCorlaCommand cmd(payloads[kind]); // wraps, and must not delete, a stack payload
 
-        // The frame is appended behind what the buffer already holds.
-        std::vector<uint8_t> buffer(128, 0xEE);
-        uint64_t size = 3;
-        ReportCapture quiet;
-        cmd.serialize(&size, buffer.data());
-        QCOMPARE(toHex(std::vector<uint8_t>(buffer.begin() + 3, buffer.begin() + long(size))),
-                 frame);
-        QCOMPARE(buffer[size], uint8_t(0xEE));
+        DebugCapture capture;
+        if (answer) {
+            QCOMPARE(toHex(cmd.frame(CorlaLayout::Answer)), frame);
+        } else {
+            // The frame is appended behind what the buffer already holds.
+            std::vector<uint8_t> buffer(128, 0xEE);
+            uint64_t size = 3;
+            cmd.serialize(&size, buffer.data());
+            QCOMPARE(toHex(std::vector<uint8_t>(buffer.begin() + 3, buffer.begin() + long(size))),
+                     frame);
+            QCOMPARE(buffer[size], uint8_t(0xEE));
+        }
+        QCOMPARE(capture.messages(), wireLines);
     }
 
     void frameLimits()
@@ -107,56 +135,109 @@ private slots:
                      toHex(bytes));
     }
 
-    void decodeAnswer_data()
+    // Both layouts of every code, and what the decoder says of the input.
+    void decode_data()
     {
+        QTest::addColumn<bool>("request");
         QTest::addColumn<QByteArray>("payload");
         QTest::addColumn<QString>("fields"); // as describe() writes them; the code letter first
+        QTest::addColumn<QString>("status");
 
         const QByteArray enq =
             QByteArray::fromHex("0334125E4D3C2B1A00020A01A8C000FFFFFF0101A8C004040808");
         const QString enqHead =
             "W 3 4660 00:1a:2b:3c:4d:5e 2 192.168.1.10 255.255.255.0 192.168.1.1 ";
         const QString zero = "00:00:00:00:00:00 0 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0";
-        QTest::newRow("enquiry answer") << enq << enqHead + "8.8.4.4";
+        const QString ok = "complete", shortened = "short", malformed = "malformed";
+        QTest::newRow("enquiry answer") << false << enq << enqHead + "8.8.4.4" << ok;
         QTest::newRow("enquiry answer of 22 bytes has no DNS")
-            << enq.left(22) << enqHead + "0.0.0.0";
-        QTest::newRow("enquiry answer with extra bytes") << enq + "\xFF\xFF" << enqHead + "8.8.4.4";
-        QTest::newRow("enquiry answer, empty payload") << QByteArray() << "W 0 0 " + zero;
+            << false << enq.left(22) << enqHead + "0.0.0.0" << shortened;
+        QTest::newRow("enquiry answer with extra bytes")
+            << false << enq + "\xFF\xFF" << enqHead + "8.8.4.4" << ok;
+        QTest::newRow("enquiry answer, empty payload")
+            << false << QByteArray() << "W 0 0 " + zero << shortened;
         QTest::newRow("enquiry answer, type byte 0xFF carried as is")
-            << QByteArray::fromHex("FF0100") << "W 255 1 " + zero;
+            << false << QByteArray::fromHex("FF0100") << "W 255 1 " + zero << shortened;
 
         const QByteArray change =
             QByteArray::fromHex("0102015E4D3C2B1A00FFFF010A01A8C000FFFFFF0101A8C008080808");
         const QString changeHead =
             "X 1 258 00:1a:2b:3c:4d:5e 1 192.168.1.10 255.255.255.0 192.168.1.1 ";
-        QTest::newRow("change answer error -1") << change << changeHead + "8.8.8.8 err -1";
+        QTest::newRow("change answer error -1")
+            << false << change << changeHead + "8.8.8.8 err -1" << ok;
         QTest::newRow("change answer error 4, no DNS")
-            << change.left(24).replace(9, 2, "\x04\x00", 2) << changeHead + "0.0.0.0 err 4";
+            << false << change.left(24).replace(9, 2, "\x04\x00", 2) << changeHead + "0.0.0.0 err 4"
+            << shortened;
 
         QTest::newRow("reset answer, upper case")
-            << QByteArray("MAC=00:1A:2B:3C:4D:5E") << "Y 00:1a:2b:3c:4d:5e";
+            << false << QByteArray("MAC=00:1A:2B:3C:4D:5E") << "Y 00:1a:2b:3c:4d:5e" << ok;
         QTest::newRow("reset answer, text after the MAC ignored")
-            << QByteArray("MAC=00:1A:2B:3C:4D:5E;PORT=1") << "Y 00:1a:2b:3c:4d:5e";
+            << false << QByteArray("MAC=00:1A:2B:3C:4D:5E;PORT=1") << "Y 00:1a:2b:3c:4d:5e" << ok;
         QTest::newRow("reset answer that does not scan")
-            << QByteArray("HELLO THERE") << "Y 00:00:00:00:00:00";
+            << false << QByteArray("HELLO THERE") << "Y 00:00:00:00:00:00" << malformed;
+        QTest::newRow("unknown code") << false << QByteArray("A") << "none"
+                                      << "unknown";
+
+        QTest::newRow("enquiry request")
+            << true << QByteArray::fromHex("0334125E4D3C2B1A00901F")
+            << "W 3 4660 00:1a:2b:3c:4d:5e 0 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0 port 8080" << ok;
+        QTest::newRow("enquiry request one byte short")
+            << true << QByteArray::fromHex("0334125E4D3C2B1A0090")
+            << "W 3 4660 00:1a:2b:3c:4d:5e 0 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0 port 144" << shortened;
+        QTest::newRow("change request: the port where the answer has its error")
+            << true << change << changeHead + "8.8.8.8 port 65535 err 0" << ok;
+        QTest::newRow("reset request, hex of either case")
+            << true << QByteArray("MAC=00:1a:2B:3c:4D:5e;PORT=50000")
+            << "Y 00:1a:2b:3c:4d:5e port 50000" << ok;
+        QTest::newRow("reset request, port 65536")
+            << true << QByteArray("MAC=00:1a:2b:3c:4d:5e;PORT=65536") << "Y 00:00:00:00:00:00"
+            << malformed;
+        QTest::newRow("reset request with a terminating zero")
+            << true << QByteArray("MAC=00:1a:2b:3c:4d:5e;PORT=7", 29) << "Y 00:00:00:00:00:00"
+            << malformed;
+        QTest::newRow("reset request, '-' between the pairs")
+            << true << QByteArray("MAC=00-1a-2b-3c-4d-5e;PORT=7") << "Y 00:00:00:00:00:00"
+            << malformed;
     }
 
-    void decodeAnswer()
+    void decode()
     {
+        QFETCH(bool, request);
         QFETCH(QByteArray, payload);
         QFETCH(QString, fields);
+        QFETCH(QString, status);
 
         const auto* data = reinterpret_cast<const uint8_t*>(payload.constData());
-        const uint64_t n = uint64_t(payload.size());
-        ReportCapture quiet;
+        const uint8_t code = fields == "none" ? uint8_t(payload[0]) : uint8_t(fields[0].toLatin1());
         std::unique_ptr<ZelCorlaCommandPayload> decoded;
-        if (fields[0] == 'W')
-            decoded = DeserializationFactory<ZelNetworkEnqireCmd>::create(data, n);
-        else if (fields[0] == 'X')
-            decoded = DeserializationFactory<ZelChangeNetworkCmd>::create(data, n);
-        else
-            decoded = DeserializationFactory<ZelResetDeviceCmd>::create(data, n);
-        QCOMPARE(describe(ZelCorlaCommand(std::move(decoded))), fields);
+        DebugCapture capture;
+        const CorlaDecodeStatus got =
+            decodeCorlaPayload(code, request ? CorlaLayout::Request : CorlaLayout::Answer, data,
+                               size_t(payload.size()), &decoded);
+        const char* names[] = {"complete", "short", "malformed", "unknown"};
+        QCOMPARE(QString(names[int(got)]), status);
+        QCOMPARE(decoded ? describe(ZelCorlaCommand(std::move(decoded))) : QString("none"), fields);
+        // A decoded reset answer names its MAC on the wire lines; nothing else writes one.
+        const bool resetAnswer = !request && fields.startsWith('Y');
+        QCOMPARE(capture.messages(), resetAnswer ? QStringList{fields.mid(2)} : QStringList());
+    }
+
+    void answerFactoryDecodesAnswers()
+    {
+        const QByteArray text("MAC=0E:0E:D1:FF:28:01");
+        const auto reset = DeserializationFactory<ZelResetDeviceCmd>::create(
+            reinterpret_cast<const uint8_t*>(text.constData()), uint64_t(text.size()));
+        QCOMPARE(reset->macAddress().toString(), std::string("0e:0e:d1:ff:28:01"));
+    }
+
+    void unknownCodeIsAWireLine()
+    {
+        const auto frame = encodeCorlaFrame(0x41, nullptr, 0);
+        CircularByteBuffer buffer(16);
+        buffer.write(frame.data(), frame.size());
+        DebugCapture capture;
+        QCOMPARE(ZelCorlaProcessor().drive(buffer, nullptr), size_t(0));
+        QCOMPARE(capture.messages(), QStringList{"Unknown Corla message received! Code=A"});
     }
 };
 

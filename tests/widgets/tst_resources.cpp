@@ -10,34 +10,24 @@ class TstResources : public QObject
     Q_OBJECT
 
 private slots:
+    // Each image the window shows loads (the SVG ones through the image plugin) and is
+    // drawn, not blank.
     void imageLoads_data()
     {
         QTest::addColumn<QString>("path");
-        QTest::addColumn<QSize>("size");
-        QTest::newRow("refresh") << ":/img/Refresh_flat_64px_1.png" << QSize(64, 64);
-        QTest::newRow("clear") << ":/img/clear_2_64px.png" << QSize(64, 64);
-        QTest::newRow("export") << ":/img/export_2_48px.png" << QSize(48, 48);
-        QTest::newRow("gear blue") << ":/img/gear_blue_48px_1.png" << QSize(48, 48);
-        QTest::newRow("gear grey") << ":/img/gear_grey_48px.png" << QSize(48, 48);
-        QTest::newRow("restart") << ":/img/Restart_52px_1.png" << QSize(52, 52);
-        QTest::newRow("settings, path with a space")
-            << ":/img/Settings 3_52px.png" << QSize(52, 52);
-        QTest::newRow("globe") << ":/img/globe_64.png" << QSize(64, 64);
-        // Through the SVG image plugin, at the logo button's proportions.
-        QTest::newRow("logo") << ":/brand/tev-logo-new-text-horiz.svg" << QSize(230, 90);
-        // The window icon is the installed application icon's source.
-        QTest::newRow("window icon") << ":/icons/corla.svg" << QSize(64, 64);
+        for (const char* path :
+             {":/img/Refresh_flat_64px_1.png", ":/img/clear_2_64px.png", ":/img/export_2_48px.png",
+              ":/img/gear_blue_48px_1.png", ":/img/gear_grey_48px.png", ":/img/Restart_52px_1.png",
+              ":/img/Settings 3_52px.png", ":/img/globe_64.png",
+              ":/brand/tev-logo-new-text-horiz.svg", ":/icons/corla.svg"})
+            QTest::newRow(path) << QString::fromUtf8(path);
     }
 
     void imageLoads()
     {
         QFETCH(QString, path);
-        QFETCH(QSize, size);
         const QImage image(path);
         QVERIFY2(!image.isNull(), qPrintable(path));
-        QCOMPARE(image.size(), size);
-        QVERIFY(image.hasAlphaChannel());
-        // Drawn, not blank: some pixel is opaque.
         bool opaque = false;
         for (int y = 0; y < image.height() && !opaque; ++y) {
             for (int x = 0; x < image.width() && !opaque; ++x)

@@ -13,18 +13,14 @@ class TstTevAbout : public QObject
     Q_OBJECT
 
 private slots:
-    void showsTextsAndLogoUntilOk()
+    void showsLogoUntilOk()
     {
         TevAboutBox box("Corla", "2.0.5", "Apr 23 2021");
-        QStringList texts;
         bool logo = false;
         for (QLabel* label : box.findChildren<QLabel*>()) {
             const QPixmap pixmap = label->pixmap(Qt::ReturnByValue);
             logo = logo || (!pixmap.isNull() && pixmap.width() > pixmap.height());
-            if (!label->text().isEmpty())
-                texts << label->text();
         }
-        QCOMPARE(texts, QStringList({"Corla 2.0.5", "Build: Apr 23 2021"}));
         QVERIFY2(logo, "no logo pixmap: resources or the SVG image plugin missing");
 
         // OK, the only button, must end the box's own loop: a box it leaves open is handed

@@ -77,16 +77,10 @@ int main(int argc, char* argv[])
         return CliExit::Usage;
     }
 
-    // Scripts read the results on standard output: the protocol layer's own lines and
-    // the debug lines go to stderr with --verbose, and nowhere otherwise.
-    if (request.verbose) {
-        setCorlaReportSink(
-            [](const std::string& line) { std::fprintf(stderr, "corla-cli: %s\n", line.c_str()); });
-        QLoggingCategory::setFilterRules(QStringLiteral("corla.*.debug=true"));
-    } else {
-        setCorlaReportSink([](const std::string&) {});
-        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
-    }
+    // Scripts read the results on standard output: the debug lines (the wire's among them)
+    // go to stderr with --verbose, and nowhere otherwise.
+    QLoggingCategory::setFilterRules(request.verbose ? QStringLiteral("corla.*.debug=true")
+                                                     : QStringLiteral("*.debug=false"));
     QFile outFile;
     outFile.open(stdout, QIODevice::WriteOnly);
     QTextStream out(&outFile);

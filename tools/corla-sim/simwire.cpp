@@ -5,80 +5,24 @@
 #include "zecorla.h"
 #include "zelutil.h"
 
-#include <QRegularExpression>
+#include <algorithm>
+#include <cstdint>
+#include <memory>
 
 namespace {
-
-class Writer
-{
-public:
-    void u8(uint8_t v) { m_bytes.append(char(v)); }
-    void u16(uint16_t v)
-    {
-        u8(uint8_t(v));
-        u8(uint8_t(v >> 8));
-    }
-    void u32(uint32_t v)
-    {
-        u16(uint16_t(v));
-        u16(uint16_t(v >> 16));
-    }
-    // Type, serial number and MAC: how every binary answer begins.
-    void identity(const SimDevice& device)
-    {
-        u8(uint8_t(device.type));
-        u16(device.serial);
-        for (uint8_t octet : device.net.macAddress().octets())
-            u8(octet);
-    }
-    void settings(const TevNetHostInfo& net, bool withDns)
-    {
-        u8(uint8_t(net.addressMode()));
-        u32(net.ipAddress().toInt());
-        u32(net.subnetMask().toInt());
-        u32(net.gateway().toInt());
-        if (withDns)
-            u32(net.dns().toInt());
-    }
-    const QByteArray& bytes() const { return m_bytes; }
-
-private:
-    QByteArray m_bytes;
-};
-
-class Reader
-{
-public:
-    explicit Reader(const std::vector<uint8_t>& bytes) : m_bytes(bytes) {}
-    uint8_t u8() { return m_bytes[m_at++]; }
-    uint16_t u16()
-    {
-        const uint16_t low = u8();
-        return uint16_t(low | (u8() << 8));
-    }
-    uint32_t u32()
-    {
-        const uint32_t low = u16();
-        return low | (uint32_t(u16()) << 16);
-    }
-    TevMacAddr mac()
-    {
-        const TevMacAddr mac(&m_bytes[m_at]);
-        m_at += 6;
-        return mac;
-    }
-
-private:
-    const std::vector<uint8_t>& m_bytes;
-    size_t m_at = 0;
-};
-
-constexpr size_t EnquiryRequestSize = 11;
-constexpr size_t ChangeRequestSize = 28;
 
 bool isUsableHost(uint32_t ip)
 {
     return ip != 0 && isValidHostFirstOctet(uint8_t(ip >> 24));
+}
+
+// The answer layout of `payload`, cut to `size` bytes, framed.
+QByteArray answerFrame(const ZelCorlaCommandPayload& payload, size_t size = SIZE_MAX)
+{
+    const std::vector<uint8_t> bytes = encodeCorlaPayload(payload, CorlaLayout::Answer);
+    const std::vector<uint8_t> frame =
+        encodeCorlaFrame(payload.commandCode(), bytes.data(), std::min(size, bytes.size()));
+    return QByteArray(reinterpret_cast<const char*>(frame.data()), int(frame.size()));
 }
 
 } // namespace
@@ -87,50 +31,38 @@ bool decodeRequest(uint8_t code, const std::vector<uint8_t>& payload, SimRequest
                    QString* why)
 {
     request->code = code;
-    switch (code) {
-    case ZelCorlaCode::NetworkEnquiry:
-    case ZelCorlaCode::ChangeNetwork: {
-        const size_t size =
-            code == ZelCorlaCode::NetworkEnquiry ? EnquiryRequestSize : ChangeRequestSize;
-        if (payload.size() < size) {
-            *why = QStringLiteral("%1 bytes, the request has %2").arg(payload.size()).arg(size);
-            return false;
-        }
-        Reader r(payload);
-        request->type = int8_t(r.u8());
-        request->serial = r.u16();
-        request->mac = r.mac();
-        request->responsePort = r.u16();
-        if (code == ZelCorlaCode::ChangeNetwork) {
-            const uint8_t mode = r.u8();
-            const uint32_t ip = r.u32();
-            const uint32_t mask = r.u32();
-            const uint32_t gateway = r.u32();
-            const uint32_t dns = r.u32();
-            request->requested =
-                TevNetHostInfo(ip, mask, gateway, dns, request->mac.octets().data(), mode);
-        }
-        return true;
-    }
-    case ZelCorlaCode::ResetDevice: {
-        static const QRegularExpression form(
-            QStringLiteral("^MAC=((?:[0-9A-Fa-f]{2}:){5}[0-9A-Fa-f]{2});PORT=(\\d{1,5})$"));
-        const QString text =
-            QString::fromLatin1(reinterpret_cast<const char*>(payload.data()), int(payload.size()));
-        const QRegularExpressionMatch m = form.match(text);
-        const uint port = m.hasMatch() ? m.captured(2).toUInt() : 0;
-        if (!m.hasMatch() || port > 65535 ||
-            !TevMacAddr::parse(m.captured(1).toStdString(), &request->mac)) {
-            *why = QStringLiteral("text \"%1\" is not MAC=<mac>;PORT=<port>").arg(text);
-            return false;
-        }
-        request->responsePort = uint16_t(port);
-        return true;
-    }
-    default:
+    std::unique_ptr<ZelCorlaCommandPayload> decoded;
+    switch (
+        decodeCorlaPayload(code, CorlaLayout::Request, payload.data(), payload.size(), &decoded)) {
+    case CorlaDecodeStatus::Complete:
+        break;
+    case CorlaDecodeStatus::Short:
+        *why = QStringLiteral("%1 bytes, the request has %2")
+                   .arg(payload.size())
+                   .arg(code == ZelCorlaCode::NetworkEnquiry ? ZelNetworkEnqireCmd::RequestSize
+                                                             : ZelChangeNetworkCmd::Size);
+        return false;
+    case CorlaDecodeStatus::Malformed:
+        *why = QStringLiteral("text \"%1\" is not MAC=<mac>;PORT=<port>")
+                   .arg(QString::fromLatin1(reinterpret_cast<const char*>(payload.data()),
+                                            int(payload.size())));
+        return false;
+    case CorlaDecodeStatus::UnknownCode:
         *why = QStringLiteral("unknown code 0x%1").arg(code, 2, 16, QLatin1Char('0'));
         return false;
     }
+    request->responsePort = decoded->responsePort();
+    if (const auto* reset = dynamic_cast<const ZelResetDeviceCmd*>(decoded.get())) {
+        request->mac = reset->macAddress();
+        return true;
+    }
+    const auto& identity = static_cast<const ZelDeviceIdentityPayload&>(*decoded);
+    request->type = int8_t(identity.deviceType());
+    request->serial = identity.serialNo();
+    request->mac = identity.netInfo().macAddress();
+    if (code == ZelCorlaCode::ChangeNetwork)
+        request->requested = identity.netInfo();
+    return true;
 }
 
 QByteArray corlaFrame(uint8_t code, const QByteArray& payload)
@@ -142,30 +74,20 @@ QByteArray corlaFrame(uint8_t code, const QByteArray& payload)
 
 QByteArray enquiryAnswer(const SimDevice& device, bool withoutDns)
 {
-    Writer w;
-    w.identity(device);
-    w.settings(device.net, !withoutDns);
-    return corlaFrame(ZelCorlaCode::NetworkEnquiry, w.bytes());
+    const ZelNetworkEnqireCmd answer(uint8_t(device.type), device.serial, device.net);
+    return answerFrame(answer, withoutDns ? ZelNetworkEnqireCmd::MinAnswerSize : SIZE_MAX);
 }
 
 QByteArray changeAnswer(const SimDevice& device, CorlaRefusal error)
 {
-    Writer w;
-    w.identity(device);
-    w.u16(uint16_t(error));
-    w.settings(device.net, true);
-    return corlaFrame(ZelCorlaCode::ChangeNetwork, w.bytes());
+    ZelChangeNetworkCmd answer(uint8_t(device.type), device.serial, device.net);
+    answer.setError(int16_t(error));
+    return answerFrame(answer);
 }
 
 QByteArray resetAnswer(const TevMacAddr& mac)
 {
-    QString text = "MAC=";
-    for (int i = 5; i >= 0; --i) {
-        text += QStringLiteral("%1").arg(mac.octet(i), 2, 16, QLatin1Char('0')).toUpper();
-        if (i > 0)
-            text += ':';
-    }
-    return corlaFrame(ZelCorlaCode::ResetDevice, text.toLatin1());
+    return answerFrame(ZelResetDeviceCmd(mac));
 }
 
 QList<QByteArray> shapeAnswers(const QList<QByteArray>& frames, const SimFaults& faults)

@@ -2,8 +2,8 @@
 // SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // The device's half of the discovery protocol: requests as a device reads them and
-// answers as a device writes them (the program's codec only writes requests and reads
-// answers), and the device's verdict on new network settings.
+// answers as a device writes them, both through the program's codec, and the device's
+// verdict on new network settings.
 
 #include "corlarefusal.h"
 #include "simfleet.h"

@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
-// Helpers shared by the network unit tests.
-
-#include "labguard.h"
+// The debug lines that code under test writes, for the tests that judge what it logs.
 
 #include <QByteArray>
 #include <QLoggingCategory>

@@ -662,6 +662,10 @@ void MainWindow::fitTableToContents()
     QHeaderView* header = view->horizontalHeader();
     header->hide();
     view->resizeColumnsToContents();
+    // The status words appear as probes end: their column fits the longest from the start.
+    const int status = CorlaTableModel::StatusColumn;
+    view->setColumnWidth(
+        status, qMax(view->columnWidth(status), cellSize(view, widestCellText(status)).width()));
     header->setStretchLastSection(true);
     header->show();
 }

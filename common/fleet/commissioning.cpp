@@ -178,7 +178,10 @@ ChangeOperation::ChangeOperation(ZelCorlaAdapter* adapter, std::shared_ptr<TevDe
                                  const Timing& timing, QObject* parent)
     : QObject(parent), m_adapter(*adapter), m_options(options), m_timing(timing)
 {
-    m_result.device = std::move(device);
+    // The caller's record may be updated in place as answers come in (the window's list
+    // is): the result keeps the device as it was found.
+    if (device)
+        m_result.device = std::make_shared<TevDevice>(*device);
     m_result.requested = settings;
     m_answerTimer.setSingleShot(true);
     connect(&m_answerTimer, &QTimer::timeout, this, &ChangeOperation::confirm);

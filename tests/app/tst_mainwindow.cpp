@@ -632,8 +632,8 @@ private slots:
                               "enquire type 0 serial 0 mac 00:1a:2b:3c:4d:05"}));
         QCOMPARE(text(device->netHostInfo().ipAddress()), reported);
 
-        // The whole file, its time column masked: the request as sent, with the settings the
-        // list showed and those requested, then its outcome, with what the device reported.
+        // The whole file, its time column masked: the request as sent and then its outcome,
+        // each with the settings the device was found with and those requested.
         QFile file(log.path());
         QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.errorString()));
         QString csv = QString::fromUtf8(file.readAll());
@@ -647,7 +647,7 @@ private slots:
                       "Found Gateway,Found DNS Server,Found Address mode,Requested IP Address,"
                       "Requested Subnet Mask,Requested Gateway,Requested DNS Server,"
                       "Requested Address mode,Outcome,Program\n" +
-                          line.arg("10.1.1.5", "sent") + line.arg(reported, logged));
+                          line.arg("10.1.1.5", "sent") + line.arg("10.1.1.5", logged));
     }
 
     // A change log that cannot be written stops nothing, and says so once, above the list.

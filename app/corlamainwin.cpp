@@ -24,6 +24,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
 #include <QScrollBar>
@@ -50,6 +51,55 @@ const QString GeometryKey = QStringLiteral("window/geometry");
 const QString SortColumnKey = QStringLiteral("table/sortColumn");
 const QString SortOrderKey = QStringLiteral("table/sortOrder");
 const QString ExportFolderKey = QStringLiteral("export/folder");
+const QString ShownColumnsKey = QStringLiteral("table/shownColumns");
+const QString AutoRefreshKey = QStringLiteral("window/autoRefresh");
+
+// The columns shown on request as the settings name them, from FirstOptionalColumn on.
+const char* const OptionalColumnNames[] = {"subnet", "gateway", "dns", "interface", "reason"};
+static_assert(sizeof(OptionalColumnNames) / sizeof(*OptionalColumnNames) ==
+                  CorlaTableModel::ColumnCount - CorlaTableModel::FirstOptionalColumn,
+              "one name per optional column");
+
+// Matches the filter text, whatever its case, in the columns the table shows: a row must
+// not pass for a text nobody can see in it.
+class ShownColumnsFilter : public QSortFilterProxyModel
+{
+public:
+    using QSortFilterProxyModel::QSortFilterProxyModel;
+    void setHeader(QHeaderView* header) { m_header = header; }
+    void setText(const QString& text)
+    {
+        m_text = text;
+        invalidateFilter();
+    }
+    void columnsShownChanged()
+    {
+        if (!m_text.isEmpty())
+            invalidateFilter();
+    }
+
+protected:
+    bool filterAcceptsRow(int row, const QModelIndex& parent) const override
+    {
+        if (m_text.isEmpty())
+            return true;
+        const QAbstractItemModel* source = sourceModel();
+        for (int column = 0; column < source->columnCount(parent); ++column) {
+            if (m_header && m_header->isSectionHidden(column))
+                continue;
+            if (source->index(row, column, parent)
+                    .data()
+                    .toString()
+                    .contains(m_text, Qt::CaseInsensitive))
+                return true;
+        }
+        return false;
+    }
+
+private:
+    QPointer<QHeaderView> m_header;
+    QString m_text;
+};
 
 const int DefaultSortColumn = 2;
 
@@ -94,6 +144,10 @@ QString widestCellText(int column)
     case CorlaTableModel::SerialColumn:
         return QStringLiteral("65535");
     case CorlaTableModel::IpColumn:
+    case CorlaTableModel::SubnetColumn:
+    case CorlaTableModel::GatewayColumn:
+    case CorlaTableModel::DnsColumn:
+    case CorlaTableModel::InterfaceColumn:
         return QStringLiteral("255.255.255.255");
     case CorlaTableModel::ModeColumn: {
         QString longest;
@@ -149,6 +203,8 @@ MainWindow::MainWindow(ZelCorlaAdapter* adapter, ZelConnectionChecker* checker, 
     m_service.timing().returnLimitMs = 120000;
     m_roundTimer.setSingleShot(true);
     connect(&m_roundTimer, &QTimer::timeout, this, &MainWindow::finishRound);
+    m_autoRefreshTimer.setInterval(AutoRefreshMs);
+    connect(&m_autoRefreshTimer, &QTimer::timeout, this, &MainWindow::autoRefresh);
     m_ui->setupUi(this);
     initializeUi();
     restoreSettings();
@@ -171,15 +227,14 @@ void MainWindow::initializeUi()
 {
     setWindowTitle(QStringLiteral("Corla v") + QLatin1String(Version));
 
-    m_proxy = new QSortFilterProxyModel(this);
+    auto* filter = new ShownColumnsFilter(this);
+    m_proxy = filter;
     m_proxy->setSourceModel(&m_model);
     // Numbers for addresses and serials: 10.0.0.9 before 10.0.0.10.
     m_proxy->setSortRole(CorlaTableModel::SortRole);
-    // The filter field matches any column, whatever the case.
-    m_proxy->setFilterKeyColumn(-1);
-    m_proxy->setFilterCaseSensitivity(Qt::CaseInsensitive);
     QTableView* view = m_ui->tblMainTableView;
     view->setModel(m_proxy);
+    filter->setHeader(view->horizontalHeader());
     view->setSortingEnabled(true);
     view->setItemDelegate(new CorlaItemDelegate(this));
 
@@ -193,6 +248,7 @@ void MainWindow::initializeUi()
     view->setSelectionMode(QAbstractItemView::ExtendedSelection);
     view->setContextMenuPolicy(Qt::CustomContextMenu);
     createActions();
+    createViewMenu();
 
     m_ui->gbDeviceActions->setEnabled(false);
     m_ui->btnSettings->hide();
@@ -221,6 +277,82 @@ void MainWindow::restoreSettings()
                 settings.setValue(SortColumnKey, section);
                 settings.setValue(SortOrderKey, int(sortOrder));
             });
+
+    const QStringList shown = settings.value(ShownColumnsKey).toStringList();
+    for (int i = 0; i < m_columnActions.size(); ++i)
+        m_columnActions[i]->setChecked(shown.contains(QLatin1String(OptionalColumnNames[i])));
+    // Saved only from here on: restoring is no choice of the user's.
+    for (QAction* action : qAsConst(m_columnActions)) {
+        connect(action, &QAction::toggled, this, [this] {
+            QStringList names;
+            for (int i = 0; i < m_columnActions.size(); ++i) {
+                if (m_columnActions[i]->isChecked())
+                    names << QLatin1String(OptionalColumnNames[i]);
+            }
+            QSettings().setValue(ShownColumnsKey, names);
+        });
+    }
+
+    setAutoRefresh(settings.value(AutoRefreshKey, false).toBool());
+    m_ui->cbAutoRefresh->setChecked(m_autoRefreshTimer.isActive());
+    connect(m_ui->cbAutoRefresh, &QCheckBox::toggled, this, [this](bool on) {
+        QSettings().setValue(AutoRefreshKey, on);
+        setAutoRefresh(on);
+    });
+}
+
+void MainWindow::createViewMenu()
+{
+    QHeaderView* header = m_ui->tblMainTableView->horizontalHeader();
+    m_viewMenu = menuBar()->addMenu(QStringLiteral("&View"));
+    for (int column = CorlaTableModel::FirstOptionalColumn; column < CorlaTableModel::ColumnCount;
+         ++column) {
+        QAction* action =
+            m_viewMenu->addAction(m_model.headerData(column, Qt::Horizontal).toString());
+        action->setCheckable(true);
+        connect(action, &QAction::toggled, this,
+                [this, column](bool shown) { setColumnShown(column, shown); });
+        m_columnActions << action;
+        header->setSectionHidden(column, true);
+    }
+    header->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(header, &QWidget::customContextMenuRequested, this,
+            [this, header](const QPoint& pos) { m_viewMenu->popup(header->mapToGlobal(pos)); });
+}
+
+void MainWindow::setColumnShown(int column, bool shown)
+{
+    QTableView* view = m_ui->tblMainTableView;
+    view->horizontalHeader()->setSectionHidden(column, !shown);
+    if (shown)
+        view->resizeColumnToContents(column);
+    static_cast<ShownColumnsFilter*>(m_proxy)->columnsShownChanged();
+    updateActions();
+}
+
+void MainWindow::setAutoRefreshInterval(int ms)
+{
+    m_autoRefreshTimer.setInterval(ms);
+}
+
+void MainWindow::setAutoRefresh(bool on)
+{
+    if (on == m_autoRefreshTimer.isActive())
+        return;
+    qCDebug(corlaUi) << "Auto refresh" << (on ? "on" : "off");
+    if (on)
+        m_autoRefreshTimer.start();
+    else
+        m_autoRefreshTimer.stop();
+}
+
+void MainWindow::autoRefresh()
+{
+    // The round still open ends first, so that who missed it is marked before the next
+    // one begins; the rows keep their verdicts, the selection and the order.
+    if (m_roundTimer.isActive())
+        finishRound();
+    broadcastEnquiry();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
@@ -265,6 +397,8 @@ void MainWindow::fitWindowToTable()
     int columns = 0;
     QStringList widths;
     for (int column = 0; column < m_proxy->columnCount(); ++column) {
+        if (header->isSectionHidden(column))
+            continue;
         const int needed =
             std::max({header->sectionSizeHint(column),
                       static_cast<QAbstractItemView*>(view)->sizeHintForColumn(column),
@@ -441,7 +575,7 @@ void MainWindow::createConnections()
             [this] { updateActions(); });
     // A filter may hide the selected row without a selection signal.
     connect(m_ui->leFilter, &QLineEdit::textChanged, this, [this](const QString& text) {
-        m_proxy->setFilterFixedString(text);
+        static_cast<ShownColumnsFilter*>(m_proxy)->setText(text);
         updateActions();
     });
     connect(m_ui->tblMainTableView, &QTableView::doubleClicked, this,
@@ -469,8 +603,10 @@ void MainWindow::finishRound()
         if (!m_model.list().heardThisRound(mac))
             markUnheard(mac);
     }
-    if (m_model.numDevices() == 0)
+    // Read once per silence: auto refresh would run the firewall tools every few seconds.
+    if (m_model.numDevices() == 0 && m_ui->stkDeviceList->currentWidget() != m_ui->pageNoDevice)
         showNoDeviceExplanation();
+    updateDevCountDisplay();
     updateActions();
 }
 
@@ -510,6 +646,7 @@ void MainWindow::markUnheard(const TevMacAddr& mac)
     // A probe still under way would colour the row as if the device were there.
     m_checker.restartProbe(*device, ProbedPort);
     const QDateTime last = m_model.list().lastHeard(mac);
+    m_unheard.insert(corlaMacKey(mac));
     m_model.list().setStatus(mac, ZelNetworkStatus::NotFound);
     m_model.setStatusReason(mac, last.isValid() ? QStringLiteral("No answer since ") +
                                                       last.toString(QStringLiteral("HH:mm:ss"))
@@ -535,6 +672,8 @@ void MainWindow::refresh()
     // Probes still running belong to the list as it was: their results no longer count.
     m_checker.restartProbes();
     m_model.clearStatusReasons();
+    m_unheard.clear();
+    updateDevCountDisplay();
     // Copy: an update may not change the list, but it must not matter if it did.
     const auto devices = m_model.deviceList();
     for (const auto& device : devices)
@@ -559,6 +698,7 @@ void MainWindow::clearMainTable()
     showDeviceTable();
     m_ui->gbDeviceActions->setEnabled(false);
     m_ui->lblDeviceAction->setText(QStringLiteral("Select a device in the list above."));
+    m_unheard.clear();
     m_model.list().clear();
 }
 
@@ -567,6 +707,12 @@ void MainWindow::handleDeviceFound(std::shared_ptr<TevDevice> device)
     if (!device)
         return;
     m_model.list().merge(device);
+    // Back after a silence: probed afresh, whatever its settings.
+    if (m_unheard.remove(corlaMacKey(device->netHostInfo().macAddress()))) {
+        probeAgain(device->netHostInfo().macAddress());
+        updateDevCountDisplay();
+        return;
+    }
     // Every enquiry is answered several times over: only a row still waiting for its
     // verdict (new, refreshed, changed or back after a silence) is probed.
     const auto listed = m_model.device(device->netHostInfo().macAddress());
@@ -628,7 +774,11 @@ void MainWindow::showNotice(const QString& line)
 
 void MainWindow::updateDevCountDisplay()
 {
-    m_ui->lblDevCount->setText(QStringLiteral("(%1)").arg(m_model.numDevices()));
+    const int listed = m_model.numDevices();
+    const int silent = std::min(int(m_unheard.size()), listed);
+    m_ui->lblDevCount->setText(
+        silent > 0 ? QStringLiteral("(%1 of %2 answering)").arg(listed - silent).arg(listed)
+                   : QStringLiteral("(%1)").arg(listed));
 }
 
 void MainWindow::handleDeviceListChanged()

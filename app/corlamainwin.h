@@ -23,6 +23,7 @@
 
 class Ui_MainWindow;
 class QAction;
+class QMenu;
 class QItemSelection;
 class QDateTime;
 class QModelIndex;
@@ -66,6 +67,9 @@ public:
     // (after its last repeat).
     void finishRound();
     static constexpr int RoundEndMs = 3000;
+    // While "Auto refresh" is on, an enquiry goes out this often; rows change in place.
+    static constexpr int AutoRefreshMs = 5000;
+    void setAutoRefreshInterval(int ms);
 
     void onResetClicked();
     void onConfigClicked();
@@ -100,6 +104,11 @@ public:
         QAction* activate = nullptr; // Enter, Return: as a double click on the current row
     };
     const Actions& actions() const { return m_actions; }
+    // The "View" menu: one checkable action per column shown on request (the subnet mask,
+    // gateway, DNS server, interface and reason columns), in column order. The table
+    // header's context menu is the same menu.
+    QMenu* viewMenu() const { return m_viewMenu; }
+    QList<QAction*> columnActions() const { return m_columnActions; }
     QSortFilterProxyModel* proxy() const { return m_proxy; }
 
     // The window's parts, for tests and for the lab test driver.
@@ -121,6 +130,10 @@ protected:
 private:
     void initializeUi();
     void createActions();
+    void createViewMenu();
+    void setColumnShown(int column, bool shown);
+    void setAutoRefresh(bool on);
+    void autoRefresh();
     void showContextMenu(const QPoint& pos);
     void copySelectedRows();
     // Wide enough for every column on one line, within the screen.
@@ -169,6 +182,11 @@ private:
     bool m_layoutPending = false;
 
     QTimer m_roundTimer;
+    QTimer m_autoRefreshTimer;
+    QMenu* m_viewMenu = nullptr;
+    QList<QAction*> m_columnActions;
+    // Listed devices that did not answer their latest round, by corlaMacKey.
+    QSet<quint64> m_unheard;
 
     corla::CommissioningService m_service;
     // Devices with a change or reset under way (no second one is started), and the one

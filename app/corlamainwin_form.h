@@ -5,6 +5,7 @@
 
 #include "corlalegend.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -29,6 +30,7 @@ public:
     QGridLayout* gridLayout_2;
     QHBoxLayout* horizontalLayout_2;
     QPushButton* btnRefresh;
+    QCheckBox* cbAutoRefresh;
     QPushButton* btnClear;
     QPushButton* btnExport;
     QPushButton* btnSettings;
@@ -77,6 +79,9 @@ public:
         horizontalLayout_2->setObjectName(QStringLiteral("horizontalLayout_2"));
         btnRefresh = toolbarButton(centralWidget, "btnRefresh", ":/img/Refresh_flat_64px_1.png",
                                    bold, horizontalLayout_2, QSize(24, 24));
+        cbAutoRefresh = new QCheckBox(centralWidget);
+        cbAutoRefresh->setObjectName(QStringLiteral("cbAutoRefresh"));
+        horizontalLayout_2->addWidget(cbAutoRefresh);
         btnClear = toolbarButton(centralWidget, "btnClear", ":/img/clear_2_64px.png", bold,
                                  horizontalLayout_2, QSize(24, 24));
         btnExport = toolbarButton(centralWidget, "btnExport", ":/img/export_2_48px.png", bold,
@@ -200,6 +205,7 @@ public:
     {
         MainWindow->setWindowTitle(QCoreApplication::translate("MainWindow", "MainWindow"));
         btnRefresh->setText(QCoreApplication::translate("MainWindow", "&Refresh"));
+        cbAutoRefresh->setText(QCoreApplication::translate("MainWindow", "&Auto refresh"));
         btnClear->setText(QCoreApplication::translate("MainWindow", "C&lear"));
         btnExport->setText(QCoreApplication::translate("MainWindow", "&Export ..."));
         btnSettings->setText(QString());

@@ -44,14 +44,39 @@ int statusIndex(CorlaStatus status)
     return i >= 0 && i < CorlaStatusCount ? i : int(CorlaStatus::Waiting);
 }
 
-const char* const HeaderTexts[CorlaTableModel::NetInfoColumnCount] = {
+const char* const HeaderTexts[CorlaTableModel::ColumnCount] = {
     QT_TRANSLATE_NOOP("CorlaTableModel", "Status"),
     QT_TRANSLATE_NOOP("CorlaTableModel", "Device Type"),
     QT_TRANSLATE_NOOP("CorlaTableModel", "Serial #"),
     QT_TRANSLATE_NOOP("CorlaTableModel", "IP Address"),
     QT_TRANSLATE_NOOP("CorlaTableModel", "Mode "),
     QT_TRANSLATE_NOOP("CorlaTableModel", "MAC Address"),
+    QT_TRANSLATE_NOOP("CorlaTableModel", "Subnet Mask"),
+    QT_TRANSLATE_NOOP("CorlaTableModel", "Gateway"),
+    QT_TRANSLATE_NOOP("CorlaTableModel", "DNS Server"),
+    QT_TRANSLATE_NOOP("CorlaTableModel", "Interface"),
+    QT_TRANSLATE_NOOP("CorlaTableModel", "Reason"),
 };
+
+// The address a column shows, if it shows one.
+std::optional<TevIpAddr> addressOf(const TevDevice& device, int column)
+{
+    const TevNetHostInfo& net = device.netHostInfo();
+    switch (column) {
+    case CorlaTableModel::IpColumn:
+        return net.ipAddress();
+    case CorlaTableModel::SubnetColumn:
+        return net.subnetMask();
+    case CorlaTableModel::GatewayColumn:
+        return net.gateway();
+    case CorlaTableModel::DnsColumn:
+        return net.dns();
+    case CorlaTableModel::InterfaceColumn:
+        return device.commsIfaceAddr();
+    default:
+        return std::nullopt;
+    }
+}
 
 } // namespace
 
@@ -71,12 +96,8 @@ CorlaTableModel::CorlaTableModel(QObject* parent) : QAbstractTableModel(parent)
     connect(&m_list, &CorlaDeviceList::settingsChanged, this, [this](int row) {
         emit dataChanged(index(row, StatusColumn), index(row, columnCount() - 1));
     });
-    const auto statusCellChanged = [this](int row) {
-        const QModelIndex cell = index(row, StatusColumn);
-        emit dataChanged(cell, cell);
-    };
-    connect(&m_list, &CorlaDeviceList::statusChanged, this, statusCellChanged);
-    connect(&m_list, &CorlaDeviceList::conflictChanged, this, statusCellChanged);
+    connect(&m_list, &CorlaDeviceList::statusChanged, this, &CorlaTableModel::statusCellsChanged);
+    connect(&m_list, &CorlaDeviceList::conflictChanged, this, &CorlaTableModel::statusCellsChanged);
 }
 
 int CorlaTableModel::rowCount(const QModelIndex& parent) const
@@ -88,7 +109,7 @@ int CorlaTableModel::columnCount(const QModelIndex& parent) const
 {
     if (parent.isValid())
         return 0;
-    return m_showNetInfo ? NetInfoColumnCount : BasicColumnCount;
+    return m_showNetInfo ? ColumnCount : BasicColumnCount;
 }
 
 QVariant CorlaTableModel::data(const QModelIndex& index, int role) const
@@ -118,26 +139,29 @@ QVariant CorlaTableModel::data(const QModelIndex& index, int role) const
     }
     if (role == ConflictRole)
         return false;
+    const std::optional<TevIpAddr> address = addressOf(dev, index.column());
     if (role == SortRole) {
-        if (index.column() == IpColumn)
-            return uint(net.ipAddress().toInt());
+        if (address)
+            return uint(address->toInt());
         role = Qt::DisplayRole;
     }
     if (role != Qt::DisplayRole && role != Qt::EditRole)
         return {};
 
+    if (address)
+        return CorlaText::address(*address);
     switch (index.column()) {
     case TypeColumn:
         return CorlaText::deviceType(dev.devType());
     case SerialColumn:
         // An unsigned int, not a ushort: the sort proxy compares ushort values as text.
         return static_cast<uint>(dev.serial());
-    case IpColumn:
-        return CorlaText::address(net.ipAddress());
     case ModeColumn:
         return CorlaText::addressMode(net.addressMode());
     case MacColumn:
         return CorlaText::mac(net.macAddress());
+    case ReasonColumn:
+        return statusExplanation(dev).simplified();
     default:
         return {};
     }
@@ -147,7 +171,7 @@ QVariant CorlaTableModel::headerData(int section, Qt::Orientation orientation, i
 {
     if (role != Qt::DisplayRole)
         return {};
-    if (orientation == Qt::Horizontal && section >= 0 && section < NetInfoColumnCount)
+    if (orientation == Qt::Horizontal && section >= 0 && section < ColumnCount)
         return tr(HeaderTexts[section]);
     return section;
 }
@@ -180,9 +204,9 @@ void CorlaTableModel::setShowNetInfo(bool show)
         return;
     // Views must hear of the columns that come and go.
     if (show)
-        beginInsertColumns(QModelIndex(), BasicColumnCount, NetInfoColumnCount - 1);
+        beginInsertColumns(QModelIndex(), BasicColumnCount, ColumnCount - 1);
     else
-        beginRemoveColumns(QModelIndex(), BasicColumnCount, NetInfoColumnCount - 1);
+        beginRemoveColumns(QModelIndex(), BasicColumnCount, ColumnCount - 1);
     m_showNetInfo = show;
     if (show)
         endInsertColumns();
@@ -263,7 +287,15 @@ void CorlaTableModel::reasonChanged(const TevMacAddr& mac)
 {
     const int row = m_list.rowOf(mac);
     if (row >= 0)
-        emit dataChanged(index(row, StatusColumn), index(row, StatusColumn));
+        statusCellsChanged(row);
+}
+
+void CorlaTableModel::statusCellsChanged(int row)
+{
+    // The reason's cell is the last: one notice from the status cell to it, which views
+    // take as cheaply as two.
+    const int last = m_showNetInfo ? int(ReasonColumn) : int(StatusColumn);
+    emit dataChanged(index(row, StatusColumn), index(row, last));
 }
 
 void CorlaTableModel::clearStatusReasons()

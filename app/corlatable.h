@@ -48,13 +48,20 @@ public:
         IpColumn,
         ModeColumn,
         MacColumn,
-        NetInfoColumnCount
+        // Shown on request (the window hides them at first).
+        SubnetColumn,
+        GatewayColumn,
+        DnsColumn,
+        InterfaceColumn, // the local address the device answered on
+        ReasonColumn,    // why the row has its status, on one line
+        ColumnCount
     };
     static constexpr int BasicColumnCount = 3;
+    static constexpr int FirstOptionalColumn = SubnetColumn;
     // On the status cell: true while two senders disagree about the row's device.
     static constexpr int ConflictRole = Qt::UserRole + 1;
     // What a sort proxy compares (QSortFilterProxyModel::setSortRole): the status's place in
-    // CorlaStatus on the status cell, the address as its 32-bit value, the serial as a
+    // CorlaStatus on the status cell, addresses as their 32-bit values, the serial as a
     // number, and the display text elsewhere.
     static constexpr int SortRole = Qt::UserRole + 2;
     // On the status cell: the row's CorlaStatus as an int. The display text is its word.
@@ -110,6 +117,8 @@ private:
     };
 
     void reasonChanged(const TevMacAddr& mac);
+    // The status cell and the reason cell of the row.
+    void statusCellsChanged(int row);
     QString statusExplanation(const TevDevice& device) const;
 
     CorlaDeviceList m_list;

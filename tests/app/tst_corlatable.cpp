@@ -22,12 +22,20 @@ private slots:
 
     void displayValues()
     {
-        append(8, 4321, "192.168.1.9", "00:1a:2b:3c:4d:01", TevAddressModeAuto);
+        append(8, 4321, "192.168.1.9", "00:1a:2b:3c:4d:01", TevAddressModeAuto, "192.168.1.1",
+               "192.168.1.53");
         append(8, 4327, "192.168.1.9", "00:1a:2b:3c:4d:07", TevAddressMode(7));
         QCOMPARE(
-            rows(),
-            QStringList({"Waiting|Host Controller|4321|192.168.1.9|DHCP|00:1a:2b:3c:4d:01",
-                         "Waiting|Host Controller|4327|192.168.1.9|Unknown|00:1a:2b:3c:4d:07"}));
+            rows(CorlaTableModel::ColumnCount),
+            QStringList({"Waiting|Host Controller|4321|192.168.1.9|DHCP|00:1a:2b:3c:4d:01|"
+                         "255.255.255.0|192.168.1.1|192.168.1.53|10.10.0.1|Waiting for a probe",
+                         "Waiting|Host Controller|4327|192.168.1.9|Unknown|00:1a:2b:3c:4d:07|"
+                         "255.255.255.0|0.0.0.0|0.0.0.0|10.10.0.1|Waiting for a probe"}));
+        QStringList headers;
+        for (int column = CorlaTableModel::MacColumn; column < m_model->columnCount(); ++column)
+            headers << m_model->headerData(column, Qt::Horizontal).toString();
+        QCOMPARE(headers, QStringList({"MAC Address", "Subnet Mask", "Gateway", "DNS Server",
+                                       "Interface", "Reason"}));
         const QModelIndex cell = m_model->index(0, 2);
         // The edit role too, unsigned: a sort proxy compares ushort values as text.
         QCOMPARE(cell.data(Qt::EditRole), QVariant(4321u));
@@ -128,6 +136,7 @@ private slots:
         QCOMPARE(status.data().toString(), word);
         QCOMPARE(status.data(Qt::ToolTipRole).toString(), tip);
         QCOMPARE(status.data(Qt::AccessibleTextRole).toString(), tip);
+        QCOMPARE(m_model->index(0, CorlaTableModel::ReasonColumn).data().toString(), tip);
         QCOMPARE(m_model->index(0, CorlaTableModel::IpColumn).data(Qt::ToolTipRole), QVariant());
     }
 
@@ -167,9 +176,10 @@ private slots:
         QCOMPARE(listChanged.count(), 3);
         QCOMPARE(changed.count(), 2);
         QCOMPARE(changed.at(0).at(0).toModelIndex(), m_model->index(1, 0));
-        QCOMPARE(changed.at(0).at(1).toModelIndex(), m_model->index(1, 5));
+        QCOMPARE(changed.at(0).at(1).toModelIndex(), m_model->index(1, 10));
+        // The status and, at the end of the row, its reason.
         QCOMPARE(changed.at(1).at(0).toModelIndex(), m_model->index(2, 0));
-        QCOMPARE(changed.at(1).at(1).toModelIndex(), m_model->index(2, 0));
+        QCOMPARE(changed.at(1).at(1).toModelIndex(), m_model->index(2, 10));
         QCOMPARE(rows(), QStringList({"Waiting|Nerio HF|1|10.0.0.1|DHCP|00:1a:2b:3c:4d:01",
                                       "Waiting|Nerio HF|1|172.16.5.5|Static|00:1a:2b:3c:4d:02",
                                       "No answer|Nerio HF|1|10.0.0.1|DHCP|00:1a:2b:3c:4d:03"}));
@@ -184,9 +194,9 @@ private slots:
     // status in the order of its words.
     void sortsThroughProxy()
     {
-        append(8, 100, "10.10.0.103", "00:1a:2b:3c:4d:5e");
-        append(5, 9, "10.10.0.11", "00:1a:2b:3c:4d:01");
-        append(20, 65535, "9.200.0.1", "00:1a:2b:3c:4d:ff");
+        append(8, 100, "10.10.0.103", "00:1a:2b:3c:4d:5e", TevAddressModeAuto, "10.10.0.9");
+        append(5, 9, "10.10.0.11", "00:1a:2b:3c:4d:01", TevAddressModeAuto, "10.10.0.10");
+        append(20, 65535, "9.200.0.1", "00:1a:2b:3c:4d:ff", TevAddressModeAuto, "9.0.0.1");
         append(8, 10, "0.0.0.0", "00:1a:2b:3c:4d:02");
         m_model->list().setStatus(macOf("00:1a:2b:3c:4d:5e"), ZelNetworkStatus::Pending);
         m_model->list().setStatus(macOf("00:1a:2b:3c:4d:01"), ZelNetworkStatus::NoIp);
@@ -207,6 +217,8 @@ private slots:
                  QStringList({"0.0.0.0", "9.200.0.1", "10.10.0.11", "10.10.0.103"}));
         QCOMPARE(sorted(CorlaTableModel::IpColumn, Qt::DescendingOrder),
                  QStringList({"10.10.0.103", "10.10.0.11", "9.200.0.1", "0.0.0.0"}));
+        QCOMPARE(sorted(CorlaTableModel::GatewayColumn, Qt::AscendingOrder),
+                 QStringList({"0.0.0.0", "9.0.0.1", "10.10.0.9", "10.10.0.10"}));
         QCOMPARE(sorted(CorlaTableModel::SerialColumn, Qt::AscendingOrder),
                  QStringList({"9", "10", "100", "65535"}));
         QCOMPARE(sorted(CorlaTableModel::StatusColumn, Qt::AscendingOrder),
@@ -239,22 +251,25 @@ private slots:
     }
 
 private:
-    // Every row's display values joined by '|'.
-    QStringList rows() const
+    // Every row's display values joined by '|', of the columns before `end` (those the
+    // window shows at first, unless told).
+    QStringList rows(int end = CorlaTableModel::FirstOptionalColumn) const
     {
         QStringList all;
         for (int row = 0; row < m_model->rowCount(); ++row) {
             QStringList cells;
-            for (int column = 0; column < m_model->columnCount(); ++column)
+            for (int column = 0; column < std::min(end, m_model->columnCount()); ++column)
                 cells << m_model->index(row, column).data().toString();
             all << cells.join('|');
         }
         return all;
     }
     void append(int type, uint16_t serial, const char* ip, const char* mac,
-                TevAddressMode mode = TevAddressModeAuto)
+                TevAddressMode mode = TevAddressModeAuto, const char* gateway = "0.0.0.0",
+                const char* dns = "0.0.0.0")
     {
-        m_model->list().append(testDevice(ZelDeviceType(type), serial, mac, ip, mode));
+        m_model->list().append(
+            testDevice(ZelDeviceType(type), serial, mac, ip, mode, gateway, dns));
     }
 
     CorlaTableModel* m_model = nullptr;

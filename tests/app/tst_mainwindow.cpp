@@ -53,6 +53,8 @@ public:
     // `reports` when it has that MAC address.
     int changeAnswer = -1;
     std::shared_ptr<TevDevice> reports;
+    // Answer every enquiry to all devices.
+    QList<std::shared_ptr<TevDevice>> answerAll;
 
     quint64 netEnquire(const ZelDevice& device) const override
     {
@@ -62,6 +64,11 @@ public:
                         .arg(device.serial())
                         .arg(text(mac));
         const quint64 id = ++m_lastId;
+        if (mac == TevMacAddr())
+            for (const auto& device : answerAll)
+                twice([this, device] {
+                    emit const_cast<RecordingAdapter*>(this)->deviceFound(device);
+                });
         if (reports && reports->netHostInfo().macAddress() == mac)
             twice([this, id] {
                 auto* self = const_cast<RecordingAdapter*>(this);
@@ -826,6 +833,88 @@ private slots:
                     .startsWith(dir.path() + "/devices-"));
     }
 
+    // The further columns are hidden until chosen in the View menu, which is also the
+    // header's context menu; the choice survives a restart, and the filter looks only at
+    // what is shown.
+    void columnsShownOnRequest()
+    {
+        listThree();
+        QHeaderView* header = view()->horizontalHeader();
+        QStringList texts;
+        for (QAction* action : m_window->columnActions())
+            texts << action->text();
+        QCOMPARE(texts,
+                 QStringList({"Subnet Mask", "Gateway", "DNS Server", "Interface", "Reason"}));
+        for (int column = CorlaTableModel::SubnetColumn; column < CorlaTableModel::ColumnCount;
+             ++column)
+            QVERIFY(header->isSectionHidden(column));
+        QTest::keyClicks(ui().leFilter, "255.255.255");
+        QCOMPARE(view()->model()->rowCount(), 0);
+
+        emit header->customContextMenuRequested(QPoint(5, 5));
+        QCOMPARE(QApplication::activePopupWidget(), m_window->viewMenu());
+        m_window->viewMenu()->close();
+        m_window->columnActions().at(0)->trigger();
+        QVERIFY(!header->isSectionHidden(CorlaTableModel::SubnetColumn));
+        QVERIFY(header->sectionSize(CorlaTableModel::SubnetColumn) > 0);
+        QCOMPARE(view()->model()->rowCount(), 3);
+
+        restartWindow();
+        header = view()->horizontalHeader();
+        QVERIFY(m_window->columnActions().at(0)->isChecked());
+        QVERIFY(!header->isSectionHidden(CorlaTableModel::SubnetColumn));
+        QVERIFY(header->isSectionHidden(CorlaTableModel::GatewayColumn));
+        QVERIFY(header->isSectionHidden(CorlaTableModel::ReasonColumn));
+    }
+
+    // While on, an enquiry goes out every interval and the rows change in place: the
+    // selection stays, a silent device says since when and comes back when it answers.
+    void autoRefresh()
+    {
+        const auto answering = listed(ZelDeviceType::NerioHF, 1, ZelNetworkStatus::Reachable);
+        const auto silent = listed(ZelDeviceType::KWT, 2, ZelNetworkStatus::Reachable);
+        view()->sortByColumn(CorlaTableModel::SerialColumn, Qt::DescendingOrder);
+        selectRow(1);
+        QVERIFY(!ui().cbAutoRefresh->isChecked());
+        m_adapter->answerAll = {
+            testDevice(ZelDeviceType::NerioHF, 1, "00:1a:2b:3c:4d:01", "10.1.1.1")};
+        m_adapter->requests.clear();
+        QSignalSpy reset(view()->model(), &QAbstractItemModel::modelReset);
+        m_window->setAutoRefreshInterval(20);
+        ui().cbAutoRefresh->click();
+
+        QTRY_COMPARE(ui().lblDevCount->text(), QStringLiteral("(1 of 2 answering)"));
+        QTRY_VERIFY(m_adapter->requests.size() >= 3);
+        QStringList sent = m_adapter->requests;
+        sent.removeDuplicates();
+        QCOMPARE(sent, QStringList{kEveryone});
+        QCOMPARE(silent->netStat(), ZelNetworkStatus::NotFound);
+        QCOMPARE(answering->netStat(), ZelNetworkStatus::Reachable);
+        const QString reason =
+            view()->model()->index(0, CorlaTableModel::ReasonColumn).data().toString();
+        QVERIFY2(QRegularExpression("^No answer since [0-2][0-9]:[0-5][0-9]:[0-5][0-9]\\. ")
+                     .match(reason)
+                     .hasMatch(),
+                 qPrintable(reason));
+        QCOMPARE(view()->selectionModel()->selectedRows().size(), 1);
+        QCOMPARE(m_window->selectedDevice()->serial(), 1);
+        QCOMPARE(view()->currentIndex().row(), 1);
+        QCOMPARE(reset.count(), 0);
+
+        m_adapter->answerAll << testDevice(ZelDeviceType::KWT, 2, "00:1a:2b:3c:4d:02", "10.1.1.2");
+        QTRY_COMPARE(ui().lblDevCount->text(), QStringLiteral("(2)"));
+        QVERIFY(silent->netStat() != ZelNetworkStatus::NotFound);
+
+        restartWindow();
+        QVERIFY(ui().cbAutoRefresh->isChecked());
+        ui().cbAutoRefresh->click();
+        m_adapter->requests.clear();
+        QTest::qWait(100);
+        QCOMPARE(m_adapter->requests, QStringList());
+        restartWindow();
+        QVERIFY(!ui().cbAutoRefresh->isChecked());
+    }
+
     // What a settings file holds is not trusted: only a real column and order are restored.
     void storedSortOrder_data()
     {
@@ -839,7 +928,7 @@ private slots:
             << QVariant(5) << QVariant(1) << 5 << Qt::DescendingOrder;
         QTest::newRow("first column") << QVariant(0) << QVariant(0) << 0 << Qt::AscendingOrder;
         QTest::newRow("column past the last")
-            << QVariant(6) << QVariant(1) << 2 << Qt::AscendingOrder;
+            << QVariant(11) << QVariant(1) << 2 << Qt::AscendingOrder;
         QTest::newRow("negative column") << QVariant(-1) << QVariant(0) << 2 << Qt::AscendingOrder;
         QTest::newRow("no such order") << QVariant(3) << QVariant(7) << 2 << Qt::AscendingOrder;
         QTest::newRow("text for a column")

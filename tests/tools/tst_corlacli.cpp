@@ -151,7 +151,7 @@ private slots:
         row("option of another command", set + "--dhcp --probe",
             "unknown option '--probe' for set (discover takes it)");
         row("option of two other commands, with its value", "reset 02:c0:1a:00:00:05 --format csv",
-            "unknown option '--format' for reset (discover and apply take it)");
+            "unknown option '--format' for reset (discover, apply and watch take it)");
         row("an option's value is never an option", "discover --wait --probe",
             "--wait must be a whole number of milliseconds from 1 to 3600000, not \"--probe\"");
         row("discover with argument", "discover now", "discover takes no arguments, not \"now\"");

@@ -68,7 +68,9 @@ private slots:
         row("cli: unknown command", cli, "frob --wait 5", 1, "corla-cli: unknown command 'frob'",
             "");
         row("cli: no command", cli, "--wait 5", 1,
-            "corla-cli: no command given (discover, set, reset, ping, apply, doctor or help)", "");
+            "corla-cli: no command given (discover, set, reset, ping, apply, doctor, watch or "
+            "help)",
+            "");
         row("cli: set without MAC", cli, "set --dhcp", 1,
             "corla-cli: set needs the device's MAC address", "");
         row("cli: ping without address", cli, "ping", 1, "corla-cli: ping needs an IPv4 address",
@@ -83,7 +85,8 @@ private slots:
             "");
         row("cli: plan refused", cli, "apply faulty.csv", 8,
             "corla-cli: faulty.csv line 2: Subnet Mask is empty (a static row needs it)", "");
-        row("cli: help lists every status", cli, "--help", 0, "", "0 1 2 3 4 5 6 7 8 9 10 11 12");
+        row("cli: help lists every status", cli, "--help", 0, "",
+            "0 1 2 3 4 5 6 7 8 9 10 11 12 130 143");
         row("cli: discover's statuses", cli, "discover --help", 0, "", "0 1 2 6");
         row("cli: set's statuses", cli, "set --help", 0, "", "0 1 2 3 4 6 11");
         row("cli: reset's statuses", cli, "reset --help", 0, "", "0 1 2 6 11");

@@ -26,6 +26,7 @@ Commands:
   apply PLAN.csv   give the devices of a commissioning plan their planned settings
   ping IP          send one ICMP echo request to an address
   doctor           tell what on this computer can keep devices from being heard
+  watch            enquire every few seconds and print each change as it happens
   help [COMMAND]   this text, or the options of a command
 
 Requests go out from every IPv4 address of every interface that is up, running
@@ -38,9 +39,14 @@ const char* const DiscoverDescription =
     R"(Broadcasts a network enquiry, collects the answers for --wait ms and prints one
 entry per MAC address; a later answer from the same device updates its settings.
 The Interface column is the local address on which the device was first heard.
-With --probe, TCP port 21 of every device is tried (each within 4000 ms of its own
-start; at most a few hundred at once, the rest wait their turn) and its
-reachability shown with the reason: Reachable, Unreachable, or NoIp for a device
+The enquiry goes out again 100, 300, 600, 900, 1300, 1800 and 2400 ms after the
+first; --settle MS ends the listening early, once no new device has answered for
+MS ms after the last of those copies sent within --wait (or after the last new
+device, if later).
+With --probe, TCP port 21 of every device is tried as soon as it is heard (each
+within 4000 ms of its own start; at most a few hundred at once, the rest wait
+their turn; again if a later answer changes its settings) and its reachability
+shown with the reason: Reachable, Unreachable, or NoIp for a device
 without address; "connection refused", "no answer within 4 s", "host unreachable",
 "no route from this computer", ...
 
@@ -132,6 +138,21 @@ policy of drop. Where something is found, the command that lets the answers in
 is printed. Rulesets that only root may read are reported as "could not check".
 Devices behind a router cannot be found by broadcast at all.)text";
 
+const char* const WatchDescription =
+    R"(Broadcasts a network enquiry every --interval seconds and prints one line per
+event as it happens:
+  appeared      a device answered for the first time (its settings)
+  changed       its settings changed (old -> new)
+  verdict       TCP port 21's verdict changed, with its reason (each device is
+                probed when it appears and when its address changes)
+  conflicting   two senders answered differently for its MAC address
+  no answer     it missed two enquiries in a row
+  back          it answers again (how long it was silent)
+Formats: table (a line of text per event, the time first) or jsonl (one JSON
+object per line, for machines: "event", "time" in UTC, "mac", "serial", "type",
+"ip" and what the event adds). Ctrl-C (SIGINT) or SIGTERM ends it: a summary
+line goes to stderr (devices answering now, devices seen in all).)";
+
 const char* const PingDescription =
     R"(Sends one ICMP echo request and waits at most --timeout ms for a reply. Without
 an echo reply it tells why: a router on the way reports the host unreachable
@@ -163,6 +184,8 @@ Exit status:
  11  set, reset: two senders answer differently for the device (a duplicate MAC
      address or a forged answer): nothing was sent (--force sends anyway)
  12  doctor: something on this computer can keep devices from being heard
+130  watch: ended by SIGINT (Ctrl-C)
+143  watch: ended by SIGTERM
 )";
 
 const char* const DiscoverExits =
@@ -173,6 +196,15 @@ Exit status:
   2  no device answered within --wait (the empty list is printed; 'corla-cli
      doctor' tells what on this computer may be the cause)
   6  no usable local IPv4 address on the (named) interfaces
+)";
+
+const char* const WatchExits =
+    R"(
+Exit status:
+  1  usage error: bad arguments or an unknown interface name
+  6  no usable local IPv4 address on the (named) interfaces
+130  ended by SIGINT (Ctrl-C)
+143  ended by SIGTERM
 )";
 
 const char* const DoctorExits =
@@ -250,6 +282,10 @@ const OptionInfo Options[] = {
     {"interface", "Use only the IPv4 addresses of this interface (repeatable).", "name"},
     {"verbose", "Write the debug lines (frames sent, echo details) to stderr.", nullptr},
     {"wait", "Milliseconds to wait for answers (default 3000).", "ms"},
+    {"settle",
+     "Stop listening once no new device has answered for this many ms after the enquiry's "
+     "last copy (default: listen the whole --wait).",
+     "ms"},
     {"probe", "Try TCP port 21 of every device and show its reachability.", nullptr},
     {"max-devices", "List at most this many devices (default and most 65536).", "n"},
     {"format", "Output format: table (default), csv or json.", "format"},
@@ -269,7 +305,11 @@ const OptionInfo Options[] = {
     {"dry-run", "Send only enquiries and in-use checks; report what would be done.", nullptr},
     {"report", "Also write the report to this file as CSV.", "file"},
     {"timeout", "Milliseconds to wait for the echo reply (default 1000).", "ms"},
+    {"interval", "Seconds from one enquiry to the next (default 5, at least 1).", "s"},
 };
+
+// watch prints events, not a device list: its --format has words of its own.
+const OptionInfo WatchFormat = {"format", "Output format: table (default) or jsonl.", "format"};
 
 // The options every command and the bare program know; help and version are Qt's own.
 const QStringList CommonOptions = {"interface", "verbose", "help", "help-all", "version"};
@@ -283,9 +323,10 @@ const OptionInfo* findOption(const QString& name)
     return nullptr;
 }
 
-QCommandLineOption option(const QString& name)
+QCommandLineOption option(const QString& name, const OptionInfo* info = nullptr)
 {
-    const OptionInfo* info = findOption(name);
+    if (!info)
+        info = findOption(name);
     Q_ASSERT(info);
     // -v is --verbose; the version has its long name only.
     const QStringList names = name == QLatin1String("verbose")
@@ -314,7 +355,7 @@ const QList<CommandInfo>& commandInfos()
          "discover",
          "List the devices that answer an enquiry.",
          DiscoverDescription,
-         {"wait", "probe", "format", "max-devices"},
+         {"wait", "settle", "probe", "format", "max-devices"},
          DiscoverExits},
         {CliCommand::Set,
          "set",
@@ -352,6 +393,13 @@ const QList<CommandInfo>& commandInfos()
          DoctorDescription,
          {},
          DoctorExits},
+        {CliCommand::Watch,
+         "watch",
+         "watch",
+         "Print each change of the devices that answer, as it happens.",
+         WatchDescription,
+         {"interval", "format"},
+         WatchExits},
     };
     return table;
 }
@@ -475,7 +523,8 @@ QString generalHelp()
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromUtf8(GeneralDescription));
     addCommonOptions(&parser);
-    parser.addPositionalArgument("command", "discover, set, reset, ping, apply, doctor or help.",
+    parser.addPositionalArgument("command",
+                                 "discover, set, reset, ping, apply, doctor, watch or help.",
                                  "COMMAND [ARGUMENTS]");
     return helpOf(parser, ExitCodes);
 }
@@ -484,7 +533,9 @@ void setupCommandParser(const CommandInfo& info, QCommandLineParser* parser)
 {
     parser->setApplicationDescription(QString::fromUtf8(info.description));
     for (const QString& name : info.options)
-        parser->addOption(option(name));
+        parser->addOption(info.command == CliCommand::Watch && name == QLatin1String("format")
+                              ? option(name, &WatchFormat)
+                              : option(name));
     addCommonOptions(parser);
     parser->addPositionalArgument(info.name, info.summary, info.syntax);
 }
@@ -680,7 +731,8 @@ CliParseResult parseCliArguments(const QStringList& arguments)
         return help(commandHelp(*about));
     }
     if (!info)
-        return failure("no command given (discover, set, reset, ping, apply, doctor or help)");
+        return failure(
+            "no command given (discover, set, reset, ping, apply, doctor, watch or help)");
 
     CliParseResult result;
     CliRequest& r = result.request;
@@ -704,6 +756,8 @@ CliParseResult parseCliArguments(const QStringList& arguments)
         why = checkFormat(parser, &r.format);
         if (why.isEmpty())
             why = checkMilliseconds(parser, "wait", &r.waitMs);
+        if (why.isEmpty())
+            why = checkMilliseconds(parser, "settle", &r.settleMs);
         if (why.isEmpty() && parser.isSet("max-devices")) {
             bool ok = false;
             const QString text = parser.value("max-devices");
@@ -760,6 +814,30 @@ CliParseResult parseCliArguments(const QStringList& arguments)
     case CliCommand::Doctor:
         if (positional.size() > 1)
             why = QStringLiteral("doctor takes no arguments, not \"%1\"").arg(positional.at(1));
+        break;
+    case CliCommand::Watch:
+        if (positional.size() > 1)
+            why = QStringLiteral("watch takes no arguments, not \"%1\"").arg(positional.at(1));
+        if (why.isEmpty() && parser.isSet("format")) {
+            const QString format = parser.value("format");
+            if (format == QLatin1String("table"))
+                r.format = CliFormat::Table;
+            else if (format == QLatin1String("jsonl"))
+                r.format = CliFormat::Jsonl;
+            else
+                why = QStringLiteral("--format of watch must be table or jsonl, not \"%1\"")
+                          .arg(format);
+        }
+        if (why.isEmpty() && parser.isSet("interval")) {
+            bool ok = false;
+            const QString text = parser.value("interval");
+            r.intervalS = text.toInt(&ok);
+            if (!ok || r.intervalS < 1 || r.intervalS > CliRequest::kMaxMs / 1000)
+                why = QStringLiteral("--interval must be a whole number of seconds from 1 to %1, "
+                                     "not \"%2\"")
+                          .arg(CliRequest::kMaxMs / 1000)
+                          .arg(text);
+        }
         break;
     case CliCommand::Help:
     case CliCommand::Version:

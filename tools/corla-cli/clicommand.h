@@ -28,6 +28,8 @@ enum : int
     ReportNotWritten = 10, // apply: the report file could not be written
     Conflicting = 11,      // set, reset: two senders answer differently for the device
     HostProblem = 12,      // doctor: something on this computer can keep devices from being heard
+    Interrupted = 130,     // watch: ended by SIGINT (Ctrl-C)
+    Terminated = 143,      // watch: ended by SIGTERM
 };
 }
 
@@ -41,6 +43,7 @@ enum class CliCommand
     Ping,
     Apply,
     Doctor, // what on this computer can keep devices from being heard; sends nothing
+    Watch,  // enquire again and again and print what changes, until a signal ends it
 };
 
 enum class CliFormat
@@ -48,6 +51,7 @@ enum class CliFormat
     Table,
     Csv,
     Json,
+    Jsonl, // watch: one JSON object per line
 };
 
 struct CliRequest
@@ -55,6 +59,7 @@ struct CliRequest
     static constexpr int kDefaultWaitMs = 3000;
     static constexpr int kDefaultPingTimeoutMs = 1000;
     static constexpr int kMaxMs = 3600000;
+    static constexpr int kDefaultIntervalS = 5;
 
     CliCommand command = CliCommand::Help;
     QString helpText;
@@ -66,6 +71,11 @@ struct CliRequest
     // answer is awaited.
     int waitMs = kDefaultWaitMs;
     bool probe = false;
+    // discover: stop listening once no new device has answered for this long after the
+    // enquiry's last copy; 0 listens the whole wait.
+    int settleMs = 0;
+    // watch: seconds from one enquiry to the next.
+    int intervalS = kDefaultIntervalS;
     // discover: devices listed at most; answers from further ones are counted, not listed.
     int maxDevices = 65536;
     CliFormat format = CliFormat::Table;

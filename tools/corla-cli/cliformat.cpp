@@ -152,6 +152,7 @@ void writeDevices(QTextStream& out, const CorlaDeviceList& list, CliFormat forma
         writeJson(out, list, devices, withStatus, reasons);
         return;
     case CliFormat::Table:
+    case CliFormat::Jsonl: // watch's events only; the list has no such format
         break;
     }
     out << formatTable(list, devices, withStatus, reasons);
@@ -251,6 +252,7 @@ QString formatApplyReport(const QVector<CliApplyRow>& rows, CliFormat format)
     case CliFormat::Json:
         return applyJson(rows);
     case CliFormat::Table:
+    case CliFormat::Jsonl: // watch's events only
         break;
     }
     return applyTable(rows);

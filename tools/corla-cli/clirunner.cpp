@@ -12,9 +12,11 @@
 #include "zelconnectionchecker.h"
 
 #include "addressinuse.h"
+#include "cliwatch.h"
 #include "hostreport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -70,6 +72,66 @@ private:
     QEventLoop m_loop;
     QTimer m_timer;
     bool m_finished = false;
+};
+
+// Probes port 21 of each device as soon as it is listed, and again when a later answer
+// changes its settings; a report for an address the device no longer has is dropped, since
+// the probe of its new one follows.
+class ListProbes
+{
+public:
+    explicit ListProbes(CorlaDeviceList* list) : m_list(*list)
+    {
+        QObject::connect(&m_checker, &ZelConnectionChecker::probeReason, &m_checker,
+                         [this](const TevDevice& device, ZelPort, ZelNetworkStatus status,
+                                ZelProbeReason reason) { reported(device, status, reason); });
+        const auto probeRow = [this](int row) { probe(*m_list.devices().at(row)); };
+        QObject::connect(&m_list, &CorlaDeviceList::appended, &m_checker, probeRow);
+        QObject::connect(&m_list, &CorlaDeviceList::settingsChanged, &m_checker, probeRow);
+    }
+
+    // Waits for every probe still running; each has its full time limit from its own start,
+    // and those beyond the checker's in-flight limit wait their turn.
+    CliReasons finish()
+    {
+        if (!m_pending.isEmpty()) {
+            const int rounds = 1 + int(m_pending.size()) / qMax(1, m_checker.maxInFlight());
+            EventWait wait(rounds * m_checker.connectionTimeout() + 1000);
+            m_wait = &wait;
+            wait.exec();
+            m_wait = nullptr;
+        }
+        return m_reasons;
+    }
+
+private:
+    void probe(const TevDevice& device)
+    {
+        // Before the request: a device without an address is reported at once.
+        m_pending.insert(CorlaText::mac(device.netHostInfo().macAddress()));
+        m_checker.checkPort(device, ZelPort::Ftp);
+    }
+
+    void reported(const TevDevice& device, ZelNetworkStatus status, ZelProbeReason reason)
+    {
+        const TevMacAddr& macAddr = device.netHostInfo().macAddress();
+        const auto listed = m_list.find(macAddr);
+        if (!listed || listed->netHostInfo().ipAddress() != device.netHostInfo().ipAddress())
+            return;
+        const QString mac = CorlaText::mac(macAddr);
+        if (!m_pending.remove(mac))
+            return;
+        m_list.setStatus(macAddr, status);
+        m_reasons.insert(mac, zelProbeExplanation(m_checker, device, reason));
+        if (m_pending.isEmpty() && m_wait)
+            m_wait->finish();
+    }
+
+    CorlaDeviceList& m_list;
+    ZelConnectionChecker m_checker;
+    QSet<QString> m_pending;
+    CliReasons m_reasons;
+    EventWait* m_wait = nullptr;
 };
 
 // The local address the system would send from to reach `target`. Connecting a UDP
@@ -144,6 +206,8 @@ int CliRunner::run(const CliRequest& request)
         return ping(request);
     case CliCommand::Apply:
         return apply(request, plan);
+    case CliCommand::Watch:
+        return CliWatch(&m_adapter, &m_out, &m_err).run(request);
     case CliCommand::Doctor:
     case CliCommand::Help:
     case CliCommand::Version:
@@ -170,14 +234,39 @@ QString CliRunner::noLocalAddress(const CliRequest& request) const
         .arg(request.interfaces.join(QStringLiteral(", ")));
 }
 
-void CliRunner::collect(CorlaDeviceList* list, int waitMs)
+void CliRunner::collect(CorlaDeviceList* list, int waitMs, int settleMs)
 {
     QObject context;
     list->beginRound();
     QObject::connect(&m_adapter, &ZelCorlaAdapter::deviceFound, &context,
                      [list](std::shared_ptr<TevDevice> device) { list->merge(device); });
+    EventWait wait(waitMs);
+    // Quiet counts from the enquiry's last copy sent within the wait, or from the last
+    // new device heard if that came later.
+    int lastCopyMs = 0;
+    for (const int at : ZelCorlaAdapter::kEnquiryRepeatsMs) {
+        if (at < waitMs)
+            lastCopyMs = at;
+    }
+    QElapsedTimer clock;
+    qint64 lastNewMs = 0;
+    QTimer settle;
+    settle.setSingleShot(true);
+    settle.setTimerType(Qt::PreciseTimer);
+    QObject::connect(list, &CorlaDeviceList::appended, &context,
+                     [&](int) { lastNewMs = clock.elapsed(); });
+    QObject::connect(&settle, &QTimer::timeout, &context, [&]() {
+        const qint64 left = qMax<qint64>(lastCopyMs, lastNewMs) + settleMs - clock.elapsed();
+        if (left > 0)
+            settle.start(int(left));
+        else
+            wait.finish();
+    });
+    clock.start();
     m_adapter.netEnquire(ZelDevice());
-    EventWait(waitMs).exec();
+    if (settleMs > 0)
+        settle.start(lastCopyMs + settleMs);
+    wait.exec();
     if (list->ignoredAnswers() > 0)
         m_err << QStringLiteral("corla-cli: warning: %1 further answers ignored: more devices "
                                 "than corla-cli lists at once (%2)")
@@ -190,10 +279,13 @@ int CliRunner::discover(const CliRequest& request)
 {
     CorlaDeviceList list;
     list.setCapacity(request.maxDevices);
-    collect(&list, request.waitMs);
-    CliReasons reasons;
+    std::unique_ptr<ListProbes> probes;
     if (request.probe)
-        reasons = probe(&list);
+        probes = std::make_unique<ListProbes>(&list);
+    collect(&list, request.waitMs, request.settleMs);
+    CliReasons reasons;
+    if (probes)
+        reasons = probes->finish();
 
     writeDevices(m_out, list, request.format, request.probe, reasons);
     m_out.flush();
@@ -205,35 +297,6 @@ int CliRunner::discover(const CliRequest& request)
                                                       "heard"));
     }
     return CliExit::Ok;
-}
-
-CliReasons CliRunner::probe(CorlaDeviceList* list)
-{
-    // Every probe reports once. Probes beyond the checker's in-flight limit wait their
-    // turn, and each has its full time limit from its own start.
-    ZelConnectionChecker checker;
-    QSet<QString> pending;
-    for (const auto& device : list->devices())
-        pending.insert(CorlaText::mac(device->netHostInfo().macAddress()));
-    const int rounds = 1 + int(pending.size()) / qMax(1, checker.maxInFlight());
-    EventWait wait(rounds * checker.connectionTimeout() + 1000);
-    CliReasons reasons;
-    QObject::connect(
-        &checker, &ZelConnectionChecker::probeReason, &checker,
-        [&](const TevDevice& device, ZelPort, ZelNetworkStatus status, ZelProbeReason reason) {
-            const QString mac = CorlaText::mac(device.netHostInfo().macAddress());
-            if (!pending.remove(mac))
-                return;
-            list->setStatus(device.netHostInfo().macAddress(), status);
-            reasons.insert(mac, zelProbeExplanation(checker, device, reason));
-            if (pending.isEmpty())
-                wait.finish();
-        });
-    for (const auto& device : list->devices())
-        checker.checkPort(*device, ZelPort::Ftp);
-    if (!pending.isEmpty())
-        wait.exec();
-    return reasons;
 }
 
 namespace {

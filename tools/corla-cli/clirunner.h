@@ -38,12 +38,11 @@ private:
     int readPlanFile(const CliRequest& request, CorlaPlan* plan);
     // Lists the faults by line and says that nothing was sent.
     int refusePlan(const CliRequest& request, const QVector<CorlaPlanFault>& faults);
-    // The devices that answer one enquiry within waitMs.
-    void collect(CorlaDeviceList* list, int waitMs);
+    // The devices that answer one enquiry within waitMs; with settleMs, until none new has
+    // answered for that long after the enquiry's last copy.
+    void collect(CorlaDeviceList* list, int waitMs, int settleMs = 0);
     // Every step of set, reset and apply waits up to waitMs for its answer.
     void setTiming(int waitMs);
-    // Probes port 21 of every device, sets each one's status and returns the reasons.
-    QHash<QString, QString> probe(CorlaDeviceList* list);
     // Why the adapter has nothing to send from; empty when it has an address.
     QString noLocalAddress(const CliRequest& request) const;
     // Writes "corla-cli: message" to err and returns status.

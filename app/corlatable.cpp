@@ -292,10 +292,11 @@ void CorlaTableModel::reasonChanged(const TevMacAddr& mac)
 
 void CorlaTableModel::statusCellsChanged(int row)
 {
-    // The reason's cell is the last: one notice from the status cell to it, which views
-    // take as cheaply as two.
-    const int last = m_showNetInfo ? int(ReasonColumn) : int(StatusColumn);
-    emit dataChanged(index(row, StatusColumn), index(row, last));
+    // Two notices, one per cell: a notice spanning the columns between would make a sort
+    // proxy sorted by any of them move the row, for each probe of a long list.
+    emit dataChanged(index(row, StatusColumn), index(row, StatusColumn));
+    if (m_showNetInfo)
+        emit dataChanged(index(row, ReasonColumn), index(row, ReasonColumn));
 }
 
 void CorlaTableModel::clearStatusReasons()

@@ -82,10 +82,11 @@ cross-win:
 
 # Benchmarks: the parser alone, then inside the lab the discovery of a 1000-device fleet, the
 # window on 5000 devices (with a high and a 1024 descriptor limit), corla-cli apply, and the
-# window's About box with and without a flood of its answer ports.
+# window's About box with and without a flood of its answer ports, and corla-cli discover
+# --settle beside a plain connect sweep.
 bench: deps
 	cmake -S . -B $(BUILD_BENCH) -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
-	cmake --build $(BUILD_BENCH) -j $(JOBS) --target bench_parser bench_discovery bench_window bench_flood corla-sim corla-cli
+	cmake --build $(BUILD_BENCH) -j $(JOBS) --target bench_parser bench_discovery bench_window bench_flood bench_settle corla-sim corla-cli
 	$(BUILD_BENCH)/bench/bench_parser
 	scripts/lab --sim-bin $(BUILD_BENCH)/tools/corla-sim/corla-sim --no-sim -- $(BUILD_BENCH)/bench/bench_discovery
 	@echo "The same at 20 % loss each way (requests and answers), beside the lossless run above:"
@@ -97,6 +98,8 @@ bench: deps
 	scripts/lab --sim-bin $(BUILD_BENCH)/tools/corla-sim/corla-sim --sim "--burst 1000 --rate 0 --quiet" -- \
 	    bench/bench-apply $(BUILD_BENCH)/tools/corla-cli/corla-cli
 	scripts/lab --sim-bin $(BUILD_BENCH)/tools/corla-sim/corla-sim --no-sim -- $(BUILD_BENCH)/bench/bench_flood
+	scripts/lab --sim-bin $(BUILD_BENCH)/tools/corla-sim/corla-sim --no-sim -- \
+	    $(BUILD_BENCH)/bench/bench_settle --cli $(BUILD_BENCH)/tools/corla-cli/corla-cli
 
 format:
 	@scripts/install-deps --format

@@ -119,7 +119,7 @@ void CorlaDeviceList::merge(const std::shared_ptr<TevDevice>& answer)
         const QStringList differences = differencesOf(*m_devices.at(row), *answer);
         if (!differences.isEmpty()) {
             // The first sender's answer stands: the other's settings are never taken.
-            heard.last = QDateTime::currentDateTime();
+            heard.last = QDateTime::currentDateTimeUtc();
             const CorlaConflict found{heard.sender, heard.port, answer->answeredFrom(),
                                       answer->answeredFromPort(), differences};
             if (!heard.conflict || heard.conflict->text() != found.text()) {
@@ -168,7 +168,7 @@ void CorlaDeviceList::noteHeard(int row, const TevDevice& answer)
         heard.sender = answer.answeredFrom();
         heard.port = answer.answeredFromPort();
     }
-    heard.last = QDateTime::currentDateTime();
+    heard.last = QDateTime::currentDateTimeUtc();
 }
 
 void CorlaDeviceList::setStatus(const TevMacAddr& mac, ZelNetworkStatus status)
@@ -231,7 +231,7 @@ bool CorlaDeviceList::heardThisRound(const TevMacAddr& mac) const
 QDateTime CorlaDeviceList::lastHeard(const TevMacAddr& mac) const
 {
     const Heard* heard = heardOf(mac);
-    return heard ? heard->last : QDateTime();
+    return heard ? heard->last.toLocalTime() : QDateTime();
 }
 
 CorlaDeviceList::Devices CorlaDeviceList::sortedBySerial() const

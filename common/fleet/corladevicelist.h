@@ -119,7 +119,7 @@ private:
         bool thisRound = false;
         TevIpAddr sender; // the first sender heard this round
         quint16 port = 0;
-        QDateTime last;
+        QDateTime last; // UTC: the local time zone is looked up only when it is read
         std::optional<CorlaConflict> conflict;
     };
 

@@ -167,6 +167,21 @@ void ZelCorlaAdapter::closeChannel(quint64 channel)
         m_requestsById.erase(it);
 }
 
+void ZelCorlaAdapter::endRequest(quint64 request)
+{
+    if (request == 0)
+        return;
+    for (QUdpSocket* socket :
+         m_requests.findChildren<QUdpSocket*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (m_channels.value(socket->property(kChannelProperty).toULongLong()) != request)
+            continue;
+        for (QTimer* timer : socket->findChildren<QTimer*>())
+            timer->stop();
+        socket->close();
+        socket->deleteLater();
+    }
+}
+
 QList<QUdpSocket*> ZelCorlaAdapter::getUdpSockets() const
 {
     // Requests are const, but their sockets report to this adapter.

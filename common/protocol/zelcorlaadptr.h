@@ -61,6 +61,9 @@ public:
     virtual quint64 changeNetSettings(uint16_t serial, ZelDeviceType type,
                                       const TevNetHostInfo& settings) const;
     virtual quint64 resetDevice(const TevMacAddr& mac) const;
+    // Stops listening for a request's answers and sends no further copies of it; its
+    // sockets go at the next turn of the event loop. An unknown or ended request is ignored.
+    void endRequest(quint64 request);
 
     int getTimeoutPeriod() const { return m_timeoutPeriod; }
     void setTimeoutPeriod(int ms)

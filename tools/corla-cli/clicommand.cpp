@@ -41,8 +41,8 @@ entry per MAC address; a later answer from the same device updates its settings.
 The Interface column is the local address on which the device was first heard.
 The enquiry goes out again 100, 300, 600, 900, 1300, 1800 and 2400 ms after the
 first; --settle MS ends the listening early, once no new device has answered for
-MS ms after the last of those copies sent within --wait (or after the last new
-device, if later).
+MS ms, counted from the latest copy sent (or from the last new device, if later);
+no further copies go out then.
 With --probe, TCP port 21 of every device is tried as soon as it is heard (each
 within 4000 ms of its own start; at most a few hundred at once, the rest wait
 their turn; again if a later answer changes its settings) and its reachability
@@ -284,7 +284,7 @@ const OptionInfo Options[] = {
     {"wait", "Milliseconds to wait for answers (default 3000).", "ms"},
     {"settle",
      "Stop listening once no new device has answered for this many ms after the enquiry's "
-     "last copy (default: listen the whole --wait).",
+     "latest copy (default: listen the whole --wait).",
      "ms"},
     {"probe", "Try TCP port 21 of every device and show its reachability.", nullptr},
     {"max-devices", "List at most this many devices (default and most 65536).", "n"},

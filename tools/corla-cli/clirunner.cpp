@@ -241,32 +241,38 @@ void CliRunner::collect(CorlaDeviceList* list, int waitMs, int settleMs)
     QObject::connect(&m_adapter, &ZelCorlaAdapter::deviceFound, &context,
                      [list](std::shared_ptr<TevDevice> device) { list->merge(device); });
     EventWait wait(waitMs);
-    // Quiet counts from the enquiry's last copy sent within the wait, or from the last
-    // new device heard if that came later.
-    int lastCopyMs = 0;
-    for (const int at : ZelCorlaAdapter::kEnquiryRepeatsMs) {
-        if (at < waitMs)
-            lastCopyMs = at;
-    }
+    // Settled: no new device for settleMs, counted from the enquiry's latest copy or from
+    // the last new device, whichever came later. Each copy restarts the count, for the
+    // devices that missed the ones before it; the copies are then stopped.
     QElapsedTimer clock;
     qint64 lastNewMs = 0;
+    const auto latestCopyMs = [waitMs](qint64 now) {
+        qint64 latest = 0;
+        for (const int at : ZelCorlaAdapter::kEnquiryRepeatsMs) {
+            if (at <= now && at < waitMs)
+                latest = at;
+        }
+        return latest;
+    };
     QTimer settle;
     settle.setSingleShot(true);
     settle.setTimerType(Qt::PreciseTimer);
     QObject::connect(list, &CorlaDeviceList::appended, &context,
                      [&](int) { lastNewMs = clock.elapsed(); });
     QObject::connect(&settle, &QTimer::timeout, &context, [&]() {
-        const qint64 left = qMax<qint64>(lastCopyMs, lastNewMs) + settleMs - clock.elapsed();
+        const qint64 now = clock.elapsed();
+        const qint64 left = qMax(latestCopyMs(now), lastNewMs) + settleMs - now;
         if (left > 0)
             settle.start(int(left));
         else
             wait.finish();
     });
     clock.start();
-    m_adapter.netEnquire(ZelDevice());
+    const quint64 enquiry = m_adapter.netEnquire(ZelDevice());
     if (settleMs > 0)
-        settle.start(lastCopyMs + settleMs);
+        settle.start(settleMs);
     wait.exec();
+    m_adapter.endRequest(enquiry);
     if (list->ignoredAnswers() > 0)
         m_err << QStringLiteral("corla-cli: warning: %1 further answers ignored: more devices "
                                 "than corla-cli lists at once (%2)")

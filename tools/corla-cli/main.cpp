@@ -43,6 +43,10 @@ int main(int argc, char* argv[])
     qInstallMessageHandler(prefixedMessage);
     // Before any socket: the port probes size themselves by it.
     corlaRaiseDescriptorLimit();
+    // Qt's own event dispatcher, as the window uses: GLib's walks its list of socket
+    // notifiers on every change, which thousands of port probes made the bottleneck.
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("corla-cli");
 

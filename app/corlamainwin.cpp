@@ -2,10 +2,12 @@
 // SPDX-FileCopyrightText: 2026 The Corla developers
 #include "corlamainwin.h"
 
+#include "applyplandialog.h"
 #include "corlaconfigdialog.h"
 #include "corlacsv.h"
 #include "corlalog.h"
 #include "corlamainwin_form.h"
+#include "corlatext.h"
 #include "corlaversion.h"
 #include "hostreport.h"
 #include "tevabout.h"
@@ -51,6 +53,7 @@ const QString GeometryKey = QStringLiteral("window/geometry");
 const QString SortColumnKey = QStringLiteral("table/sortColumn");
 const QString SortOrderKey = QStringLiteral("table/sortOrder");
 const QString ExportFolderKey = QStringLiteral("export/folder");
+const QString PlanFolderKey = QStringLiteral("apply/folder");
 const QString ShownColumnsKey = QStringLiteral("table/shownColumns");
 const QString AutoRefreshKey = QStringLiteral("window/autoRefresh");
 
@@ -443,6 +446,9 @@ void MainWindow::createActions()
     m_actions.exportList = make(QStringLiteral("Export ..."), this, Qt::WindowShortcut,
                                 {QKeySequence(Qt::CTRL + Qt::Key_E)});
     connect(m_actions.exportList, &QAction::triggered, this, [this] { exportCsv(); });
+    m_actions.applyPlan = make(QStringLiteral("Apply Plan ..."), this, Qt::WindowShortcut,
+                               {QKeySequence(Qt::CTRL + Qt::Key_O)});
+    connect(m_actions.applyPlan, &QAction::triggered, this, &MainWindow::applyPlan);
     m_actions.quit = make(QStringLiteral("Quit"), this, Qt::WindowShortcut,
                           {QKeySequence(Qt::CTRL + Qt::Key_Q)});
     connect(m_actions.quit, &QAction::triggered, this, &QWidget::close);
@@ -585,6 +591,7 @@ void MainWindow::createConnections()
             openDeviceWebserver(*device);
     });
     connect(m_ui->btnExport, &QPushButton::clicked, this, [this] { exportCsv(); });
+    connect(m_ui->btnApplyPlan, &QPushButton::clicked, this, &MainWindow::applyPlan);
 }
 
 void MainWindow::broadcastEnquiry()
@@ -1102,24 +1109,93 @@ void MainWindow::onTblDoubleClicked(const QModelIndex& index)
         openConfigDialog(*device);
 }
 
+namespace {
+
+// A remembered folder, or, when there is none (or it is gone), the desktop, else the
+// documents folder, else the home folder: a folder that is not there would leave a file
+// dialog in the working folder, which for a program started from a menu is anywhere.
+QString folderOr(const QString& remembered)
+{
+    if (!remembered.isEmpty() && QFileInfo(remembered).isDir())
+        return remembered;
+    for (const auto location :
+         {QStandardPaths::DesktopLocation, QStandardPaths::DocumentsLocation}) {
+        const QString candidate = QStandardPaths::writableLocation(location);
+        if (!candidate.isEmpty() && QFileInfo(candidate).isDir())
+            return candidate;
+    }
+    return QDir::homePath();
+}
+
+} // namespace
+
 QString MainWindow::proposedExportPath(const QDateTime& now) const
 {
-    QString folder = QSettings().value(ExportFolderKey).toString();
-    if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
-        // A folder that is not there would leave the dialog in the working folder, which
-        // for a program started from a menu is anywhere.
-        folder = QDir::homePath();
-        for (const auto location :
-             {QStandardPaths::DesktopLocation, QStandardPaths::DocumentsLocation}) {
-            const QString candidate = QStandardPaths::writableLocation(location);
-            if (!candidate.isEmpty() && QFileInfo(candidate).isDir()) {
-                folder = candidate;
-                break;
-            }
-        }
+    return folderOr(QSettings().value(ExportFolderKey).toString()) + QStringLiteral("/devices-") +
+           now.toString(QStringLiteral("yyyyMMdd-HHmm")) + QStringLiteral(".csv");
+}
+
+QString MainWindow::proposedPlanFolder() const
+{
+    const QSettings settings;
+    const QString plans = settings.value(PlanFolderKey).toString();
+    // A plan is most often an export edited where it was saved.
+    return folderOr(!plans.isEmpty() && QFileInfo(plans).isDir()
+                        ? plans
+                        : settings.value(ExportFolderKey).toString());
+}
+
+void MainWindow::applyPlan()
+{
+    if (m_applyDialog) {
+        m_applyDialog->raise();
+        m_applyDialog->activateWindow();
+        return;
     }
-    return folder + QStringLiteral("/devices-") + now.toString(QStringLiteral("yyyyMMdd-HHmm")) +
-           QStringLiteral(".csv");
+    const QString fileName =
+        QFileDialog::getOpenFileName(this, QStringLiteral("Apply Plan"), proposedPlanFolder(),
+                                     trMain("Comma Separated Values (*.csv);;All Files (*)"));
+    if (!fileName.isEmpty())
+        openPlan(fileName);
+}
+
+ApplyPlanDialog* MainWindow::openPlan(const QString& path)
+{
+    if (m_applyDialog)
+        return nullptr;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        auto* box = new QMessageBox(
+            QMessageBox::Critical, QStringLiteral("Corla Error!"),
+            QStringLiteral("Cannot read the plan %1: %2")
+                .arg(escapedForDisplay(QDir::toNativeSeparators(path)), file.errorString()),
+            QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setWindowModality(Qt::WindowModal);
+        box->open();
+        return nullptr;
+    }
+    const CorlaPlan plan = readPlan(file.readAll());
+    QSettings().setValue(PlanFolderKey, QFileInfo(path).absolutePath());
+    auto* dialog = new ApplyPlanDialog(&m_service, path, plan, m_model.list(), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::WindowModal);
+    connect(dialog, &ApplyPlanDialog::rowFinished, this, &MainWindow::planRowFinished);
+    m_applyDialog = dialog;
+    dialog->open();
+    return dialog;
+}
+
+void MainWindow::planRowFinished(const corla::ApplyRow& row)
+{
+    const bool changed = row.outcome == corla::RowOutcome::Changed ||
+                         row.outcome == corla::RowOutcome::ChangedAnswerLost;
+    const auto listed = m_model.device(row.mac);
+    if (!changed || !listed || !row.left)
+        return;
+    m_checker.restartProbe(*listed, ProbedPort);
+    m_model.list().updateSettings(row.mac, *row.left);
+    m_checker.checkPort(*listed, ProbedPort);
 }
 
 void MainWindow::exportCsv()

@@ -21,6 +21,7 @@
 #include <memory>
 #include <optional>
 
+class ApplyPlanDialog;
 class Ui_MainWindow;
 class QAction;
 class QMenu;
@@ -88,12 +89,22 @@ public:
     // folder of the last export, or, when there is none (or it is gone), on the desktop,
     // else in the documents folder, else in the home folder.
     QString proposedExportPath(const QDateTime& now) const;
+    // Asks for a plan file and previews it (openPlan).
+    void applyPlan();
+    // Reads the plan at `path` and opens its preview against the devices listed now, from
+    // which it is applied; an unreadable file is said in a box instead (and none is
+    // returned). The dialog deletes itself when closed.
+    ApplyPlanDialog* openPlan(const QString& path);
+    // The folder the plan dialog starts in: that of the last plan opened, else the
+    // export's.
+    QString proposedPlanFolder() const;
 
     // The window's commands, for its menus and shortcuts (and for tests).
     struct Actions
     {
         QAction* refresh = nullptr;    // F5, Ctrl+R
         QAction* exportList = nullptr; // Ctrl+E
+        QAction* applyPlan = nullptr;  // Ctrl+O
         QAction* quit = nullptr;       // Ctrl+Q
         QAction* findFilter = nullptr; // Ctrl+F: to the filter field
         // On the table: its context menu, and Enter and Ctrl+C while it has the focus.
@@ -155,6 +166,8 @@ private:
     void confirmReset(const TevMacAddr& mac);
     void startReset(const TevMacAddr& mac, bool force);
     void changeFinished(const corla::ChangeResult& result);
+    // A row of an applied plan: a device that took its settings is listed with them.
+    void planRowFinished(const corla::ApplyRow& row);
     void resetRestarting(const corla::ResetResult& progress);
     void resetFinished(const corla::ResetResult& result);
     void markUnheard(const TevMacAddr& mac);
@@ -194,4 +207,5 @@ private:
     QSet<quint64> m_busy;
     QHash<quint64, QPointer<QMessageBox>> m_boxes;
     quint64 m_hostReportRound = 0; // the empty round whose report may fill the page
+    QPointer<ApplyPlanDialog> m_applyDialog;
 };

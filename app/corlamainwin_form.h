@@ -33,6 +33,7 @@ public:
     QCheckBox* cbAutoRefresh;
     QPushButton* btnClear;
     QPushButton* btnExport;
+    QPushButton* btnApplyPlan;
     QPushButton* btnSettings;
     QPushButton* btnLogoAbout;
     QHBoxLayout* horizontalLayout_3;
@@ -86,6 +87,8 @@ public:
                                  horizontalLayout_2, QSize(24, 24));
         btnExport = toolbarButton(centralWidget, "btnExport", ":/img/export_2_48px.png", bold,
                                   horizontalLayout_2, QSize(24, 24));
+        btnApplyPlan = toolbarButton(centralWidget, "btnApplyPlan", ":/img/Settings 3_52px.png",
+                                     bold, horizontalLayout_2, QSize(24, 24));
         horizontalLayout_2->addItem(
             new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
 
@@ -208,6 +211,7 @@ public:
         cbAutoRefresh->setText(QCoreApplication::translate("MainWindow", "&Auto refresh"));
         btnClear->setText(QCoreApplication::translate("MainWindow", "C&lear"));
         btnExport->setText(QCoreApplication::translate("MainWindow", "&Export ..."));
+        btnApplyPlan->setText(QCoreApplication::translate("MainWindow", "A&pply Plan ..."));
         btnSettings->setText(QString());
         btnLogoAbout->setText(QString());
         label->setText(QCoreApplication::translate("MainWindow", "Devices:"));

@@ -536,6 +536,8 @@ QString ApplyRow::outcomeText() const
         return QStringLiteral("not reached");
     case RowOutcome::PlanRefused:
         return QStringLiteral("not sent (plan refused)");
+    case RowOutcome::Cancelled:
+        return QStringLiteral("cancelled");
     }
     return QString();
 }
@@ -613,9 +615,33 @@ void ApplyOperation::start()
     next();
 }
 
+QVector<int> ApplyOperation::rowsToChange() const
+{
+    QVector<int> indexes;
+    for (const CorlaPlanStep& step : m_steps)
+        indexes << m_rowAtLine.value(step.row.line);
+    return indexes;
+}
+
+void ApplyOperation::cancel()
+{
+    if (!m_cancelled)
+        qCDebug(corlaDiscovery) << "Apply cancelled at change" << m_step + 1 << "of"
+                                << m_steps.size();
+    m_cancelled = true;
+}
+
 void ApplyOperation::next()
 {
     ++m_step;
+    if (m_cancelled) {
+        for (int i = m_step; i < m_steps.size(); ++i) {
+            const int index = m_rowAtLine.value(m_steps.at(i).row.line);
+            m_rows[index].outcome = RowOutcome::Cancelled;
+            emit rowFinished(index);
+        }
+        m_step = m_steps.size();
+    }
     if (m_step >= m_steps.size()) {
         emit finished(m_rows);
         deleteLater();

@@ -252,6 +252,7 @@ enum class RowOutcome
     Conflicting,       // two senders answer differently for the MAC: nothing sent
     NotReached,        // nothing answered on the network any more: nothing sent
     PlanRefused,       // the plan has faults against the devices found: nothing sent
+    Cancelled,         // the apply was cancelled before the row's turn: nothing sent
 };
 
 struct ApplyRow
@@ -293,6 +294,15 @@ public:
     // (planFaultsAgainst). With any, start() sends nothing: every row that is not already
     // unchanged, not found or conflicting ends PlanRefused.
     const QVector<CorlaPlanFault>& planFaults() const { return m_planFaults; }
+    // Changes that cannot be placed in an order (a swap, a circle of moves): their rows
+    // end RefusedOrder, and start() reports them through rowMessage.
+    const QVector<CorlaPlanFault>& orderFaults() const { return m_orderFaults; }
+    // The rows start() will change, as indexes into rows(), in the order they are made.
+    QVector<int> rowsToChange() const;
+    // No further row is started: the change under way ends as it would have, every row
+    // after it ends Cancelled, and `finished` follows as usual.
+    void cancel();
+    bool isCancelled() const { return m_cancelled; }
 
 signals:
     // Why a row ended as it did, for the user (line, message), as it happens.
@@ -317,6 +327,7 @@ private:
     QSet<quint64> m_moved; // devices whose change was confirmed (dry run: would be sent)
     int m_step = -1;
     bool m_checkNetwork = false; // the last confirmation went unanswered
+    bool m_cancelled = false;
 };
 
 // Makes the operations above on one adapter, and writes their requests and outcomes to

@@ -3,6 +3,7 @@
 // The main window under the offscreen platform, on an adapter that writes its requests
 // down instead of sending them and answers as each test tells it. The port probes are
 // real: the test runs in a private network namespace with loopback only.
+#include "applyplandialog.h"
 #include "corlaconfigdialog.h"
 #include "corlamainwin.h"
 #include "corlamainwin_form.h"
@@ -23,6 +24,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QSortFilterProxyModel>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -431,6 +433,7 @@ private slots:
         QTest::newRow("F5") << "F5" << S::Unreachable << QStringList{enquiry};
         QTest::newRow("Ctrl+R") << "Ctrl+R" << S::Unreachable << QStringList{enquiry};
         QTest::newRow("Ctrl+E") << "Ctrl+E" << S::Unreachable << QStringList{"dialog Export CSV"};
+        QTest::newRow("Ctrl+O") << "Ctrl+O" << S::Unreachable << QStringList{"dialog Apply Plan"};
         QTest::newRow("Ctrl+Q") << "Ctrl+Q" << S::Unreachable << QStringList{"closed"};
         QTest::newRow("Tab") << "Tab" << S::Unreachable << QStringList{"focus left the table"};
         QTest::newRow("Return") << "Return" << S::Unreachable << QStringList{config};
@@ -810,6 +813,66 @@ private slots:
             QDir(m_home.filePath(folder)).removeRecursively();
         QCOMPARE(proposed, m_home.path() + (expected.isEmpty() ? "" : "/" + expected) +
                                "/devices-20261207-1359.csv");
+    }
+
+    // Apply Plan: an unreadable file is said in a box; a plan is previewed against the
+    // devices listed (nothing sent before Apply), and its folder is where the next one is
+    // looked for.
+    void applyPlanPreviews_data()
+    {
+        QTest::addColumn<QByteArray>("plan"); // empty: no file there
+        QTest::addColumn<QStringList>("outcomes");
+        row("no file", QByteArray(), QStringList());
+        row("a change and a device not listed",
+            QByteArray("MAC Address,Address mode,IP Address,Subnet Mask\n"
+                       "00:1a:2b:3c:4d:05,Static,10.1.1.50,255.255.255.0\n"
+                       "00:1a:2b:3c:4d:09,DHCP,,\n"),
+            QStringList{"to change", "not found"});
+    }
+    void applyPlanPreviews()
+    {
+        QFETCH(QByteArray, plan);
+        QFETCH(QStringList, outcomes);
+        listed(ZelDeviceType::NerioHF, 5, ZelNetworkStatus::Reachable);
+        m_adapter->requests.clear();
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("plan.csv"));
+        QFile file(path);
+        QVERIFY(plan.isEmpty() || (file.open(QIODevice::WriteOnly) && file.write(plan) > 0));
+        file.close();
+        QStringList seen;
+        std::unique_ptr<QObject> handler(recordBoxes(&seen));
+        if (plan.isEmpty()) {
+            // The file dialog itself insists on a file that is there.
+            QVERIFY(!m_window->openPlan(path));
+            QTRY_COMPARE(seen, QStringList{"Corla Error!|Cannot read the plan " + path +
+                                           ": No such file or directory"});
+            QVERIFY(!m_window->findChild<ApplyPlanDialog*>());
+            return;
+        }
+        ModalBoxHandler<QFileDialog> chooser([&](QFileDialog* dialog) {
+            dialog->selectFile(path);
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        QTest::mouseClick(ui().btnApplyPlan, Qt::LeftButton);
+        auto* dialog = m_window->findChild<ApplyPlanDialog*>();
+        QVERIFY(dialog);
+        QVERIFY(dialog->isVisible() && dialog->applyButton()->isEnabled());
+        QCOMPARE(dialog->windowModality(), Qt::WindowModal);
+        QStringList shown;
+        for (int row = 0; row < dialog->table()->rowCount(); ++row)
+            shown << dialog->table()->item(row, ApplyPlanDialog::OutcomeColumn)->text();
+        QCOMPARE(shown, outcomes);
+        QCOMPARE(dialog->table()->item(0, ApplyPlanDialog::FoundColumn)->text(),
+                 "static 10.1.1.5 mask 255.255.255.0 gateway 0.0.0.0 DNS 0.0.0.0");
+        QCOMPARE(dialog->table()->item(0, ApplyPlanDialog::PlannedColumn)->text(),
+                 "static 10.1.1.50 mask 255.255.255.0 gateway 0.0.0.0 DNS 0.0.0.0");
+        QCOMPARE(dialog->summary()->text(), "1 of 2 rows ask for a change.");
+        QCOMPARE(m_window->proposedPlanFolder(), dir.path());
+        QTest::mouseClick(dialog->cancelButton(), Qt::LeftButton);
+        QTRY_VERIFY(!m_window->findChild<ApplyPlanDialog*>());
+        QCOMPARE(m_adapter->requests, QStringList());
+        QCOMPARE(seen, QStringList());
     }
 
     void geometrySortAndExportFolderSurviveARestart()

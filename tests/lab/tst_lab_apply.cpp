@@ -3,16 +3,24 @@
 // corla-cli apply end to end against the simulator's default fleet: a plan of every kind of
 // row applied and tried with --dry-run, plans with faults refused before anything is sent,
 // a plan as a spreadsheet saves it, and the unedited export of a fleet that reports odd
-// settings. Every test starts a simulator of its own.
+// settings; and the window's Apply Plan dialog on the same fleet. Every test starts a
+// simulator of its own.
+#include "applyplandialog.h"
 #include "clirun.h"
+#include "corlachangelog.h"
+#include "corlamainwin.h"
 #include "datarow.h"
 #include "labguard.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPlainTextEdit>
 #include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -68,6 +76,28 @@ const PlanRow FleetPlan[] = {
 };
 
 const char* const PlanHeader = "MAC Address,Address mode,IP Address,Subnet Mask,Gateway,DNS Server";
+
+// The window on the lab's host side, once it lists the whole default fleet.
+struct LabWindow
+{
+    ZelCorlaAdapter adapter;
+    ZelConnectionChecker checker;
+    MainWindow window{&adapter, &checker};
+};
+
+QString fileText(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+QStringList outcomeColumn(const QTableWidget* table)
+{
+    QStringList outcomes;
+    for (int row = 0; row < table->rowCount(); ++row)
+        outcomes << table->item(row, ApplyPlanDialog::OutcomeColumn)->text();
+    return outcomes;
+}
 
 // "address mask gateway DNS mode" of a report's five setting fields from `at`.
 QString settings(const QStringList& fields, int at)
@@ -138,12 +168,30 @@ private slots:
         QCOMPARE(m_fleet.size(), 20);
     }
 
+    bool flushNeighbours()
+    {
+        for (const char* dev : {"lab0", "lab1"}) {
+            if (QProcess::execute("ip", {"neigh", "flush", "dev", dev}) != 0)
+                return false;
+        }
+        return true;
+    }
+
+    // A window listing the default fleet, its plan dialog open on `plan`.
+    ApplyPlanDialog* openInWindow(LabWindow& lab, const QByteArray& plan)
+    {
+        lab.window.show();
+        [&] { QTRY_COMPARE_WITH_TIMEOUT(lab.window.model().numDevices(), 20, 10000); }();
+        if (QTest::currentTestFailed())
+            return nullptr;
+        return lab.window.openPlan(writePlan(plan));
+    }
+
     void init()
     {
         // Neighbour entries left by an earlier row (addresses checked, devices moved) would
         // answer the next row's in-use checks: every row starts from an empty table.
-        for (const char* dev : {"lab0", "lab1"})
-            QCOMPARE(QProcess::execute("ip", {"neigh", "flush", "dev", dev}), 0);
+        QVERIFY(flushNeighbours());
         if (QTest::currentTestFunction() != QLatin1String("oddFleetExport"))
             QCOMPARE(m_sim.startOrWhy({}), QString());
     }
@@ -356,7 +404,104 @@ private slots:
         QCOMPARE(outcomes, QStringList({"unchanged", "unchanged", "unchanged", "unchanged"}));
         QVERIFY2(!m_sim.output().contains("change from"), qPrintable(m_sim.output()));
     }
+
+    // A plan with faults, by the reader and against the devices listed, is shown with them
+    // and cannot be applied: nothing but enquiries goes out.
+    void windowRefusesFaults()
+    {
+        LabWindow lab;
+        ApplyPlanDialog* dialog = openInWindow(
+            lab, QByteArray(PlanHeader) + "\n" +
+                     "02:c0:1a:00:00:01,Static,10.10.0.11,0.0.0.0,10.10.0.254,10.10.0.254\n"
+                     "02:c0:1a:00:00:0f,Static,10.10.0.300,255.255.255.0,,\n"
+                     "02:c0:1a:00:00:0d,Static,10.10.0.77,255.255.255.0,,\n");
+        QVERIFY(dialog);
+        const QStringList messages = dialog->messages()->toPlainText().split('\n');
+        QCOMPARE(messages.size(), 2);
+        QVERIFY2(messages[0].startsWith("line 2: Subnet Mask: 0.0.0.0 leaves the device no "
+                                        "network") &&
+                     messages[1].startsWith(
+                         "line 3: IP Address: \"10.10.0.300\" is not an IPv4 address"),
+                 qPrintable(messages.join('\n')));
+        QCOMPARE(outcomeColumn(dialog->table()),
+                 QStringList({"not sent (plan refused)", "not sent (plan refused)"}));
+        QVERIFY(!dialog->applyButton()->isEnabled());
+        dialog->apply();
+        QTest::qWait(1000);
+        QVERIFY(!dialog->isApplying() && !dialog->isFinished());
+        QVERIFY2(!m_sim.output().contains("change from"), qPrintable(m_sim.output()));
+    }
+
+    // The window's saved report is, to the byte, what corla-cli apply --report wrote for the
+    // same plan on the same fleet (restarted between the two). Each change request and its
+    // outcome is in the window's change log.
+    void windowReportIsTheCliReport()
+    {
+        const QByteArray planText = QByteArray(PlanHeader) + "\n" + FleetPlan[0].csv + "\n" +
+                                    FleetPlan[1].csv + "\n" + FleetPlan[2].csv + "\n" +
+                                    FleetPlan[3].csv + "\n" + FleetPlan[7].csv + "\n" +
+                                    FleetPlan[8].csv + "\n" + FleetPlan[11].csv + "\n" +
+                                    FleetPlan[12].csv + "\n" + FleetPlan[19].csv + "\n";
+        const QString cliReport = m_dir.filePath("cli-as-left.csv");
+        QFile::remove(cliReport);
+        const CliRun run =
+            cli({"apply", writePlan(planText), "--wait", "1000", "--report", cliReport});
+        CLI_EXPECT(run, 9);
+        const QString expected = fileText(cliReport);
+        QVERIFY(expected.contains(",changed\n") && expected.contains(",not found\n"));
+
+        QVERIFY2(m_sim.stop(), qPrintable(m_sim.output()));
+        QVERIFY(flushNeighbours());
+        QCOMPARE(m_sim.startOrWhy({}), QString());
+        const CorlaChangeLog log(m_dir.filePath("changes.csv"));
+        QFile::remove(log.path());
+        LabWindow lab;
+        lab.window.setChangeLog(&log);
+        ApplyPlanDialog* dialog = openInWindow(lab, planText);
+        QVERIFY(dialog);
+        QVERIFY(dialog->faults().isEmpty());
+        QTest::mouseClick(dialog->applyButton(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog->isFinished(), 60000);
+        QCOMPARE(dialog->progressBar()->value(), 9);
+        QCOMPARE(dialog->progressBar()->maximum(), 9);
+        QVERIFY(dialog->saveReportButton()->isEnabled());
+        const QString saved = m_dir.filePath("window-as-left.csv");
+        QVERIFY(dialog->saveReport(saved));
+        QCOMPARE(fileText(saved), expected);
+
+        // Sent to 09, 0a, 0d and 0e: a request line and an outcome line each.
+        const QStringList logged = fileText(log.path()).split('\n', Qt::SkipEmptyParts).mid(1);
+        QCOMPARE(logged.size(), 8);
+        QCOMPARE(logged.filter(QRegularExpression(",sent,corla$")).size(), 4);
+    }
+
+    // Cancel as the first row ends: the rest are never started and end "cancelled".
+    void windowCancel()
+    {
+        LabWindow lab;
+        ApplyPlanDialog* dialog =
+            openInWindow(lab, QByteArray(PlanHeader) + "\n" + FleetPlan[7].csv + "\n" +
+                                  FleetPlan[11].csv + "\n" + FleetPlan[12].csv + "\n");
+        QVERIFY(dialog);
+        QString first;
+        connect(dialog, &ApplyPlanDialog::rowFinished, this, [&](const corla::ApplyRow& row) {
+            if (first.isEmpty()) {
+                first = CorlaText::mac(row.mac);
+                QTest::mouseClick(dialog->cancelButton(), Qt::LeftButton);
+            }
+        });
+        QTest::mouseClick(dialog->applyButton(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog->isFinished(), 30000);
+        QCOMPARE(dialog->progressBar()->value(), dialog->progressBar()->maximum());
+        QStringList expected;
+        for (const corla::ApplyRow& row : dialog->rows())
+            expected << (CorlaText::mac(row.mac) == first ? "changed" : "cancelled");
+        QCOMPARE(expected.count("cancelled"), 2);
+        QCOMPARE(outcomeColumn(dialog->table()), expected);
+        QCOMPARE(changesOnWire().keys(), QStringList{first});
+        QCOMPARE(dialog->cancelButton()->text(), QStringLiteral("Close"));
+    }
 };
 
-QTEST_GUILESS_MAIN(TestLabApply)
+QTEST_MAIN(TestLabApply)
 #include "tst_lab_apply.moc"

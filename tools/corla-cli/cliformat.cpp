@@ -2,6 +2,7 @@
 // SPDX-FileCopyrightText: 2026 The Corla developers
 #include "cliformat.h"
 
+#include "applyreport.h"
 #include "corlacsv.h"
 
 #include <QJsonArray>
@@ -170,9 +171,6 @@ QString formatDevices(const CorlaDeviceList& list, CliFormat format, bool withSt
 
 namespace {
 
-const char* const SettingNames[] = {"IP Address", "Subnet Mask", "Gateway", "DNS Server",
-                                    "Address mode"};
-
 QJsonValue settingsJson(const std::optional<TevNetHostInfo>& net)
 {
     if (!net)
@@ -185,31 +183,6 @@ QJsonValue settingsJson(const std::optional<TevNetHostInfo>& net)
                        {"addressMode", f.at(4)}};
 }
 
-QString identity(const CliApplyRow& row, bool serial)
-{
-    if (!row.found)
-        return QString();
-    return serial ? QString::number(row.serial) : CorlaText::deviceType(row.type);
-}
-
-QString applyCsv(const QVector<CliApplyRow>& rows)
-{
-    QStringList header{"Line", "MAC Address", "Serial", "Device Type"};
-    for (const char* when : {"Found", "Left"})
-        for (const char* name : SettingNames)
-            header << QStringLiteral("%1 %2").arg(QLatin1String(when), QLatin1String(name));
-    header << "Outcome";
-    QString csv = header.join(QLatin1Char(',')) + QLatin1Char('\n');
-    for (const CliApplyRow& row : rows) {
-        csv += csvRecord(QStringList{QString::number(row.line), CorlaText::mac(row.mac),
-                                     identity(row, true), identity(row, false)} +
-                         csvSettingFields(row.found) + csvSettingFields(row.left) +
-                         QStringList{row.outcomeText()}) +
-               QLatin1Char('\n');
-    }
-    return csv;
-}
-
 QString applyJson(const QVector<CliApplyRow>& rows)
 {
     QJsonArray array;
@@ -218,7 +191,7 @@ QString applyJson(const QVector<CliApplyRow>& rows)
             {"line", row.line},
             {"macAddress", CorlaText::mac(row.mac)},
             {"serial", row.found ? QJsonValue(int(row.serial)) : QJsonValue::Null},
-            {"deviceType", row.found ? QJsonValue(identity(row, false)) : QJsonValue::Null},
+            {"deviceType", row.found ? QJsonValue(corla::foundTypeText(row)) : QJsonValue::Null},
             {"found", settingsJson(row.found)},
             {"left", settingsJson(row.left)},
             {"outcome", row.outcomeText()},
@@ -234,8 +207,8 @@ QString applyTable(const QVector<CliApplyRow>& rows)
     for (const CliApplyRow& row : rows)
         lines << QStringList{QString::number(row.line),
                              CorlaText::mac(row.mac),
-                             identity(row, true),
-                             identity(row, false),
+                             corla::foundSerialText(row),
+                             corla::foundTypeText(row),
                              row.found ? settingsText(*row.found) : QString(),
                              row.left ? settingsText(*row.left) : QString(),
                              row.outcomeText()};
@@ -248,7 +221,7 @@ QString formatApplyReport(const QVector<CliApplyRow>& rows, CliFormat format)
 {
     switch (format) {
     case CliFormat::Csv:
-        return applyCsv(rows);
+        return corla::applyReportCsv(rows);
     case CliFormat::Json:
         return applyJson(rows);
     case CliFormat::Table:

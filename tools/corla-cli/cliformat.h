@@ -33,8 +33,7 @@ using corla::settingsText;
 using CliOutcome = corla::RowOutcome;
 using CliApplyRow = corla::ApplyRow;
 
-// apply's report, a line per plan row in plan order. CSV: a header line, then the line
-// number, MAC address, serial number and type, the five settings as found and as left
-// (empty where unknown) and the outcome. JSON: an array of objects with "found" and "left"
-// null where unknown.
+// apply's report, a line per plan row in plan order. CSV: the as-left report the window
+// saves too (corla::applyReportCsv). JSON: an array of objects with "found" and "left" null
+// where unknown.
 QString formatApplyReport(const QVector<CliApplyRow>& rows, CliFormat format);

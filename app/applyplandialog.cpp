@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -19,12 +20,35 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
 
 namespace {
+
+// "static 10.10.0.11/24 gw 10.10.0.254 dns 10.10.0.254": a table cell's form of the
+// settings; its tooltip has the whole text.
+QString shortSettings(const QString& settings)
+{
+    QString text = settings;
+    static const QRegularExpression mask(QStringLiteral(" mask (\\d+\\.\\d+\\.\\d+\\.\\d+)"));
+    const QRegularExpressionMatch m = mask.match(text);
+    if (m.hasMatch()) {
+        const TevIpAddr value = TevIpAddr::fromString(m.captured(1).toStdString());
+        const uint32_t bits = value.toInt();
+        const int prefix = __builtin_popcount(bits);
+        // Only a contiguous mask has a prefix length.
+        const bool contiguous = bits == (prefix == 0 ? 0u : ~0u << (32 - prefix));
+        if (contiguous)
+            text.replace(m.capturedStart(), m.capturedLength(), QStringLiteral("/%1").arg(prefix));
+    }
+    text.replace(QStringLiteral(" gateway "), QStringLiteral(" gw "));
+    text.replace(QStringLiteral(" DNS "), QStringLiteral(" dns "));
+    return text;
+}
 
 QString plannedText(const TevNetHostInfo& planned)
 {
@@ -156,7 +180,15 @@ ApplyPlanDialog::ApplyPlanDialog(corla::CommissioningService* service, const QSt
         m_summary->setText(
             QStringLiteral("%1 of %2 rows ask for a change.").arg(m_toChange).arg(m_rows.size()));
     }
-    resize(960, 540);
+    // Wide enough for every column where the screen allows: the outcome is the last one.
+    int wanted = m_table->verticalHeader()->width() + 2 * m_table->frameWidth() +
+                 m_table->verticalScrollBar()->sizeHint().width() + 40;
+    for (int column = 0; column < m_table->columnCount(); ++column)
+        wanted += m_table->columnWidth(column);
+    const QScreen* screen =
+        parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
+    const int room = screen ? screen->availableGeometry().width() * 9 / 10 : 960;
+    resize(std::clamp(wanted, 960, std::max(960, room)), 540);
     qCDebug(corlaUi).noquote() << "Plan" << planPath << "previewed:" << m_rows.size() << "rows,"
                                << m_toChange << "to change," << m_faults.size() << "faults";
 }
@@ -187,7 +219,12 @@ void ApplyPlanDialog::showRow(int index)
             item = new QTableWidgetItem();
             m_table->setItem(index, column, item);
         }
-        item->setText(cells.at(column));
+        if (column == FoundColumn || column == PlannedColumn) {
+            item->setText(shortSettings(cells.at(column)));
+            item->setToolTip(cells.at(column));
+        } else {
+            item->setText(cells.at(column));
+        }
     }
 }
 

@@ -132,8 +132,17 @@ void CorlaDeviceList::merge(const std::shared_ptr<TevDevice>& answer)
     noteHeard(row, *answer);
     // Every enquiry goes out several times and every copy is answered: an answer that
     // repeats what the list holds changes nothing (no new probe, no grey row).
-    if (m_devices.at(row)->netHostInfo() != answer->netHostInfo())
-        applySettings(row, answer->netHostInfo());
+    if (m_devices.at(row)->netHostInfo() == answer->netHostInfo())
+        return;
+    // The round's first sender itself reports other settings now: the device changed them
+    // during the round (it answered one local address before and another after), and the
+    // other sender's answer was no dispute.
+    if (heard.conflict && heard.sender == answer->answeredFrom() &&
+        heard.port == answer->answeredFromPort()) {
+        heard.conflict.reset();
+        emit conflictChanged(row);
+    }
+    applySettings(row, answer->netHostInfo());
 }
 
 bool CorlaDeviceList::updateSettings(const TevMacAddr& mac, const TevNetHostInfo& settings)

@@ -863,10 +863,12 @@ private slots:
         for (int row = 0; row < dialog->table()->rowCount(); ++row)
             shown << dialog->table()->item(row, ApplyPlanDialog::OutcomeColumn)->text();
         QCOMPARE(shown, outcomes);
-        QCOMPARE(dialog->table()->item(0, ApplyPlanDialog::FoundColumn)->text(),
+        const QTableWidgetItem* found = dialog->table()->item(0, ApplyPlanDialog::FoundColumn);
+        QCOMPARE(found->text(), "static 10.1.1.5/24 gw 0.0.0.0 dns 0.0.0.0");
+        QCOMPARE(found->toolTip(),
                  "static 10.1.1.5 mask 255.255.255.0 gateway 0.0.0.0 DNS 0.0.0.0");
         QCOMPARE(dialog->table()->item(0, ApplyPlanDialog::PlannedColumn)->text(),
-                 "static 10.1.1.50 mask 255.255.255.0 gateway 0.0.0.0 DNS 0.0.0.0");
+                 "static 10.1.1.50/24 gw 0.0.0.0 dns 0.0.0.0");
         QCOMPARE(dialog->summary()->text(), "1 of 2 rows ask for a change.");
         QCOMPARE(m_window->proposedPlanFolder(), dir.path());
         QTest::mouseClick(dialog->cancelButton(), Qt::LeftButton);

@@ -258,6 +258,21 @@ private slots:
         QCOMPARE(changes.count(), conflict.isEmpty() ? 0 : 4);
     }
 
+    // A device that changes its settings during a round answers one local address before
+    // and another after: once the first sender reports the new settings too, there was no
+    // dispute, and the new settings stand.
+    void changeDuringRoundIsNoConflict()
+    {
+        const TevMacAddr mac = macOf("02:c0:1a:00:00:03");
+        CorlaDeviceList list;
+        list.merge(answer("10.10.0.254", 62726));
+        list.merge(answer("10.10.1.254", 62726, 7, "10.10.0.77", "10.10.0.1"));
+        QVERIFY(list.isConflicting(mac));
+        list.merge(answer("10.10.0.254", 62726, 7, "10.10.0.77", "10.10.0.1"));
+        QVERIFY(!list.isConflicting(mac));
+        QCOMPARE(text(list.find(mac)->netHostInfo().ipAddress()), QStringLiteral("10.10.0.77"));
+    }
+
     // A full list refuses new MAC addresses: each refused answer is counted, the first of
     // a round signalled; listed entries still take their answers. `roundAt`: beginRound()
     // before that answer (-1: never).

@@ -468,6 +468,11 @@ private slots:
         const QString saved = m_dir.filePath("window-as-left.csv");
         QVERIFY(dialog->saveReport(saved));
         QCOMPARE(fileText(saved), expected);
+        // The README's picture: CORLA_APPLY_SHOT=FILE saves the finished dialog there.
+        if (qEnvironmentVariableIsSet("CORLA_APPLY_SHOT")) {
+            dialog->resize(1500, 540); // as on a wide screen; the offscreen one is narrow
+            QVERIFY(dialog->grab().save(qEnvironmentVariable("CORLA_APPLY_SHOT")));
+        }
 
         // Sent to 09, 0a, 0d and 0e: a request line and an outcome line each.
         const QStringList logged = fileText(log.path()).split('\n', Qt::SkipEmptyParts).mid(1);

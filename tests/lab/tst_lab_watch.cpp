@@ -2,7 +2,8 @@
 // SPDX-FileCopyrightText: 2026 The Corla developers
 // corla-cli against the lab's default fleet over time: discover --settle ends once the
 // fleet has gone quiet, and watch reports a reset (silent, then back) and a change made by
-// another corla-cli as they happen, and ends on SIGINT with a summary.
+// another corla-cli and a device switched on as they happen, and ends on SIGINT with a
+// summary.
 #include "clirun.h"
 #include "labguard.h"
 
@@ -19,6 +20,7 @@ namespace {
 
 const QString Resetter = "02:c0:1a:00:00:13";
 const QString Mover = "02:c0:1a:00:00:0d";
+const QString Newcomer = "02:c0:1b:00:00:00";
 
 } // namespace
 
@@ -64,6 +66,11 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(count("appeared"), 20, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(count("verdict"), 20, 10000);
 
+        // A device switched on while watching: a second simulator with one device.
+        CorlaLabSim newcomer;
+        QCOMPARE(newcomer.startOrWhy({"--burst", "1", "--quiet"}), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(count("appeared"), 21, 10000);
+
         CLI_EXPECT(cli({"reset", Resetter, "--no-wait-return"}), 0);
         CLI_EXPECT(cli({"set", Mover, "--static", "10.10.0.77/24"}), 0);
         QTRY_COMPARE_WITH_TIMEOUT(count("back"), 1, 20000);
@@ -73,14 +80,22 @@ private slots:
         QVERIFY(watch.waitForFinished(5000));
         QCOMPARE(watch.exitCode(), 130);
         QCOMPARE(QString::fromUtf8(watch.readAllStandardError()),
-                 QStringLiteral("corla-cli: watch ended: 20 devices answering now, 20 seen in "
+                 QStringLiteral("corla-cli: watch ended: 21 devices answering now, 21 seen in "
                                 "all\n"));
+        QCOMPARE(read()
+                     .filter(Newcomer)
+                     .filter("\"appeared\"")
+                     .replaceInStrings(QRegularExpression("\"time\":\"[^\"]*\""), "T"),
+                 QStringList({R"({"event":"appeared",T,"mac":"02:c0:1b:00:00:00","serial":1,)"
+                              R"("type":"Tavio LF","ip":"10.40.0.1","addressMode":"Static",)"
+                              R"("subnetMask":"255.255.0.0","gateway":"10.40.0.1",)"
+                              R"("dnsServer":"0.0.0.0"})"}));
 
         // Everything after the fleet's first appearance, times aside.
         const QRegularExpression times("\"(time|lastHeard)\":\"[^\"]*\"|\"goneMs\":[0-9]+");
         QStringList events;
         for (QString line : read()) {
-            if (!line.startsWith("{\"event\":\"appeared\"") &&
+            if (!line.startsWith("{\"event\":\"appeared\"") && !line.contains(Newcomer) &&
                 !line.startsWith("{\"event\":\"verdict\""))
                 events << line.replace(times, "T");
         }

@@ -69,7 +69,6 @@ CliWatch::CliWatch(ZelCorlaAdapter* adapter, QTextStream* out, QTextStream* err)
     connect(&m_adapter, &ZelCorlaAdapter::enquiryAnswered, this, &CliWatch::answered);
     connect(&m_list, &CorlaDeviceList::appended, this, &CliWatch::appeared);
     connect(&m_list, &CorlaDeviceList::settingsChanged, this, &CliWatch::settingsChanged);
-    connect(&m_list, &CorlaDeviceList::conflictChanged, this, &CliWatch::conflictChanged);
     connect(&m_checker, &ZelConnectionChecker::probeReason, this,
             [this](const TevDevice& device, ZelPort, ZelNetworkStatus status,
                    ZelProbeReason reason) { verdict(device, status, reason); });
@@ -153,6 +152,8 @@ void CliWatch::endRound()
         Seen& seen = m_seen[mac(*device)];
         if (!m_list.isConflicting(macAddr))
             seen.conflict.clear();
+        else
+            reportConflict(*device);
         if (m_list.heardThisRound(macAddr)) {
             seen.missed = 0;
             continue;
@@ -225,9 +226,11 @@ void CliWatch::settingsChanged(int row)
         probe(device);
 }
 
-void CliWatch::conflictChanged(int row)
+// Said when the round ends: a device that changes its settings during a round may answer
+// one local address before the change and another after it, which reads as two senders
+// disagreeing until its next answer.
+void CliWatch::reportConflict(const TevDevice& device)
 {
-    const TevDevice& device = *m_list.devices().at(row);
     const auto conflict = m_list.conflict(device.netHostInfo().macAddress());
     if (!conflict)
         return;

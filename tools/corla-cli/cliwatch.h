@@ -53,7 +53,7 @@ private:
     void answered(quint64 request, const std::shared_ptr<TevDevice>& answer);
     void appeared(int row);
     void settingsChanged(int row);
-    void conflictChanged(int row);
+    void reportConflict(const TevDevice& device);
     void verdict(const TevDevice& device, ZelNetworkStatus status, ZelProbeReason reason);
     void probe(const TevDevice& device);
     // One line: the time, the event and the device, then `text` (table) or `fields` (jsonl).

@@ -992,6 +992,7 @@ int MainWindow::openConfigDialog(const TevDevice& device, bool force,
                                  const std::optional<TevNetHostInfo>& edits)
 {
     auto* dialog = new CorlaConfigDialog(device, this);
+    dialog->netHostPane()->setDiscoveryClient(&m_adapter);
     dialog->setModal(true);
     if (edits)
         dialog->netHostPane()->setNetHostInfo(*edits);

@@ -131,10 +131,11 @@ QList<TevIpAddr> TevNetHostPane::searchCandidates(const TevIpAddr& local, uint32
 }
 
 TevNetHostPane::TevNetHostPane(QWidget* parent)
-    : QFrame(parent), m_ui(std::make_unique<Ui::TevNetHostPane>()), m_adapter(new ZelCorlaAdapter())
+    : QFrame(parent), m_ui(std::make_unique<Ui::TevNetHostPane>())
 {
-    m_adapter->setParent(this);
     m_ui->setupUi(this);
+    // Refresh asks the owner's discovery client; without one there is nothing to ask.
+    m_ui->btnRefresh->setEnabled(false);
     // Inside a dialog, a default button would take the Enter that finishes an address.
     for (QPushButton* button : {m_ui->btnSuggest, m_ui->btnRefresh}) {
         button->setAutoDefault(false);
@@ -163,7 +164,24 @@ TevNetHostPane::TevNetHostPane(QWidget* parent)
             &TevNetHostPane::handleDnsServerEditingFinished);
     connect(m_ui->btnSuggest, &QPushButton::clicked, this, &TevNetHostPane::onSuggestClicked);
     connect(m_ui->btnRefresh, &QPushButton::clicked, this, &TevNetHostPane::onRefreshClicked);
-    connect(m_adapter, &ZelCorlaAdapter::deviceFound, this, &TevNetHostPane::handleDeviceFound);
+}
+
+void TevNetHostPane::setDiscoveryClient(ZelCorlaAdapter* client)
+{
+    if (m_adapter)
+        disconnect(m_adapter, nullptr, this, nullptr);
+    m_adapter = client;
+    m_refreshRequest = 0;
+    m_ui->btnRefresh->setEnabled(client != nullptr);
+    if (!client)
+        return;
+    // Only the answers to the pane's own enquiry: the owner's other enquiries (a refresh of
+    // the whole list) must not replace the settings being edited.
+    connect(client, &ZelCorlaAdapter::enquiryAnswered, this,
+            [this](quint64 request, const std::shared_ptr<TevDevice>& device) {
+                if (request != 0 && request == m_refreshRequest)
+                    handleDeviceFound(device);
+            });
 }
 
 TevNetHostPane::~TevNetHostPane()
@@ -339,7 +357,8 @@ void TevNetHostPane::onRefreshClicked()
 {
     // Type 0, serial 0: the enquiry is addressed by the MAC address alone.
     const ZelDevice enquiry(0, ZelDeviceType::NoDevice, m_netHostInfo);
-    m_adapter->netEnquire(enquiry);
+    if (m_adapter)
+        m_refreshRequest = m_adapter->netEnquire(enquiry);
 }
 
 void TevNetHostPane::handleDeviceFound(const std::shared_ptr<TevDevice>& device)

@@ -43,6 +43,10 @@ public:
     const TevIpAddr& localIp() const { return m_localIp; }
     void setLocalIp(const TevIpAddr& localIp);
 
+    // The discovery client that Refresh asks (the owner's; the pane does not own it). Without
+    // one, Refresh is disabled.
+    void setDiscoveryClient(ZelCorlaAdapter* client);
+
     // The address the device has now, which may differ from the loaded settings (they may
     // be the user's earlier edits). Suggest IP searches the local network that holds it;
     // 0.0.0.0 (unknown, or a device without an address): the edited address stands for it.
@@ -97,8 +101,9 @@ private:
     // The address's first octet as loaded or last accepted: leaving the octet without
     // changing it must not replace the mask.
     uint8_t m_firstOctet = 0;
-    // A child of the pane: it lives exactly as long as the pane does.
-    ZelCorlaAdapter* m_adapter = nullptr;
+    // The owner's discovery client, for Refresh; the pane's own enquiry and its answers.
+    QPointer<ZelCorlaAdapter> m_adapter;
+    quint64 m_refreshRequest = 0;
     bool m_searching = false;
     uint32_t m_foundMask = 0; // the mask a found address gets; 0: its class's
     // The progress dialog of the search that is running, if any.

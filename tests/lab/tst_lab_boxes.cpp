@@ -134,12 +134,15 @@ private slots:
         info.setMacAddress(macOf(kDevice));
         device.setNetHostInfo(info);
 
+        // The owner's client outlives the dialog and goes on answering after it has gone.
+        ZelCorlaAdapter client;
+        auto* adapter = &client;
         QPointer<CorlaConfigDialog> dialog = new CorlaConfigDialog(device);
+        dialog->netHostPane()->setDiscoveryClient(adapter);
         dialog->show();
-        auto* adapter = dialog->findChild<ZelCorlaAdapter*>();
-        QVERIFY(adapter);
         adapter->setTimeoutPeriod(kPeriodMs);
-        // A receiver of the pane's adapter asks the user; meanwhile the dialog goes.
+        // A receiver of the client the pane asks puts a question to the user; meanwhile the
+        // dialog goes.
         int asked = 0;
         connect(adapter, &ZelCorlaAdapter::deviceFound, this, [&asked, dialog] {
             ++asked;

@@ -34,6 +34,20 @@ QString shown(const TevIpEdit* edit)
     return texts.join('.');
 }
 
+// Stands in for the network: Refresh's enquiry is counted, never sent.
+constexpr quint64 kRefresh = 7;
+class RefreshClient : public ZelCorlaAdapter
+{
+public:
+    using ZelCorlaAdapter::netEnquire;
+    quint64 netEnquire(const ZelDevice&) const override
+    {
+        ++enquiries;
+        return kRefresh;
+    }
+    mutable int enquiries = 0;
+};
+
 } // namespace
 
 class TstTevNetHostPane : public QObject
@@ -165,18 +179,28 @@ private slots:
     {
         QTest::addColumn<bool>("paneHasMac");
         QTest::addColumn<bool>("sameMac");
+        QTest::addColumn<quint64>("request");
         QTest::addColumn<bool>("loaded");
-        QTest::newRow("the edited device answers") << true << true << true;
-        QTest::newRow("another device answers") << true << false << false;
-        QTest::newRow("pane without a MAC takes any answer") << false << false << true;
+        QTest::newRow("the edited device answers") << true << true << kRefresh << true;
+        QTest::newRow("another device answers") << true << false << kRefresh << false;
+        QTest::newRow("pane without a MAC takes any answer") << false << false << kRefresh << true;
+        QTest::newRow("the edited device, for another enquiry (the list's refresh)")
+            << true << true << kRefresh + 1 << false;
     }
 
-    // Loading another device's answer would make "Send to Device" reconfigure it.
+    // Loading another device's answer would make "Send to Device" reconfigure it; loading an
+    // answer to another enquiry would change the fields while they are being edited.
     void answerToRefreshLoadsOnlyTheEditedDevice()
     {
         QFETCH(bool, paneHasMac);
         QFETCH(bool, sameMac);
+        QFETCH(quint64, request);
         QFETCH(bool, loaded);
+        auto* refresh = m_pane->findChild<QPushButton*>("btnRefresh");
+        QVERIFY(!refresh->isEnabled());
+        RefreshClient client;
+        m_pane->setDiscoveryClient(&client);
+        QVERIFY(refresh->isEnabled());
         TevNetHostInfo edited = m_pane->netHostInfo();
         if (!paneHasMac)
             edited.setMacAddress(TevMacAddr());
@@ -187,7 +211,9 @@ private slots:
                                  TevAddressModeAuto);
         device->setCommsIfaceAddr(TevIpAddr("10.0.0.9"));
 
-        emit m_pane->findChild<ZelCorlaAdapter*>()->deviceFound(device);
+        QTest::mouseClick(refresh, Qt::LeftButton);
+        QCOMPARE(client.enquiries, 1);
+        emit client.enquiryAnswered(request, device);
 
         QVERIFY(m_pane->netHostInfo() == (loaded ? device->netHostInfo() : edited));
         QCOMPARE(m_pane->localIp(), TevIpAddr(loaded ? "10.0.0.9" : "192.168.1.10"));

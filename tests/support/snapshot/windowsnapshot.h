@@ -4,7 +4,7 @@
 
 class MainWindow;
 
-// For the demo and the lab test of the real binary: when CORLA_SNAPSHOT names a file, the
+// For the demo and the tests of the window program: when CORLA_SNAPSHOT names a file, the
 // window waits until it lists devices, every one probed, and its rows have not changed for
 // two seconds, or at most CORLA_SNAPSHOT_AFTER_MS (default 6000); then it writes the rows to
 // "<file>.rows" (status number, then the export line), saves itself to <file> as PNG and,

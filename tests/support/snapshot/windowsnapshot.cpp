@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-#include "corlasnapshot.h"
+#include "windowsnapshot.h"
 #include "corlalog.h"
 
 #include "corlacsv.h"

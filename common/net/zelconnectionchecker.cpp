@@ -127,6 +127,11 @@ QString ZelConnectionChecker::reasonText(ZelProbeReason reason) const
     return zelProbeReasonText(reason, m_connectionTimeout);
 }
 
+bool ZelConnectionChecker::idle() const
+{
+    return m_current.empty() && m_reporting.empty() && m_sockets.children().isEmpty();
+}
+
 void ZelConnectionChecker::report(const TevDevice& device, ZelPort port, ZelProbeReason reason)
 {
     const ZelNetworkStatus netStatus = networkStatusFor(reason);

@@ -84,6 +84,10 @@ public:
     // zelProbeReasonText with this checker's time limit.
     QString reasonText(ZelProbeReason reason) const;
 
+    // True when no probe waits, runs or has a report still to deliver, and the sockets of
+    // ended probes are gone: nothing more is reported until the next checkPort().
+    bool idle() const;
+
 signals:
     void netHostStatus(const TevDevice& device, ZelPort port, ZelNetworkStatus status);
     void portStatus(const TevDevice& device, ZelPort port, ZelPortConnStatus status);

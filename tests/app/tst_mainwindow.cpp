@@ -32,12 +32,22 @@ namespace {
 
 const QString kEveryone = "enquire type 0 serial 0 mac 00:00:00:00:00:00";
 
-// Records every message box as "title|text" and answers it with OK.
-ModalBoxHandler<QMessageBox>* recordBoxes(QStringList* seen)
+// Records every message box as "title|text" and answers it with Edit Again, else OK;
+// records a configuration dialog as its title and address, and cancels it.
+ModalBoxHandler<QDialog>* recordBoxes(QStringList* seen)
 {
-    return new ModalBoxHandler<QMessageBox>([seen](QMessageBox* box) {
-        *seen << box->windowTitle() + '|' + box->text();
-        box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok)->click() : box->reject();
+    return new ModalBoxHandler<QDialog>([seen](QDialog* dialog) {
+        if (auto* config = qobject_cast<CorlaConfigDialog*>(dialog)) {
+            *seen << config->windowTitle() + " at " +
+                         text(config->netHostPane()->netHostInfo().ipAddress());
+            config->reject();
+        } else if (auto* box = qobject_cast<QMessageBox*>(dialog)) {
+            *seen << box->windowTitle() + '|' + box->text();
+            QAbstractButton* answer = box->button(QMessageBox::Ok);
+            for (QAbstractButton* button : box->buttons())
+                answer = button->text() == "&Edit Again" ? button : answer;
+            answer ? answer->click() : box->reject();
+        }
     });
 }
 
@@ -222,16 +232,20 @@ private slots:
         m_adapter.reset();
     }
 
-    // Merging repeated answers is the device list's, tested with it.
+    // Merging repeated answers is the device list's, tested with it. A round that nobody
+    // answered leaves an explanation in the table's place, until a device appears.
     void foundDevicesBecomeRowsAndAreProbed()
     {
         QCOMPARE(m_adapter->requests, QStringList{kEveryone});
+        m_window->finishRound();
+        QCOMPARE(ui().stkDeviceList->currentWidget(), ui().pageNoDevice);
         // No address: the probe answers NoIp at once, so the rows turn red.
         emit m_adapter->deviceFound(
             testDevice(ZelDeviceType::NerioHF, 7, "00:1a:2b:3c:4d:01", "0.0.0.0"));
         emit m_adapter->deviceFound(
             testDevice(ZelDeviceType::KWT, 9, "00:1a:2b:3c:4d:02", "0.0.0.0"));
         QCOMPARE(ui().lblDevCount->text(), QStringLiteral("(2)"));
+        QCOMPARE(ui().stkDeviceList->currentWidget(), ui().tblMainTableView);
         for (const auto& device : m_window->model().deviceList())
             QCOMPARE(device->netStat(), ZelNetworkStatus::NoIp);
     }
@@ -279,12 +293,12 @@ private slots:
         QTest::addColumn<bool>("configAndReset");
         using T = ZelDeviceType;
         using S = ZelNetworkStatus;
-        QTest::newRow("reachable with web page") << T::NerioHF << S::Reachable << true << true;
-        QTest::newRow("reachable without web page") << T::Dorvi << S::Reachable << false << true;
-        QTest::newRow("unreachable with web page") << T::KWT << S::Unreachable << false << true;
-        QTest::newRow("no address") << T::HostController << S::NoIp << false << true;
-        QTest::newRow("pending") << T::NerioAF << S::Pending << false << false;
-        QTest::newRow("not yet probed") << T::NerioAF << S::NotFound << false << true;
+        row("reachable with web page", T::NerioHF, S::Reachable, true, true);
+        row("reachable without web page", T::Dorvi, S::Reachable, false, true);
+        row("unreachable with web page", T::KWT, S::Unreachable, false, true);
+        row("no address", T::HostController, S::NoIp, false, true);
+        row("pending", T::NerioAF, S::Pending, false, false);
+        row("not yet probed, or unheard since", T::NerioAF, S::NotFound, false, true);
     }
     void actions()
     {
@@ -340,40 +354,16 @@ private slots:
         QCOMPARE(m_window->size(), QSize(500, 546));
     }
 
-    void sortsAddressesAndSerialsAsNumbers_data()
-    {
-        QTest::addColumn<int>("sortColumn");
-        QTest::addColumn<Qt::SortOrder>("order");
-        QTest::addColumn<QStringList>("serials");
-        // Addresses 10.1.1.10 (serial 10), 10.1.1.9 (9), 10.1.1.100 (100)
-        const int ip = CorlaTableModel::IpColumn;
-        const int serial = CorlaTableModel::SerialColumn;
-        QTest::newRow("address up") << ip << Qt::AscendingOrder << QStringList{"9", "10", "100"};
-        QTest::newRow("address down") << ip << Qt::DescendingOrder << QStringList{"100", "10", "9"};
-        QTest::newRow("serial up") << serial << Qt::AscendingOrder << QStringList{"9", "10", "100"};
-        QTest::newRow("serial down")
-            << serial << Qt::DescendingOrder << QStringList{"100", "10", "9"};
-    }
-    void sortsAddressesAndSerialsAsNumbers()
-    {
-        QFETCH(int, sortColumn);
-        QFETCH(Qt::SortOrder, order);
-        QFETCH(QStringList, serials);
-        listThree();
-        view()->sortByColumn(sortColumn, order);
-        QCOMPARE(column(CorlaTableModel::SerialColumn), serials);
-    }
-
     void filterMatchesAnyColumn_data()
     {
         QTest::addColumn<QString>("filter");
         QTest::addColumn<QStringList>("serials"); // listed, in ascending order
-        QTest::newRow("none") << "" << QStringList{"10", "100", "9"};
-        QTest::newRow("type, any case") << "nerio" << QStringList{"10", "100"};
-        QTest::newRow("MAC, upper case") << "4D:09" << QStringList{"9"};
-        QTest::newRow("address part") << "1.1.10" << QStringList{"10", "100"};
-        QTest::newRow("mode") << "dhcp" << QStringList{"100"};
-        QTest::newRow("nothing") << "Tavio" << QStringList();
+        row("none", "", QStringList{"10", "100", "9"});
+        row("type, any case", "nerio", QStringList{"10", "100"});
+        row("MAC, upper case", "4D:09", QStringList{"9"});
+        row("address part", "1.1.10", QStringList{"10", "100"});
+        row("mode", "dhcp", QStringList{"100"});
+        row("nothing", "Tavio", QStringList());
     }
     void filterMatchesAnyColumn()
     {
@@ -427,28 +417,22 @@ private slots:
         QTest::addColumn<ZelNetworkStatus>("status");
         QTest::addColumn<QStringList>("seen");
         using S = ZelNetworkStatus;
-        const QString enquiry = "sent " + kEveryone;
-        const QString config = "dialog Configure Nerio HF #5";
-        const QString page = "url http://10.1.1.5";
-        QTest::newRow("F5") << "F5" << S::Unreachable << QStringList{enquiry};
-        QTest::newRow("Ctrl+R") << "Ctrl+R" << S::Unreachable << QStringList{enquiry};
-        QTest::newRow("Ctrl+E") << "Ctrl+E" << S::Unreachable << QStringList{"dialog Export CSV"};
-        QTest::newRow("Ctrl+O") << "Ctrl+O" << S::Unreachable << QStringList{"dialog Apply Plan"};
-        QTest::newRow("Ctrl+Q") << "Ctrl+Q" << S::Unreachable << QStringList{"closed"};
-        QTest::newRow("Tab") << "Tab" << S::Unreachable << QStringList{"focus left the table"};
-        QTest::newRow("Return") << "Return" << S::Unreachable << QStringList{config};
-        QTest::newRow("Enter, device with a web page")
-            << "Enter" << S::Reachable << QStringList{config};
-        QTest::newRow("menu configure")
-            << "menu:Configure ..." << S::Reachable << QStringList{config};
-        QTest::newRow("menu reset")
-            << "menu:Reset ..." << S::Reachable << QStringList{"dialog Reset Device"};
-        QTest::newRow("menu web page")
-            << "menu:Open in Web Browser" << S::Reachable << QStringList{page};
-        QTest::newRow("menu copy")
-            << "menu:Copy" << S::Reachable
-            << QStringList{"copied 5,Nerio HF,10.1.1.5,255.255.255.0,0.0.0.0,0.0.0.0,Static,"
-                           "00:1a:2b:3c:4d:05\n"};
+        const QStringList enquiry{"sent " + kEveryone}, config{"dialog Configure Nerio HF #5"};
+        row("F5", "F5", S::Unreachable, enquiry);
+        row("Ctrl+R", "Ctrl+R", S::Unreachable, enquiry);
+        row("Ctrl+E", "Ctrl+E", S::Unreachable, QStringList{"dialog Export CSV"});
+        row("Ctrl+O", "Ctrl+O", S::Unreachable, QStringList{"dialog Apply Plan"});
+        row("Ctrl+Q", "Ctrl+Q", S::Unreachable, QStringList{"closed"});
+        row("Tab", "Tab", S::Unreachable, QStringList{"focus left the table"});
+        row("Return", "Return", S::Unreachable, config);
+        row("Enter, device with a web page", "Enter", S::Reachable, config);
+        row("menu configure", "menu:Configure ...", S::Reachable, config);
+        row("menu reset", "menu:Reset ...", S::Reachable, QStringList{"dialog Reset Device"});
+        row("menu web page", "menu:Open in Web Browser", S::Reachable,
+            QStringList{"url http://10.1.1.5"});
+        row("menu copy", "menu:Copy", S::Reachable,
+            QStringList{"copied 5,Nerio HF,10.1.1.5,255.255.255.0,0.0.0.0,0.0.0.0,Static,"
+                        "00:1a:2b:3c:4d:05\n"});
     }
     void keysAndContextMenu()
     {
@@ -504,8 +488,8 @@ private slots:
     {
         QTest::addColumn<bool>("agree");
         QTest::addColumn<QStringList>("sent");
-        QTest::newRow("agreed") << true << QStringList{"reset 00:1a:2b:3c:4d:03"};
-        QTest::newRow("cancelled") << false << QStringList();
+        row("agreed", true, QStringList{"reset 00:1a:2b:3c:4d:03"});
+        row("cancelled", false, QStringList());
     }
     void resetAsksFirst()
     {
@@ -550,50 +534,8 @@ private slots:
                                        "page of Nerio HF #5.\n\nIts address is http://10.1.1.5"});
     }
 
-    // After a refusal the dialog opens again with what the user had asked for.
-    void refusalOffersToEditAgain()
-    {
-        m_window->service().timing().graceMs = 10;
-        const auto device = listed(ZelDeviceType::NerioHF, 5, ZelNetworkStatus::Reachable);
-        m_adapter->changeAnswer = 1;
-        m_adapter->reports = testDevice(ZelDeviceType::NerioHF, 5, "00:1a:2b:3c:4d:05", "10.1.1.5");
-        TevNetHostInfo settings = device->netHostInfo();
-        settings.setIpAddress(TevIpAddr("10.1.1.50"));
-        QStringList seen;
-        ModalBoxHandler<QDialog> handler([&seen](QDialog* dialog) {
-            if (auto* config = qobject_cast<CorlaConfigDialog*>(dialog))
-                seen << config->windowTitle() + " at " +
-                            text(config->netHostPane()->netHostInfo().ipAddress());
-            const auto* box = qobject_cast<QMessageBox*>(dialog);
-            for (QAbstractButton* button : box ? box->buttons() : QList<QAbstractButton*>()) {
-                if (button->text() == QStringLiteral("&Edit Again")) {
-                    seen << box->windowTitle();
-                    button->click();
-                    return;
-                }
-            }
-            dialog->reject();
-        });
-        m_window->onConfigAccepted(*device, settings);
-        QTRY_COMPARE_WITH_TIMEOUT(
-            seen, (QStringList{"Corla Error!", "Configure Nerio HF #5 at 10.1.1.50"}), 5000);
-    }
-
-    // A round that nobody answered leaves an explanation in the table's place, until a
-    // device appears.
-    void noDeviceExplained()
-    {
-        m_window->finishRound();
-        QCOMPARE(ui().stkDeviceList->currentWidget(), ui().pageNoDevice);
-        QCOMPARE(ui().lblNoDevice->text(), QStringLiteral("No device answered."));
-        // The report is read away from the window and filled in when it is ready.
-        QTRY_VERIFY2(ui().txtHostReport->toPlainText().endsWith("Refresh (F5) asks again."),
-                     qPrintable(ui().txtHostReport->toPlainText()));
-        listed(ZelDeviceType::NerioHF, 5, ZelNetworkStatus::Reachable);
-        QCOMPARE(ui().stkDeviceList->currentWidget(), ui().tblMainTableView);
-    }
-
-    // A change's outcome is what the device reports afterwards, whatever the answer said.
+    // A change's outcome is what the device reports afterwards, whatever the answer said;
+    // after a refusal the dialog opens again with what the user had asked for.
     void change_data()
     {
         QTest::addColumn<int>("answer");       // the code the change is answered with
@@ -605,7 +547,8 @@ private slots:
             "changed");
         row("refused", 1, "10.1.1.5",
             QStringList{"Corla Error!|The network configuration was rejected by Nerio HF #5."
-                        "\n\nReason: The IP address was invalid."},
+                        "\n\nReason: The IP address was invalid.",
+                        "Configure Nerio HF #5 at 10.1.1.50"},
             "refused: The IP address was invalid.");
         row("forged acceptance", 0, "10.1.1.5",
             QStringList{"Corla Error!|Nerio HF #5: not confirmed: the device reports static "
@@ -642,22 +585,16 @@ private slots:
                               "enquire type 0 serial 0 mac 00:1a:2b:3c:4d:05"}));
         QCOMPARE(text(device->netHostInfo().ipAddress()), reported);
 
-        // The whole file, its time column masked: the request as sent and then its outcome,
-        // each with the settings the device was found with and those requested.
+        // Below the header, without the time: the request as sent and then its outcome, each
+        // with the settings the device was found with and those requested.
         QFile file(log.path());
         QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.errorString()));
-        QString csv = QString::fromUtf8(file.readAll());
-        const QRegularExpression time(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:"
-                                                     "\\d\\d(Z|[+-]\\d\\d:\\d\\d),"),
-                                      QRegularExpression::MultilineOption);
-        csv.replace(time, QStringLiteral("TIME,"));
-        const QString line = "TIME,00:1a:2b:3c:4d:05,5,Nerio HF,%1,255.255.255.0,0.0.0.0,0.0.0.0,"
-                             "Static,10.1.1.50,255.255.255.0,0.0.0.0,0.0.0.0,Static,%2,corla\n";
-        QCOMPARE(csv, "Time,MAC Address,Serial,Device Type,Found IP Address,Found Subnet Mask,"
-                      "Found Gateway,Found DNS Server,Found Address mode,Requested IP Address,"
-                      "Requested Subnet Mask,Requested Gateway,Requested DNS Server,"
-                      "Requested Address mode,Outcome,Program\n" +
-                          line.arg("10.1.1.5", "sent") + line.arg("10.1.1.5", logged));
+        QStringList lines = QString::fromUtf8(file.readAll()).split('\n').mid(1);
+        for (QString& line : lines)
+            line = line.section(',', 1);
+        const QString line = "00:1a:2b:3c:4d:05,5,Nerio HF,10.1.1.5,255.255.255.0,0.0.0.0,0.0.0.0,"
+                             "Static,10.1.1.50,255.255.255.0,0.0.0.0,0.0.0.0,Static,%1,corla";
+        QCOMPARE(lines, (QStringList{line.arg("sent"), line.arg(logged), ""}));
     }
 
     // A change log that cannot be written stops nothing, and says so once, above the list.
@@ -697,8 +634,6 @@ private slots:
         emit m_adapter->deviceFound(other);
         const QString conflict = "Answers from 0.0.0.0 and 10.1.1.99 differ: Gateway 0.0.0.0 / "
                                  "10.1.1.66. Possibly a duplicate MAC address or a forged answer.";
-        QCOMPARE(m_window->model().index(0, 0).data(Qt::ToolTipRole).toString(), conflict);
-        QCOMPARE(m_window->model().index(0, 0).data(CorlaTableModel::ConflictRole), QVariant(true));
         selectRow(0);
         m_adapter->requests.clear();
         QStringList seen;
@@ -710,46 +645,22 @@ private slots:
         QCOMPARE(m_adapter->requests, QStringList());
     }
 
-    // Devices that did not answer since Refresh keep their settings and stay usable.
-    void unheardDeviceAfterARound()
-    {
-        listed(ZelDeviceType::NerioHF, 1, ZelNetworkStatus::Reachable);
-        const auto silent = listed(ZelDeviceType::KWT, 2, ZelNetworkStatus::Reachable);
-        QTest::mouseClick(ui().btnRefresh, Qt::LeftButton);
-        emit m_adapter->deviceFound(
-            testDevice(ZelDeviceType::NerioHF, 1, "00:1a:2b:3c:4d:01", "10.1.1.1"));
-        m_window->finishRound();
-        QCOMPARE(m_window->model().deviceList().at(0)->netStat(), ZelNetworkStatus::Pending);
-        QCOMPARE(silent->netStat(), ZelNetworkStatus::NotFound);
-        const QString tip = m_window->model().index(1, 0).data(Qt::ToolTipRole).toString();
-        QVERIFY2(QRegularExpression("No answer since [0-2][0-9]:[0-5][0-9]:[0-5][0-9]")
-                     .match(tip)
-                     .hasMatch(),
-                 qPrintable(tip));
-        QCOMPARE(text(silent->netHostInfo().ipAddress()), "10.1.1.2");
-        selectRow(1);
-        QVERIFY(ui().btnConfig->isEnabled());
-        QVERIFY(ui().btnReset->isEnabled());
-    }
-
     void exportCsv_data()
     {
         QTest::addColumn<QString>("target"); // "" cancels the file dialog; "tmp" a fresh file
         QTest::addColumn<QString>("expected");
         QTest::addColumn<QStringList>("boxes");
         QTest::addColumn<bool>("folderRemembered");
-        QTest::newRow("written") << "tmp"
-                                 << "Serial,Device Type,IP Address,Subnet Mask,Gateway,DNS Server,"
-                                    "Address mode,MAC Address\n1,Nerio HF,10.1.1.1,255.255.255.0,"
-                                    "0.0.0.0,0.0.0.0,Static,00:1a:2b:3c:4d:01\n"
-                                 << QStringList() << true;
-        QTest::newRow("cancelled") << "" << QString() << QStringList() << false;
+        row("written", "tmp",
+            "Serial,Device Type,IP Address,Subnet Mask,Gateway,DNS Server,Address mode,MAC "
+            "Address\n1,Nerio HF,10.1.1.1,255.255.255.0,0.0.0.0,0.0.0.0,Static,00:1a:2b:3c:4d:01\n",
+            QStringList(), true);
+        row("cancelled", "", QString(), QStringList(), false);
         // /proc takes no new files, not even from root.
-        QTest::newRow("unwritable place")
-            << "/proc/corla-devices.csv" << QString()
-            << QStringList{"Export Error!|The file could not be opened for writing.\n\nNo such "
-                           "file or directory"}
-            << false;
+        row("unwritable place", "/proc/corla-devices.csv", QString(),
+            QStringList{"Export Error!|The file could not be opened for writing.\n\nNo such "
+                        "file or directory"},
+            false);
     }
     void exportCsv()
     {
@@ -760,11 +671,7 @@ private slots:
         listed(ZelDeviceType::NerioHF, 1, ZelNetworkStatus::Reachable);
         QTemporaryDir dir;
         const QString path = target == "tmp" ? dir.filePath(QStringLiteral("out.csv")) : target;
-        QString caption;
-        QString proposed;
         ModalBoxHandler<QFileDialog> chooser([&](QFileDialog* dialog) {
-            caption = dialog->windowTitle();
-            proposed = dialog->selectedFiles().value(0);
             dialog->selectFile(path);
             // QFileDialog's own accept override runs through the public base.
             path.isEmpty() ? dialog->reject() : static_cast<QDialog*>(dialog)->accept();
@@ -772,12 +679,6 @@ private slots:
         QStringList seen;
         std::unique_ptr<QObject> handler(recordBoxes(&seen));
         QTest::mouseClick(ui().btnExport, Qt::LeftButton);
-        QCOMPARE(caption, QStringLiteral("Export CSV"));
-        // The dialog shows it under the time of asking.
-        QVERIFY2(QRegularExpression("^devices-20[0-9]{6}-[0-9]{4}\\.csv$")
-                     .match(QFileInfo(proposed).fileName())
-                     .hasMatch(),
-                 qPrintable(proposed));
         QCOMPARE(seen, boxes);
         QFile file(dir.filePath(QStringLiteral("out.csv")));
         QCOMPARE(file.exists(), !expected.isNull());
@@ -795,10 +696,10 @@ private slots:
     {
         QTest::addColumn<QStringList>("folders"); // made under home; "last": the last export's
         QTest::addColumn<QString>("expected");    // under home
-        QTest::newRow("last export's") << QStringList{"last", "Desktop"} << "last";
-        QTest::newRow("desktop") << QStringList{"Desktop", "Documents"} << "Desktop";
-        QTest::newRow("documents") << QStringList{"Documents"} << "Documents";
-        QTest::newRow("home") << QStringList() << "";
+        row("last export's", QStringList{"last", "Desktop"}, "last");
+        row("desktop", QStringList{"Desktop", "Documents"}, "Desktop");
+        row("documents", QStringList{"Documents"}, "Documents");
+        row("home", QStringList(), "");
     }
     void exportFolderFallsBack()
     {
@@ -877,11 +778,28 @@ private slots:
         QCOMPARE(seen, QStringList());
     }
 
-    void geometrySortAndExportFolderSurviveARestart()
+    // The further columns are hidden until chosen in the View menu, which is also the
+    // header's context menu, and the filter looks only at what is shown. The choice, the
+    // window's size, the sort and the export's folder survive a restart.
+    void viewSurvivesARestart()
     {
-        listed(ZelDeviceType::NerioHF, 1, ZelNetworkStatus::Reachable);
+        listThree();
+        QHeaderView* header = view()->horizontalHeader();
+        for (int column = CorlaTableModel::SubnetColumn; column < CorlaTableModel::ColumnCount;
+             ++column)
+            QVERIFY(header->isSectionHidden(column));
+        QTest::keyClicks(ui().leFilter, "255.255.255");
+        QCOMPARE(view()->model()->rowCount(), 0);
+        emit header->customContextMenuRequested(QPoint(5, 5));
+        QCOMPARE(QApplication::activePopupWidget(), m_window->viewMenu());
+        m_window->viewMenu()->close();
+        m_window->columnActions().at(0)->trigger();
+        QVERIFY(!header->isSectionHidden(CorlaTableModel::SubnetColumn));
+        QVERIFY(header->sectionSize(CorlaTableModel::SubnetColumn) > 0);
+        QCOMPARE(view()->model()->rowCount(), 3);
+
         m_window->resize(710, 560);
-        view()->horizontalHeader()->setSortIndicator(4, Qt::DescendingOrder);
+        header->setSortIndicator(4, Qt::DescendingOrder);
         QTemporaryDir dir;
         ModalBoxHandler<QFileDialog> chooser([&](QFileDialog* dialog) {
             dialog->selectFile(dir.filePath(QStringLiteral("fleet.csv")));
@@ -891,45 +809,15 @@ private slots:
         QVERIFY(QFile::exists(dir.filePath(QStringLiteral("fleet.csv"))));
 
         restartWindow();
-        QCOMPARE(m_window->size(), QSize(710, 560));
-        QCOMPARE(view()->horizontalHeader()->sortIndicatorSection(), 4);
-        QCOMPARE(view()->horizontalHeader()->sortIndicatorOrder(), Qt::DescendingOrder);
-        QVERIFY(m_window->proposedExportPath(QDateTime::currentDateTime())
-                    .startsWith(dir.path() + "/devices-"));
-    }
-
-    // The further columns are hidden until chosen in the View menu, which is also the
-    // header's context menu; the choice survives a restart, and the filter looks only at
-    // what is shown.
-    void columnsShownOnRequest()
-    {
-        listThree();
-        QHeaderView* header = view()->horizontalHeader();
-        QStringList texts;
-        for (QAction* action : m_window->columnActions())
-            texts << action->text();
-        QCOMPARE(texts,
-                 QStringList({"Subnet Mask", "Gateway", "DNS Server", "Interface", "Reason"}));
-        for (int column = CorlaTableModel::SubnetColumn; column < CorlaTableModel::ColumnCount;
-             ++column)
-            QVERIFY(header->isSectionHidden(column));
-        QTest::keyClicks(ui().leFilter, "255.255.255");
-        QCOMPARE(view()->model()->rowCount(), 0);
-
-        emit header->customContextMenuRequested(QPoint(5, 5));
-        QCOMPARE(QApplication::activePopupWidget(), m_window->viewMenu());
-        m_window->viewMenu()->close();
-        m_window->columnActions().at(0)->trigger();
-        QVERIFY(!header->isSectionHidden(CorlaTableModel::SubnetColumn));
-        QVERIFY(header->sectionSize(CorlaTableModel::SubnetColumn) > 0);
-        QCOMPARE(view()->model()->rowCount(), 3);
-
-        restartWindow();
         header = view()->horizontalHeader();
         QVERIFY(m_window->columnActions().at(0)->isChecked());
         QVERIFY(!header->isSectionHidden(CorlaTableModel::SubnetColumn));
         QVERIFY(header->isSectionHidden(CorlaTableModel::GatewayColumn));
-        QVERIFY(header->isSectionHidden(CorlaTableModel::ReasonColumn));
+        QCOMPARE(m_window->size(), QSize(710, 560));
+        QCOMPARE(header->sortIndicatorSection(), 4);
+        QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+        QVERIFY(m_window->proposedExportPath(QDateTime::currentDateTime())
+                    .startsWith(dir.path() + "/devices-"));
     }
 
     // While on, an enquiry goes out every interval and the rows change in place: the
@@ -954,6 +842,7 @@ private slots:
         sent.removeDuplicates();
         QCOMPARE(sent, QStringList{kEveryone});
         QCOMPARE(silent->netStat(), ZelNetworkStatus::NotFound);
+        QCOMPARE(text(silent->netHostInfo().ipAddress()), "10.1.1.2"); // its settings stay
         QCOMPARE(answering->netStat(), ZelNetworkStatus::Reachable);
         const QString reason =
             view()->model()->index(0, CorlaTableModel::ReasonColumn).data().toString();
@@ -970,36 +859,37 @@ private slots:
         QTRY_COMPARE(ui().lblDevCount->text(), QStringLiteral("(2)"));
         QVERIFY(silent->netStat() != ZelNetworkStatus::NotFound);
 
+        // Turned off, it stays off: a manual Refresh's pause outlasts many intervals.
         restartWindow();
         QVERIFY(ui().cbAutoRefresh->isChecked());
+        m_window->setAutoRefreshInterval(20);
         ui().cbAutoRefresh->click();
+        QTRY_VERIFY(ui().btnRefresh->isEnabled());
         m_adapter->requests.clear();
-        QTest::qWait(100);
-        QCOMPARE(m_adapter->requests, QStringList());
+        QTest::mouseClick(ui().btnRefresh, Qt::LeftButton);
+        QTRY_VERIFY(ui().btnRefresh->isEnabled());
+        QCOMPARE(m_adapter->requests, QStringList{kEveryone});
         restartWindow();
         QVERIFY(!ui().cbAutoRefresh->isChecked());
     }
 
-    // What a settings file holds is not trusted: only a real column and order are restored.
+    // What a settings file holds is not trusted: only a real column and order are restored;
+    // else the IP address column, ascending.
     void storedSortOrder_data()
     {
         QTest::addColumn<QVariant>("column");
         QTest::addColumn<QVariant>("order");
         QTest::addColumn<int>("expectedColumn");
         QTest::addColumn<Qt::SortOrder>("expectedOrder");
-        QTest::newRow("none stored: IP address ascending")
-            << QVariant() << QVariant() << 2 << Qt::AscendingOrder;
-        QTest::newRow("MAC column descending")
-            << QVariant(5) << QVariant(1) << 5 << Qt::DescendingOrder;
-        QTest::newRow("first column") << QVariant(0) << QVariant(0) << 0 << Qt::AscendingOrder;
-        QTest::newRow("column past the last")
-            << QVariant(11) << QVariant(1) << 2 << Qt::AscendingOrder;
-        QTest::newRow("negative column") << QVariant(-1) << QVariant(0) << 2 << Qt::AscendingOrder;
-        QTest::newRow("no such order") << QVariant(3) << QVariant(7) << 2 << Qt::AscendingOrder;
-        QTest::newRow("text for a column")
-            << QVariant("serial") << QVariant(0) << 2 << Qt::AscendingOrder;
-        QTest::newRow("column without an order")
-            << QVariant(3) << QVariant() << 2 << Qt::AscendingOrder;
+        const QVariant none;
+        row("none stored", none, none, 2, Qt::AscendingOrder);
+        row("MAC column descending", QVariant(5), QVariant(1), 5, Qt::DescendingOrder);
+        row("first column", QVariant(0), QVariant(0), 0, Qt::AscendingOrder);
+        row("column past the last", QVariant(11), QVariant(1), 2, Qt::AscendingOrder);
+        row("negative column", QVariant(-1), QVariant(0), 2, Qt::AscendingOrder);
+        row("no such order", QVariant(3), QVariant(7), 2, Qt::AscendingOrder);
+        row("text for a column", QVariant("serial"), QVariant(0), 2, Qt::AscendingOrder);
+        row("column without an order", QVariant(3), none, 2, Qt::AscendingOrder);
     }
     void storedSortOrder()
     {
@@ -1007,14 +897,11 @@ private slots:
         QFETCH(QVariant, order);
         QFETCH(int, expectedColumn);
         QFETCH(Qt::SortOrder, expectedOrder);
-        {
-            QSettings settings;
-            settings.clear();
-            if (column.isValid())
-                settings.setValue(QStringLiteral("table/sortColumn"), column);
-            if (order.isValid())
-                settings.setValue(QStringLiteral("table/sortOrder"), order);
-        }
+        QSettings().clear(); // what the window made in init() wrote
+        if (column.isValid())
+            QSettings().setValue(QStringLiteral("table/sortColumn"), column);
+        if (order.isValid())
+            QSettings().setValue(QStringLiteral("table/sortOrder"), order);
         m_window = std::make_unique<MainWindow>(m_adapter.get(), m_checker.get());
         QCOMPARE(view()->horizontalHeader()->sortIndicatorSection(), expectedColumn);
         QCOMPARE(view()->horizontalHeader()->sortIndicatorOrder(), expectedOrder);

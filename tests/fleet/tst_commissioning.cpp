@@ -147,10 +147,7 @@ private slots:
         network.lateAnswers = lateAnswers;
         corla::CommissioningService service(&network);
         service.setChangeLog(&log, QStringLiteral("test"));
-        corla::Timing& timing = service.timing();
-        timing.answerMs = 30;
-        timing.lookupMs = 200;
-        timing.graceMs = 10;
+        service.timing() = corla::Timing{30, 200, 10}; // answer, lookup, grace (ms)
 
         TevNetHostInfo settings = network.device->netHostInfo();
         settings.setIpAddress(TevIpAddr("10.10.0.50"));
@@ -188,9 +185,7 @@ private slots:
         ScriptedNetwork network;
         network.fates = {Fate::NetworkGone};
         corla::CommissioningService service(&network);
-        service.timing().answerMs = 30;
-        service.timing().lookupMs = 100;
-        service.timing().graceMs = 10;
+        service.timing() = corla::Timing{30, 100, 10};
         CorlaDeviceList found;
         found.beginRound();
         found.merge(network.device);

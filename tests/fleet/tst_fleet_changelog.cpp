@@ -150,7 +150,8 @@ private slots:
         QVERIFY(readAll(log.path()).startsWith(QLatin1String(Header) + "\n"));
     }
 
-    // `blocker`: what stands at `name` in a new folder; `expected`, with %1 for that folder.
+    // What stands in the way is named; a FIFO, opened for writing, would wait for a reader for
+    // ever. (Every other kind of node is refused by the same check as the CSV export's.)
     void failureSaysWhy_data()
     {
         QTest::addColumn<QString>("blocker");
@@ -158,11 +159,7 @@ private slots:
         QTest::addColumn<QString>("expected");
         row("a file where its folder belongs", "file", "file/changes.csv",
             "cannot make the folder %1/file");
-        row("the log is a folder", "folder", "changes.csv", "it is a folder, not a regular file");
-        // Opened for writing, it would wait for a reader for ever.
         row("the log is a FIFO", "FIFO", "changes.csv", "it is a FIFO, not a regular file");
-        row("the log is a character device", "", "/dev/null",
-            "it is a character device, not a regular file");
     }
 
     void failureSaysWhy()
@@ -174,13 +171,10 @@ private slots:
         const QString at = dir.filePath(name.section('/', 0, 0));
         if (blocker == "file")
             QVERIFY(QFile(at).open(QIODevice::WriteOnly));
-        else if (blocker == "folder")
-            QVERIFY(QDir().mkdir(at));
-        else if (blocker == "FIFO")
+        else
             QCOMPARE(::mkfifo(QFile::encodeName(at).constData(), 0600), 0);
-        const QString path = QDir::isAbsolutePath(name) ? name : dir.filePath(name);
         QString why;
-        QVERIFY(!CorlaChangeLog(path).append(entry("sent"), &why));
+        QVERIFY(!CorlaChangeLog(dir.filePath(name)).append(entry("sent"), &why));
         QCOMPARE(why, QString(expected).replace("%1", dir.path()));
     }
 

@@ -65,26 +65,18 @@ private slots:
         QTest::addColumn<QString>("mac");
         QTest::addColumn<int>("error");
         const QByteArray both = dump({kReachable250, kIncomplete200, kDone});
-        QTest::newRow("reachable, with its MAC") << both << "10.10.0.250" << false << "REACHABLE"
-                                                 << "02:c0:1a:ff:00:fa" << 0;
-        QTest::newRow("incomplete, no MAC yet") << both << "10.10.0.200" << false << "INCOMPLETE"
-                                                << "" << 0;
-        QTest::newRow("no entry") << both << "10.10.0.9" << false << ""
-                                  << "" << 0;
-        QTest::newRow("stale on one interface, then reachable on another")
-            << dump({kStale250, kReachable250, kDone}) << "10.10.0.250" << false << "REACHABLE"
-            << "02:c0:1a:ff:00:fa" << 0;
-        QTest::newRow("reachable, then stale on another interface")
-            << dump({kReachable250, kStale250, kDone}) << "10.10.0.250" << false << "REACHABLE"
-            << "02:c0:1a:ff:00:fa" << 0;
-        QTest::newRow("a datagram without the end: the dump goes on")
-            << dump({kStale250}) << "10.10.0.250" << true << "STALE"
-            << "02:c0:1a:ff:00:fb" << 0;
-        QTest::newRow("the kernel's error ends it")
-            << dump({kRefused}) << "10.10.0.250" << false << ""
-            << "" << 1;
-        QTest::newRow("cut short: malformed") << dump({kCutShort}) << "10.10.0.200" << false << ""
-                                              << "" << 74;
+        const QString reachable = "REACHABLE", fa = "02:c0:1a:ff:00:fa";
+        row("reachable, with its MAC", both, "10.10.0.250", false, reachable, fa, 0);
+        row("incomplete, no MAC yet", both, "10.10.0.200", false, "INCOMPLETE", "", 0);
+        row("no entry", both, "10.10.0.9", false, "", "", 0);
+        row("stale on one interface, then reachable on another",
+            dump({kStale250, kReachable250, kDone}), "10.10.0.250", false, reachable, fa, 0);
+        row("reachable, then stale on another interface", dump({kReachable250, kStale250, kDone}),
+            "10.10.0.250", false, reachable, fa, 0);
+        row("a datagram without the end: the dump goes on", dump({kStale250}), "10.10.0.250", true,
+            "STALE", "02:c0:1a:ff:00:fb", 0);
+        row("the kernel's error ends it", dump({kRefused}), "10.10.0.250", false, "", "", 1);
+        row("cut short: malformed", dump({kCutShort}), "10.10.0.200", false, "", "", 74);
     }
 
     void parse()
@@ -128,8 +120,6 @@ private slots:
         row("echo reply from a listed device: it answers here", 0u, confirmed, moved,
             QStringList{moved}, echo, false);
         row("router: host unreachable", 769u, absent, "", QStringList{}, nobody, false);
-        row("router: net unreachable", 768u, absent, "", QStringList{}, nobody, false);
-        row("router: port unreachable", 771u, absent, "", QStringList{}, nobody, false);
         row("router: time exceeded", 2816u, absent, "", QStringList{}, nobody, false);
         row("ICMP error, but ARP answered", 769u, confirmed, other, QStringList{moved}, link,
             false);
@@ -168,10 +158,6 @@ private slots:
         const CorlaInUse use = corlaJudgeInUse(echo, neighbour, set);
         QCOMPARE(int(use.by), by);
         QCOMPARE(use.linkAddressDisregarded, disregarded);
-        // The echo goes on as it came, for corla-cli ping to report.
-        QCOMPARE(use.echo.status, echo.status);
-        QCOMPARE(use.echo.replyCount, echo.replyCount);
-        QCOMPARE(use.echo.replySource, echo.replySource);
     }
 };
 

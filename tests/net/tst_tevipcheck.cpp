@@ -26,12 +26,7 @@ class TstIpChecker : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        CORLA_REQUIRE_PRIVATE_NETNS();
-        // Debug lines are off unless a rule asks for them.
-        QLoggingCategory::setFilterRules(QStringLiteral("corla.net.debug=true"));
-    }
+    void initTestCase() { CORLA_REQUIRE_PRIVATE_NETNS(); }
     void eachReportsOnceWithItsOwnCopies()
     {
         // Two checkers at once: a host answers at the first address; the second has no route.

@@ -70,29 +70,26 @@ private slots:
         QTest::addColumn<QStringList>("messages");
 
         const Bytes enquiry = hexBytes(kEnquiryAnswer);
-        QTest::newRow("two stray bytes")
-            << cat({hexBytes("1122"), enquiry}) << QStringList{kEnquiry};
-        QTest::newRow("code and length without sync")
-            << cat({hexBytes("571A00"), enquiry}) << QStringList{kEnquiry};
-        QTest::newRow("CRC bytes of an earlier frame")
-            << cat({hexBytes("F716"), enquiry}) << QStringList{kEnquiry};
-        QTest::newRow("two frames")
-            << cat({enquiry, resetAnswer()}) << QStringList{kEnquiry, kReset};
+        row("two stray bytes", cat({hexBytes("1122"), enquiry}), QStringList{kEnquiry});
+        row("code and length without sync", cat({hexBytes("571A00"), enquiry}),
+            QStringList{kEnquiry});
+        row("CRC bytes of an earlier frame", cat({hexBytes("F716"), enquiry}),
+            QStringList{kEnquiry});
+        row("two frames", cat({enquiry, resetAnswer()}), QStringList{kEnquiry, kReset});
         // Its CRC is 0xA12A: cut inside the CRC, the 0x2A that follows must not start a frame.
         const std::string mac = "MAC=0E:0E:D1:FF:28:01";
-        QTest::newRow("CRC holding a sync byte")
-            << cat({frame(0x59, Bytes(mac.begin(), mac.end())), enquiry})
-            << QStringList{"Y 0e:0e:d1:ff:28:01", kEnquiry};
-        QTest::newRow("unknown code between two frames")
-            << cat({resetAnswer(), frame(0x41, hexBytes("0102")), enquiry})
-            << QStringList{kReset, kEnquiry};
-        QTest::newRow("change answers, the first with an empty payload")
-            << cat({frame(0x58, {}), frame(0x58, hexBytes("0102015E4D3C2B1A00FFFF"))})
-            << QStringList{"X 0 0" + kNoNetInfo + " err 0",
-                           "X 1 258 00:1a:2b:3c:4d:5e 0 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0 err -1"};
+        row("CRC holding a sync byte", cat({frame(0x59, Bytes(mac.begin(), mac.end())), enquiry}),
+            QStringList{"Y 0e:0e:d1:ff:28:01", kEnquiry});
+        row("unknown code between two frames",
+            cat({resetAnswer(), frame(0x41, hexBytes("0102")), enquiry}),
+            QStringList{kReset, kEnquiry});
+        row("change answers, the first with an empty payload",
+            cat({frame(0x58, {}), frame(0x58, hexBytes("0102015E4D3C2B1A00FFFF"))}),
+            QStringList{"X 0 0" + kNoNetInfo + " err 0",
+                        "X 1 258 00:1a:2b:3c:4d:5e 0 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0 err -1"});
         // A payload that can never fit the buffer must not stall the parser for good.
-        QTest::newRow("length one beyond the receive buffer")
-            << cat({hexBytes("2A570140"), enquiry}) << QStringList{kEnquiry};
+        row("length one beyond the receive buffer", cat({hexBytes("2A570140"), enquiry}),
+            QStringList{kEnquiry});
     }
 
     // The same messages whether the stream comes whole, byte by byte, or cut in two
@@ -116,9 +113,6 @@ private slots:
 
     void payloadLimitIsTheBufferCapacity()
     {
-        QCOMPARE(parseChunks({hexBytes("2A594100"), hexBytes(kEnquiryAnswer)}, 64),
-                 QStringList{kEnquiry});
-
         // A payload exactly as large as the buffer still arrives: the header has left it.
         Bytes payload(ZelCorlaProcessor::ReceiveBufferSize, 0);
         payload[1] = 0x34;
@@ -128,15 +122,6 @@ private slots:
         const Bytes tail = cat({{big.end() - 2, big.end()}, hexBytes(kEnquiryAnswer)});
         QCOMPARE(parseChunks({header, body, tail}),
                  QStringList({"W 0 4660" + kNoNetInfo, kEnquiry}));
-    }
-
-    // A null handler discards the messages it is handed, and they still count.
-    void nullHandlerCountsMessages()
-    {
-        const auto bytes = cat({frame(0x41, hexBytes("DEADBEEF")), hexBytes(kEnquiryAnswer)});
-        CircularByteBuffer buf(64);
-        buf.write(bytes.data(), bytes.size());
-        QCOMPARE(ZelCorlaProcessor().drive(buf, nullptr), size_t(1));
     }
 
     // What the reassembler keeps between datagrams, and for how long. Each row sends the

@@ -2,14 +2,10 @@
 // SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 // Tests that may send packets run only inside a network namespace that the project's
-// scripts made, where nothing can reach the machine's own network: unit tests inside
-// scripts/netns-run or the lab (CORLA_REQUIRE_PRIVATE_NETNS()), lab tests only on the lab's
-// host side, marked by the inode of its namespace in CORLA_LAB_NETNS (CORLA_REQUIRE_LAB()).
-// Both check in initTestCase(), before the first packet. Outside, the test FAILS (it
-// never skips or passes): a test that silently did nothing would hide a broken set-up.
-//
-// CorlaLabSim starts one more simulator on the lab's device side, with switches of the
-// test's choosing; tests registered with NO_SIM use it to have the devices to themselves.
+// scripts made: unit tests inside scripts/netns-run or the lab (CORLA_REQUIRE_PRIVATE_NETNS()),
+// lab tests only on the lab's host side, marked by the inode of its namespace in
+// CORLA_LAB_NETNS (CORLA_REQUIRE_LAB()). Checked in initTestCase(); outside, the test FAILS
+// rather than skips, so that a broken set-up never passes silently.
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -21,8 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// True inside the namespace that scripts/netns-run or scripts/lab made and marked
-// (CORLA_IN_NETNS names it); otherwise false with the reason in *why.
+// Inside the namespace that scripts/netns-run or scripts/lab made and named in CORLA_IN_NETNS.
 inline bool corlaInPrivateNetns(QString* why)
 {
     char link[64] = {};
@@ -41,7 +36,6 @@ inline bool inPrivateNetns()
     return corlaInPrivateNetns(&why);
 }
 
-// True on the lab's host side; otherwise false with the reason in *why.
 inline bool corlaInLab(QString* why)
 {
     if (!corlaInPrivateNetns(why))
@@ -79,7 +73,7 @@ inline bool corlaInLab(QString* why)
             QFAIL(qPrintable(corlaLabWhy_));                                                       \
     } while (false)
 
-// A variable the lab exports (see scripts/lab), and its blank-separated list form.
+// A variable the lab exports, and its blank-separated list form.
 inline QString corlaLabEnv(const char* name)
 {
     return QString::fromLocal8Bit(qgetenv(name));
@@ -90,9 +84,8 @@ inline QStringList corlaLabList(const char* name)
     return corlaLabEnv(name).split(' ', Qt::SkipEmptyParts);
 }
 
-// A simulator on the lab's device side, started with --manage-addresses and the given
-// arguments, stopped with SIGTERM (so that it removes the addresses it added) when the
-// object goes.
+// One more simulator on the lab's device side, with --manage-addresses and the given
+// arguments; stopped with SIGTERM (it removes the addresses it added) when the object goes.
 class CorlaLabSim
 {
 public:
@@ -101,7 +94,7 @@ public:
     CorlaLabSim& operator=(const CorlaLabSim&) = delete;
     ~CorlaLabSim() { stop(); }
 
-    // As start(), for QVERIFY2: the reason the simulator did not start, or "" when it did.
+    // The reason the simulator did not start, or "" when it did.
     QString startOrWhy(const QStringList& args)
     {
         QString why;
@@ -137,8 +130,7 @@ public:
         return true;
     }
 
-    // True when the simulator ends cleanly: it was not running, or it left with status 0
-    // on SIGTERM (a crash or a sanitizer report gives false).
+    // False after a crash or a sanitizer report: only status 0 on SIGTERM is a clean end.
     bool stop()
     {
         if (m_process.state() == QProcess::NotRunning)
@@ -152,10 +144,10 @@ public:
         return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
     }
 
-    // Everything it printed so far: the ready line and one line per request.
+    // Everything it printed so far (also what still sits in the pipe): the ready line and
+    // one line per request.
     QString output()
     {
-        // What the simulator has written by now may still sit in the pipe.
         while (m_process.state() != QProcess::NotRunning && m_process.waitForReadyRead(20))
             m_output += m_process.readAll();
         m_output += m_process.readAll();

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
+#include "datarow.h"
 #include "tevipedit.h"
 
 #include <QtTest>
@@ -24,7 +25,6 @@ private slots:
         QApplication::setActiveWindow(&m_window);
         QVERIFY(QTest::qWaitForWindowActive(&m_window));
     }
-
     void init()
     {
         m_other->setFocus();
@@ -32,52 +32,42 @@ private slots:
         m_edit->clear();
     }
 
+    // Octet texts set past the validator: the readers must still not wrap or guess;
+    // address() reads empty or foreign octets as 0.
     void readers_data()
     {
-        // The four octet texts, set past the validator: the readers must still not wrap or
-        // guess. address() reads empty or foreign octets as 0 (empty: as the texts).
         QTest::addColumn<QString>("texts");
         QTest::addColumn<QString>("address");
         QTest::addColumn<bool>("validIp");
-        QTest::newRow("leading zeros") << "10.007.0.1"
-                                       << "10.7.0.1" << true;
-        QTest::newRow("letters") << "10.abc.0.1"
-                                 << "10.0.0.1" << false;
-        QTest::newRow("above an octet") << "10.300.0.1"
-                                        << "10.0.0.1" << false;
-        QTest::newRow("all ones") << "255.255.255.255"
-                                  << "" << true;
-        QTest::newRow("empty octets") << "255..."
-                                      << "255.0.0.0" << true;
-        QTest::newRow("empty octet between ones") << "255..255.0"
-                                                  << "255.0.255.0" << true;
+        row("leading zeros", "10.007.0.1", "10.7.0.1", true);
+        row("letters", "10.abc.0.1", "10.0.0.1", false);
+        row("above an octet", "10.300.0.1", "10.0.0.1", false);
+        row("empty octet between ones", "255..255.0", "255.0.255.0", true);
     }
-
     void readers()
     {
         QFETCH(QString, texts);
         QFETCH(QString, address);
         QFETCH(bool, validIp);
-        if (address.isEmpty())
-            address = texts;
-        const QStringList octets = texts.split('.');
         for (int i = 0; i < 4; ++i)
-            field(i)->setText(octets.at(i));
+            field(i)->setText(texts.section('.', i, i));
         QCOMPARE(QString::fromStdString(m_edit->address().toString()), address);
         QCOMPARE(m_edit->isValidIp(), validIp);
         m_edit->setAddress(m_edit->address());
-        QCOMPARE(fieldTexts(), address);
+        QStringList shown;
+        for (int i = 0; i < 4; ++i)
+            shown << field(i)->text();
+        QCOMPARE(shown.join('.'), address);
     }
 
     void typing_data()
     {
         QTest::addColumn<QString>("keys");
         QTest::addColumn<QString>("text");
-        QTest::newRow("highest octet") << "255" << QStringLiteral("255");
-        QTest::newRow("256 refuses the third digit") << "256" << QStringLiteral("25");
-        QTest::newRow("signs, letters and separators") << "-+a1,2" << QStringLiteral("12");
+        row("highest octet", "255", "255");
+        row("256 refuses the third digit", "256", "25");
+        row("signs, letters and separators", "-+a1,2", "12");
     }
-
     void typing()
     {
         QFETCH(QString, keys);
@@ -91,8 +81,9 @@ private slots:
 
     void keys_data()
     {
-        // Focus after: 0-3 an octet of this address, 4 the next address editor's first octet.
-        // Events: octetEdited octets and "done" for editingFinished, in order.
+        // The octet and its text and cursor before the key; the events (octetEdited octets and
+        // "done" for editingFinished); the focus after (4: the next address editor's first
+        // octet) and the octet's text.
         QTest::addColumn<int>("octet");
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("cursor");
@@ -100,35 +91,24 @@ private slots:
         QTest::addColumn<QString>("events");
         QTest::addColumn<int>("focus");
         QTest::addColumn<QString>("textAfter");
-        // Moving on or back.
-        QTest::newRow("Space mid-text: next")
-            << 1 << "123" << 1 << Qt::Key_Space << "1" << 2 << "123";
-        QTest::newRow("Space, empty octet: next") << 0 << "" << 0 << Qt::Key_Space << "" << 1 << "";
-        QTest::newRow(". at end: next") << 0 << "12" << 2 << Qt::Key_Period << "0" << 1 << "12";
-        QTest::newRow("Right at end: next") << 2 << "7" << 1 << Qt::Key_Right << "2" << 3 << "7";
-        QTest::newRow("Left at start: back") << 2 << "5" << 0 << Qt::Key_Left << "2" << 1 << "5";
-        QTest::newRow("Backspace at start")
-            << 3 << "9" << 0 << Qt::Key_Backspace << "3" << 2 << "9";
-        QTest::newRow("Backspace, empty: back")
-            << 1 << "" << 0 << Qt::Key_Backspace << "" << 0 << "";
-        QTest::newRow("Tab between octets") << 1 << "2" << 1 << Qt::Key_Tab << "1" << 2 << "2";
-        // Ordinary editing inside an octet.
-        QTest::newRow(". mid-text refused") << 1 << "12" << 1 << Qt::Key_Period << "" << 1 << "12";
-        QTest::newRow("Backspace at end") << 1 << "12" << 2 << Qt::Key_Backspace << "" << 1 << "1";
-        QTest::newRow(". in empty octet: stays") << 1 << "" << 0 << Qt::Key_Period << "" << 1 << "";
-        QTest::newRow("Return: octet only") << 2 << "3" << 1 << Qt::Key_Return << "2" << 2 << "3";
+        row("Space mid-text: next", 1, "123", 1, Qt::Key_Space, "1", 2, "123");
+        row("Space, empty octet: next", 0, "", 0, Qt::Key_Space, "", 1, "");
+        row(". at end: next", 0, "12", 2, Qt::Key_Period, "0", 1, "12");
+        row("Right at end: next", 2, "7", 1, Qt::Key_Right, "2", 3, "7");
+        row("Left at start: back", 2, "5", 0, Qt::Key_Left, "2", 1, "5");
+        row("Backspace at start", 3, "9", 0, Qt::Key_Backspace, "3", 2, "9");
+        row("Backspace, empty: back", 1, "", 0, Qt::Key_Backspace, "", 0, "");
+        row("Tab between octets", 1, "2", 1, Qt::Key_Tab, "1", 2, "2");
+        row(". mid-text refused", 1, "12", 1, Qt::Key_Period, "", 1, "12");
+        row(". in empty octet: stays", 1, "", 0, Qt::Key_Period, "", 1, "");
+        row("Return: octet only", 2, "3", 1, Qt::Key_Return, "2", 2, "3");
         // Past either end, or out: the address is finished.
-        QTest::newRow("Left at start of first")
-            << 0 << "1" << 0 << Qt::Key_Left << "done" << 0 << "1";
-        QTest::newRow("Right at end of last")
-            << 3 << "7" << 1 << Qt::Key_Right << "done" << 3 << "7";
-        QTest::newRow("Space in empty last") << 3 << "" << 0 << Qt::Key_Space << "done" << 3 << "";
-        QTest::newRow("Tab out of the last")
-            << 3 << "4" << 1 << Qt::Key_Tab << "3,done" << 4 << "4";
-        QTest::newRow("Tab out of empty last: silent")
-            << 3 << "" << 0 << Qt::Key_Tab << "" << 4 << "";
+        row("Left at start of first", 0, "1", 0, Qt::Key_Left, "done", 0, "1");
+        row("Right at end of last", 3, "7", 1, Qt::Key_Right, "done", 3, "7");
+        row("Space in empty last", 3, "", 0, Qt::Key_Space, "done", 3, "");
+        row("Tab out of the last", 3, "4", 1, Qt::Key_Tab, "3,done", 4, "4");
+        row("Tab out of empty last: silent", 3, "", 0, Qt::Key_Tab, "", 4, "");
     }
-
     void keys()
     {
         QFETCH(int, octet);
@@ -145,14 +125,13 @@ private slots:
         connect(m_edit, &TevIpEdit::octetEdited, this,
                 [&](TevIpOctet o) { seen << QString::number(o); });
         connect(m_edit, &TevIpEdit::editingFinished, this, [&] { seen << "done"; });
-
         QTest::keyClick(field(octet), key);
         disconnect(m_edit, nullptr, this, nullptr);
 
         TevIpOctetEdit* focused = focus < 4 ? field(focus) : m_second->octetEdit(TevIpOctetFirst);
         QCOMPARE(QApplication::focusWidget(), focused);
         QCOMPARE(field(octet)->text(), textAfter);
-        QCOMPARE(seen.join(QLatin1Char(',')), events);
+        QCOMPARE(seen.join(','), events);
         // Arriving by keyboard selects the whole octet, ready to be typed over.
         if (focus != octet)
             QCOMPARE(focused->selectedText(), focused->text());
@@ -179,29 +158,18 @@ private slots:
 
 private:
     TevIpOctetEdit* field(int octet) const { return m_edit->octetEdit(TevIpOctet(octet)); }
-    void focusField(int octet, int cursor);
-    QString fieldTexts() const;
+    void focusField(int octet, int cursor)
+    {
+        field(octet)->setFocus(Qt::OtherFocusReason);
+        QCOMPARE(QApplication::focusWidget(), field(octet));
+        field(octet)->setCursorPosition(cursor);
+    }
 
     QWidget m_window;
     TevIpEdit* m_edit = nullptr;
     TevIpEdit* m_second = nullptr;
     QLineEdit* m_other = nullptr;
 };
-
-void TstTevIpEdit::focusField(int octet, int cursor)
-{
-    field(octet)->setFocus(Qt::OtherFocusReason);
-    QCOMPARE(QApplication::focusWidget(), field(octet));
-    field(octet)->setCursorPosition(cursor);
-}
-
-QString TstTevIpEdit::fieldTexts() const
-{
-    QStringList texts;
-    for (int i = 0; i < 4; ++i)
-        texts << field(i)->text();
-    return texts.join(QLatin1Char('.'));
-}
 
 QTEST_MAIN(TstTevIpEdit)
 #include "tst_tevipedit.moc"

@@ -11,6 +11,14 @@
 
 namespace {
 
+// The window's way to a fitting address, after the net layer's off-network note.
+QString withConfigureHint(const QString& offNetworkNote)
+{
+    return offNetworkNote.isEmpty()
+               ? offNetworkNote
+               : offNetworkNote + QStringLiteral("; Configure can give it an address there");
+}
+
 // Relative luminance as the WCAG defines it, for choosing a readable text colour.
 double luminance(const QColor& colour)
 {
@@ -271,7 +279,7 @@ void CorlaTableModel::setProbeReason(const TevDevice& device, ZelProbeReason rea
     // Asks the system for its interfaces: only where the answer can matter.
     if (reason == ZelProbeReason::NoAnswer || reason == ZelProbeReason::HostUnreachable ||
         reason == ZelProbeReason::NoRoute)
-        stored.offNetwork = zelOffNetworkNote(device);
+        stored.offNetwork = withConfigureHint(zelOffNetworkNote(device));
     reasonChanged(device.netHostInfo().macAddress());
 }
 
@@ -380,7 +388,7 @@ QString CorlaTableModel::statusExplanation(const TevDevice& device) const
     case CorlaStatus::Waiting:
         break;
     }
-    const QString note = zelOffNetworkNote(device);
+    const QString note = withConfigureHint(zelOffNetworkNote(device));
     return QStringLiteral("Waiting for a probe") +
            (note.isEmpty() ? QString() : QStringLiteral("; ") + note);
 }

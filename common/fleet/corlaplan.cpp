@@ -427,10 +427,7 @@ private:
         if (column == IpColumn) {
             why = checkHostAddressText(text, name, &checked);
         } else {
-            why = checkMaskText(text, &checked);
-            // The rule's words name the command line's option; a plan names its column.
-            if (why.startsWith(QLatin1String("--mask")))
-                why.replace(0, 6, name);
+            why = checkMaskText(text, name, &checked);
         }
         if (!why.isEmpty())
             faultUnlessAsFound(why);

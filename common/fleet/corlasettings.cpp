@@ -67,16 +67,16 @@ QString checkHostAddressText(const QString& text, const QString& what, TevIpAddr
     return QString();
 }
 
-QString checkMaskText(const QString& text, TevIpAddr* out)
+QString checkMaskText(const QString& text, const QString& what, TevIpAddr* out)
 {
     TevIpAddr mask;
-    const QString why = checkIpText(text, "--mask", &mask);
+    const QString why = checkIpText(text, what, &mask);
     if (!why.isEmpty())
         return why;
     if (!isValidSubnetMask(mask.toInt()))
-        return QStringLiteral("--mask: %1 is not a subnet mask (one bits followed by zero bits, "
+        return QStringLiteral("%1: %2 is not a subnet mask (one bits followed by zero bits, "
                               "such as 255.255.255.0)")
-            .arg(text);
+            .arg(what, text);
     *out = mask;
     return QString();
 }

@@ -14,7 +14,8 @@
 // the field. *out is set only for an acceptable text.
 QString checkIpText(const QString& text, const QString& what, TevIpAddr* out);
 QString checkHostAddressText(const QString& text, const QString& what, TevIpAddr* out);
-QString checkMaskText(const QString& text, TevIpAddr* out);
+// `what` names the field in the message: an option of the command line, a plan's column.
+QString checkMaskText(const QString& text, const QString& what, TevIpAddr* out);
 QString checkMacText(const QString& text, TevMacAddr* out);
 // A static address as `set --static` takes it: "10.10.0.50", or with the length of its
 // network prefix, "10.10.0.50/24" (1 to 31), which gives *mask; without one *mask is 0.

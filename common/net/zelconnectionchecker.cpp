@@ -440,7 +440,7 @@ QString zelOffNetworkNote(const TevDevice& device)
         }
         const uint32_t network = local.toIPv4Address() & answered->netmask().toIPv4Address();
         return QStringLiteral("it is not on this computer's network %1/%2, on which it "
-                              "answered; Configure can give it an address there")
+                              "answered")
             .arg(QHostAddress(network).toString())
             .arg(answered->prefixLength());
     }

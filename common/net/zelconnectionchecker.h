@@ -143,8 +143,9 @@ QString zelProbeReasonText(ZelProbeReason reason,
                            int timeoutMs = ZelConnectionChecker::kDefaultTimeoutMs);
 
 // Where the device's address lies outside the network of this computer's address that it
-// answered on (that interface entry's address and mask): says so, names that network and
-// suggests Configure. Empty when it lies inside, or when that network is not known here.
+// answered on (that interface entry's address and mask): says so and names that network;
+// each front end adds how its user gives the device an address there. Empty when it lies
+// inside, or when that network is not known here.
 QString zelOffNetworkNote(const TevDevice& device);
 
 // What makes an address no unicast host, so that it is never probed: "a loopback address"

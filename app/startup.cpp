@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-#include "startup.h"
-#include "corlalegend.h"
-#include "corlamainwin.h"
-#include "descriptorlimit.h"
+#include "app/startup.h"
+
+#include "core/net/descriptorlimit.h"
+#include "core/net/usageerror.h"
+#include "ui/mainwindow.h"
+#include "ui/statuslegend.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -15,6 +17,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+namespace corla {
 
 namespace {
 
@@ -101,7 +105,7 @@ int runWindowApplication(int argc, char* argv[], const std::function<void(MainWi
     MainWindow::setApplicationIdentity();
     answerHelpOrVersion(argc, argv);
     // Before any socket: the port probes size themselves by it.
-    corlaRaiseDescriptorLimit();
+    raiseDescriptorLimit();
     // Qt's own event dispatcher: GLib's walks its lists of socket notifiers and timers on
     // every pass, which a few hundred port probes at once made the window's bottleneck.
     if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
@@ -113,26 +117,28 @@ int runWindowApplication(int argc, char* argv[], const std::function<void(MainWi
 #ifdef Q_OS_WIN
         // A GUI program has no console there: stderr would swallow the message.
         QMessageBox::critical(nullptr, QStringLiteral("corla"),
-                              mistake + QStringLiteral("\nTry 'corla --help'."));
+                              mistake + QLatin1Char('\n') + usageHint(QStringLiteral("corla")));
 #else
-        std::fprintf(stderr, "corla: %s\nTry 'corla --help'.\n", qPrintable(mistake));
+        printUsageError(QStringLiteral("corla"), mistake);
 #endif
         return 1;
     }
     // The debug lines are off unless asked for; QT_LOGGING_RULES still has the last word.
     if (QCoreApplication::arguments().contains(QStringLiteral("--verbose")))
         QLoggingCategory::setFilterRules(QStringLiteral("corla.*.debug=true"));
-    ZelCorlaAdapter adapter;
-    ZelConnectionChecker checker;
-    const CorlaChangeLog changeLog(CorlaChangeLog::defaultPath());
+    DiscoveryClient adapter;
+    PortProbeScheduler checker;
+    const ChangeLog changeLog(ChangeLog::defaultPath());
     MainWindow window(&adapter, &checker);
     window.setChangeLog(&changeLog);
 
     // Ours, then what the user gave with -stylesheet on top.
-    app.setStyleSheet(corlaStyleSheet(app.styleSheet()));
+    app.setStyleSheet(withStatusStyleSheet(app.styleSheet()));
 
     window.show();
     if (shown)
         shown(window);
     return app.exec();
 }
+
+} // namespace corla

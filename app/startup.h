@@ -4,6 +4,8 @@
 
 #include <functional>
 
+namespace corla {
+
 class MainWindow;
 
 // The window program from its command line to its end: --help and --version are answered on
@@ -13,3 +15,5 @@ class MainWindow;
 // Returns the exit status.
 int runWindowApplication(int argc, char* argv[],
                          const std::function<void(MainWindow&)>& shown = {});
+
+} // namespace corla

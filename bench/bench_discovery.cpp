@@ -9,11 +9,11 @@
 // Options: --devices N (default 1000), --rate N (the simulator's answers per second;
 // default its own, 0 = unpaced), --runs N (default 3).
 
-#include "corladevicelist.h"
-#include "labguard.h"
-#include "tevpinghelper.h"
-#include "zelconnectionchecker.h"
-#include "zelcorlaadptr.h"
+#include "core/discovery/discoveryclient.h"
+#include "core/fleet/devicelist.h"
+#include "core/net/hostping.h"
+#include "core/net/portprobescheduler.h"
+#include "tests/support/labguard.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -28,6 +28,8 @@
 #ifndef CORLA_BUILD_TYPE
 #define CORLA_BUILD_TYPE ""
 #endif
+
+using namespace corla;
 
 namespace {
 
@@ -49,8 +51,8 @@ double msSince(const QElapsedTimer& clock)
 // every expected device has a port result, or after `limitMs`.
 RunFigures runOnce(int expected, int limitMs)
 {
-    ZelCorlaAdapter adapter;
-    ZelConnectionChecker checker(nullptr);
+    DiscoveryClient adapter;
+    PortProbeScheduler checker(nullptr);
     RunFigures f;
     // Every enquiry goes out several times and every copy is answered: each device counts
     // once, by its MAC address, and is probed once.
@@ -59,30 +61,30 @@ RunFigures runOnce(int expected, int limitMs)
     QEventLoop loop;
     QElapsedTimer clock;
 
-    QObject::connect(&adapter, &ZelCorlaAdapter::deviceFound, [&](std::shared_ptr<TevDevice> d) {
-        const quint64 key = corlaMacKey(d->netHostInfo().macAddress());
+    QObject::connect(&adapter, &DiscoveryClient::deviceFound, [&](std::shared_ptr<Device> d) {
+        const quint64 key = macKey(d->netHostInfo().macAddress());
         if (found.contains(key))
             return;
         found.insert(key);
         ++f.found;
         f.lastFoundMs = msSince(clock);
-        checker.checkPort(*d, ZelPort::Ftp);
+        checker.checkPort(*d, DevicePort::Ftp);
     });
-    QObject::connect(&checker, &ZelConnectionChecker::netHostStatus,
-                     [&](const TevDevice& d, ZelPort, ZelNetworkStatus s) {
-                         const quint64 key = corlaMacKey(d.netHostInfo().macAddress());
+    QObject::connect(&checker, &PortProbeScheduler::netHostStatus,
+                     [&](const Device& d, DevicePort, Reachability s) {
+                         const quint64 key = macKey(d.netHostInfo().macAddress());
                          if (checked.contains(key))
                              return; // a second report for a device already counted
                          checked.insert(key);
                          ++f.checked;
-                         f.reachable += s == ZelNetworkStatus::Reachable;
+                         f.reachable += s == Reachability::Reachable;
                          f.lastCheckMs = msSince(clock);
                          if (f.checked == expected)
                              loop.quit();
                      });
     QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
     clock.start();
-    adapter.netEnquire(ZelDevice(ZelDeviceType::NoDevice));
+    adapter.netEnquire(Device(DeviceType::NoDevice));
     loop.exec();
     return f;
 }
@@ -128,14 +130,14 @@ int main(int argc, char* argv[])
                 !parser.isSet("rate")         ? "default"
                 : parser.value("rate") == "0" ? "unpaced"
                                               : qPrintable(parser.value("rate")),
-                ZelConnectionChecker::kDefaultTimeoutMs);
+                PortProbeScheduler::kDefaultTimeoutMs);
     const std::string present = corlaLabEnv("CORLA_LAB_PRESENT").toStdString();
     for (int run = 1; run <= runs; ++run) {
         // A device lost to every copy of the enquiry is never found: the run then ends
         // well after the last copy's answers, with the count of those found.
         const RunFigures f = runOnce(devices, 8000);
         const auto start = std::chrono::steady_clock::now();
-        const CorlaEchoOutcome echo = corlaIcmpEcho(present, 1000);
+        const EchoOutcome echo = icmpEcho(present, 1000);
         const std::chrono::duration<double, std::milli> echoMs =
             std::chrono::steady_clock::now() - start;
         std::printf("run %d: enquiry -> last deviceFound %8.1f ms (%d found)\n", run, f.lastFoundMs,

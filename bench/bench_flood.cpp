@@ -12,10 +12,10 @@
 //
 // Options: --clicks N (per run, default 20).
 
-#include "corlamainwin.h"
-#include "corlamainwin_form.h"
-#include "labguard.h"
-#include "zecorla.h"
+#include "core/wire/codec.h"
+#include "tests/support/labguard.h"
+#include "ui/mainwindow.h"
+#include "ui/mainwindow_form.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -38,6 +38,8 @@
 #define CORLA_BUILD_TYPE ""
 #endif
 
+using namespace corla;
+
 namespace {
 
 struct Target
@@ -56,7 +58,7 @@ int flood(const std::vector<Target>& targets, const std::atomic<bool>& stop, qin
     const std::vector<char> junk(65000, '\x11');
     std::vector<uint8_t> zeros(26, 0);
     const std::vector<uint8_t> noDevice =
-        encodeCorlaFrame(ZelCorlaCode::NetworkEnquiry, zeros.data(), zeros.size());
+        encodeFrame(MessageCode::NetworkEnquiry, zeros.data(), zeros.size());
     QElapsedTimer clock;
     clock.start();
     int sent = 0;
@@ -200,13 +202,13 @@ int main(int argc, char* argv[])
         return 1;
     }
 
-    ZelCorlaAdapter adapter;
-    ZelConnectionChecker checker;
+    DiscoveryClient adapter;
+    PortProbeScheduler checker;
     MainWindow window(&adapter, &checker);
     // Where the sockets of the latest request listen, as its enquiry frames name them (the
     // response port follows type, serial and MAC in the payload).
     std::vector<Target> targets;
-    QObject::connect(&adapter, &ZelCorlaAdapter::requestSent, &app,
+    QObject::connect(&adapter, &DiscoveryClient::requestSent, &app,
                      [&targets](const QByteArray& frame, const QHostAddress& from) {
                          const auto port =
                              quint16(quint8(frame.at(13)) | (quint16(quint8(frame.at(14))) << 8));

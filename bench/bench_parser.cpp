@@ -5,7 +5,7 @@
 // datagram, as devices send them; each datagram is poured in and the parser driven,
 // exactly as the adapter does.
 
-#include "zecorla.h"
+#include "core/wire/codec.h"
 
 #include <algorithm>
 #include <chrono>
@@ -17,6 +17,8 @@
 #define CORLA_BUILD_TYPE ""
 #endif
 
+using namespace corla;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -26,19 +28,19 @@ std::vector<uint8_t> enquiryAnswer()
     const uint8_t payload[26] = {0x03, 0x34, 0x12, 0x5E, 0x4D, 0x3C, 0x2B, 0x1A, 0x00,
                                  0x02, 0x0A, 0x01, 0xA8, 0xC0, 0x00, 0xFF, 0xFF, 0xFF,
                                  0x01, 0x01, 0xA8, 0xC0, 0x04, 0x04, 0x08, 0x08};
-    return encodeCorlaFrame(ZelCorlaCode::NetworkEnquiry, payload, sizeof payload);
+    return encodeFrame(MessageCode::NetworkEnquiry, payload, sizeof payload);
 }
 
 // Seconds for `answers` datagrams through buffer and parser; counts what came out.
 double timeParser(const std::vector<uint8_t>& frame, long answers, long* decoded)
 {
-    CircularByteBuffer buffer(ZelCorlaProcessor::ReceiveBufferSize);
-    ZelCorlaProcessor parser;
+    CircularByteBuffer buffer(FrameParser::ReceiveBufferSize);
+    FrameParser parser;
     long count = 0;
     uint32_t serials = 0;
-    const ZelCorlaProcessor::MessageHandler onMessage = [&](std::unique_ptr<ZelCorlaCommand> m) {
+    const FrameParser::MessageHandler onMessage = [&](std::unique_ptr<Frame> m) {
         ++count;
-        serials += m->payloadAs<ZelNetworkEnqireCmd>()->serialNo();
+        serials += m->payloadAs<EnquiryMessage>()->serialNo();
     };
     const auto start = Clock::now();
     for (long i = 0; i < answers; ++i) {
@@ -56,7 +58,7 @@ double timeMemcpy(const std::vector<uint8_t>& frame, long answers, unsigned* sin
 {
     // Called through a volatile pointer so that the compiler cannot drop the copies.
     void* (*volatile copy)(void*, const void*, size_t) = std::memcpy;
-    static uint8_t target[ZelCorlaProcessor::ReceiveBufferSize];
+    static uint8_t target[FrameParser::ReceiveBufferSize];
     size_t at = 0;
     unsigned sum = 0;
     const auto start = Clock::now();

@@ -16,8 +16,8 @@
 // The probe phase is what --probe adds to the same discovery with --settle: corla-cli
 // probes each device as it is listed, so much of the probing hides behind the listening.
 
-#include "labguard.h"
-#include "zelconnectionchecker.h"
+#include "core/net/portprobescheduler.h"
+#include "tests/support/labguard.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -38,6 +38,8 @@
 #ifndef CORLA_BUILD_TYPE
 #define CORLA_BUILD_TYPE ""
 #endif
+
+using namespace corla;
 
 namespace {
 
@@ -171,7 +173,7 @@ int main(int argc, char* argv[])
         return 1;
     }
     const QString settle = parser.value("settle");
-    const int parallel = ZelConnectionChecker::defaultMaxInFlight();
+    const int parallel = PortProbeScheduler::defaultMaxInFlight();
 
     const CliRun full = runCli(cli, {"--probe"});
     const std::vector<in_addr> addresses = addressesOf(full.csv);
@@ -187,7 +189,7 @@ int main(int argc, char* argv[])
         probeReachable = std::min(probeReachable, probed.reachable);
         QThread::msleep(3000); // the simulator answers the last run's copies first
         sweepMs.push_back(
-            connectSweep(addresses, parallel, ZelConnectionChecker::kDefaultTimeoutMs, &swept));
+            connectSweep(addresses, parallel, PortProbeScheduler::kDefaultTimeoutMs, &swept));
     }
     const double list = median(listMs), probed = median(probeMs), sweep = median(sweepMs);
     const double probePhase = std::max(0.0, probed - list);

@@ -14,8 +14,8 @@
 // Options: --devices N (default 5000), --limit N (soft and hard descriptor limit, set
 // before anything else), --cli PATH (the corla-cli to compare with).
 
-#include "corlamainwin.h"
-#include "labguard.h"
+#include "tests/support/labguard.h"
+#include "ui/mainwindow.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -31,13 +31,15 @@
 #define CORLA_BUILD_TYPE ""
 #endif
 
+using namespace corla;
+
 namespace {
 
-int reachable(const CorlaTableModel& model)
+int reachable(const DeviceTableModel& model)
 {
     int n = 0;
     for (const auto& device : model.deviceList())
-        n += device->netStat() == ZelNetworkStatus::Reachable ? 1 : 0;
+        n += device->netStat() == Reachability::Reachable ? 1 : 0;
     return n;
 }
 
@@ -108,8 +110,8 @@ int main(int argc, char* argv[])
 
     clock.start();
     tick.start(5);
-    ZelCorlaAdapter adapter;
-    ZelConnectionChecker checker;
+    DiscoveryClient adapter;
+    PortProbeScheduler checker;
     MainWindow window(&adapter, &checker);
     window.show();
     double listedMs = -1, greenMs = -1;

@@ -11,8 +11,8 @@ set(CORLA_LAYER_wire corla_nethost corla_protocol)
 set(CORLA_LAYER_net corla_icmp corla_device corla_net)
 set(CORLA_LAYER_discovery corla_wirelog corla_discovery)
 set(CORLA_LAYER_fleet corla_fleet corla_commission)
-set(CORLA_LAYER_ui corla_widgets corla_app)
-set(CORLA_LAYER_app corla)
+set(CORLA_LAYER_ui corla_widgets corla_window)
+set(CORLA_LAYER_app corla_startup corla corla-snapshot)
 # Tools: target and the highest layer it may link.
 set(CORLA_TOOL_LIMITS corla_clicore=fleet corla-cli=fleet corla_simcore=net corla-sim=net)
 

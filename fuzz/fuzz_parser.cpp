@@ -20,12 +20,14 @@
 // the first to reach every loop's highest hit count, so the fuzzer would keep them and
 // spend nearly all its time on them.
 
-#include "zecorla.h"
+#include "core/wire/codec.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
+
+using namespace corla;
 
 namespace {
 
@@ -47,7 +49,7 @@ constexpr size_t PourBudget = 128;
 uint64_t bufferCapacity(uint8_t control)
 {
     if (control < FirstFillControl)
-        return ZelCorlaProcessor::ReceiveBufferSize;
+        return FrameParser::ReceiveBufferSize;
     return 32 * (uint64_t(control & 15) + 1);
 }
 
@@ -78,7 +80,7 @@ struct Chunk
 // straddle the end of one pass and the start of the next.
 std::vector<Chunk> pourChunks(const uint8_t* data, size_t size, uint8_t control)
 {
-    static const size_t maxOf[4] = {1, 8, 64, ZelCorlaProcessor::ReceiveBufferSize + 100};
+    static const size_t maxOf[4] = {1, 8, 64, FrameParser::ReceiveBufferSize + 100};
     static const size_t roundsOf[4] = {1, 2, 4, 3};
     const size_t rounds = roundsOf[control >> 6];
     const size_t max = std::max(maxOf[control & 3], rounds * size / PourBudget);
@@ -120,23 +122,23 @@ std::vector<Chunk> fillChunks(const uint8_t* data, size_t size, uint8_t control,
     return chunks;
 }
 
-void checkMessage(const ZelCorlaCommand& msg)
+void checkMessage(const Frame& msg)
 {
-    const ZelCorlaCommandPayload* p = msg.payload();
+    const MessagePayload* p = msg.payload();
     check(p != nullptr, "message without payload");
     switch (p->commandCode()) {
-    case ZelCorlaCode::NetworkEnquiry:
-        check(msg.payloadAs<ZelNetworkEnqireCmd>() != nullptr, "enquiry code, other payload");
-        check(msg.payloadAs<ZelNetworkEnqireCmd>()->netInfo().macAddress().toString().size() == 17,
+    case MessageCode::NetworkEnquiry:
+        check(msg.payloadAs<EnquiryMessage>() != nullptr, "enquiry code, other payload");
+        check(msg.payloadAs<EnquiryMessage>()->netInfo().macAddress().toString().size() == 17,
               "MAC text length");
         break;
-    case ZelCorlaCode::ChangeNetwork:
-        check(msg.payloadAs<ZelChangeNetworkCmd>() != nullptr, "change code, other payload");
-        check(msg.payloadAs<ZelChangeNetworkCmd>()->netInfo().ipAddress().toString().size() <= 15,
+    case MessageCode::ChangeNetwork:
+        check(msg.payloadAs<ChangeMessage>() != nullptr, "change code, other payload");
+        check(msg.payloadAs<ChangeMessage>()->netInfo().ipAddress().toString().size() <= 15,
               "address text length");
         break;
-    case ZelCorlaCode::ResetDevice:
-        check(msg.payloadAs<ZelResetDeviceCmd>() != nullptr, "reset code, other payload");
+    case MessageCode::ResetDevice:
+        check(msg.payloadAs<ResetMessage>() != nullptr, "reset code, other payload");
         break;
     default:
         broken("unknown code handed on");
@@ -157,12 +159,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                                           : pourChunks(data, size, control);
 
     CircularByteBuffer buffer(capacity);
-    ZelCorlaProcessor parser;
+    FrameParser parser;
     uint64_t stored = 0;
     uint64_t consumedBefore = 0;
     size_t messages = 0;
 
-    const auto onMessage = [&](std::unique_ptr<ZelCorlaCommand> msg) {
+    const auto onMessage = [&](std::unique_ptr<Frame> msg) {
         check(msg != nullptr, "null message handed on");
         checkMessage(*msg);
         check(parser.message() == nullptr, "parser kept a handed-on message");
@@ -189,10 +191,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         // in the drive before; anything more means work without input.
         const uint64_t consumed = stored - buffer.count();
         check(consumed >= consumedBefore, "consumed count went backwards");
-        check(handed <= (consumed - consumedBefore) / CorlaHeaderSize + 1,
+        check(handed <= (consumed - consumedBefore) / FrameHeaderSize + 1,
               "more messages than bytes allow");
         consumedBefore = consumed;
     }
-    check(messages <= stored / CorlaHeaderSize, "more messages than frames could fit");
+    check(messages <= stored / FrameHeaderSize, "more messages than frames could fit");
     return 0;
 }

@@ -13,9 +13,9 @@
 // The input is the file itself; QByteArray::fromRawData keeps it in libFuzzer's own
 // buffer, so AddressSanitizer sees any read past its end.
 
-#include "corlacsv.h"
-#include "corladevicelist.h"
-#include "corlaplan.h"
+#include "core/fleet/csv.h"
+#include "core/fleet/devicelist.h"
+#include "core/fleet/plan.h"
 
 #include <QByteArray>
 #include <QString>
@@ -24,6 +24,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+
+using namespace corla;
 
 namespace {
 
@@ -34,20 +36,20 @@ namespace {
     std::abort();
 }
 
-QString shown(const CorlaPlanRow& row)
+QString shown(const PlanRow& row)
 {
-    const TevNetHostInfo& p = row.planned;
+    const NetworkSettings& p = row.planned;
     return QStringLiteral("line %1: %2 %3 %4 %5 %6 %7")
         .arg(row.line)
-        .arg(CorlaText::mac(p.macAddress()), CorlaText::addressMode(p.addressMode()),
-             CorlaText::address(p.ipAddress()), CorlaText::address(p.subnetMask()),
-             CorlaText::address(p.gateway()), CorlaText::address(p.dns()));
+        .arg(DisplayText::mac(p.macAddress()), DisplayText::addressMode(p.addressMode()),
+             DisplayText::address(p.ipAddress()), DisplayText::address(p.subnetMask()),
+             DisplayText::address(p.gateway()), DisplayText::address(p.dns()));
 }
 
-QString faultList(const CorlaPlan& plan)
+QString faultList(const Plan& plan)
 {
     QStringList texts;
-    for (const CorlaPlanFault& fault : plan.faults)
+    for (const PlanFault& fault : plan.faults)
         texts << fault.text();
     return texts.join(QLatin1String(" | "));
 }
@@ -68,15 +70,15 @@ QByteArray utf16le(const QString& text)
     return bytes;
 }
 
-void checkReadsBack(const CorlaPlan& plan, const QByteArray& file, const char* encoding)
+void checkReadsBack(const Plan& plan, const QByteArray& file, const char* encoding)
 {
-    const CorlaPlan again = readPlan(file);
+    const Plan again = readPlan(file);
     if (!again.ok())
         broken("rows written back are refused", QLatin1String(encoding) + ": " + faultList(again));
     if (again.rows.size() != plan.rows.size())
         broken("rows written back read as another number of rows", QLatin1String(encoding));
     for (int i = 0; i < plan.rows.size(); ++i) {
-        CorlaPlanRow expected = plan.rows.at(i);
+        PlanRow expected = plan.rows.at(i);
         expected.line = i + 2;
         if (shown(again.rows.at(i)) != shown(expected))
             broken("a row written back reads differently", QLatin1String(encoding) + ": " +
@@ -93,20 +95,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     const QByteArray input =
         QByteArray::fromRawData(reinterpret_cast<const char*>(data), int(size));
-    const CorlaPlan plan = readPlan(input);
+    const Plan plan = readPlan(input);
 
     // Each line end holds a CR or an LF byte, whatever the encoding.
     int lines = 1;
     for (size_t i = 0; i < size; ++i)
         lines += data[i] == '\n' || data[i] == '\r';
-    for (const CorlaPlanFault& fault : plan.faults) {
+    for (const PlanFault& fault : plan.faults) {
         if (fault.line < 1 || fault.line > lines)
             broken("a fault names a line the input does not have", fault.text());
         if (hasControl(fault.message))
             broken("a message holds a control character", fault.text());
     }
     int previous = 0;
-    for (const CorlaPlanRow& row : plan.rows) {
+    for (const PlanRow& row : plan.rows) {
         if (row.line <= previous || row.line > lines)
             broken("a row's line is out of order or past the input", shown(row));
         previous = row.line;
@@ -119,8 +121,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // The rows read so far, faults or not, are each a plan of their own.
     QString csv = QStringLiteral("MAC Address,IP Address,Subnet Mask,Gateway,DNS Server,"
                                  "Address mode\r\n");
-    for (const CorlaPlanRow& row : plan.rows)
-        csv += csvRecord(QStringList{CorlaText::mac(row.planned.macAddress())} +
+    for (const PlanRow& row : plan.rows)
+        csv += csvRecord(QStringList{DisplayText::mac(row.planned.macAddress())} +
                          csvSettingFields(row.planned)) +
                QLatin1String("\r\n");
     checkReadsBack(plan, csv.toUtf8(), "UTF-8");

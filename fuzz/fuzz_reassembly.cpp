@@ -9,13 +9,15 @@
 // 4-7 how many milliseconds pass before the datagram; the length byte is a length
 // (0-254) or, as 255, "the rest of the input".
 
-#include "zecorla.h"
+#include "core/wire/codec.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
+
+using namespace corla;
 
 namespace {
 
@@ -33,35 +35,35 @@ void check(bool ok, const char* what)
 
 struct Datagram
 {
-    CorlaSender sender;
+    Sender sender;
     int64_t atMs;
     const uint8_t* data;
     size_t size;
 };
 
-std::string describe(const ZelCorlaCommand& msg)
+std::string describe(const Frame& msg)
 {
-    const ZelCorlaCommandPayload* p = msg.payload();
+    const MessagePayload* p = msg.payload();
     check(p != nullptr, "message without payload");
     std::string d(1, char(p->commandCode()));
-    if (const auto* id = dynamic_cast<const ZelDeviceIdentityPayload*>(p)) {
-        const TevNetHostInfo& n = id->netInfo();
+    if (const auto* id = dynamic_cast<const IdentityPayload*>(p)) {
+        const NetworkSettings& n = id->netInfo();
         d += std::to_string(id->deviceType()) + " " + std::to_string(id->serialNo()) + " " +
              n.macAddress().toString() + " " + n.ipAddress().toString() + " " +
              n.subnetMask().toString() + " " + n.gateway().toString() + " " + n.dns().toString() +
              " " + std::to_string(int(n.addressMode()));
         check(n.ipAddress().toString().size() <= 15, "address text length");
-    } else if (const auto* reset = dynamic_cast<const ZelResetDeviceCmd*>(p)) {
+    } else if (const auto* reset = dynamic_cast<const ResetMessage*>(p)) {
         d += reset->macAddress().toString();
     } else {
         broken("unknown payload handed on");
     }
-    if (const auto* change = dynamic_cast<const ZelChangeNetworkCmd*>(p))
+    if (const auto* change = dynamic_cast<const ChangeMessage*>(p))
         d += " err " + std::to_string(change->error());
     return d;
 }
 
-uint64_t key(const CorlaSender& s)
+uint64_t key(const Sender& s)
 {
     return (s.channel << 48) | (uint64_t(s.address) << 16) | s.port;
 }
@@ -70,7 +72,7 @@ using PerSender = std::map<uint64_t, std::vector<std::string>>;
 
 PerSender run(const std::vector<Datagram>& datagrams, size_t* total)
 {
-    ZelCorlaReassembler reassembler(100);
+    SenderReassembler reassembler(100);
     PerSender seen;
     uint64_t current = 0;
     size_t bytes = 0;
@@ -78,15 +80,15 @@ PerSender run(const std::vector<Datagram>& datagrams, size_t* total)
     for (const Datagram& d : datagrams) {
         current = key(d.sender);
         bytes += d.size;
-        const size_t handed = reassembler.feed(d.sender, d.data, d.size, d.atMs,
-                                               [&](std::unique_ptr<ZelCorlaCommand> msg) {
-                                                   check(msg != nullptr, "null message handed on");
-                                                   seen[current].push_back(describe(*msg));
-                                               });
+        const size_t handed =
+            reassembler.feed(d.sender, d.data, d.size, d.atMs, [&](std::unique_ptr<Frame> msg) {
+                check(msg != nullptr, "null message handed on");
+                seen[current].push_back(describe(*msg));
+            });
         messages += handed;
-        check(reassembler.partialSenders() <= ZelCorlaReassembler::MaxPartialSenders,
+        check(reassembler.partialSenders() <= SenderReassembler::MaxPartialSenders,
               "more partial senders than the limit");
-        check(messages * CorlaHeaderSize <= bytes + CorlaHeaderSize * datagrams.size(),
+        check(messages * FrameHeaderSize <= bytes + FrameHeaderSize * datagrams.size(),
               "more messages than bytes allow");
     }
     *total = messages;
@@ -107,8 +109,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (n == 255 || n > size - at)
             n = size - at;
         now += (who >> 4) * 8;
-        all.push_back({CorlaSender{uint64_t((who >> 3) & 1), 0x0A0A0000u + (who & 7u),
-                                   uint16_t(62726 + (who & 1))},
+        all.push_back({Sender{uint64_t((who >> 3) & 1), 0x0A0A0000u + (who & 7u),
+                              uint16_t(62726 + (who & 1))},
                        now, data + at, n});
         at += n;
     }

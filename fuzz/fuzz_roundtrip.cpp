@@ -5,7 +5,7 @@
 // byte, independently of the codec's writer.
 //
 //  - Requests the program sends, built from arbitrary fields and framed by
-//    ZelCorlaCommand, must split back into their code and the byte layout a device
+//    Frame, must split back into their code and the byte layout a device
 //    reads, under a CRC computed here independently of the codec's table, and the
 //    codec's request decoder (the device's side) must give back the same fields.
 //  - Answers in every layout a device sends must be what the codec's answer encoder
@@ -22,7 +22,7 @@
 // how many stray bytes (0-31, taken from the input after the fields, 2A made AA) go
 // into the stream before the record's answer.
 
-#include "zecorla.h"
+#include "core/wire/codec.h"
 
 #include <algorithm>
 #include <array>
@@ -34,6 +34,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+using namespace corla;
 
 namespace {
 
@@ -176,24 +178,24 @@ void readSettings(Input& in, Fields* f, bool withDns)
     f->dns = withDns ? in.u32() : 0;
 }
 
-TevNetHostInfo netInfoOf(const Fields& f)
+NetworkSettings netInfoOf(const Fields& f)
 {
-    return TevNetHostInfo(f.ip, f.mask, f.gateway, f.dns, f.mac.data(), f.mode);
+    return NetworkSettings(f.ip, f.mask, f.gateway, f.dns, f.mac.data(), f.mode);
 }
 
-Fields decoded(const ZelCorlaCommandPayload* p);
+Fields decoded(const MessagePayload* p);
 
 // A request framed by the program, split back as a device splits it.
 void checkRequest(uint8_t kind, Input& in)
 {
     Fields f;
-    std::unique_ptr<ZelCorlaCommandPayload> payload;
+    std::unique_ptr<MessagePayload> payload;
     Bytes layout; // what the device reads
     if (kind == 2) {
-        f.code = ZelCorlaCode::ResetDevice;
+        f.code = MessageCode::ResetDevice;
         f.mac = in.mac();
         f.port = in.u16();
-        payload = std::make_unique<ZelResetDeviceCmd>(TevMacAddr(f.mac));
+        payload = std::make_unique<ResetMessage>(MacAddress(f.mac));
         // Devices match MAC=<six hex pairs>;PORT=<decimal>, nothing before or after.
         layout.text("MAC=" + macText(f.mac, "%02x") + ";PORT=" + std::to_string(f.port));
     } else {
@@ -204,12 +206,12 @@ void checkRequest(uint8_t kind, Input& in)
         layout.mac(f.mac);
         layout.u16(f.port);
         if (kind == 0) {
-            f.code = ZelCorlaCode::NetworkEnquiry;
-            payload = std::make_unique<ZelNetworkEnqireCmd>(f.type, f.serial, netInfoOf(f));
+            f.code = MessageCode::NetworkEnquiry;
+            payload = std::make_unique<EnquiryMessage>(f.type, f.serial, netInfoOf(f));
         } else {
-            f.code = ZelCorlaCode::ChangeNetwork;
+            f.code = MessageCode::ChangeNetwork;
             readSettings(in, &f, true);
-            payload = std::make_unique<ZelChangeNetworkCmd>(f.type, f.serial, netInfoOf(f));
+            payload = std::make_unique<ChangeMessage>(f.type, f.serial, netInfoOf(f));
             layout.u8(f.mode);
             layout.u32(f.ip);
             layout.u32(f.mask);
@@ -218,7 +220,7 @@ void checkRequest(uint8_t kind, Input& in)
         }
     }
     payload->setResponsePort(f.port);
-    const ZelCorlaCommand command(payload.get());
+    const Frame command(payload.get());
     const std::vector<uint8_t> frame = command.frame();
 
     // The fields go into the message only when it fails: describing each costs more
@@ -228,8 +230,8 @@ void checkRequest(uint8_t kind, Input& in)
             broken(what, f.describe());
     };
     const size_t expectedSize = kind == 0 ? 11 : kind == 1 ? 28 : layout.bytes().size();
-    CorlaFrame split;
-    expect(splitCorlaFrame(frame.data(), frame.size(), &split), "request frame does not split");
+    FrameParts split;
+    expect(splitFrame(frame.data(), frame.size(), &split), "request frame does not split");
     if (kind == 2 && split.payload.size() == expectedSize) {
         // Devices take the hex digits in either case.
         for (size_t i = 4; i < 4 + 17; ++i)
@@ -239,18 +241,18 @@ void checkRequest(uint8_t kind, Input& in)
     expect(split.payload.size() == expectedSize, "request payload length");
     expect(split.payload == layout.bytes(), "request payload bytes");
     expect(split.crcMatches, "request CRC does not match");
-    expect(split.receivedCrc == crc16Arc(frame.data(), frame.size() - CorlaCrcSize),
+    expect(split.receivedCrc == crc16Arc(frame.data(), frame.size() - FrameCrcSize),
            "request CRC is not CRC-16/ARC");
-    expect(split.payload.size() <= ZelCorlaCommandPayload::MaxRequestSize,
+    expect(split.payload.size() <= MessagePayload::MaxRequestSize,
            "request longer than MaxRequestSize");
-    std::unique_ptr<ZelCorlaCommandPayload> read;
-    expect(decodeCorlaPayload(f.code, CorlaLayout::Request, frame.data() + CorlaHeaderSize,
-                              expectedSize, &read) == CorlaDecodeStatus::Complete,
+    std::unique_ptr<MessagePayload> read;
+    expect(decodeCorlaPayload(f.code, PayloadLayout::Request, frame.data() + FrameHeaderSize,
+                              expectedSize, &read) == DecodeStatus::Complete,
            "request does not decode whole");
     expect(decoded(read.get()) == f, "request decodes to other fields");
 
     // serialize() appends the same frame after what the buffer already holds.
-    uint8_t buffer[3 + ZelCorlaCommandPayload::MaxRequestSize + CorlaHeaderSize + CorlaCrcSize];
+    uint8_t buffer[3 + MessagePayload::MaxRequestSize + FrameHeaderSize + FrameCrcSize];
     uint64_t size = 3;
     command.serialize(&size, buffer);
     expect(size == 3 + frame.size() && std::equal(frame.begin(), frame.end(), buffer + 3),
@@ -262,11 +264,11 @@ std::vector<uint8_t> answerFrame(uint8_t kind, Input& in, Fields* f)
 {
     Bytes p;
     if (kind == 6) {
-        f->code = ZelCorlaCode::ResetDevice;
+        f->code = MessageCode::ResetDevice;
         f->mac = in.mac();
         p.text("MAC=" + macText(f->mac, "%02X"));
     } else {
-        f->code = kind == 5 ? ZelCorlaCode::ChangeNetwork : ZelCorlaCode::NetworkEnquiry;
+        f->code = kind == 5 ? MessageCode::ChangeNetwork : MessageCode::NetworkEnquiry;
         readIdentity(in, f);
         p.u8(f->type);
         p.u16(f->serial);
@@ -287,32 +289,32 @@ std::vector<uint8_t> answerFrame(uint8_t kind, Input& in, Fields* f)
     static const size_t sizeOf[4] = {26, 22, 28, 21};
     check(p.bytes().size() == sizeOf[kind - 3], "answer layout size");
 
-    std::unique_ptr<ZelCorlaCommandPayload> answer;
+    std::unique_ptr<MessagePayload> answer;
     if (kind == 6) {
-        answer = std::make_unique<ZelResetDeviceCmd>(TevMacAddr(f->mac));
+        answer = std::make_unique<ResetMessage>(MacAddress(f->mac));
     } else if (kind == 5) {
-        auto change = std::make_unique<ZelChangeNetworkCmd>(f->type, f->serial, netInfoOf(*f));
+        auto change = std::make_unique<ChangeMessage>(f->type, f->serial, netInfoOf(*f));
         change->setError(f->error);
         answer = std::move(change);
     } else {
-        answer = std::make_unique<ZelNetworkEnqireCmd>(f->type, f->serial, netInfoOf(*f));
+        answer = std::make_unique<EnquiryMessage>(f->type, f->serial, netInfoOf(*f));
     }
-    std::vector<uint8_t> encoded = encodeCorlaPayload(*answer, CorlaLayout::Answer);
+    std::vector<uint8_t> encoded = encodeCorlaPayload(*answer, PayloadLayout::Answer);
     if (kind == 4)
         encoded.resize(std::min(encoded.size(), p.bytes().size()));
     if (encoded != p.bytes())
         broken("the codec writes another answer", f->describe());
-    return encodeCorlaFrame(f->code, p.bytes().data(), p.bytes().size());
+    return encodeFrame(f->code, p.bytes().data(), p.bytes().size());
 }
 
-Fields decoded(const ZelCorlaCommandPayload* p)
+Fields decoded(const MessagePayload* p)
 {
     check(p != nullptr, "message without payload");
     Fields f;
     f.code = p->commandCode();
     f.port = p->responsePort();
-    if (const auto* id = dynamic_cast<const ZelDeviceIdentityPayload*>(p)) {
-        const TevNetHostInfo& n = id->netInfo();
+    if (const auto* id = dynamic_cast<const IdentityPayload*>(p)) {
+        const NetworkSettings& n = id->netInfo();
         f.type = id->deviceType();
         f.serial = id->serialNo();
         f.mac = n.macAddress().octets();
@@ -321,12 +323,12 @@ Fields decoded(const ZelCorlaCommandPayload* p)
         f.mask = n.subnetMask().toInt();
         f.gateway = n.gateway().toInt();
         f.dns = n.dns().toInt();
-    } else if (const auto* reset = dynamic_cast<const ZelResetDeviceCmd*>(p)) {
+    } else if (const auto* reset = dynamic_cast<const ResetMessage*>(p)) {
         f.mac = reset->macAddress().octets();
     } else {
         broken("unknown payload handed on");
     }
-    if (const auto* change = dynamic_cast<const ZelChangeNetworkCmd*>(p))
+    if (const auto* change = dynamic_cast<const ChangeMessage*>(p))
         f.error = change->error();
     return f;
 }
@@ -384,7 +386,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         for (size_t n = record >> 3; n > 0; --n) {
             const uint8_t b = in.u8();
             // Stray bytes are whatever cannot open a frame.
-            stream.push_back(b == CorlaSyncByte ? uint8_t(0xAA) : b);
+            stream.push_back(b == FrameSyncByte ? uint8_t(0xAA) : b);
         }
         if (!frame.empty()) {
             stream.insert(stream.end(), frame.begin(), frame.end());
@@ -407,12 +409,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // As the adapter drives the parser per datagram.
     std::vector<Fields> got;
-    const auto collect = [&](std::unique_ptr<ZelCorlaCommand> msg) {
+    const auto collect = [&](std::unique_ptr<Frame> msg) {
         check(msg != nullptr, "null message handed on");
         got.push_back(decoded(msg->payload()));
     };
-    CircularByteBuffer buffer(ZelCorlaProcessor::ReceiveBufferSize);
-    ZelCorlaProcessor parser;
+    CircularByteBuffer buffer(FrameParser::ReceiveBufferSize);
+    FrameParser parser;
     for (const auto& [bytes, n] : pieces) {
         for (size_t done = 0; done < n;) {
             const uint64_t taken = buffer.write(bytes + done, n - done);
@@ -425,8 +427,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // The same pieces as datagrams of one sender, through what the adapter uses.
     got.clear();
-    ZelCorlaReassembler reassembler;
-    const CorlaSender sender{1, 0x0A0A0005u, 62726};
+    SenderReassembler reassembler;
+    const Sender sender{1, 0x0A0A0005u, 62726};
     int64_t now = 0;
     for (const auto& [bytes, n] : pieces)
         reassembler.feed(sender, bytes, n, now++, collect);

@@ -3,14 +3,16 @@
 // The commissioning service against a device that lives in the test: each request is
 // lost, answered, refused or answered by a forger as the row says, and the outcome must be
 // what the device reports afterwards.
-#include "commissioning.h"
-#include "datarow.h"
-#include "testdevice.h"
-#include "zelcorlaadptr.h"
+#include "core/discovery/discoveryclient.h"
+#include "core/fleet/commissioning.h"
+#include "tests/support/datarow.h"
+#include "tests/support/testdevice.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+using namespace corla;
 
 namespace {
 
@@ -28,24 +30,23 @@ enum class Fate
 
 // One device behind a network that loses or forges as the script says. Requests are
 // answered from the event loop, as the real client does.
-class ScriptedNetwork : public ZelCorlaAdapter
+class ScriptedNetwork : public DiscoveryClient
 {
 public:
     QVector<Fate> fates; // one per change request; the last repeats
-    std::shared_ptr<TevDevice> device =
-        testDevice(ZelDeviceType(5), 1005, "02:c0:1a:00:00:05", "10.10.0.15", TevAddressModeManual,
-                   "10.10.0.254");
-    std::shared_ptr<TevDevice> other =
-        testDevice(ZelDeviceType(10), 1010, "02:c0:1a:00:00:0a", "10.10.0.20");
+    std::shared_ptr<Device> device = testDevice(DeviceType(5), 1005, "02:c0:1a:00:00:05",
+                                                "10.10.0.15", AddressModeStatic, "10.10.0.254");
+    std::shared_ptr<Device> other =
+        testDevice(DeviceType(10), 1010, "02:c0:1a:00:00:0a", "10.10.0.20");
     int changes = 0;
     int enquiries = 0;
     bool gone = false;
     // Each enquiry is followed by an answer with the device's first settings to an enquiry
     // sent before the test began: one that waited in a socket while the device changed.
     bool lateAnswers = false;
-    TevNetHostInfo first = device->netHostInfo();
+    NetworkSettings first = device->netHostInfo();
 
-    quint64 netEnquire(const ZelDevice&) const override
+    quint64 netEnquire(const Device&) const override
     {
         auto* self = const_cast<ScriptedNetwork*>(this);
         ++self->enquiries;
@@ -53,9 +54,9 @@ public:
         if (gone)
             return id;
         QTimer::singleShot(0, self, [self, id] {
-            const auto answer = [self](quint64 request, const TevDevice& device,
-                                       const TevNetHostInfo& settings) {
-                auto copy = TevDevice::createDevice(device.devType());
+            const auto answer = [self](quint64 request, const Device& device,
+                                       const NetworkSettings& settings) {
+                auto copy = std::make_shared<Device>(device.devType());
                 copy->setSerial(device.serial());
                 copy->setNetHostInfo(settings);
                 emit self->enquiryAnswered(request, copy);
@@ -68,8 +69,7 @@ public:
         });
         return id;
     }
-    quint64 changeNetSettings(uint16_t, ZelDeviceType,
-                              const TevNetHostInfo& settings) const override
+    quint64 changeNetSettings(uint16_t, DeviceType, const NetworkSettings& settings) const override
     {
         auto* self = const_cast<ScriptedNetwork*>(this);
         const Fate fate = fates.value(changes, fates.last());
@@ -79,7 +79,7 @@ public:
             fate == Fate::Answered || fate == Fate::AnswerLost || fate == Fate::ForgedRefusal;
         if (takes)
             self->device->setNetHostInfo(settings);
-        auto answer = std::make_shared<ZelDevice>(1005, ZelDeviceType(5), settings);
+        auto answer = std::make_shared<Device>(1005, DeviceType(5), settings);
         int16_t code = -1;
         if (fate == Fate::Answered || fate == Fate::ForgedAccept)
             code = 0;
@@ -141,7 +141,7 @@ private slots:
         QFETCH(bool, lateAnswers);
 
         QTemporaryDir dir;
-        const CorlaChangeLog log(dir.filePath(QStringLiteral("changes.csv")));
+        const ChangeLog log(dir.filePath(QStringLiteral("changes.csv")));
         ScriptedNetwork network;
         network.fates = fates;
         network.lateAnswers = lateAnswers;
@@ -149,8 +149,8 @@ private slots:
         service.setChangeLog(&log, QStringLiteral("test"));
         service.timing() = corla::Timing{30, 200, 10}; // answer, lookup, grace (ms)
 
-        TevNetHostInfo settings = network.device->netHostInfo();
-        settings.setIpAddress(TevIpAddr("10.10.0.50"));
+        NetworkSettings settings = network.device->netHostInfo();
+        settings.setIpAddress(Ipv4Address("10.10.0.50"));
         corla::ChangeOptions options;
         options.checkInUse = false;
         options.lookUpFirst = false;
@@ -186,13 +186,13 @@ private slots:
         network.fates = {Fate::NetworkGone};
         corla::CommissioningService service(&network);
         service.timing() = corla::Timing{30, 100, 10};
-        CorlaDeviceList found;
+        DeviceList found;
         found.beginRound();
         found.merge(network.device);
         found.merge(network.other);
-        const CorlaPlan plan = readPlan("MAC Address,Address mode,IP Address,Subnet Mask\n"
-                                        "02:c0:1a:00:00:05,Static,10.10.0.50,255.255.255.0\n"
-                                        "02:c0:1a:00:00:0a,Static,10.10.0.60,255.255.255.0\n");
+        const Plan plan = readPlan("MAC Address,Address mode,IP Address,Subnet Mask\n"
+                                   "02:c0:1a:00:00:05,Static,10.10.0.50,255.255.255.0\n"
+                                   "02:c0:1a:00:00:0a,Static,10.10.0.60,255.255.255.0\n");
         QVERIFY(plan.ok());
         corla::ApplyOptions options;
         options.force = true; // no in-use check: this test sends nothing

@@ -5,12 +5,12 @@
 // the CSV export with its quoting and its file that stays whole when a write fails; the
 // static address as corla-cli takes it; the host report from injected system outputs.
 
-#include "corlacsv.h"
-#include "corladevicelist.h"
-#include "corlasettings.h"
-#include "datarow.h"
-#include "hostreport.h"
-#include "testdevice.h"
+#include "core/fleet/csv.h"
+#include "core/fleet/devicelist.h"
+#include "core/fleet/settingsrules.h"
+#include "core/net/hostreport.h"
+#include "tests/support/datarow.h"
+#include "tests/support/testdevice.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,36 +22,38 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+using namespace corla;
+
 using TextMap = QMap<QString, QString>;
 
 namespace {
 
-using Devices = CorlaDeviceList::Devices;
+using Devices = DeviceList::Devices;
 
 // Each entry as "Nerio HF #7 02:c0:1a:00:00:03 10.0.0.1 Static via 10.10.0.1 NotFound".
 QStringList listed(const Devices& devices)
 {
     QStringList lines;
     for (const auto& d : devices) {
-        const TevNetHostInfo& net = d->netHostInfo();
+        const NetworkSettings& net = d->netHostInfo();
         lines << QStringLiteral("%1 %2 %3 %4 via %5 %6")
                      .arg(QString::fromStdString(d->friendlyName()),
-                          CorlaText::mac(net.macAddress()), CorlaText::address(net.ipAddress()),
-                          CorlaText::addressMode(net.addressMode()),
-                          CorlaText::address(d->commsIfaceAddr()), CorlaText::status(d->netStat()));
+                          DisplayText::mac(net.macAddress()), DisplayText::address(net.ipAddress()),
+                          DisplayText::addressMode(net.addressMode()),
+                          DisplayText::address(d->commsIfaceAddr()),
+                          DisplayText::status(d->netStat()));
     }
     return lines;
 }
 
 // An answer for 02:c0:1a:00:00:03 as `sender:port` gave it.
-std::shared_ptr<TevDevice> answer(const char* sender, quint16 port, uint16_t serial = 7,
-                                  const char* ip = "10.10.0.11", const char* gateway = "10.10.0.1",
-                                  const char* dns = "0.0.0.0",
-                                  ZelDeviceType type = ZelDeviceType::NerioHF)
+std::shared_ptr<Device> answer(const char* sender, quint16 port, uint16_t serial = 7,
+                               const char* ip = "10.10.0.11", const char* gateway = "10.10.0.1",
+                               const char* dns = "0.0.0.0", DeviceType type = DeviceType::NerioHF)
 {
     auto device =
-        testDevice(type, serial, "02:c0:1a:00:00:03", ip, TevAddressModeManual, gateway, dns);
-    device->setAnsweredFrom(TevIpAddr(sender));
+        testDevice(type, serial, "02:c0:1a:00:00:03", ip, AddressModeStatic, gateway, dns);
+    device->setAnsweredFrom(Ipv4Address(sender));
     device->setAnsweredFromPort(port);
     return device;
 }
@@ -136,18 +138,18 @@ private slots:
         QTest::addColumn<Devices>("answers");
         QTest::addColumn<QStringList>("expected");
         const auto nerio = [] {
-            return testDevice(ZelDeviceType::NerioHF, 7, "02:c0:1a:00:00:03", "10.0.0.1");
+            return testDevice(DeviceType::NerioHF, 7, "02:c0:1a:00:00:03", "10.0.0.1");
         };
         const auto again = [] {
-            auto a = testDevice(ZelDeviceType::KWT, 8, "02:c0:1a:00:00:03", "10.0.0.9",
-                                TevAddressModeAuto);
-            a->setCommsIfaceAddr(TevIpAddr("10.9.0.1"));
+            auto a =
+                testDevice(DeviceType::KWT, 8, "02:c0:1a:00:00:03", "10.0.0.9", AddressModeDhcp);
+            a->setCommsIfaceAddr(Ipv4Address("10.9.0.1"));
             return a;
         };
         const QString first =
             "Nerio HF #7 02:c0:1a:00:00:03 10.0.0.1 Static via 10.10.0.1 NotFound";
         row("new MACs are appended in arrival order", true,
-            Devices{nerio(), testDevice(ZelDeviceType::Pivlo, 3, "02:c0:1a:00:00:09", "10.0.0.3")},
+            Devices{nerio(), testDevice(DeviceType::Pivlo, 3, "02:c0:1a:00:00:09", "10.0.0.3")},
             QStringList{first,
                         "Pivlo #3 02:c0:1a:00:00:09 10.0.0.3 Static via 10.10.0.1 NotFound"});
         row("merge: a repeated MAC brings its settings; type, serial and interface stay", true,
@@ -166,7 +168,7 @@ private slots:
         QFETCH(bool, merge);
         QFETCH(Devices, answers);
         QFETCH(QStringList, expected);
-        CorlaDeviceList list;
+        DeviceList list;
         for (const auto& a : answers)
             merge ? list.merge(a) : void(list.append(a));
         QCOMPARE(listed(list.devices()), expected);
@@ -193,9 +195,8 @@ private slots:
             "Answers from 10.10.0.254 and 10.10.0.253 differ: Gateway 10.10.0.1 / 10.10.0.66; DNS "
             "Server 0.0.0.0 / 10.10.0.66. Possibly a duplicate MAC address or a forged answer.");
         row("another port, other type and serial",
-            Devices{answer("10.10.0.254", 62726),
-                    answer("10.10.0.254", 40000, 8, "10.10.0.12", "10.10.0.1", "0.0.0.0",
-                           ZelDeviceType::KWT)},
+            Devices{answer("10.10.0.254", 62726), answer("10.10.0.254", 40000, 8, "10.10.0.12",
+                                                         "10.10.0.1", "0.0.0.0", DeviceType::KWT)},
             -1, first,
             "Answers from 10.10.0.254:62726 and 10.10.0.254:40000 differ: Device Type Nerio HF / "
             "KWT; Serial 7 / 8; IP Address 10.10.0.11 / 10.10.0.12. Possibly a duplicate MAC "
@@ -218,9 +219,9 @@ private slots:
         QFETCH(int, roundAt);
         QFETCH(QString, entry);
         QFETCH(QString, conflict);
-        const TevMacAddr mac = macOf("02:c0:1a:00:00:03");
-        CorlaDeviceList list;
-        QSignalSpy changes(&list, &CorlaDeviceList::conflictChanged);
+        const MacAddress mac = macOf("02:c0:1a:00:00:03");
+        DeviceList list;
+        QSignalSpy changes(&list, &DeviceList::conflictChanged);
         const auto mergeAll = [&] {
             for (int i = 0; i < answers.size(); ++i) {
                 if (i == roundAt)
@@ -229,7 +230,7 @@ private slots:
             }
         };
         mergeAll();
-        const TevNetHostInfo& net = list.find(mac)->netHostInfo();
+        const NetworkSettings& net = list.find(mac)->netHostInfo();
         QCOMPARE(QStringLiteral("%1 gw %2 dns %3")
                      .arg(text(net.ipAddress()), text(net.gateway()), text(net.dns())),
                  entry);
@@ -255,8 +256,8 @@ private slots:
     // dispute, and the new settings stand.
     void changeDuringRoundIsNoConflict()
     {
-        const TevMacAddr mac = macOf("02:c0:1a:00:00:03");
-        CorlaDeviceList list;
+        const MacAddress mac = macOf("02:c0:1a:00:00:03");
+        DeviceList list;
         list.merge(answer("10.10.0.254", 62726));
         list.merge(answer("10.10.1.254", 62726, 7, "10.10.0.77", "10.10.0.1"));
         QVERIFY(list.isConflicting(mac));
@@ -292,21 +293,21 @@ private slots:
         QFETCH(int, listed);
         QFETCH(int, ignored);
         QFETCH(int, emitted);
-        CorlaDeviceList list;
+        DeviceList list;
         list.setCapacity(capacity);
-        QSignalSpy reached(&list, &CorlaDeviceList::capacityReached);
+        QSignalSpy reached(&list, &DeviceList::capacityReached);
         for (int i = 0; i < macs.size(); ++i) {
             if (i == roundAt)
                 list.beginRound();
             const QByteArray mac = "02:c0:1a:00:00:" + macs[i].toLatin1();
-            list.merge(testDevice(ZelDeviceType::NerioHF, 1, mac.constData(), "10.0.0.1"));
+            list.merge(testDevice(DeviceType::NerioHF, 1, mac.constData(), "10.0.0.1"));
         }
         QCOMPARE(list.size(), listed);
         QCOMPARE(list.ignoredAnswers(), ignored);
         QCOMPARE(reached.count(), emitted);
         if (emitted > 0)
             QCOMPARE(reached.first().first().toInt(), qMax(1, capacity));
-        list.merge(testDevice(ZelDeviceType::NerioHF, 1, "02:c0:1a:00:00:01", "10.0.0.99"));
+        list.merge(testDevice(DeviceType::NerioHF, 1, "02:c0:1a:00:00:01", "10.0.0.99"));
         QCOMPARE(text(list.find(macOf("02:c0:1a:00:00:01"))->netHostInfo().ipAddress()),
                  QString("10.0.0.99"));
         QCOMPARE(list.size(), listed);
@@ -317,16 +318,16 @@ private slots:
     // Updates find the entry by MAC address alone.
     void updatesFindTheEntryByMac()
     {
-        CorlaDeviceList list;
+        DeviceList list;
         for (const char* m : {"02:c0:1a:00:00:01", "02:c0:1a:00:00:02", "02:c0:1a:00:00:03"})
-            list.append(testDevice(ZelDeviceType::NerioHF, 1, m, "10.0.0.1"));
-        const TevNetHostInfo fresh(TevIpAddr("172.16.5.5"), TevIpAddr("255.255.0.0"),
-                                   TevIpAddr("172.16.5.1"), TevIpAddr("0.0.0.0"),
-                                   macOf("02:c0:1a:00:00:02"), TevAddressModeManual);
+            list.append(testDevice(DeviceType::NerioHF, 1, m, "10.0.0.1"));
+        const NetworkSettings fresh(Ipv4Address("172.16.5.5"), Ipv4Address("255.255.0.0"),
+                                    Ipv4Address("172.16.5.1"), Ipv4Address("0.0.0.0"),
+                                    macOf("02:c0:1a:00:00:02"), AddressModeStatic);
         QVERIFY(list.updateSettings(macOf("02:c0:1a:00:00:02"), fresh));
         QVERIFY(!list.updateSettings(macOf("02:c0:1a:00:00:09"), fresh));
-        list.setStatus(macOf("02:c0:1a:00:00:03"), ZelNetworkStatus::Unreachable);
-        list.setStatus(macOf("02:c0:1a:00:00:09"), ZelNetworkStatus::Reachable);
+        list.setStatus(macOf("02:c0:1a:00:00:03"), Reachability::Unreachable);
+        list.setStatus(macOf("02:c0:1a:00:00:09"), Reachability::Reachable);
         QCOMPARE(
             listed(list.devices()),
             QStringList({"Nerio HF #1 02:c0:1a:00:00:01 10.0.0.1 Static via 10.10.0.1 NotFound",
@@ -336,29 +337,28 @@ private slots:
         QCOMPARE(list.devices().at(1)->netHostInfo(), fresh);
 
         // Settings that carry another MAC address move the entry's identity with them.
-        TevNetHostInfo renamed = fresh;
+        NetworkSettings renamed = fresh;
         renamed.setMacAddress(macOf("02:c0:1a:00:00:07"));
         QVERIFY(list.updateSettings(macOf("02:c0:1a:00:00:01"), renamed));
         QVERIFY(!list.contains(macOf("02:c0:1a:00:00:01")));
         QCOMPARE(list.rowOf(macOf("02:c0:1a:00:00:07")), 0);
-        QVERIFY(
-            list.append(testDevice(ZelDeviceType::NerioHF, 1, "02:c0:1a:00:00:01", "10.0.0.1")));
+        QVERIFY(list.append(testDevice(DeviceType::NerioHF, 1, "02:c0:1a:00:00:01", "10.0.0.1")));
         QCOMPARE(list.size(), 4);
     }
 
     // By serial as a number, then by MAC; the list itself keeps arrival order.
     void sortedBySerial()
     {
-        CorlaDeviceList list;
+        DeviceList list;
         for (const auto& [serial, m] :
              {std::pair(100, "02:00:00:00:00:00"), std::pair(7, "02:00:00:00:00:03"),
               std::pair(3, "02:00:00:00:00:09"), std::pair(7, "02:00:00:00:00:01")})
-            list.append(testDevice(ZelDeviceType::TavioLF, uint16_t(serial), m, "10.0.0.1"));
+            list.append(testDevice(DeviceType::TavioLF, uint16_t(serial), m, "10.0.0.1"));
         const auto serialsAndMacs = [](const Devices& devices) {
             QStringList shown;
             for (const auto& d : devices)
                 shown << QString::number(d->serial()) + ' ' +
-                             CorlaText::mac(d->netHostInfo().macAddress());
+                             DisplayText::mac(d->netHostInfo().macAddress());
             return shown.join(", ");
         };
         QCOMPARE(serialsAndMacs(list.sortedBySerial()),
@@ -394,12 +394,12 @@ private slots:
         QTest::addColumn<QString>("expected");
         row("empty list: the header alone", Devices{}, Header);
         row("a line per device in list order, serials in decimal",
-            Devices{testDevice(ZelDeviceType::HostController, 100, "00:1a:2b:3c:4d:5e",
-                               "192.168.1.10", TevAddressModeAuto),
-                    testDevice(ZelDeviceType::NerioHF, 9, "00:1a:2b:3c:4d:01", "192.168.1.9",
-                               TevAddressModeManual, "192.168.1.254", "192.168.1.53"),
-                    testDevice(ZelDeviceType(20), 65535, "00:1a:2b:3c:4d:ff", "0.0.0.0",
-                               TevAddressModeNotSet)},
+            Devices{testDevice(DeviceType::HostController, 100, "00:1a:2b:3c:4d:5e", "192.168.1.10",
+                               AddressModeDhcp),
+                    testDevice(DeviceType::NerioHF, 9, "00:1a:2b:3c:4d:01", "192.168.1.9",
+                               AddressModeStatic, "192.168.1.254", "192.168.1.53"),
+                    testDevice(DeviceType(20), 65535, "00:1a:2b:3c:4d:ff", "0.0.0.0",
+                               AddressModeNotSet)},
             QString(Header) +
                 "100,Host Controller,192.168.1.10,255.255.255.0,0.0.0.0,0.0.0.0,DHCP,"
                 "00:1a:2b:3c:4d:5e\n"
@@ -546,10 +546,10 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(QString, expected);
-        TevIpAddr ip, mask;
+        Ipv4Address ip, mask;
         const QString why = checkStaticText(text, "--static", &ip, &mask);
         if (why.isEmpty())
-            QCOMPARE(CorlaText::address(ip) + ' ' + CorlaText::address(mask), expected);
+            QCOMPARE(DisplayText::address(ip) + ' ' + DisplayText::address(mask), expected);
         else
             QVERIFY2(why.contains(expected), qPrintable(why));
     }

@@ -3,8 +3,8 @@
 // The window's change log without a window: its lines, and a file that only grows, with
 // its header once, even when several programs start it together.
 
-#include "corlachangelog.h"
-#include "datarow.h"
+#include "core/fleet/changelog.h"
+#include "tests/support/datarow.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -20,26 +20,28 @@
 #include <sys/stat.h>
 #include <vector>
 
-Q_DECLARE_METATYPE(CorlaChangeLogEntry)
+using namespace corla;
+
+Q_DECLARE_METATYPE(ChangeLogEntry)
 
 namespace {
 
-CorlaChangeLogEntry entry(const QString& outcome, bool reset = false,
-                          const QDateTime& time = QDateTime(QDate(2024, 3, 31), QTime(1, 59, 30),
-                                                            Qt::OffsetFromUTC, 3600))
+ChangeLogEntry entry(const QString& outcome, bool reset = false,
+                     const QDateTime& time = QDateTime(QDate(2024, 3, 31), QTime(1, 59, 30),
+                                                       Qt::OffsetFromUTC, 3600))
 {
-    CorlaChangeLogEntry e;
+    ChangeLogEntry e;
     e.time = time;
-    TevMacAddr::parse("02:c0:1a:00:00:0d", &e.mac);
+    MacAddress::parse("02:c0:1a:00:00:0d", &e.mac);
     e.serial = 1013;
-    e.type = ZelDeviceType(5);
-    e.found = TevNetHostInfo(TevIpAddr("10.10.0.23"), TevIpAddr("255.255.255.0"),
-                             TevIpAddr("10.10.0.254"), TevIpAddr("10.10.0.254"), e.mac,
-                             TevAddressModeManual);
+    e.type = DeviceType(5);
+    e.found = NetworkSettings(Ipv4Address("10.10.0.23"), Ipv4Address("255.255.255.0"),
+                              Ipv4Address("10.10.0.254"), Ipv4Address("10.10.0.254"), e.mac,
+                              AddressModeStatic);
     if (!reset)
-        e.requested =
-            TevNetHostInfo(TevIpAddr("10.10.0.77"), TevIpAddr("255.255.0.0"), TevIpAddr("0.0.0.0"),
-                           TevIpAddr("10.10.0.254"), e.mac, TevAddressModeManual);
+        e.requested = NetworkSettings(Ipv4Address("10.10.0.77"), Ipv4Address("255.255.0.0"),
+                                      Ipv4Address("0.0.0.0"), Ipv4Address("10.10.0.254"), e.mac,
+                                      AddressModeStatic);
     e.outcome = outcome;
     e.program = "corla";
     return e;
@@ -83,7 +85,7 @@ int appendTogether(const QString& folder, int programs, int logs)
             QThread::yieldCurrentThread();
         }
         QString why;
-        if (!CorlaChangeLog(QStringLiteral("%1/%2/changes.csv").arg(folder).arg(log))
+        if (!ChangeLog(QStringLiteral("%1/%2/changes.csv").arg(folder).arg(log))
                  .append(entry("sent"), &why)) {
             std::fputs(qPrintable(why), stderr);
             return 1;
@@ -101,7 +103,7 @@ class TestChangeLog : public QObject
 private slots:
     void line_data()
     {
-        QTest::addColumn<CorlaChangeLogEntry>("entry");
+        QTest::addColumn<ChangeLogEntry>("entry");
         QTest::addColumn<QString>("expected");
         const QString device = "02:c0:1a:00:00:0d,1013,Nerio HF,10.10.0.23,255.255.255.0,"
                                "10.10.0.254,10.10.0.254,Static,";
@@ -118,9 +120,9 @@ private slots:
 
     void line()
     {
-        QFETCH(CorlaChangeLogEntry, entry);
+        QFETCH(ChangeLogEntry, entry);
         QFETCH(QString, expected);
-        QCOMPARE(CorlaChangeLog::line(entry), expected);
+        QCOMPARE(ChangeLog::line(entry), expected);
     }
 
     void appendsBelowOneHeader()
@@ -128,10 +130,10 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         // The folder does not exist yet, as on the first start.
-        const CorlaChangeLog log(dir.filePath("corla/changes.csv"));
+        const ChangeLog log(dir.filePath("corla/changes.csv"));
         QVERIFY(log.append(entry("sent")));
         QVERIFY(log.append(entry("accepted")));
-        const CorlaChangeLog again(log.path());
+        const ChangeLog again(log.path());
         QVERIFY(again.append(entry("reset sent", true)));
         const QStringList lines = readAll(log.path()).split('\n');
         QCOMPARE(lines.size(), 5);
@@ -174,7 +176,7 @@ private slots:
         else
             QCOMPARE(::mkfifo(QFile::encodeName(at).constData(), 0600), 0);
         QString why;
-        QVERIFY(!CorlaChangeLog(dir.filePath(name)).append(entry("sent"), &why));
+        QVERIFY(!ChangeLog(dir.filePath(name)).append(entry("sent"), &why));
         QCOMPARE(why, QString(expected).replace("%1", dir.path()));
     }
 
@@ -218,8 +220,7 @@ private slots:
         QStandardPaths::setTestModeEnabled(true);
         QCoreApplication::setOrganizationName("corla");
         QCoreApplication::setApplicationName("corla");
-        QCOMPARE(CorlaChangeLog::defaultPath(),
-                 QDir::homePath() + "/.qttest/share/corla/changes.csv");
+        QCOMPARE(ChangeLog::defaultPath(), QDir::homePath() + "/.qttest/share/corla/changes.csv");
     }
 };
 

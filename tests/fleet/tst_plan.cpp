@@ -4,10 +4,10 @@
 // it is reported, which rows a found fleet already satisfies, and the order that keeps two
 // devices from ever sharing an address.
 
-#include "corlacsv.h"
-#include "corlaplan.h"
-#include "datarow.h"
-#include "testdevice.h"
+#include "core/fleet/csv.h"
+#include "core/fleet/plan.h"
+#include "tests/support/datarow.h"
+#include "tests/support/testdevice.h"
 
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -16,9 +16,11 @@
 #include <algorithm>
 #include <numeric>
 
-Q_DECLARE_METATYPE(QVector<TevNetHostInfo>)
-Q_DECLARE_METATYPE(CorlaPlanRow)
-Q_DECLARE_METATYPE(QVector<CorlaPlanRow>)
+using namespace corla;
+
+Q_DECLARE_METATYPE(QVector<NetworkSettings>)
+Q_DECLARE_METATYPE(PlanRow)
+Q_DECLARE_METATYPE(QVector<PlanRow>)
 
 namespace {
 
@@ -27,71 +29,71 @@ const char* const Header =
 const char* const Good =
     "1001,Nerio HF,10.10.0.11,255.255.255.0,10.10.0.254,,Static,02:c0:1a:00:00:01\n";
 
-TevMacAddr mac(int last)
+MacAddress mac(int last)
 {
-    TevMacAddr m;
-    TevMacAddr::parse(
+    MacAddress m;
+    MacAddress::parse(
         QStringLiteral("02:c0:1a:00:00:%1").arg(last, 2, 10, QChar('0')).toStdString(), &m);
     return m;
 }
 
 // A device of the 10.10.0.0/24 network; no address: DHCP.
-TevNetHostInfo device(int macLast, const char* ip = nullptr, const char* gateway = "0.0.0.0")
+NetworkSettings device(int macLast, const char* ip = nullptr, const char* gateway = "0.0.0.0")
 {
-    return TevNetHostInfo(TevIpAddr(ip ? ip : "10.10.0.200"), TevIpAddr("255.255.255.0"),
-                          TevIpAddr(gateway), TevIpAddr(), mac(macLast),
-                          ip ? TevAddressModeManual : TevAddressModeAuto);
+    return NetworkSettings(Ipv4Address(ip ? ip : "10.10.0.200"), Ipv4Address("255.255.255.0"),
+                           Ipv4Address(gateway), Ipv4Address(), mac(macLast),
+                           ip ? AddressModeStatic : AddressModeDhcp);
 }
 
-CorlaPlanRow change(int line, int macLast, const char* ip = nullptr)
+PlanRow change(int line, int macLast, const char* ip = nullptr)
 {
-    CorlaPlanRow row{line, device(macLast, ip), {}, {}};
+    PlanRow row{line, device(macLast, ip), {}, {}};
     if (!ip) {
-        row.planned = TevNetHostInfo();
-        row.planned.setAddressMode(TevAddressModeAuto);
+        row.planned = NetworkSettings();
+        row.planned.setAddressMode(AddressModeDhcp);
         row.planned.setMacAddress(mac(macLast));
     }
     return row;
 }
 
-QString shown(const TevNetHostInfo& net)
+QString shown(const NetworkSettings& net)
 {
     return QStringLiteral("%1 %2 %3 %4 %5 %6")
         .arg(QString::fromStdString(net.macAddress().toString()),
-             net.addressMode() == TevAddressModeAuto ? "DHCP" : "Static",
+             net.addressMode() == AddressModeDhcp ? "DHCP" : "Static",
              QString::fromStdString(net.ipAddress().toString()),
              QString::fromStdString(net.subnetMask().toString()),
              QString::fromStdString(net.gateway().toString()),
              QString::fromStdString(net.dns().toString()));
 }
 
-QStringList rowTexts(const CorlaPlan& plan)
+QStringList rowTexts(const Plan& plan)
 {
     QStringList rows;
-    for (const CorlaPlanRow& r : plan.rows)
+    for (const PlanRow& r : plan.rows)
         rows << QString::number(r.line) + ' ' + shown(r.planned);
     return rows;
 }
 
 // Devices that report what no device can be given: no mode, a group MAC, no address at
 // all, and two at one address.
-QVector<TevNetHostInfo> oddFleet()
+QVector<NetworkSettings> oddFleet()
 {
-    const auto odd = [](const char* mac, TevAddressMode mode, const char* ip, const char* mask) {
-        return TevNetHostInfo(TevIpAddr(ip), TevIpAddr(mask), TevIpAddr(), TevIpAddr(), macOf(mac),
-                              mode);
+    const auto odd = [](const char* mac, AddressMode mode, const char* ip, const char* mask) {
+        return NetworkSettings(Ipv4Address(ip), Ipv4Address(mask), Ipv4Address(), Ipv4Address(),
+                               macOf(mac), mode);
     };
-    return {odd("02:c0:1a:00:00:01", TevAddressModeManual, "10.10.0.11", "255.255.255.0"),
-            odd("02:c0:1a:00:00:02", TevAddressModeAuto, "10.10.0.200", "255.255.255.0"),
-            odd("02:c0:1a:00:00:03", TevAddressModeNotSet, "10.10.0.13", "255.255.255.0"),
-            odd("03:c0:1a:00:00:04", TevAddressModeManual, "0.0.0.0", "0.0.0.0"),
-            odd("02:c0:1a:00:00:05", TevAddressModeManual, "10.10.0.11", "255.255.255.0")};
+    return {odd("02:c0:1a:00:00:01", AddressModeStatic, "10.10.0.11", "255.255.255.0"),
+            odd("02:c0:1a:00:00:02", AddressModeDhcp, "10.10.0.200", "255.255.255.0"),
+            odd("02:c0:1a:00:00:03", AddressModeNotSet, "10.10.0.13", "255.255.255.0"),
+            odd("03:c0:1a:00:00:04", AddressModeStatic, "0.0.0.0", "0.0.0.0"),
+            odd("02:c0:1a:00:00:05", AddressModeStatic, "10.10.0.11", "255.255.255.0")};
 }
 
-QStringList faultTexts(const QVector<CorlaPlanFault>& faults)
+QStringList faultTexts(const QVector<PlanFault>& faults)
 {
     QStringList texts;
-    for (const CorlaPlanFault& f : faults)
+    for (const PlanFault& f : faults)
         texts << f.text();
     return texts;
 }
@@ -110,10 +112,10 @@ QByteArray utf16(const QString& text, bool bigEndian, bool withMark = true)
 }
 
 // `expected`: one "LINE: words of the message" per fault, in the order listed.
-void checkFaults(const CorlaPlan& plan, const QStringList& expected)
+void checkFaults(const Plan& plan, const QStringList& expected)
 {
     QStringList lines, wanted;
-    for (const CorlaPlanFault& f : plan.faults)
+    for (const PlanFault& f : plan.faults)
         lines << QString::number(f.line);
     for (const QString& e : expected)
         wanted << e.section(':', 0, 0);
@@ -258,7 +260,7 @@ private slots:
     {
         QFETCH(QByteArray, file);
         QFETCH(QStringList, expected);
-        const CorlaPlan plan = readPlan(file);
+        const Plan plan = readPlan(file);
         QCOMPARE(rowTexts(plan) + faultTexts(plan.faults), expected);
     }
 
@@ -293,10 +295,10 @@ private slots:
     {
         QFETCH(QString, rows);
         QFETCH(QStringList, expected);
-        const CorlaPlan plan = readPlan((Header + rows).toUtf8());
+        const Plan plan = readPlan((Header + rows).toUtf8());
         QCOMPARE(faultTexts(plan.faults), QStringList());
         QCOMPARE(plan.rows.size(), rows.count('\n'));
-        CorlaPlan judged;
+        Plan judged;
         judged.faults = planFaultsAgainst(plan, oddFleet());
         if (expected.isEmpty())
             QCOMPARE(faultTexts(judged.faults), QStringList());
@@ -306,40 +308,40 @@ private slots:
 
     void state_data()
     {
-        QTest::addColumn<CorlaPlanRow>("row");
+        QTest::addColumn<PlanRow>("row");
         QTest::addColumn<int>("expected");
-        const int notFound = int(CorlaRowState::NotFound),
-                  done = int(CorlaRowState::AlreadyAsPlanned),
-                  toChange = int(CorlaRowState::ToChange);
-        CorlaPlanRow gatewayMoved = change(2, 1, "10.10.0.11");
-        gatewayMoved.planned.setGateway(TevIpAddr("10.10.0.1"));
+        const int notFound = int(PlanRowState::NotFound),
+                  done = int(PlanRowState::AlreadyAsPlanned),
+                  toChange = int(PlanRowState::ToChange);
+        PlanRow gatewayMoved = change(2, 1, "10.10.0.11");
+        gatewayMoved.planned.setGateway(Ipv4Address("10.10.0.1"));
         row("no device with that MAC", change(2, 9, "10.10.0.11"), notFound);
         row("static, every field as found", change(2, 1, "10.10.0.11"), done);
         row("static, only the gateway differs", gatewayMoved, toChange);
         row("static, the device holds that address by DHCP", change(2, 2, "10.10.0.200"), toChange);
         row("DHCP, whatever the device's lease", change(2, 2), done);
         row("DHCP for a static device", change(2, 1), toChange);
-        CorlaPlanRow unknown = change(2, 2, "10.10.0.200");
-        unknown.planned.setAddressMode(TevAddressModeNotSet);
+        PlanRow unknown = change(2, 2, "10.10.0.200");
+        unknown.planned.setAddressMode(AddressModeNotSet);
         row("mode Unknown, the device reports a mode", unknown, toChange);
     }
 
     void state()
     {
-        QFETCH(CorlaPlanRow, row);
+        QFETCH(PlanRow, row);
         QFETCH(int, expected);
-        const QVector<TevNetHostInfo> found{device(1, "10.10.0.11"), device(2)};
+        const QVector<NetworkSettings> found{device(1, "10.10.0.11"), device(2)};
         QCOMPARE(int(rowState(row, found)), expected);
     }
 
     // `expected`: the steps as "MAC-last-byte<leaver..."; `left`: addressesBeingLeft().
     void order_data()
     {
-        QTest::addColumn<QVector<CorlaPlanRow>>("changes");
+        QTest::addColumn<QVector<PlanRow>>("changes");
         QTest::addColumn<QString>("expected");
         QTest::addColumn<QString>("left");
         QTest::addColumn<QStringList>("faults");
-        using Rows = QVector<CorlaPlanRow>;
+        using Rows = QVector<PlanRow>;
         row("independent moves, and a mask change at the same address, in plan order",
             Rows{change(2, 1, "10.10.0.21"), change(3, 2, "10.10.0.12"),
                  change(4, 3, "10.10.0.23")},
@@ -349,8 +351,8 @@ private slots:
                  change(4, 3, "10.10.0.21")},
             "03 02<03 01<02", "10.10.0.13 10.10.0.12", QStringList());
         // As settingsToSend makes it: the mode changes, the reported address stays.
-        CorlaPlanRow toDhcp = change(3, 2, "10.10.0.12");
-        toDhcp.planned.setAddressMode(TevAddressModeAuto);
+        PlanRow toDhcp = change(3, 2, "10.10.0.12");
+        toDhcp.planned.setAddressMode(AddressModeDhcp);
         row("leaving for DHCP frees the address", Rows{change(2, 1, "10.10.0.12"), toDhcp},
             "02 01<02", "10.10.0.12", QStringList());
         row("swap refused; the rest still ordered",
@@ -382,21 +384,21 @@ private slots:
 
     void order()
     {
-        QFETCH(QVector<CorlaPlanRow>, changes);
+        QFETCH(QVector<PlanRow>, changes);
         QFETCH(QString, expected);
         QFETCH(QString, left);
         QFETCH(QStringList, faults);
-        const QVector<TevNetHostInfo> found{device(1, "10.10.0.11"), device(2, "10.10.0.12"),
-                                            device(3, "10.10.0.13"), device(4, "10.10.0.14")};
-        const CorlaChangeOrder order = orderChanges(changes, found);
+        const QVector<NetworkSettings> found{device(1, "10.10.0.11"), device(2, "10.10.0.12"),
+                                             device(3, "10.10.0.13"), device(4, "10.10.0.14")};
+        const ChangeOrder order = orderChanges(changes, found);
         QStringList steps, addresses;
-        for (const CorlaPlanStep& step : order.steps) {
+        for (const PlanStep& step : order.steps) {
             QString s = QString::fromStdString(step.row.planned.macAddress().toString()).right(2);
-            for (const TevMacAddr& leaver : step.leftBy)
+            for (const MacAddress& leaver : step.leftBy)
                 s += '<' + QString::fromStdString(leaver.toString()).right(2);
             steps << s;
         }
-        for (const TevIpAddr& a : order.addressesBeingLeft())
+        for (const Ipv4Address& a : order.addressesBeingLeft())
             addresses << QString::fromStdString(a.toString());
         QCOMPARE(steps.join(' '), expected);
         QCOMPARE(addresses.join(' '), left);
@@ -413,7 +415,7 @@ private slots:
     {
         QRandomGenerator random(20260423);
         const auto address = [](int spot) {
-            return TevIpAddr(QStringLiteral("10.10.0.%1").arg(11 + spot).toStdString());
+            return Ipv4Address(QStringLiteral("10.10.0.%1").arg(11 + spot).toStdString());
         };
         int circles = 0;
         for (int round = 0; round < 400; ++round) {
@@ -421,36 +423,35 @@ private slots:
             QVector<int> spots(pool);
             std::iota(spots.begin(), spots.end(), 0);
             std::shuffle(spots.begin(), spots.end(), random);
-            QVector<TevNetHostInfo> found;
+            QVector<NetworkSettings> found;
             QHash<int, quint32> start; // device (MAC's last byte) -> the address it holds
             for (int d = 1; d <= n; ++d) {
                 const bool dhcp = random.bounded(4) == 0;
-                found << TevNetHostInfo(address(spots[d - 1]), TevIpAddr("255.255.255.0"),
-                                        TevIpAddr(), TevIpAddr(), mac(d),
-                                        dhcp ? TevAddressModeAuto : TevAddressModeManual);
+                found << NetworkSettings(address(spots[d - 1]), Ipv4Address("255.255.255.0"),
+                                         Ipv4Address(), Ipv4Address(), mac(d),
+                                         dhcp ? AddressModeDhcp : AddressModeStatic);
                 start[d] = address(spots[d - 1]).toInt();
             }
             std::shuffle(spots.begin(), spots.end(), random); // planned addresses: distinct
-            QVector<CorlaPlanRow> changes;
+            QVector<PlanRow> changes;
             QHash<int, int> deviceAt; // line -> device
             for (int d = 1; d <= n; ++d) {
                 const int what = random.bounded(4); // 0: no change, 1: DHCP, else static
-                CorlaPlanRow row{changes.size() + 2, found[d - 1], {}, {}};
+                PlanRow row{changes.size() + 2, found[d - 1], {}, {}};
                 if (what == 1)
-                    row.planned.setAddressMode(TevAddressModeAuto);
+                    row.planned.setAddressMode(AddressModeDhcp);
                 else if (what > 1)
                     row.planned =
-                        TevNetHostInfo(address(spots[d - 1]), TevIpAddr("255.255.0.0"), TevIpAddr(),
-                                       TevIpAddr(), mac(d), TevAddressModeManual);
+                        NetworkSettings(address(spots[d - 1]), Ipv4Address("255.255.0.0"),
+                                        Ipv4Address(), Ipv4Address(), mac(d), AddressModeStatic);
                 if (what == 0 || row.planned == found[d - 1])
                     continue;
                 deviceAt[row.line] = d;
                 changes << row;
             }
-            const auto takes = [](const CorlaPlanRow& r) {
-                return r.planned.addressMode() == TevAddressModeManual
-                           ? r.planned.ipAddress().toInt()
-                           : 0u;
+            const auto takes = [](const PlanRow& r) {
+                return r.planned.addressMode() == AddressModeStatic ? r.planned.ipAddress().toInt()
+                                                                    : 0u;
             };
             const auto heldByAnother = [](const QHash<int, quint32>& held, int d, quint32 ip) {
                 for (auto it = held.cbegin(); it != held.cend(); ++it)
@@ -464,7 +465,7 @@ private slots:
             QHash<int, quint32> held = start;
             for (bool grew = true; grew;) {
                 grew = false;
-                for (const CorlaPlanRow& r : changes) {
+                for (const PlanRow& r : changes) {
                     const int d = deviceAt[r.line];
                     if (possible.contains(r.line) || (takes(r) && heldByAnother(held, d, takes(r))))
                         continue;
@@ -474,11 +475,11 @@ private slots:
                 }
             }
 
-            const CorlaChangeOrder order = orderChanges(changes, found);
+            const ChangeOrder order = orderChanges(changes, found);
             const QString context = QStringLiteral("round %1").arg(round);
             held = start;
             QSet<int> placed, faulted;
-            for (const CorlaPlanStep& step : order.steps) {
+            for (const PlanStep& step : order.steps) {
                 const int d = deviceAt.value(step.row.line);
                 QVERIFY2(d && !placed.contains(step.row.line), qPrintable(context));
                 QVERIFY2(!takes(step.row) || !heldByAnother(held, d, takes(step.row)),
@@ -486,13 +487,13 @@ private slots:
                 held[d] = takes(step.row);
                 placed << step.row.line;
             }
-            for (const CorlaPlanRow& r : changes)
+            for (const PlanRow& r : changes)
                 QVERIFY2(!placed.contains(r.line) || held[deviceAt[r.line]] == takes(r),
                          qPrintable(context));
             // A circle has one fault, on its first line, naming every member's line.
             QSet<int> named;
             const QRegularExpression line(QStringLiteral("\\(line (\\d+)\\)"));
-            for (const CorlaPlanFault& fault : order.faults) {
+            for (const PlanFault& fault : order.faults) {
                 faulted << fault.line;
                 named << fault.line;
                 for (auto m = line.globalMatch(fault.message); m.hasNext();)

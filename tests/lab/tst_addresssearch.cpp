@@ -5,12 +5,14 @@
 // side is given extra /32 addresses so that chosen candidates answer; an on-link address
 // nobody holds stays silent, which the search takes as free.
 
-#include "labguard.h"
-#include "modalboxhandler.h"
-#include "tevnethostpane.h"
+#include "tests/support/labguard.h"
+#include "tests/support/modalboxhandler.h"
+#include "ui/networksettingspane.h"
 
 #include <QtTest>
 #include <QtWidgets>
+
+using namespace corla;
 
 namespace {
 
@@ -67,9 +69,9 @@ private slots:
     void init()
     {
         m_window = new QWidget;
-        m_pane = new TevNetHostPane(m_window);
+        m_pane = new NetworkSettingsPane(m_window);
         m_pane->setNetHostInfo(m_loaded);
-        m_pane->setLocalIp(TevIpAddr("10.20.0.1"));
+        m_pane->setLocalIp(Ipv4Address("10.20.0.1"));
         m_window->show();
         g_tried.clear();
         m_boxes.clear();
@@ -94,13 +96,13 @@ private:
     void clickSuggest() { m_pane->findChild<QPushButton*>("btnSuggest")->click(); }
 
     QWidget* m_window = nullptr;
-    QPointer<TevNetHostPane> m_pane;
-    const TevNetHostInfo m_loaded{TevIpAddr("10.20.0.100"),
-                                  TevIpAddr("255.255.255.0"),
-                                  TevIpAddr("10.20.0.254"),
-                                  TevIpAddr("10.20.0.253"),
-                                  TevMacAddr({2, 0xc0, 0x1a, 0, 0, 0x99}),
-                                  TevAddressModeManual};
+    QPointer<NetworkSettingsPane> m_pane;
+    const NetworkSettings m_loaded{Ipv4Address("10.20.0.100"),
+                                   Ipv4Address("255.255.255.0"),
+                                   Ipv4Address("10.20.0.254"),
+                                   Ipv4Address("10.20.0.253"),
+                                   MacAddress({2, 0xc0, 0x1a, 0, 0, 0x99}),
+                                   AddressModeStatic};
     // Every message box the search opens (it runs them inside the click), as "title|text".
     QStringList m_boxes;
     std::unique_ptr<ModalBoxHandler<QMessageBox>> m_boxHandler;

@@ -4,18 +4,20 @@
 // configuration dialog's) stay open longer than the sockets that brought the answers
 // live: closing them must find nothing freed under them, and the window must go on
 // listing devices afterwards, an accepted change's device probed at its new address.
-#include "corlaconfigdialog.h"
-#include "corlamainwin.h"
-#include "corlamainwin_form.h"
-#include "labguard.h"
-#include "modalboxhandler.h"
-#include "testdevice.h"
-#include "tevnethostpane.h"
+#include "tests/support/labguard.h"
+#include "tests/support/modalboxhandler.h"
+#include "tests/support/testdevice.h"
+#include "ui/configuredialog.h"
+#include "ui/mainwindow.h"
+#include "ui/mainwindow_form.h"
+#include "ui/networksettingspane.h"
 
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QtTest>
+
+using namespace corla;
 
 namespace {
 
@@ -58,31 +60,30 @@ class TstLabBoxes : public QObject
 private slots:
     void initTestCase() { CORLA_REQUIRE_LAB(); }
 
+    // One box per request, however many local addresses sent it.
     void boxHeldPastTheSocketPeriod_data()
     {
-        QTest::addColumn<QString>("action");
-        QTest::addColumn<QStringList>("boxes");
-        QTest::addColumn<QString>("addressAfter"); // where port 21 answers then; "": not looked at
-        const QString error = QStringLiteral("Corla Error!");
-        // One box per request, however many local addresses sent it.
-        QTest::newRow("refusal") << "refused" << QStringList{error} << "10.10.0.11";
-        // The reset is confirmed first (the holder accepts the question).
-        QTest::newRow("reset notice")
-            << "reset" << QStringList{"Reset Device", "Device Resetting"} << "";
-        QTest::newRow("change accepted")
-            << "accepted" << QStringList{"Change Accepted"} << "10.10.0.62";
+        QTest::addColumn<QString>("sent");
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("addressAfter"); // where port 21 answers then
+        QTest::newRow("refusal") << "10.10.0.255"
+                                 << "Corla Error!"
+                                 << "10.10.0.11";
+        QTest::newRow("change accepted") << "10.10.0.62"
+                                         << "Change Accepted"
+                                         << "10.10.0.62";
     }
 
     void boxHeldPastTheSocketPeriod()
     {
-        QFETCH(QString, action);
-        QFETCH(QStringList, boxes);
+        QFETCH(QString, sent);
+        QFETCH(QString, box);
         QFETCH(QString, addressAfter);
         CorlaLabSim sim;
         QVERIFY2(sim.startOrWhy({}).isEmpty(), qPrintable(sim.output()));
 
-        ZelCorlaAdapter adapter;
-        ZelConnectionChecker checker;
+        DiscoveryClient adapter;
+        PortProbeScheduler checker;
         MainWindow window(&adapter, &checker);
         window.show();
         window.adapter().setTimeoutPeriod(kPeriodMs);
@@ -91,37 +92,22 @@ private slots:
         const auto device = window.model().device(macOf(kDevice));
 
         BoxHolder holder(kHoldMs);
-        if (action == QLatin1String("reset")) {
-            QTRY_COMPARE_WITH_TIMEOUT(device->netStat(), ZelNetworkStatus::Reachable, 6000);
-            auto* proxy = window.ui()->tblMainTableView->model();
-            for (int row = 0; row < proxy->rowCount(); ++row) {
-                if (proxy->index(row, CorlaTableModel::MacColumn).data() == kDevice)
-                    window.ui()->tblMainTableView->selectRow(row);
-            }
-            QVERIFY(window.ui()->btnReset->isEnabled());
-            QTest::mouseClick(window.ui()->btnReset, Qt::LeftButton);
-        } else {
-            TevNetHostInfo settings = device->netHostInfo();
-            settings.setIpAddress(
-                TevIpAddr(action == QLatin1String("refused") ? "10.10.0.255" : "10.10.0.62"));
-            window.onConfigAccepted(*device, settings);
-        }
-        QTRY_COMPARE_WITH_TIMEOUT(holder.titles, boxes, 10000);
+        NetworkSettings settings = device->netHostInfo();
+        settings.setIpAddress(Ipv4Address(sent.toStdString()));
+        window.onConfigAccepted(*device, settings);
+        QTRY_COMPARE_WITH_TIMEOUT(holder.titles, QStringList{box}, 10000);
         // Every box closed, each long after its socket's period ran out.
         QTRY_VERIFY_WITH_TIMEOUT(!QApplication::activeModalWidget(), 10000);
-        QTest::qWait(kPeriodMs);
-        QCOMPARE(holder.titles, boxes);
-        if (!addressAfter.isEmpty()) {
-            QCOMPARE(text(device->netHostInfo().ipAddress()), addressAfter);
-            QTRY_COMPARE_WITH_TIMEOUT(device->netStat(), ZelNetworkStatus::Reachable, 6000);
-        }
+        QCOMPARE(text(device->netHostInfo().ipAddress()), addressAfter);
+        QTRY_COMPARE_WITH_TIMEOUT(device->netStat(), Reachability::Reachable, 6000);
 
         // The window still hears the fleet.
         const auto witness = window.model().device(macOf(kWitness));
         QTRY_VERIFY_WITH_TIMEOUT(window.ui()->btnRefresh->isEnabled(), 5000);
         QTest::mouseClick(window.ui()->btnRefresh, Qt::LeftButton);
-        QCOMPARE(witness->netStat(), ZelNetworkStatus::Pending);
-        QTRY_COMPARE_WITH_TIMEOUT(witness->netStat(), ZelNetworkStatus::Reachable, 10000);
+        QCOMPARE(witness->netStat(), Reachability::Pending);
+        QTRY_COMPARE_WITH_TIMEOUT(witness->netStat(), Reachability::Reachable, 10000);
+        QCOMPARE(holder.titles, QStringList{box}); // and no further box since
         QVERIFY2(sim.stop(), qPrintable(sim.output()));
     }
 
@@ -129,32 +115,34 @@ private slots:
     {
         CorlaLabSim sim;
         QVERIFY2(sim.startOrWhy({}).isEmpty(), qPrintable(sim.output()));
-        ZelDevice device(1001, ZelDeviceType(1), TevNetHostInfo());
-        TevNetHostInfo info;
+        Device device(1001, DeviceType(1), NetworkSettings());
+        NetworkSettings info;
         info.setMacAddress(macOf(kDevice));
         device.setNetHostInfo(info);
 
         // The owner's client outlives the dialog and goes on answering after it has gone.
-        ZelCorlaAdapter client;
+        DiscoveryClient client;
         auto* adapter = &client;
-        QPointer<CorlaConfigDialog> dialog = new CorlaConfigDialog(device);
+        QPointer<ConfigureDialog> dialog = new ConfigureDialog(device);
         dialog->netHostPane()->setDiscoveryClient(adapter);
         dialog->show();
         adapter->setTimeoutPeriod(kPeriodMs);
         // A receiver of the client the pane asks puts a question to the user; meanwhile the
         // dialog goes.
         int asked = 0;
-        connect(adapter, &ZelCorlaAdapter::deviceFound, this, [&asked, dialog] {
+        connect(adapter, &DiscoveryClient::deviceFound, this, [&asked, dialog] {
             ++asked;
             QTimer::singleShot(50, [dialog] { delete dialog.data(); });
             QMessageBox::information(nullptr, QStringLiteral("Found"), QStringLiteral("found"));
         });
         BoxHolder holder(kHoldMs);
+        QSignalSpy roundsEnded(adapter, &DiscoveryClient::timeout);
         QTest::mouseClick(dialog->netHostPane()->findChild<QPushButton*>("btnRefresh"),
                           Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(dialog.isNull(), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(!QApplication::activeModalWidget(), 10000);
-        QTest::qWait(kPeriodMs);
+        // The client's sockets run out after the dialog has gone.
+        QTRY_VERIFY_WITH_TIMEOUT(roundsEnded.count() > 0, 10000);
         QVERIFY(asked >= 1);
         QVERIFY(holder.titles.size() == asked);
         QVERIFY2(sim.stop(), qPrintable(sim.output()));
@@ -163,17 +151,17 @@ private slots:
     // The duplicate question names the address and, for a host that only ARP shows, its MAC.
     void duplicateQuestionNamesTheArpAnswer()
     {
-        ZelDevice device(1001, ZelDeviceType(1),
-                         TevNetHostInfo(TevIpAddr("10.10.0.40"), TevIpAddr("255.255.255.0"),
-                                        TevIpAddr(), TevIpAddr(), macOf(kDevice),
-                                        TevAddressModeManual));
-        device.setCommsIfaceAddr(TevIpAddr("10.10.0.1"));
-        CorlaConfigDialog dialog(device);
+        Device device(1001, DeviceType(1),
+                      NetworkSettings(Ipv4Address("10.10.0.40"), Ipv4Address("255.255.255.0"),
+                                      Ipv4Address(), Ipv4Address(), macOf(kDevice),
+                                      AddressModeStatic));
+        device.setCommsIfaceAddr(Ipv4Address("10.10.0.1"));
+        ConfigureDialog dialog(device);
         dialog.show();
-        TevNetHostInfo edited = device.netHostInfo();
-        edited.setIpAddress(TevIpAddr(corlaLabEnv("CORLA_LAB_ECHO_SILENT").toStdString()));
+        NetworkSettings edited = device.netHostInfo();
+        edited.setIpAddress(Ipv4Address(corlaLabEnv("CORLA_LAB_ECHO_SILENT").toStdString()));
         dialog.netHostPane()->setNetHostInfo(edited);
-        QSignalSpy accepted(&dialog, &CorlaConfigDialog::configAccepted);
+        QSignalSpy accepted(&dialog, &ConfigureDialog::configAccepted);
         QString asked;
         ModalBoxHandler<QMessageBox> box([&asked](QMessageBox* b) {
             asked = b->windowTitle() + '|' + b->text();

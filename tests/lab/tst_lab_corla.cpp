@@ -4,8 +4,8 @@
 // command line before it sends, and the window (offscreen, in corla-snapshot, which ends it
 // with its list and a screenshot) lists every device once with the colour its port 21
 // deserves.
-#include "labguard.h"
-#include "zelutil.h"
+#include "core/net/devicetypes.h"
+#include "tests/support/labguard.h"
 
 #include <QImage>
 #include <QJsonArray>
@@ -13,6 +13,8 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QtTest>
+
+using namespace corla;
 
 class TestLabCorla : public QObject
 {
@@ -80,11 +82,10 @@ private slots:
                                            .value(QStringLiteral("devices"))
                                            .toArray()) {
             const QString ip = value["ip"].toString();
-            const ZelNetworkStatus status =
-                ip == "0.0.0.0" ? ZelNetworkStatus::NoIp
-                : routable.match(ip).hasMatch() && value["port21"].toBool()
-                    ? ZelNetworkStatus::Reachable
-                    : ZelNetworkStatus::Unreachable;
+            const Reachability status = ip == "0.0.0.0" ? Reachability::NoIp
+                                        : routable.match(ip).hasMatch() && value["port21"].toBool()
+                                            ? Reachability::Reachable
+                                            : Reachability::Unreachable;
             deserved << value["mac"].toString() + ' ' + QString::number(int(status));
         }
         QVERIFY2(deserved.size() >= 10, "corla-sim --dump-fleet gave no fleet");

@@ -4,14 +4,16 @@
 // as they are, an nftables input policy of drop (the devices go unheard, discover points to
 // doctor, and the command doctor prints lets their answers in again), and an interface with
 // a link-local address only.
-#include "clirun.h"
-#include "datarow.h"
-#include "labguard.h"
+#include "tests/support/clirun.h"
+#include "tests/support/datarow.h"
+#include "tests/support/labguard.h"
 
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QtTest>
+
+using namespace corla;
 
 namespace {
 

@@ -3,9 +3,9 @@
 // Discovery under a flood of datagrams to the adapter's own sockets: big junk and frames
 // that name no device, from the host side itself. The event loop must keep its time (a
 // timer of 100 ms never waits more than 500 ms) and the default fleet is listed whole.
-#include "adapterrun.h"
-#include "labguard.h"
-#include "simfleet.h"
+#include "tests/support/adapterrun.h"
+#include "tests/support/labguard.h"
+#include "tools/corla-sim/simfleet.h"
 
 #include <QtTest>
 
@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+using namespace corla;
+
 namespace {
 
 // Where each socket of the request listens, as its enquiry frame names it (the response
@@ -29,9 +31,8 @@ struct Target
 };
 
 // Sends to the targets in turn, alternating 65000 bytes of junk with an enquiry answer of
-// zeros (MAC 00:00:00:00:00:00), until `stop`, `maxMs` or `maxDatagrams`.
-int flood(const std::vector<Target>& targets, const std::atomic<bool>& stop, qint64 maxMs,
-          int maxDatagrams)
+// zeros (MAC 00:00:00:00:00:00), for `maxMs` or `maxDatagrams`.
+int flood(const std::vector<Target>& targets, qint64 maxMs, int maxDatagrams)
 {
     const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
     if (fd < 0)
@@ -39,11 +40,11 @@ int flood(const std::vector<Target>& targets, const std::atomic<bool>& stop, qin
     const std::vector<char> junk(65000, '\x11');
     std::vector<uint8_t> zeros(26, 0);
     const std::vector<uint8_t> noDevice =
-        encodeCorlaFrame(ZelCorlaCode::NetworkEnquiry, zeros.data(), zeros.size());
+        encodeFrame(MessageCode::NetworkEnquiry, zeros.data(), zeros.size());
     QElapsedTimer clock;
     clock.start();
     int sent = 0;
-    for (int i = 0; i < maxDatagrams && !stop && clock.elapsed() < maxMs; ++i) {
+    for (int i = 0; i < maxDatagrams && clock.elapsed() < maxMs; ++i) {
         const Target& t = targets[size_t(i) % targets.size()];
         sockaddr_in to{};
         to.sin_family = AF_INET;
@@ -78,7 +79,7 @@ private slots:
     {
         AdapterRun run(1000);
         std::vector<Target> targets;
-        connect(&run.adapter, &ZelCorlaAdapter::requestSent, this,
+        connect(&run.adapter, &DiscoveryClient::requestSent, this,
                 [&targets](const QByteArray& frame, const QHostAddress& from) {
                     const auto port =
                         quint16(quint8(frame.at(13)) | (quint16(quint8(frame.at(14))) << 8));
@@ -90,8 +91,8 @@ private slots:
                 });
         QSet<QString> macs;
         connect(
-            &run.adapter, &ZelCorlaAdapter::deviceFound, this,
-            [&macs](std::shared_ptr<TevDevice> d) { macs << text(d->netHostInfo().macAddress()); });
+            &run.adapter, &DiscoveryClient::deviceFound, this,
+            [&macs](std::shared_ptr<Device> d) { macs << text(d->netHostInfo().macAddress()); });
 
         QElapsedTimer clock;
         clock.start();
@@ -104,16 +105,18 @@ private slots:
         });
         ticks.start();
 
-        QVERIFY(run.adapter.netEnquire(ZelDevice(ZelDeviceType::NoDevice)) != 0);
+        QVERIFY(run.adapter.netEnquire(Device(DeviceType::NoDevice)) != 0);
         QCOMPARE(int(targets.size()), 3);
-        std::atomic<bool> stop{false};
+        std::atomic<bool> done{false};
         int sent = 0;
-        std::thread flooder([&] { sent = flood(targets, stop, 3000, 200000); });
         // As corla-cli discover --wait 3000 would: the answers of 3 s, flooded throughout.
-        QTest::qWait(3000);
-        stop = true;
+        std::thread flooder([&] {
+            sent = flood(targets, 3000, 200000);
+            done = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(done, 20000);
         flooder.join();
-        QTest::qWait(300); // the tick after the last one measured
+        QVERIFY(QSignalSpy(&ticks, &QTimer::timeout).wait()); // the tick after the last measured
 
         qInfo("%d datagrams flooded; longest tick gap %lld ms", sent, longestGap);
         QVERIFY2(sent > 1000, qPrintable(QStringLiteral("only %1 datagrams flooded").arg(sent)));

@@ -5,12 +5,14 @@
 // that drop exactly the datagrams a row is about (the command code is the frame's second
 // byte: 0x58 change, 0x59 reset), an address that a device has just left, and discovery in a
 // lab that loses 20 % each way (run by tst_lab_outcomes_loss20 only).
-#include "clirun.h"
-#include "datarow.h"
-#include "labguard.h"
+#include "tests/support/clirun.h"
+#include "tests/support/datarow.h"
+#include "tests/support/labguard.h"
 
 #include <QProcess>
 #include <QtTest>
+
+using namespace corla;
 
 namespace {
 
@@ -147,12 +149,6 @@ private slots:
                         " differ: Gateway 10.10.0.66 / 10.10.0.1; DNS Server 10.10.0.66 / "
                         "10.10.0.2. "},
             "", 1);
-        // The router's "host unreachable" is no host at 10.99.0.5: the device judges (its
-        // kept gateway lies outside the new network).
-        row("set: a router's ICMP error", "", "",
-            "set " + Mover + " --static 10.99.0.5" + MaskAndWait, 3,
-            QStringList{"Reason: The gateway address was invalid.\n"},
-            "10.10.0.23 255.255.255.0 10.10.0.254 10.10.0.254 Static", 1);
 
         // The device is silent for 1.5 s after a reset.
         const QString reset = "reset " + Resetter + " --wait 500";
@@ -164,8 +160,6 @@ private slots:
         row("reset: the first request lost, sent again", "",
             "dev udp dport 62726 " + ResetCode + " numgen inc mod 1000 < 3 drop", reset, 0,
             QStringList{Resetter + acknowledged}, "", 1);
-        row("reset: back after a short restart", "", "", reset + " --wait-return", 0,
-            QStringList{Resetter + acknowledged, Resetter + " is back after "}, "", 1);
         row("reset: a flood of acknowledgements, then back",
             "--forge ack-flood:2000 --reset-silence 3000", "", reset + " --wait-return", 0,
             QStringList{Resetter + acknowledged, Resetter + " is back after "}, "", 1);
@@ -201,36 +195,23 @@ private slots:
         QVERIFY2(found.value(args.section(' ', 1, 1)) == after, qPrintable(listed));
     }
 
-    // Device A leaves address X, device B takes it at once. The neighbour table still holds
-    // a link-layer address at X: A's, which the check asks for and finds answering elsewhere,
-    // or one that no device claims. (In the lab every device answers ARP with the device
-    // side's interface address, so the row writes the entry a real network leaves behind.)
-    void addressLeftJustNow_data()
-    {
-        QTest::addColumn<QString>("leftBehind");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("printed");
-        row("the device that left", Mover, 0, "(" + Follower + ") changed: static 10.10.0.23 ");
-        row("a host that is no device", "02:c0:1a:00:00:99", 4,
-            "corla-cli: 10.10.0.23 is already in use: a host answers ARP there as "
-            "02:c0:1a:00:00:99.");
-    }
-
+    // Device A leaves address X and B takes it at once, while the neighbour table still
+    // gives A's MAC at X (in the lab every device answers ARP with the device side's
+    // interface address, so the test writes the entry a real network leaves behind): A
+    // answers elsewhere, so X is free.
     void addressLeftJustNow()
     {
-        QFETCH(QString, leftBehind);
-        QFETCH(int, exitCode);
-        QFETCH(QString, printed);
         QCOMPARE(startSim(""), QString());
         const CliRun away = cli(("set " + Mover + " --static 10.10.0.77" + MaskAndWait).split(' '));
         CLI_EXPECT(away, 0);
-        QCOMPARE(QProcess::execute("ip", {"neigh", "replace", "10.10.0.23", "lladdr", leftBehind,
-                                          "dev", "lab0", "nud", "stale"}),
+        QCOMPARE(QProcess::execute("ip", {"neigh", "replace", "10.10.0.23", "lladdr", Mover, "dev",
+                                          "lab0", "nud", "stale"}),
                  0);
         const CliRun taken =
             cli(("set " + Follower + " --static 10.10.0.23" + MaskAndWait).split(' '));
-        CLI_EXPECT(taken, exitCode);
-        QVERIFY2((taken.err + taken.out).contains(printed), qPrintable(taken.describe()));
+        CLI_EXPECT(taken, 0);
+        QVERIFY2((taken.err + taken.out).contains("(" + Follower + ") changed: static 10.10.0.23 "),
+                 qPrintable(taken.describe()));
     }
 
     // Run by tst_lab_outcomes_loss20 only: any datagram may be lost, but in 2.5 s discovery

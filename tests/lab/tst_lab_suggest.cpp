@@ -3,19 +3,22 @@
 // Suggest IP on the lab's networks, run with scripts/lab --small-net: the network the device
 // is on (else the one it answered on) with that network's mask, only the host addresses of a
 // network smaller than a /24, and a host that answers ARP but drops echo counted as taken.
-#include "labguard.h"
-#include "tevipedit.h"
-#include "tevnethostpane.h"
+#include "tests/support/datarow.h"
+#include "tests/support/labguard.h"
+#include "ui/ipv4edit.h"
+#include "ui/networksettingspane.h"
 
 #include <QPushButton>
 #include <QtTest>
 
+using namespace corla;
+
 namespace {
 
-QStringList texts(const QList<TevIpAddr>& addresses)
+QStringList texts(const QList<Ipv4Address>& addresses)
 {
     QStringList out;
-    for (const TevIpAddr& a : addresses)
+    for (const Ipv4Address& a : addresses)
         out << QString::fromStdString(a.toString());
     return out;
 }
@@ -48,24 +51,17 @@ private slots:
         QTest::addColumn<QString>("mask");
         QTest::addColumn<QStringList>("firstAndLast");
         QTest::addColumn<int>("count");
-        QTest::newRow("/24: .254 down to .1")
-            << "10.10.0.1"
-            << "255.255.255.0" << QStringList{"10.10.0.254", "10.10.0.1"} << 254;
-        QTest::newRow("/16: this computer's /24")
-            << "10.40.7.9"
-            << "255.255.0.0" << QStringList{"10.40.7.254", "10.40.7.1"} << 254;
-        QTest::newRow("mask unknown: the /24")
-            << "10.40.7.9"
-            << "0.0.0.0" << QStringList{"10.40.7.254", "10.40.7.1"} << 254;
-        QTest::newRow("/28: its host addresses")
-            << "10.10.2.1"
-            << "255.255.255.240" << QStringList{"10.10.2.14", "10.10.2.1"} << 14;
-        QTest::newRow("/28 high in its /24")
-            << "10.0.0.250"
-            << "255.255.255.240" << QStringList{"10.0.0.254", "10.0.0.241"} << 14;
-        QTest::newRow("/30: two hosts")
-            << "10.0.0.5"
-            << "255.255.255.252" << QStringList{"10.0.0.6", "10.0.0.5"} << 2;
+        using L = QStringList;
+        row("/24: .254 down to .1", "10.10.0.1", "255.255.255.0", L{"10.10.0.254", "10.10.0.1"},
+            254);
+        row("/16: this computer's /24", "10.40.7.9", "255.255.0.0", L{"10.40.7.254", "10.40.7.1"},
+            254);
+        row("mask unknown: the /24", "10.40.7.9", "0.0.0.0", L{"10.40.7.254", "10.40.7.1"}, 254);
+        row("/28: its host addresses", "10.10.2.1", "255.255.255.240", L{"10.10.2.14", "10.10.2.1"},
+            14);
+        row("/28 high in its /24", "10.0.0.250", "255.255.255.240", L{"10.0.0.254", "10.0.0.241"},
+            14);
+        row("/30: two hosts", "10.0.0.5", "255.255.255.252", L{"10.0.0.6", "10.0.0.5"}, 2);
     }
 
     void candidates()
@@ -74,8 +70,8 @@ private slots:
         QFETCH(QString, mask);
         QFETCH(QStringList, firstAndLast);
         QFETCH(int, count);
-        const QStringList all = texts(TevNetHostPane::searchCandidates(
-            TevIpAddr(local.toStdString()), TevIpAddr(mask.toStdString()).toInt()));
+        const QStringList all = texts(NetworkSettingsPane::searchCandidates(
+            Ipv4Address(local.toStdString()), Ipv4Address(mask.toStdString()).toInt()));
         QCOMPARE(all.size(), count);
         QCOMPARE((QStringList{all.first(), all.last()}), firstAndLast);
     }
@@ -91,38 +87,22 @@ private slots:
         QTest::addColumn<QString>("edited");
         QTest::addColumn<QString>("foundAddress");
         QTest::addColumn<QString>("foundMask");
-        const QString slash24 = QStringLiteral("255.255.255.0");
-        QTest::newRow("small network: its own host address and mask") << "10.10.2.1"
-                                                                      << ""
-                                                                      << "10.10.2.5"
-                                                                      << "10.10.2.13"
-                                                                      << "255.255.255.240";
-        QTest::newRow("/24: the network's mask, not the class's") << "10.10.0.1"
-                                                                  << ""
-                                                                  << "10.10.0.5"
-                                                                  << "10.10.0.253" << slash24;
+        const char* const slash24 = "255.255.255.0";
+        row("small network: its own host address and mask", "10.10.2.1", "", "10.10.2.5",
+            "10.10.2.13", "255.255.255.240");
+        row("/24: the network's mask, not the class's", "10.10.0.1", "", "10.10.0.5", "10.10.0.253",
+            slash24);
         // lab0 carries 10.10.0.1 and 10.10.1.1: the device answers on either.
-        QTest::newRow("the device's network, not the one it answered on")
-            << "10.10.1.1"
-            << "10.10.0.40"
-            << "10.10.0.40"
-            << "10.10.0.253" << slash24;
-        QTest::newRow("the device's network, whatever was edited") << "10.10.0.1"
-                                                                   << "10.10.1.40"
-                                                                   << "10.20.0.7"
-                                                                   << "10.10.1.253" << slash24;
-        QTest::newRow("device in no local network: the one it answered on")
-            << "10.10.1.1"
-            << "10.77.0.5"
-            << "10.77.0.5"
-            << "10.10.1.253" << slash24;
+        row("the device's network, not the one it answered on", "10.10.1.1", "10.10.0.40",
+            "10.10.0.40", "10.10.0.253", slash24);
+        row("the device's network, whatever was edited", "10.10.0.1", "10.10.1.40", "10.20.0.7",
+            "10.10.1.253", slash24);
+        row("device in no local network: the one it answered on", "10.10.1.1", "10.77.0.5",
+            "10.77.0.5", "10.10.1.253", slash24);
         // .253 is edited and .252 "this computer" (not a local address: the class mask);
         // .251 answers echo, .250 only ARP.
-        QTest::newRow("a host that drops echo is taken") << "10.10.0.252"
-                                                         << "10.77.0.5"
-                                                         << "10.10.0.253"
-                                                         << "10.10.0.249"
-                                                         << "255.0.0.0";
+        row("a host that drops echo is taken", "10.10.0.252", "10.77.0.5", "10.10.0.253",
+            "10.10.0.249", "255.0.0.0");
     }
 
     void search()
@@ -134,12 +114,12 @@ private slots:
         QFETCH(QString, foundMask);
         QVERIFY(deviceSideIp({"addr", "replace", "10.10.0.251/32", "dev", "dev0"}));
         QWidget window;
-        auto* pane = new TevNetHostPane(&window);
-        pane->setDeviceAddress(TevIpAddr(device.toStdString()));
-        pane->setNetHostInfo(TevNetHostInfo(
-            TevIpAddr(edited.toStdString()), TevIpAddr("255.255.255.0"), TevIpAddr(), TevIpAddr(),
-            TevMacAddr({2, 0xc0, 0x1a, 0, 0, 0x99}), TevAddressModeManual));
-        pane->setLocalIp(TevIpAddr(local.toStdString()));
+        auto* pane = new NetworkSettingsPane(&window);
+        pane->setDeviceAddress(Ipv4Address(device.toStdString()));
+        pane->setNetHostInfo(NetworkSettings(
+            Ipv4Address(edited.toStdString()), Ipv4Address("255.255.255.0"), Ipv4Address(),
+            Ipv4Address(), MacAddress({2, 0xc0, 0x1a, 0, 0, 0x99}), AddressModeStatic));
+        pane->setLocalIp(Ipv4Address(local.toStdString()));
         window.show();
         pane->findChild<QPushButton*>("btnSuggest")->click();
         QCOMPARE(QString::fromStdString(pane->netHostInfo().ipAddress().toString()), foundAddress);

@@ -4,8 +4,8 @@
 // fleet has gone quiet, and watch reports a reset (silent, then back) and a change made by
 // another corla-cli and a device switched on as they happen, and ends on SIGINT with a
 // summary.
-#include "clirun.h"
-#include "labguard.h"
+#include "tests/support/clirun.h"
+#include "tests/support/labguard.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -15,6 +15,8 @@
 #include <QtTest>
 
 #include <csignal>
+
+using namespace corla;
 
 namespace {
 

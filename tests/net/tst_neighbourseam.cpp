@@ -3,13 +3,15 @@
 // Reading the kernel's neighbour dump: canned rtnetlink datagrams as a little-endian Linux
 // sends them; and the in-use verdict on an echo and an entry. The table itself, filled by a
 // real echo, is read in the lab (tst_lab_inuse).
-#include "addressinuse.h"
-#include "datarow.h"
-#include "neighbourseam.h"
+#include "core/net/addressinuse.h"
+#include "core/net/neighbourseam.h"
+#include "tests/support/datarow.h"
 
 #include <QtTest>
 
 #include <arpa/inet.h>
+
+using namespace corla;
 
 namespace {
 
@@ -32,9 +34,9 @@ const char* const kRefused = "24000000 0200 0000 01000000 00000000 ffffffff"
 const char* const kCutShort = "40000000 1c00 0200 01000000 00000000"
                               "02000000 03000000 0100 00 01 0800 0100 0a0a00c8";
 
-CorlaLinkAddress linkAddress(const QString& text)
+LinkAddress linkAddress(const QString& text)
 {
-    CorlaLinkAddress octets{};
+    LinkAddress octets{};
     const QStringList pairs = text.split(':');
     for (int i = 0; i < pairs.size() && i < 6; ++i)
         octets[size_t(i)] = uint8_t(pairs[i].toUInt(nullptr, 16));
@@ -89,30 +91,30 @@ private slots:
         QFETCH(int, error);
         std::array<uint8_t, 4> target{};
         QVERIFY(inet_pton(AF_INET, qPrintable(address), target.data()) == 1);
-        CorlaNeighbour found;
+        Neighbour found;
         int failure = 0;
-        QCOMPARE(corlaParseNeighbourDump(reinterpret_cast<const uint8_t*>(datagram.constData()),
-                                         std::size_t(datagram.size()), target, &found, &failure),
+        QCOMPARE(parseNeighbourDump(reinterpret_cast<const uint8_t*>(datagram.constData()),
+                                    std::size_t(datagram.size()), target, &found, &failure),
                  goesOn);
         QCOMPARE(QString::fromStdString(found.stateName), state);
-        QCOMPARE(QString::fromStdString(corlaLinkAddressText(found)), mac);
+        QCOMPARE(QString::fromStdString(linkAddressText(found)), mac);
         QCOMPARE(failure, error);
     }
 
     void judge_data()
     {
         QTest::addColumn<uint>("status"); // of the one reply; none: ~0u
-        QTest::addColumn<int>("state");   // CorlaNeighbourState
+        QTest::addColumn<int>("state");   // NeighbourState
         QTest::addColumn<QString>("mac");
         QTest::addColumn<QStringList>("disregard");
-        QTest::addColumn<int>("by"); // CorlaInUseBy
+        QTest::addColumn<int>("by"); // InUseBy
         QTest::addColumn<bool>("disregarded");
-        const int absent = int(CorlaNeighbourState::Absent);
-        const int lately = int(CorlaNeighbourState::SeenLately);
-        const int confirmed = int(CorlaNeighbourState::Confirmed);
-        const int nobody = int(CorlaInUseBy::Nobody);
-        const int echo = int(CorlaInUseBy::Echo);
-        const int link = int(CorlaInUseBy::LinkLayer);
+        const int absent = int(NeighbourState::Absent);
+        const int lately = int(NeighbourState::SeenLately);
+        const int confirmed = int(NeighbourState::Confirmed);
+        const int nobody = int(InUseBy::Nobody);
+        const int echo = int(InUseBy::Echo);
+        const int link = int(InUseBy::LinkLayer);
         const QString moved = "02:c0:1a:00:00:05";
         const QString other = "02:c0:1a:00:00:06";
         const uint none = ~0u;
@@ -140,7 +142,7 @@ private slots:
         QFETCH(QStringList, disregard);
         QFETCH(int, by);
         QFETCH(bool, disregarded);
-        CorlaEchoOutcome echo;
+        EchoOutcome echo;
         if (status != ~0u) {
             echo.replyCount = 1;
             echo.status = status;
@@ -148,14 +150,14 @@ private slots:
         } else {
             echo.errorCode = 110;
         }
-        CorlaNeighbour neighbour;
-        neighbour.state = CorlaNeighbourState(state);
+        Neighbour neighbour;
+        neighbour.state = NeighbourState(state);
         neighbour.hasLinkAddress = !mac.isEmpty();
         neighbour.linkAddress = linkAddress(mac);
-        std::vector<CorlaLinkAddress> set;
+        std::vector<LinkAddress> set;
         for (const QString& m : disregard)
             set.push_back(linkAddress(m));
-        const CorlaInUse use = corlaJudgeInUse(echo, neighbour, set);
+        const InUseFinding use = judgeInUse(echo, neighbour, set);
         QCOMPARE(int(use.by), by);
         QCOMPARE(use.linkAddressDisregarded, disregarded);
     }

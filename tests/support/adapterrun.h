@@ -4,16 +4,18 @@
 // A discovery adapter on real sockets and everything it reported, as lines that tests
 // compare whole.
 
-#include "testdevice.h"
-#include "zelcorlaadptr.h"
+#include "core/discovery/discoveryclient.h"
+#include "tests/support/testdevice.h"
 
 #include <QElapsedTimer>
 #include <QStringList>
 
+namespace corla {
+
 // "MAC@local type #serial address/mask gw G dns D mode M": one line per record.
-inline QString record(const TevDevice& d, const QString& local = {})
+inline QString record(const Device& d, const QString& local = {})
 {
-    const TevNetHostInfo& n = d.netHostInfo();
+    const NetworkSettings& n = d.netHostInfo();
     return QStringLiteral("%1@%2 %3 #%4 %5/%6 gw %7 dns %8 mode %9")
         .arg(text(n.macAddress()), local)
         .arg(int(d.devType()))
@@ -31,26 +33,27 @@ public:
     {
         adapter.setTimeoutPeriod(timeoutMs);
         clock.start();
-        connect(&adapter, &ZelCorlaAdapter::deviceFound, this,
-                [this](std::shared_ptr<TevDevice> d) {
-                    found << record(*d, text(d->commsIfaceAddr()));
-                    lastFoundMs = clock.elapsed();
-                });
-        connect(&adapter, &ZelCorlaAdapter::deviceChanged, this,
-                [this](std::shared_ptr<ZelDevice> d) { events << "changed " + record(*d); });
-        connect(&adapter, &ZelCorlaAdapter::deviceReset, this,
-                [this](TevMacAddr mac) { events << "reset " + text(mac); });
-        connect(&adapter, &ZelCorlaAdapter::error, this,
+        connect(&adapter, &DiscoveryClient::deviceFound, this, [this](std::shared_ptr<Device> d) {
+            found << record(*d, text(d->commsIfaceAddr()));
+            lastFoundMs = clock.elapsed();
+        });
+        connect(&adapter, &DiscoveryClient::deviceChanged, this,
+                [this](std::shared_ptr<Device> d) { events << "changed " + record(*d); });
+        connect(&adapter, &DiscoveryClient::deviceReset, this,
+                [this](MacAddress mac) { events << "reset " + text(mac); });
+        connect(&adapter, &DiscoveryClient::error, this,
                 [this](const QString& e) { events << "error " + e; });
-        connect(&adapter, &ZelCorlaAdapter::timeout, this, [this] {
+        connect(&adapter, &DiscoveryClient::timeout, this, [this] {
             timeoutsMs.append(clock.elapsed());
             found.sort();
         });
     }
-    ZelCorlaAdapter adapter;
+    DiscoveryClient adapter;
     QElapsedTimer clock;
     QStringList found;
     QStringList events;
     QList<qint64> timeoutsMs;
     qint64 lastFoundMs = 0;
 };
+
+} // namespace corla

@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <QTest>
 
+namespace corla {
+
 struct CliRun
 {
     int exitCode;
@@ -31,3 +33,5 @@ inline CliRun cli(const QStringList& args)
 }
 
 #define CLI_EXPECT(run, code) QVERIFY2((run).exitCode == (code), qPrintable((run).describe()))
+
+} // namespace corla

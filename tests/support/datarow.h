@@ -7,6 +7,8 @@
 #include <QString>
 #include <QTest>
 
+namespace corla {
+
 namespace datarow_detail {
 struct Cell
 {
@@ -19,3 +21,5 @@ template <typename... T> void row(const char* name, const T&... values)
 {
     (QTest::newRow(name) << ... << datarow_detail::Cell::of(values));
 }
+
+} // namespace corla

@@ -11,6 +11,8 @@
 #include <QStringList>
 #include <QtGlobal>
 
+namespace corla {
+
 // Collects the messages written through qDebug() while it lives, from any thread.
 class DebugCapture
 {
@@ -47,3 +49,5 @@ private:
     mutable QMutex m_mutex;
     QStringList m_messages;
 };
+
+} // namespace corla

@@ -17,6 +17,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace corla {
+
 // Inside the namespace that scripts/netns-run or scripts/lab made and named in CORLA_IN_NETNS.
 inline bool corlaInPrivateNetns(QString* why)
 {
@@ -158,3 +160,5 @@ private:
     QProcess m_process;
     QByteArray m_output;
 };
+
+} // namespace corla

@@ -17,6 +17,8 @@
 #include <functional>
 #include <utility>
 
+namespace corla {
+
 template <typename T = QMessageBox> class ModalBoxHandler : public QObject
 {
 public:
@@ -48,3 +50,5 @@ private:
     int m_limitMs = 0;
     int m_handled = 0;
 };
+
+} // namespace corla

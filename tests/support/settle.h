@@ -10,6 +10,8 @@
 #include <QEvent>
 #include <QEventLoop>
 
+namespace corla {
+
 inline void settle(int rounds = 5)
 {
     for (int i = 0; i < rounds; ++i) {
@@ -17,3 +19,5 @@ inline void settle(int rounds = 5)
         QCoreApplication::processEvents(QEventLoop::AllEvents);
     }
 }
+
+} // namespace corla

@@ -3,16 +3,18 @@
 #pragma once
 // Devices and addresses in one line each, so that test tables can hold them as literals.
 
-#include "zeldevice.h"
+#include "core/net/device.h"
 
 #include <QString>
 
 #include <memory>
 
-inline TevMacAddr macOf(const char* text)
+namespace corla {
+
+inline MacAddress macOf(const char* text)
 {
-    TevMacAddr mac;
-    TevMacAddr::parse(text, &mac);
+    MacAddress mac;
+    MacAddress::parse(text, &mac);
     return mac;
 }
 
@@ -22,16 +24,18 @@ template <class Address> QString text(const Address& address)
 }
 
 // An answer as the adapter would report it: mask 255.255.255.0, heard on 10.10.0.1.
-inline std::shared_ptr<TevDevice> testDevice(ZelDeviceType type, uint16_t serial, const char* mac,
-                                             const char* ip,
-                                             TevAddressMode mode = TevAddressModeManual,
-                                             const char* gateway = "0.0.0.0",
-                                             const char* dns = "0.0.0.0")
+inline std::shared_ptr<Device> testDevice(DeviceType type, uint16_t serial, const char* mac,
+                                          const char* ip, AddressMode mode = AddressModeStatic,
+                                          const char* gateway = "0.0.0.0",
+                                          const char* dns = "0.0.0.0")
 {
-    auto device = TevDevice::createDevice(type);
+    auto device = std::make_shared<Device>(type);
     device->setSerial(serial);
-    device->setNetHostInfo(TevNetHostInfo(TevIpAddr(ip), TevIpAddr("255.255.255.0"),
-                                          TevIpAddr(gateway), TevIpAddr(dns), macOf(mac), mode));
-    device->setCommsIfaceAddr(TevIpAddr("10.10.0.1"));
+    device->setNetHostInfo(NetworkSettings(Ipv4Address(ip), Ipv4Address("255.255.255.0"),
+                                           Ipv4Address(gateway), Ipv4Address(dns), macOf(mac),
+                                           mode));
+    device->setCommsIfaceAddr(Ipv4Address("10.10.0.1"));
     return device;
 }
+
+} // namespace corla

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-#include "cliformat.h"
+#include "tools/corla-cli/cliformat.h"
 
-#include "applyreport.h"
-#include "corlacsv.h"
+#include "core/fleet/applyreport.h"
+#include "core/fleet/csv.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -14,9 +14,11 @@
 
 #include <algorithm>
 
+namespace corla {
+
 namespace {
 
-using Devices = CorlaDeviceList::Devices;
+using Devices = DeviceList::Devices;
 
 // Lines of cells as columns two blanks apart; the first line is the header.
 QString alignedColumns(const QList<QStringList>& lines)
@@ -37,28 +39,28 @@ QString alignedColumns(const QList<QStringList>& lines)
 }
 
 // What the list says of the device's answers when two senders disagree about it.
-QString conflictOf(const CorlaDeviceList& list, const TevDevice& device)
+QString conflictOf(const DeviceList& list, const Device& device)
 {
     const auto conflict = list.conflict(device.netHostInfo().macAddress());
     return conflict ? conflict->text() : QString();
 }
 
 // A conflicting device's reachability is not the point: which host answers for it is.
-QString statusOf(const CorlaDeviceList& list, const TevDevice& device)
+QString statusOf(const DeviceList& list, const Device& device)
 {
     return list.isConflicting(device.netHostInfo().macAddress())
                ? QStringLiteral("Conflict")
-               : CorlaText::status(device.netStat());
+               : DisplayText::status(device.netStat());
 }
 
-QString reasonOf(const CorlaDeviceList& list, const TevDevice& device, const CliReasons& reasons)
+QString reasonOf(const DeviceList& list, const Device& device, const CliReasons& reasons)
 {
     const QString conflict = conflictOf(list, device);
-    return conflict.isEmpty() ? reasons.value(CorlaText::mac(device.netHostInfo().macAddress()))
+    return conflict.isEmpty() ? reasons.value(DisplayText::mac(device.netHostInfo().macAddress()))
                               : conflict;
 }
 
-QString formatTable(const CorlaDeviceList& list, const Devices& devices, bool withStatus,
+QString formatTable(const DeviceList& list, const Devices& devices, bool withStatus,
                     const CliReasons& reasons)
 {
     QList<QStringList> lines;
@@ -72,13 +74,14 @@ QString formatTable(const CorlaDeviceList& list, const Devices& devices, bool wi
         header << QStringLiteral("Reason");
     lines << header;
     for (const auto& device : devices) {
-        const TevNetHostInfo& net = device->netHostInfo();
+        const NetworkSettings& net = device->netHostInfo();
         QStringList line;
         if (withStatus)
             line << statusOf(list, *device);
-        line << CorlaText::deviceType(device->devType()) << QString::number(device->serial())
-             << CorlaText::address(net.ipAddress()) << CorlaText::addressMode(net.addressMode())
-             << CorlaText::mac(net.macAddress()) << CorlaText::address(device->commsIfaceAddr());
+        line << DisplayText::deviceType(device->devType()) << QString::number(device->serial())
+             << DisplayText::address(net.ipAddress()) << DisplayText::addressMode(net.addressMode())
+             << DisplayText::mac(net.macAddress())
+             << DisplayText::address(device->commsIfaceAddr());
         if (withStatus)
             line << reasonOf(list, *device, reasons);
         lines << line;
@@ -88,30 +91,30 @@ QString formatTable(const CorlaDeviceList& list, const Devices& devices, bool wi
         const QString conflict = conflictOf(list, *device);
         if (!conflict.isEmpty() && !withStatus)
             notes += QStringLiteral("Conflicting %1: %2\n")
-                         .arg(CorlaText::mac(device->netHostInfo().macAddress()), conflict);
+                         .arg(DisplayText::mac(device->netHostInfo().macAddress()), conflict);
     }
     return alignedColumns(lines) + notes;
 }
 
 // Written object by object: a fleet of tens of thousands is never held twice in memory.
-void writeJson(QTextStream& out, const CorlaDeviceList& list, const Devices& devices,
-               bool withStatus, const CliReasons& reasons)
+void writeJson(QTextStream& out, const DeviceList& list, const Devices& devices, bool withStatus,
+               const CliReasons& reasons)
 {
     out << '[';
     bool first = true;
     for (const auto& device : devices) {
-        const TevNetHostInfo& net = device->netHostInfo();
+        const NetworkSettings& net = device->netHostInfo();
         QJsonObject o{
             {"serial", int(device->serial())},
-            {"deviceType", CorlaText::deviceType(device->devType())},
+            {"deviceType", DisplayText::deviceType(device->devType())},
             {"deviceTypeCode", int(device->devType())},
-            {"ipAddress", CorlaText::address(net.ipAddress())},
-            {"subnetMask", CorlaText::address(net.subnetMask())},
-            {"gateway", CorlaText::address(net.gateway())},
-            {"dnsServer", CorlaText::address(net.dns())},
-            {"addressMode", CorlaText::addressMode(net.addressMode())},
-            {"macAddress", CorlaText::mac(net.macAddress())},
-            {"interface", CorlaText::address(device->commsIfaceAddr())},
+            {"ipAddress", DisplayText::address(net.ipAddress())},
+            {"subnetMask", DisplayText::address(net.subnetMask())},
+            {"gateway", DisplayText::address(net.gateway())},
+            {"dnsServer", DisplayText::address(net.dns())},
+            {"addressMode", DisplayText::addressMode(net.addressMode())},
+            {"macAddress", DisplayText::mac(net.macAddress())},
+            {"interface", DisplayText::address(device->commsIfaceAddr())},
         };
         const QString conflict = conflictOf(list, *device);
         o.insert("conflict", conflict.isEmpty() ? QJsonValue::Null : QJsonValue(conflict));
@@ -127,7 +130,7 @@ void writeJson(QTextStream& out, const CorlaDeviceList& list, const Devices& dev
 }
 
 // The export, and after a probe each line's status and reason behind it.
-QString formatCsv(const CorlaDeviceList& list, const Devices& devices, bool withStatus,
+QString formatCsv(const DeviceList& list, const Devices& devices, bool withStatus,
                   const CliReasons& reasons)
 {
     if (!withStatus)
@@ -141,7 +144,7 @@ QString formatCsv(const CorlaDeviceList& list, const Devices& devices, bool with
 
 } // namespace
 
-void writeDevices(QTextStream& out, const CorlaDeviceList& list, CliFormat format, bool withStatus,
+void writeDevices(QTextStream& out, const DeviceList& list, CliFormat format, bool withStatus,
                   const CliReasons& reasons)
 {
     const Devices devices = list.sortedBySerial();
@@ -159,7 +162,7 @@ void writeDevices(QTextStream& out, const CorlaDeviceList& list, CliFormat forma
     out << formatTable(list, devices, withStatus, reasons);
 }
 
-QString formatDevices(const CorlaDeviceList& list, CliFormat format, bool withStatus,
+QString formatDevices(const DeviceList& list, CliFormat format, bool withStatus,
                       const CliReasons& reasons)
 {
     QString text;
@@ -171,7 +174,7 @@ QString formatDevices(const CorlaDeviceList& list, CliFormat format, bool withSt
 
 namespace {
 
-QJsonValue settingsJson(const std::optional<TevNetHostInfo>& net)
+QJsonValue settingsJson(const std::optional<NetworkSettings>& net)
 {
     if (!net)
         return QJsonValue::Null;
@@ -189,7 +192,7 @@ QString applyJson(const QVector<CliApplyRow>& rows)
     for (const CliApplyRow& row : rows) {
         array.append(QJsonObject{
             {"line", row.line},
-            {"macAddress", CorlaText::mac(row.mac)},
+            {"macAddress", DisplayText::mac(row.mac)},
             {"serial", row.found ? QJsonValue(int(row.serial)) : QJsonValue::Null},
             {"deviceType", row.found ? QJsonValue(corla::foundTypeText(row)) : QJsonValue::Null},
             {"found", settingsJson(row.found)},
@@ -206,7 +209,7 @@ QString applyTable(const QVector<CliApplyRow>& rows)
         {"Line", "MAC Address", "Serial #", "Device Type", "Found", "Left", "Outcome"}};
     for (const CliApplyRow& row : rows)
         lines << QStringList{QString::number(row.line),
-                             CorlaText::mac(row.mac),
+                             DisplayText::mac(row.mac),
                              corla::foundSerialText(row),
                              corla::foundTypeText(row),
                              row.found ? settingsText(*row.found) : QString(),
@@ -230,3 +233,5 @@ QString formatApplyReport(const QVector<CliApplyRow>& rows, CliFormat format)
     }
     return applyTable(rows);
 }
+
+} // namespace corla

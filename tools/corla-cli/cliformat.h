@@ -5,9 +5,9 @@
 // export are the window's, so the CSV is byte for byte the list's export and the table
 // shows what the window shows.
 
-#include "clicommand.h"
-#include "commissioning.h"
-#include "corladevicelist.h"
+#include "core/fleet/commissioning.h"
+#include "core/fleet/devicelist.h"
+#include "tools/corla-cli/command.h"
 
 #include <QHash>
 #include <QString>
@@ -16,15 +16,17 @@
 
 #include <optional>
 
+namespace corla {
+
 // Why each probed device has its status, by MAC address text.
 using CliReasons = QHash<QString, QString>;
 
 // By serial number, then MAC address. withStatus adds each device's reachability and its
 // reason (after --probe): a first and a last column in the table, "status" and "reason"
 // members in JSON, two trailing columns in CSV; without it CSV is the export format alone.
-void writeDevices(QTextStream& out, const CorlaDeviceList& list, CliFormat format, bool withStatus,
+void writeDevices(QTextStream& out, const DeviceList& list, CliFormat format, bool withStatus,
                   const CliReasons& reasons = {});
-QString formatDevices(const CorlaDeviceList& list, CliFormat format, bool withStatus,
+QString formatDevices(const DeviceList& list, CliFormat format, bool withStatus,
                       const CliReasons& reasons = {});
 
 using corla::settingsText;
@@ -37,3 +39,5 @@ using CliApplyRow = corla::ApplyRow;
 // saves too (corla::applyReportCsv). JSON: an array of objects with "found" and "left" null
 // where unknown.
 QString formatApplyReport(const QVector<CliApplyRow>& rows, CliFormat format);
+
+} // namespace corla

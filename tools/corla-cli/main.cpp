@@ -3,10 +3,10 @@
 // corla-cli: discovery, network settings, reset and echo from the command line, on the
 // same library as the window.
 
-#include "clicommand.h"
-#include "clirunner.h"
-#include "descriptorlimit.h"
-#include "zecorla.h"
+#include "core/net/descriptorlimit.h"
+#include "core/net/usageerror.h"
+#include "tools/corla-cli/command.h"
+#include "tools/corla-cli/session.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -16,6 +16,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+
+using namespace corla;
 
 namespace {
 
@@ -42,7 +44,7 @@ int main(int argc, char* argv[])
 {
     qInstallMessageHandler(prefixedMessage);
     // Before any socket: the port probes size themselves by it.
-    corlaRaiseDescriptorLimit();
+    raiseDescriptorLimit();
     // Qt's own event dispatcher, as the window uses: GLib's walks its list of socket
     // notifiers on every change, which thousands of port probes made the bottleneck.
     if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
@@ -56,11 +58,12 @@ int main(int argc, char* argv[])
 
     const CliParseResult parsed = parseCliArguments(QCoreApplication::arguments());
     if (!parsed.ok) {
-        err << "corla-cli: " << parsed.error << Qt::endl << parsed.hint << Qt::endl;
+        printUsageError(QStringLiteral("corla-cli"), parsed.error, UsageHintStyle::Sentence,
+                        parsed.helpTopic);
         return CliExit::Usage;
     }
     const CliRequest& request = parsed.request;
-    if (request.command == CliCommand::Help || request.command == CliCommand::Version) {
+    if (!request.command) {
         QFile outFile;
         outFile.open(stdout, QIODevice::WriteOnly);
         QTextStream(&outFile) << request.helpText;
@@ -89,8 +92,8 @@ int main(int argc, char* argv[])
     outFile.open(stdout, QIODevice::WriteOnly);
     QTextStream out(&outFile);
 
-    CliRunner runner(&out, &err);
-    const int status = runner.run(request);
+    CliSession session(&out, &err);
+    const int status = request.command->run(session, request);
     out.flush();
     return status;
 }

@@ -3,9 +3,10 @@
 // corla-sim: simulated instruments that answer the discovery protocol, for tests, the
 // demo, and trying the program without hardware.
 
+#include "core/net/usageerror.h"
 #include "corlaversion.h"
-#include "simaddresses.h"
-#include "simserver.h"
+#include "tools/corla-sim/simaddresses.h"
+#include "tools/corla-sim/simserver.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -17,6 +18,8 @@
 #include <cstdio>
 #include <sys/resource.h>
 #include <unistd.h>
+
+using namespace corla;
 
 namespace {
 
@@ -60,9 +63,7 @@ constexpr int StartExit = 1;
 
 [[noreturn]] void usageError(const QString& message)
 {
-    std::fprintf(stderr, "corla-sim: %s\n", qPrintable(message));
-    std::fprintf(stderr, "corla-sim: try 'corla-sim --help'\n");
-    std::exit(UsageExit);
+    exitWithUsageError(QStringLiteral("corla-sim"), message, UsageExit, UsageHintStyle::Prefixed);
 }
 
 // Qt's parser names an unknown option without its dashes ("Unknown option 'bogus'."): name it
@@ -117,9 +118,9 @@ int intValue(const QCommandLineParser& parser, const QString& name, int low, int
     return value;
 }
 
-TevIpAddr addressValue(const QString& text, const QString& what)
+Ipv4Address addressValue(const QString& text, const QString& what)
 {
-    const TevIpAddr ip(text.toStdString());
+    const Ipv4Address ip(text.toStdString());
     if (ip.toInt() == 0)
         usageError(QStringLiteral("%1 must be a dotted IPv4 address, not \"%2\"").arg(what, text));
     return ip;
@@ -286,7 +287,7 @@ int main(int argc, char* argv[])
                                .arg(MaxForgedMacs)
                                .arg(value));
         } else if (name == "enquiry" && mode.contains(QLatin1Char(':'))) {
-            if (!TevMacAddr::parse(value.toStdString(), &forge.enquiryMac) ||
+            if (!MacAddress::parse(value.toStdString(), &forge.enquiryMac) ||
                 forge.enquiryMac.isNull())
                 usageError(QStringLiteral("--forge enquiry:MAC needs a device's MAC address, "
                                           "such as 02:c0:1a:00:00:01, not \"%1\"")
@@ -311,9 +312,9 @@ int main(int argc, char* argv[])
             usageError(QStringLiteral("%1: %2").arg(file.fileName(), error));
     }
     if (parser.isSet("burst")) {
-        const TevIpAddr first = parser.isSet("burst-first")
-                                    ? addressValue(parser.value("burst-first"), "--burst-first")
-                                    : TevIpAddr("10.40.0.1");
+        const Ipv4Address first = parser.isSet("burst-first")
+                                      ? addressValue(parser.value("burst-first"), "--burst-first")
+                                      : Ipv4Address("10.40.0.1");
         fleet = burstFleet(intValue(parser, "burst", 1, 65535), first, parser.value("burst-iface"));
     }
     if (!forge.enquiryMac.isNull() &&

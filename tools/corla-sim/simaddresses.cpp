@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-#include "simaddresses.h"
+#include "tools/corla-sim/simaddresses.h"
 
 #include <QNetworkInterface>
 
@@ -14,6 +14,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace corla {
+
 namespace {
 
 ino_t inodeOf(const QByteArray& path)
@@ -22,7 +24,7 @@ ino_t inodeOf(const QByteArray& path)
     return ::stat(path.constData(), &st) == 0 ? st.st_ino : 0;
 }
 
-QString cidr(TevIpAddr ip)
+QString cidr(Ipv4Address ip)
 {
     return QString::fromStdString(ip.toString()) + "/32";
 }
@@ -39,7 +41,7 @@ void addAttribute(nlmsghdr* message, unsigned short type, const void* data, size
 
 // Adds or deletes ip/32 on the interface through rtnetlink (what `ip addr` does, without
 // a process per address). Returns 0 or the kernel's errno.
-int changeAddress(int fd, int type, TevIpAddr ip, unsigned int ifindex)
+int changeAddress(int fd, int type, Ipv4Address ip, unsigned int ifindex)
 {
     struct
     {
@@ -98,13 +100,13 @@ bool SimAddresses::enable(QString* why)
     return true;
 }
 
-int SimAddresses::change(int type, TevIpAddr ip, const QString& iface)
+int SimAddresses::change(int type, Ipv4Address ip, const QString& iface)
 {
     const unsigned int index = ::if_nametoindex(iface.toLocal8Bit().constData());
     return index == 0 ? ENODEV : changeAddress(m_netlink, type, ip, index);
 }
 
-QString SimAddresses::interfaceFor(TevIpAddr ip, const QString& iface) const
+QString SimAddresses::interfaceFor(Ipv4Address ip, const QString& iface) const
 {
     if (!iface.isEmpty())
         return iface;
@@ -122,7 +124,7 @@ QString SimAddresses::interfaceFor(TevIpAddr ip, const QString& iface) const
     return "lo";
 }
 
-bool SimAddresses::acquire(TevIpAddr ip, const QString& iface, QString* why)
+bool SimAddresses::acquire(Ipv4Address ip, const QString& iface, QString* why)
 {
     if (!m_enabled || ip.toInt() == 0)
         return true;
@@ -140,7 +142,7 @@ bool SimAddresses::acquire(TevIpAddr ip, const QString& iface, QString* why)
     return false;
 }
 
-void SimAddresses::release(TevIpAddr ip)
+void SimAddresses::release(Ipv4Address ip)
 {
     auto it = m_entries.find(ip.toInt());
     if (!m_enabled || it == m_entries.end() || --it->users > 0)
@@ -154,7 +156,9 @@ void SimAddresses::releaseAll()
 {
     for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
         if (it->added)
-            change(RTM_DELADDR, TevIpAddr(it.key()), it->iface);
+            change(RTM_DELADDR, Ipv4Address(it.key()), it->iface);
     }
     m_entries.clear();
 }
+
+} // namespace corla

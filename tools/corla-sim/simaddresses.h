@@ -10,10 +10,12 @@
 // This changes the machine's network configuration, so it runs only in the lab's device
 // side: the namespace named by CORLA_LAB_DEVNS must be this process's own.
 
-#include "tevnethost.h"
+#include "core/wire/addresses.h"
 
 #include <QHash>
 #include <QString>
+
+namespace corla {
 
 class SimAddresses
 {
@@ -28,8 +30,8 @@ public:
     bool isEnabled() const { return m_enabled; }
 
     // Both return at once (without effect) when disabled or for address 0.
-    bool acquire(TevIpAddr ip, const QString& iface, QString* why);
-    void release(TevIpAddr ip);
+    bool acquire(Ipv4Address ip, const QString& iface, QString* why);
+    void release(Ipv4Address ip);
     void releaseAll();
 
 private:
@@ -39,10 +41,12 @@ private:
         bool added = false; // false: it was there before us
         QString iface;
     };
-    int change(int type, TevIpAddr ip, const QString& iface); // 0 or an errno
-    QString interfaceFor(TevIpAddr ip, const QString& iface) const;
+    int change(int type, Ipv4Address ip, const QString& iface); // 0 or an errno
+    QString interfaceFor(Ipv4Address ip, const QString& iface) const;
 
     bool m_enabled = false;
     int m_netlink = -1;
     QHash<uint32_t, Entry> m_entries;
 };
+
+} // namespace corla

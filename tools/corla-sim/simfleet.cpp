@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-#include "simfleet.h"
+#include "tools/corla-sim/simfleet.h"
 
-#include "zelutil.h"
+#include "core/net/devicetypes.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -11,13 +11,15 @@
 
 #include <cmath>
 
+namespace corla {
+
 namespace {
 
 struct FleetRow
 {
     int type;
     const char* mac;
-    TevAddressMode mode;
+    AddressMode mode;
     const char* ip;
     const char* iface;
     bool port21;
@@ -28,40 +30,40 @@ struct FleetRow
 // Serial numbers follow the row (1001, 1002, ...). Gateway and DNS are the device side's
 // address in the device's subnet; devices without an address report none.
 const FleetRow defaultRows[] = {
-    {1, "02:c0:1a:00:00:01", TevAddressModeManual, "10.10.0.11", "dev0", true, false, 0},
-    {2, "02:c0:1a:00:00:02", TevAddressModeManual, "10.10.0.12", "dev0", true, false, 0},
-    {3, "02:c0:1a:00:00:03", TevAddressModeAuto, "10.10.0.103", "dev0", true, false, 0},
-    {4, "02:c0:1a:00:00:04", TevAddressModeManual, "10.10.0.14", "dev0", false, false, 0},
-    {5, "02:c0:1a:00:00:05", TevAddressModeManual, "10.10.0.15", "dev0", true, true, 0},
-    {6, "02:c0:1a:00:00:06", TevAddressModeAuto, "10.10.1.106", "dev0", true, false, 0},
-    {7, "02:c0:1a:00:00:07", TevAddressModeManual, "10.10.1.17", "dev0", true, true, 0},
-    {8, "02:c0:1a:00:00:08", TevAddressModeManual, "10.20.0.18", "dev1", true, true, 0},
-    {9, "02:c0:1a:00:00:09", TevAddressModeAuto, "10.20.0.109", "dev1", false, false, 0},
-    {10, "02:c0:1a:00:00:0a", TevAddressModeManual, "10.20.0.20", "dev1", true, false, -1},
-    {11, "02:c0:1a:00:00:0b", TevAddressModeManual, "192.168.77.21", "dev0", true, false, 0},
-    {12, "02:c0:1a:00:00:0c", TevAddressModeAuto, "0.0.0.0", "dev0", true, false, 0},
-    {13, "02:c0:1a:00:00:0d", TevAddressModeManual, "10.10.0.23", "dev0", true, false, 0},
-    {14, "02:c0:1a:00:00:0e", TevAddressModeManual, "10.10.1.24", "dev0", false, false, 0},
-    {15, "02:c0:1a:00:00:0f", TevAddressModeManual, "10.10.0.25", "dev0", true, false, 0},
-    {16, "02:c0:1a:00:00:10", TevAddressModeManual, "10.20.0.26", "dev1", true, true, 0},
-    {65, "02:c0:1a:00:00:11", TevAddressModeManual, "10.10.0.27", "dev0", true, false, 0},
-    {66, "02:c0:1a:00:00:12", TevAddressModeAuto, "10.10.1.128", "dev0", true, false, 0},
-    {5, "02:c0:1a:00:00:13", TevAddressModeManual, "10.10.0.29", "dev0", false, true, 0},
-    {8, "02:c0:1a:00:00:14", TevAddressModeAuto, "10.20.0.130", "dev1", true, true, 0},
+    {1, "02:c0:1a:00:00:01", AddressModeStatic, "10.10.0.11", "dev0", true, false, 0},
+    {2, "02:c0:1a:00:00:02", AddressModeStatic, "10.10.0.12", "dev0", true, false, 0},
+    {3, "02:c0:1a:00:00:03", AddressModeDhcp, "10.10.0.103", "dev0", true, false, 0},
+    {4, "02:c0:1a:00:00:04", AddressModeStatic, "10.10.0.14", "dev0", false, false, 0},
+    {5, "02:c0:1a:00:00:05", AddressModeStatic, "10.10.0.15", "dev0", true, true, 0},
+    {6, "02:c0:1a:00:00:06", AddressModeDhcp, "10.10.1.106", "dev0", true, false, 0},
+    {7, "02:c0:1a:00:00:07", AddressModeStatic, "10.10.1.17", "dev0", true, true, 0},
+    {8, "02:c0:1a:00:00:08", AddressModeStatic, "10.20.0.18", "dev1", true, true, 0},
+    {9, "02:c0:1a:00:00:09", AddressModeDhcp, "10.20.0.109", "dev1", false, false, 0},
+    {10, "02:c0:1a:00:00:0a", AddressModeStatic, "10.20.0.20", "dev1", true, false, -1},
+    {11, "02:c0:1a:00:00:0b", AddressModeStatic, "192.168.77.21", "dev0", true, false, 0},
+    {12, "02:c0:1a:00:00:0c", AddressModeDhcp, "0.0.0.0", "dev0", true, false, 0},
+    {13, "02:c0:1a:00:00:0d", AddressModeStatic, "10.10.0.23", "dev0", true, false, 0},
+    {14, "02:c0:1a:00:00:0e", AddressModeStatic, "10.10.1.24", "dev0", false, false, 0},
+    {15, "02:c0:1a:00:00:0f", AddressModeStatic, "10.10.0.25", "dev0", true, false, 0},
+    {16, "02:c0:1a:00:00:10", AddressModeStatic, "10.20.0.26", "dev1", true, true, 0},
+    {65, "02:c0:1a:00:00:11", AddressModeStatic, "10.10.0.27", "dev0", true, false, 0},
+    {66, "02:c0:1a:00:00:12", AddressModeDhcp, "10.10.1.128", "dev0", true, false, 0},
+    {5, "02:c0:1a:00:00:13", AddressModeStatic, "10.10.0.29", "dev0", false, true, 0},
+    {8, "02:c0:1a:00:00:14", AddressModeDhcp, "10.20.0.130", "dev1", true, true, 0},
 };
 
 // The device side's address in the /24 of `ip`, as the lab builds it (x.y.z.254).
-TevIpAddr routerOf(TevIpAddr ip)
+Ipv4Address routerOf(Ipv4Address ip)
 {
-    return TevIpAddr((ip.toInt() & 0xFFFFFF00u) | 254u);
+    return Ipv4Address((ip.toInt() & 0xFFFFFF00u) | 254u);
 }
 
-bool parseAddress(const QJsonValue& value, TevIpAddr* out)
+bool parseAddress(const QJsonValue& value, Ipv4Address* out)
 {
     if (!value.isString())
         return false;
     const std::string text = value.toString().toStdString();
-    const TevIpAddr ip(text);
+    const Ipv4Address ip(text);
     if (ip.toInt() == 0 && text != "0.0.0.0")
         return false;
     *out = ip;
@@ -80,22 +82,22 @@ bool parseInt(const QJsonValue& value, int low, int high, int* out)
     return true;
 }
 
-bool parseMode(const QJsonValue& value, TevAddressMode* out)
+bool parseMode(const QJsonValue& value, AddressMode* out)
 {
     const QString text = value.toString().toLower();
     if (value.isDouble()) {
         int number = 0;
         if (!parseInt(value, 0, 255, &number))
             return false;
-        *out = TevAddressMode(number);
+        *out = AddressMode(number);
         return true;
     }
     if (text == "dhcp" || text == "auto")
-        *out = TevAddressModeAuto;
+        *out = AddressModeDhcp;
     else if (text == "static" || text == "manual")
-        *out = TevAddressModeManual;
+        *out = AddressModeStatic;
     else if (text == "none")
-        *out = TevAddressModeNotSet;
+        *out = AddressModeNotSet;
     else
         return false;
     return true;
@@ -123,13 +125,13 @@ bool parseDevice(const QJsonObject& o, SimDevice* d, QString* why)
         return false;
     }
     d->serial = uint16_t(number);
-    TevMacAddr mac;
-    if (!TevMacAddr::parse(o.value("mac").toString().toStdString(), &mac)) {
+    MacAddress mac;
+    if (!MacAddress::parse(o.value("mac").toString().toStdString(), &mac)) {
         *why = "\"mac\" must be a MAC address such as 02:c0:1a:00:00:01";
         return false;
     }
     d->net.setMacAddress(mac);
-    TevAddressMode mode = TevAddressModeManual;
+    AddressMode mode = AddressModeStatic;
     if (o.contains("mode") && !parseMode(o.value("mode"), &mode)) {
         *why = "\"mode\" must be \"dhcp\", \"static\", \"none\" or a whole number from 0 to 255";
         return false;
@@ -138,13 +140,13 @@ bool parseDevice(const QJsonObject& o, SimDevice* d, QString* why)
     const struct
     {
         const char* key;
-        void (TevNetHostInfo::*set)(const TevIpAddr&);
-    } addresses[] = {{"ip", &TevNetHostInfo::setIpAddress},
-                     {"mask", &TevNetHostInfo::setSubnet},
-                     {"gateway", &TevNetHostInfo::setGateway},
-                     {"dns", &TevNetHostInfo::setDns}};
+        void (NetworkSettings::*set)(const Ipv4Address&);
+    } addresses[] = {{"ip", &NetworkSettings::setIpAddress},
+                     {"mask", &NetworkSettings::setSubnet},
+                     {"gateway", &NetworkSettings::setGateway},
+                     {"dns", &NetworkSettings::setDns}};
     for (const auto& a : addresses) {
-        TevIpAddr ip;
+        Ipv4Address ip;
         if (o.contains(a.key) && !parseAddress(o.value(a.key), &ip)) {
             *why = QStringLiteral("\"%1\" must be a dotted IPv4 address").arg(a.key);
             return false;
@@ -157,7 +159,7 @@ bool parseDevice(const QJsonObject& o, SimDevice* d, QString* why)
         return false;
     }
     if (!o.contains("mask") && d->net.ipAddress().toInt() != 0)
-        d->net.setSubnet(TevIpAddr::defaultMask(d->net.ipAddress().toArray()[0]));
+        d->net.setSubnet(Ipv4Address::defaultMask(d->net.ipAddress().toArray()[0]));
     for (const char* key : {"port21", "web"}) {
         if (o.contains(key) && !o.value(key).isBool()) {
             *why = QStringLiteral("\"%1\" must be true or false").arg(key);
@@ -194,15 +196,15 @@ SimFleet defaultFleet()
         SimDevice d;
         d.type = int8_t(row.type);
         d.serial = serial++;
-        TevMacAddr mac;
-        TevMacAddr::parse(row.mac, &mac);
-        const TevIpAddr ip(row.ip);
+        MacAddress mac;
+        MacAddress::parse(row.mac, &mac);
+        const Ipv4Address ip(row.ip);
         if (ip.toInt() != 0)
-            d.net = TevNetHostInfo(ip, TevIpAddr(0xFFFFFF00u), routerOf(ip), routerOf(ip), mac,
-                                   row.mode);
+            d.net = NetworkSettings(ip, Ipv4Address(0xFFFFFF00u), routerOf(ip), routerOf(ip), mac,
+                                    row.mode);
         else
-            d.net =
-                TevNetHostInfo(TevIpAddr(), TevIpAddr(), TevIpAddr(), TevIpAddr(), mac, row.mode);
+            d.net = NetworkSettings(Ipv4Address(), Ipv4Address(), Ipv4Address(), Ipv4Address(), mac,
+                                    row.mode);
         d.port21 = row.port21;
         d.web = row.web;
         d.refuse = row.refuse;
@@ -212,10 +214,10 @@ SimFleet defaultFleet()
     return fleet;
 }
 
-SimFleet burstFleet(int count, TevIpAddr first, const QString& iface)
+SimFleet burstFleet(int count, Ipv4Address first, const QString& iface)
 {
     std::vector<int8_t> types;
-    for (const auto& entry : ZelUtil::deviceTypeNames) {
+    for (const auto& entry : DeviceTexts::deviceTypeNames) {
         if (int(entry.first) > 0)
             types.push_back(int8_t(entry.first));
     }
@@ -231,7 +233,7 @@ SimFleet burstFleet(int count, TevIpAddr first, const QString& iface)
         // Locally administered, distinct from the built-in fleet's 02:c0:1a.
         const uint8_t mac[6] = {uint8_t(i), uint8_t(i >> 8), uint8_t(i >> 16), 0x1b, 0xc0, 0x02};
         d.net =
-            TevNetHostInfo(ip, 0xFFFF0000u, (ip & 0xFFFF0000u) | 1u, 0, mac, TevAddressModeManual);
+            NetworkSettings(ip, 0xFFFF0000u, (ip & 0xFFFF0000u) | 1u, 0, mac, AddressModeStatic);
         d.iface = iface;
         d.burst = true;
         fleet.append(d);
@@ -288,9 +290,9 @@ QByteArray fleetToJson(const SimFleet& fleet)
         o["type"] = int(d.type);
         o["serial"] = int(d.serial);
         o["mac"] = QString::fromStdString(d.net.macAddress().toString());
-        const TevAddressMode mode = d.net.addressMode();
-        o["mode"] = mode <= TevAddressModeManual ? QJsonValue(addressModeName(mode))
-                                                 : QJsonValue(int(mode));
+        const AddressMode mode = d.net.addressMode();
+        o["mode"] =
+            mode <= AddressModeStatic ? QJsonValue(addressModeName(mode)) : QJsonValue(int(mode));
         o["ip"] = QString::fromStdString(d.net.ipAddress().toString());
         o["mask"] = QString::fromStdString(d.net.subnetMask().toString());
         o["gateway"] = QString::fromStdString(d.net.gateway().toString());
@@ -308,14 +310,14 @@ QByteArray fleetToJson(const SimFleet& fleet)
     return QJsonDocument(QJsonObject{{"devices", list}}).toJson(QJsonDocument::Indented);
 }
 
-QString addressModeName(TevAddressMode mode)
+QString addressModeName(AddressMode mode)
 {
     switch (mode) {
-    case TevAddressModeAuto:
+    case AddressModeDhcp:
         return "dhcp";
-    case TevAddressModeManual:
+    case AddressModeStatic:
         return "static";
-    case TevAddressModeNotSet:
+    case AddressModeNotSet:
         return "none";
     }
     return QString::number(int(mode));
@@ -323,6 +325,8 @@ QString addressModeName(TevAddressMode mode)
 
 QString deviceName(const SimDevice& device)
 {
-    return QString::fromStdString(ZelUtil::deviceTypeStr(ZelDeviceType(device.type))) + " #" +
+    return QString::fromStdString(DeviceTexts::deviceTypeStr(DeviceType(device.type))) + " #" +
            QString::number(device.serial);
 }
+
+} // namespace corla

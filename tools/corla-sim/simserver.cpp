@@ -1,14 +1,16 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-#include "simserver.h"
+#include "tools/corla-sim/simserver.h"
 
-#include "zecorla.h"
+#include "core/wire/codec.h"
 
 #include <QNetworkDatagram>
 #include <QNetworkInterface>
 #include <QUdpSocket>
 
 #include <cstdio>
+
+namespace corla {
 
 namespace {
 
@@ -18,17 +20,17 @@ constexpr int PaceTickMs = 5;
 // Unpaced, one pass sends at most this many datagrams.
 constexpr int UnpacedPass = 4096;
 
-QByteArray macKey(const TevMacAddr& mac)
+QByteArray macKey(const MacAddress& mac)
 {
     return QByteArray(reinterpret_cast<const char*>(mac.octets().data()), 6);
 }
 
-QString text(TevIpAddr ip)
+QString text(Ipv4Address ip)
 {
     return QString::fromStdString(ip.toString());
 }
 
-QString text(const TevMacAddr& mac)
+QString text(const MacAddress& mac)
 {
     return QString::fromStdString(mac.toString());
 }
@@ -140,7 +142,7 @@ void SimServer::startForgers(QStringList* warnings)
             if (known)
                 continue;
             QString problem;
-            if (!m_addresses->acquire(TevIpAddr(address), nic.name(), &problem)) {
+            if (!m_addresses->acquire(Ipv4Address(address), nic.name(), &problem)) {
                 warnings->append(problem);
                 continue;
             }
@@ -178,7 +180,7 @@ QList<QByteArray> SimServer::forge(const SimRequest& request, int ifaceIndex) co
 {
     const SimForge& forge = m_options.forge;
     int i = -1;
-    if (request.code != ZelCorlaCode::NetworkEnquiry) {
+    if (request.code != MessageCode::NetworkEnquiry) {
         i = m_byMac.value(macKey(request.mac), -1);
     } else if (!forge.enquiryMac.isNull() &&
                (request.mac.isNull() || request.mac == forge.enquiryMac)) {
@@ -201,9 +203,9 @@ void SimServer::handle(const QNetworkDatagram& datagram)
     const QString from = QStringLiteral("%1:%2").arg(
         QHostAddress(datagram.senderAddress().toIPv4Address()).toString(),
         QString::number(datagram.senderPort()));
-    CorlaFrame frame;
-    if (!splitCorlaFrame(reinterpret_cast<const uint8_t*>(data.constData()), size_t(data.size()),
-                         &frame)) {
+    FrameParts frame;
+    if (!splitFrame(reinterpret_cast<const uint8_t*>(data.constData()), size_t(data.size()),
+                    &frame)) {
         log(QStringLiteral("ignored %1 bytes from %2: not one frame").arg(data.size()).arg(from));
         return;
     }
@@ -226,15 +228,15 @@ void SimServer::handle(const QNetworkDatagram& datagram)
     QString outcome;
     const char* kind = "";
     switch (request.code) {
-    case ZelCorlaCode::NetworkEnquiry:
+    case MessageCode::NetworkEnquiry:
         kind = "enquiry";
         outcome = enquire(request, datagram.interfaceIndex(), &answers);
         break;
-    case ZelCorlaCode::ChangeNetwork:
+    case MessageCode::ChangeNetwork:
         kind = "change";
         outcome = change(request, datagram.interfaceIndex(), &answers);
         break;
-    case ZelCorlaCode::ResetDevice:
+    case MessageCode::ResetDevice:
         kind = "reset";
         outcome = reset(request, datagram.interfaceIndex(), &answers);
         break;
@@ -245,9 +247,8 @@ void SimServer::handle(const QNetworkDatagram& datagram)
     log(QStringLiteral("%1 from %2 port %3 for %4: %5")
             .arg(kind, from, QString::number(port), text(request.mac), outcome));
     // The rogue sender speaks up at every enquiry, also one that no device answers.
-    const bool rogue =
-        m_rogue && request.code == ZelCorlaCode::NetworkEnquiry && !m_fleet.isEmpty();
-    const int invented = request.code == ZelCorlaCode::NetworkEnquiry ? m_options.forge.macs : 0;
+    const bool rogue = m_rogue && request.code == MessageCode::NetworkEnquiry && !m_fleet.isEmpty();
+    const int invented = request.code == MessageCode::NetworkEnquiry ? m_options.forge.macs : 0;
     if (answers.isEmpty() && !rogue && forged.isEmpty() && invented == 0)
         return;
     if (m_options.delayMs > 0)
@@ -276,14 +277,14 @@ QString SimServer::change(const SimRequest& request, int ifaceIndex, QList<QByte
     const QString absent = findListening(request.mac, ifaceIndex, &i);
     if (i < 0)
         return absent;
-    const CorlaRefusal error = judgeChange(m_fleet.at(i), request.requested);
-    if (error != CorlaRefusal::None) {
+    const Refusal error = judgeChange(m_fleet.at(i), request.requested);
+    if (error != Refusal::None) {
         answers->append(changeAnswer(m_fleet.at(i), error));
         return QStringLiteral("refused with %1").arg(int(error));
     }
     applySettings(i, request.requested);
     const SimDevice& d = m_fleet.at(i);
-    answers->append(changeAnswer(d, CorlaRefusal::None));
+    answers->append(changeAnswer(d, Refusal::None));
     return QStringLiteral("accepted, now %1 %2")
         .arg(addressModeName(d.net.addressMode()), text(d.net.ipAddress()));
 }
@@ -309,42 +310,42 @@ QString SimServer::reset(const SimRequest& request, int ifaceIndex, QList<QByteA
     return QStringLiteral("resetting, silent for %1 ms").arg(silence);
 }
 
-void SimServer::applySettings(int index, const TevNetHostInfo& requested)
+void SimServer::applySettings(int index, const NetworkSettings& requested)
 {
     SimDevice& d = m_fleet[index];
-    const TevNetHostInfo before = d.net;
-    if (requested.addressMode() == TevAddressModeAuto) {
-        const TevIpAddr lease = leaseFor(index);
+    const NetworkSettings before = d.net;
+    if (requested.addressMode() == AddressModeDhcp) {
+        const Ipv4Address lease = leaseFor(index);
         const uint32_t router = (lease.toInt() & 0xFFFFFF00u) | 254u;
-        d.net = TevNetHostInfo(lease, lease.toInt() ? 0xFFFFFF00u : 0u, lease.toInt() ? router : 0,
-                               lease.toInt() ? router : 0, before.macAddress(), TevAddressModeAuto);
+        d.net = NetworkSettings(lease, lease.toInt() ? 0xFFFFFF00u : 0u, lease.toInt() ? router : 0,
+                                lease.toInt() ? router : 0, before.macAddress(), AddressModeDhcp);
     } else {
-        d.net = TevNetHostInfo(requested.ipAddress(), requested.subnetMask(), requested.gateway(),
-                               requested.dns(), before.macAddress(), requested.addressMode());
+        d.net = NetworkSettings(requested.ipAddress(), requested.subnetMask(), requested.gateway(),
+                                requested.dns(), before.macAddress(), requested.addressMode());
     }
     ++m_runtime[index].generation;
     moveAddress(index, before);
 }
 
-TevIpAddr SimServer::leaseFor(int index) const
+Ipv4Address SimServer::leaseFor(int index) const
 {
     const SimDevice& d = m_fleet.at(index);
     // A device that already holds a lease keeps it.
-    if (d.net.addressMode() == TevAddressModeAuto && d.net.ipAddress().toInt() != 0)
+    if (d.net.addressMode() == AddressModeDhcp && d.net.ipAddress().toInt() != 0)
         return d.net.ipAddress();
     for (uint32_t ip = m_options.dhcpFirst.toInt(); ip <= m_options.dhcpLast.toInt(); ++ip) {
         bool taken = false;
         for (const SimDevice& other : qAsConst(m_fleet))
             taken = taken || other.net.ipAddress().toInt() == ip;
         if (!taken)
-            return TevIpAddr(ip);
+            return Ipv4Address(ip);
         if (ip == 0xFFFFFFFFu)
             break;
     }
-    return TevIpAddr(); // the pool is exhausted: no lease, as a real server would leave it
+    return Ipv4Address(); // the pool is exhausted: no lease, as a real server would leave it
 }
 
-void SimServer::moveAddress(int index, const TevNetHostInfo& from)
+void SimServer::moveAddress(int index, const NetworkSettings& from)
 {
     const SimDevice& d = m_fleet.at(index);
     if (d.burst || from.ipAddress() == d.net.ipAddress())
@@ -367,7 +368,7 @@ void SimServer::openServices(int index)
         log(problem);
 }
 
-QString SimServer::findListening(const TevMacAddr& mac, int ifaceIndex, int* index) const
+QString SimServer::findListening(const MacAddress& mac, int ifaceIndex, int* index) const
 {
     *index = m_byMac.value(macKey(mac), -1);
     if (*index < 0)
@@ -484,3 +485,5 @@ void SimServer::log(const QString& line) const
     if (!m_options.quiet)
         std::fprintf(stderr, "corla-sim: %s\n", qPrintable(line));
 }
+
+} // namespace corla

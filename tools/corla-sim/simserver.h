@@ -6,10 +6,10 @@
 // the response port it carries, and accepted settings take effect at once (addresses and
 // TCP listeners move with them).
 
-#include "simaddresses.h"
-#include "simfleet.h"
-#include "simservices.h"
-#include "simwire.h"
+#include "tools/corla-sim/simaddresses.h"
+#include "tools/corla-sim/simfleet.h"
+#include "tools/corla-sim/simservices.h"
+#include "tools/corla-sim/simwire.h"
 
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -19,6 +19,8 @@
 
 class QUdpSocket;
 class QNetworkDatagram;
+
+namespace corla {
 
 struct SimOptions
 {
@@ -32,8 +34,8 @@ struct SimOptions
     // A forging sender answers ahead of the devices (see SimForge).
     SimForge forge;
     bool quiet = false;
-    TevIpAddr dhcpFirst = TevIpAddr("10.10.0.100");
-    TevIpAddr dhcpLast = TevIpAddr("10.10.0.149");
+    Ipv4Address dhcpFirst = Ipv4Address("10.10.0.100");
+    Ipv4Address dhcpLast = Ipv4Address("10.10.0.149");
     SimFaults faults;
 };
 
@@ -83,13 +85,13 @@ private:
     QString enquire(const SimRequest& request, int ifaceIndex, QList<QByteArray>* answers);
     QString change(const SimRequest& request, int ifaceIndex, QList<QByteArray>* answers);
     QString reset(const SimRequest& request, int ifaceIndex, QList<QByteArray>* answers);
-    void applySettings(int index, const TevNetHostInfo& requested);
-    TevIpAddr leaseFor(int index) const;
-    void moveAddress(int index, const TevNetHostInfo& from);
+    void applySettings(int index, const NetworkSettings& requested);
+    Ipv4Address leaseFor(int index) const;
+    void moveAddress(int index, const NetworkSettings& from);
     void openServices(int index);
 
     // The device with this MAC that hears requests now (index -1 and the reason if none).
-    QString findListening(const TevMacAddr& mac, int ifaceIndex, int* index) const;
+    QString findListening(const MacAddress& mac, int ifaceIndex, int* index) const;
     bool hears(int index, int ifaceIndex) const;
     bool isSilent(int index) const;
     void send(const QList<QByteArray>& answers, const QHostAddress& to, quint16 port, bool rogue,
@@ -115,3 +117,5 @@ private:
     double m_tokens = 0;
     qint64 m_lastRefill = 0;
 };
+
+} // namespace corla

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-#include "simservices.h"
+#include "tools/corla-sim/simservices.h"
 
 #include <QFile>
 #include <QTcpServer>
@@ -16,13 +16,15 @@
 #include <cstring>
 #include <memory>
 
+namespace corla {
+
 namespace {
 
 // A client that keeps a connection open longer than this is let go.
 constexpr int IdleLimitMs = 30000;
 constexpr int MaxRequestBytes = 16384;
 
-QString text(TevIpAddr ip)
+QString text(Ipv4Address ip)
 {
     return QString::fromStdString(ip.toString());
 }
@@ -198,3 +200,5 @@ QByteArray SimServices::page(int index) const
     html += "</table>\n<p>Simulated by corla-sim.</p>\n</body></html>\n";
     return html.toUtf8();
 }
+
+} // namespace corla

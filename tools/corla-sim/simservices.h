@@ -4,7 +4,7 @@
 // The TCP side of the simulated devices: port 21 (a file-transfer greeting, enough for a
 // connection check) and port 80 (a small status page) on each device's own address.
 
-#include "simfleet.h"
+#include "tools/corla-sim/simfleet.h"
 
 #include <QHash>
 #include <QHostAddress>
@@ -15,6 +15,8 @@
 
 class QTcpServer;
 class QTcpSocket;
+
+namespace corla {
 
 class SimServices : public QObject
 {
@@ -50,3 +52,5 @@ private:
     QHash<int, Listeners> m_listeners;
     QPointer<QTcpServer> m_wildcardFtp;
 };
+
+} // namespace corla

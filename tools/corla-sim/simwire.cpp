@@ -1,13 +1,15 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-#include "simwire.h"
+#include "tools/corla-sim/simwire.h"
 
-#include "zecorla.h"
-#include "zelutil.h"
+#include "core/net/devicetypes.h"
+#include "core/wire/codec.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+
+namespace corla {
 
 namespace {
 
@@ -17,11 +19,11 @@ bool isUsableHost(uint32_t ip)
 }
 
 // The answer layout of `payload`, cut to `size` bytes, framed.
-QByteArray answerFrame(const ZelCorlaCommandPayload& payload, size_t size = SIZE_MAX)
+QByteArray answerFrame(const MessagePayload& payload, size_t size = SIZE_MAX)
 {
-    const std::vector<uint8_t> bytes = encodeCorlaPayload(payload, CorlaLayout::Answer);
+    const std::vector<uint8_t> bytes = encodeCorlaPayload(payload, PayloadLayout::Answer);
     const std::vector<uint8_t> frame =
-        encodeCorlaFrame(payload.commandCode(), bytes.data(), std::min(size, bytes.size()));
+        encodeFrame(payload.commandCode(), bytes.data(), std::min(size, bytes.size()));
     return QByteArray(reinterpret_cast<const char*>(frame.data()), int(frame.size()));
 }
 
@@ -31,63 +33,63 @@ bool decodeRequest(uint8_t code, const std::vector<uint8_t>& payload, SimRequest
                    QString* why)
 {
     request->code = code;
-    std::unique_ptr<ZelCorlaCommandPayload> decoded;
-    switch (
-        decodeCorlaPayload(code, CorlaLayout::Request, payload.data(), payload.size(), &decoded)) {
-    case CorlaDecodeStatus::Complete:
+    std::unique_ptr<MessagePayload> decoded;
+    switch (decodeCorlaPayload(code, PayloadLayout::Request, payload.data(), payload.size(),
+                               &decoded)) {
+    case DecodeStatus::Complete:
         break;
-    case CorlaDecodeStatus::Short:
+    case DecodeStatus::Short:
         *why = QStringLiteral("%1 bytes, the request has %2")
                    .arg(payload.size())
-                   .arg(code == ZelCorlaCode::NetworkEnquiry ? ZelNetworkEnqireCmd::RequestSize
-                                                             : ZelChangeNetworkCmd::Size);
+                   .arg(code == MessageCode::NetworkEnquiry ? EnquiryMessage::RequestSize
+                                                            : ChangeMessage::Size);
         return false;
-    case CorlaDecodeStatus::Malformed:
+    case DecodeStatus::Malformed:
         *why = QStringLiteral("text \"%1\" is not MAC=<mac>;PORT=<port>")
                    .arg(QString::fromLatin1(reinterpret_cast<const char*>(payload.data()),
                                             int(payload.size())));
         return false;
-    case CorlaDecodeStatus::UnknownCode:
+    case DecodeStatus::UnknownCode:
         *why = QStringLiteral("unknown code 0x%1").arg(code, 2, 16, QLatin1Char('0'));
         return false;
     }
     request->responsePort = decoded->responsePort();
-    if (const auto* reset = dynamic_cast<const ZelResetDeviceCmd*>(decoded.get())) {
+    if (const auto* reset = dynamic_cast<const ResetMessage*>(decoded.get())) {
         request->mac = reset->macAddress();
         return true;
     }
-    const auto& identity = static_cast<const ZelDeviceIdentityPayload&>(*decoded);
+    const auto& identity = static_cast<const IdentityPayload&>(*decoded);
     request->type = int8_t(identity.deviceType());
     request->serial = identity.serialNo();
     request->mac = identity.netInfo().macAddress();
-    if (code == ZelCorlaCode::ChangeNetwork)
+    if (code == MessageCode::ChangeNetwork)
         request->requested = identity.netInfo();
     return true;
 }
 
 QByteArray corlaFrame(uint8_t code, const QByteArray& payload)
 {
-    const std::vector<uint8_t> frame = encodeCorlaFrame(
+    const std::vector<uint8_t> frame = encodeFrame(
         code, reinterpret_cast<const uint8_t*>(payload.constData()), size_t(payload.size()));
     return QByteArray(reinterpret_cast<const char*>(frame.data()), int(frame.size()));
 }
 
 QByteArray enquiryAnswer(const SimDevice& device, bool withoutDns)
 {
-    const ZelNetworkEnqireCmd answer(uint8_t(device.type), device.serial, device.net);
-    return answerFrame(answer, withoutDns ? ZelNetworkEnqireCmd::MinAnswerSize : SIZE_MAX);
+    const EnquiryMessage answer(uint8_t(device.type), device.serial, device.net);
+    return answerFrame(answer, withoutDns ? EnquiryMessage::MinAnswerSize : SIZE_MAX);
 }
 
-QByteArray changeAnswer(const SimDevice& device, CorlaRefusal error)
+QByteArray changeAnswer(const SimDevice& device, Refusal error)
 {
-    ZelChangeNetworkCmd answer(uint8_t(device.type), device.serial, device.net);
+    ChangeMessage answer(uint8_t(device.type), device.serial, device.net);
     answer.setError(int16_t(error));
     return answerFrame(answer);
 }
 
-QByteArray resetAnswer(const TevMacAddr& mac)
+QByteArray resetAnswer(const MacAddress& mac)
 {
-    return answerFrame(ZelResetDeviceCmd(mac));
+    return answerFrame(ResetMessage(mac));
 }
 
 QList<QByteArray> shapeAnswers(const QList<QByteArray>& frames, const SimFaults& faults)
@@ -118,15 +120,15 @@ QList<QByteArray> forgedAnswers(const SimForge& forge, const SimRequest& request
 {
     QList<QByteArray> forged;
     switch (request.code) {
-    case ZelCorlaCode::NetworkEnquiry:
+    case MessageCode::NetworkEnquiry:
         if (device && !forge.enquiryMac.isNull()) {
             SimDevice twin = *device;
-            twin.net.setGateway(TevIpAddr(ForgedRouter));
-            twin.net.setDns(TevIpAddr(ForgedRouter));
+            twin.net.setGateway(Ipv4Address(ForgedRouter));
+            twin.net.setDns(Ipv4Address(ForgedRouter));
             forged.append(enquiryAnswer(twin, false));
         }
         break;
-    case ZelCorlaCode::ChangeNetwork: {
+    case MessageCode::ChangeNetwork: {
         // A device the simulator does not know is answered in the request's own terms.
         SimDevice named;
         named.type = request.type;
@@ -136,7 +138,7 @@ QList<QByteArray> forgedAnswers(const SimForge& forge, const SimRequest& request
         if (forge.accept) {
             SimDevice echo = basis;
             echo.net = request.requested;
-            forged.append(changeAnswer(echo, CorlaRefusal::None));
+            forged.append(changeAnswer(echo, Refusal::None));
         }
         const QByteArray refusal = changeAnswer(basis, ForgedRefusal);
         const int refusals = (forge.refuse ? 1 : 0) + forge.ackFlood;
@@ -144,7 +146,7 @@ QList<QByteArray> forgedAnswers(const SimForge& forge, const SimRequest& request
             forged.append(refusal);
         break;
     }
-    case ZelCorlaCode::ResetDevice: {
+    case MessageCode::ResetDevice: {
         const QByteArray ack = resetAnswer(request.mac);
         for (int i = 0; i < forge.ackFlood; ++i)
             forged.append(ack);
@@ -158,12 +160,12 @@ QByteArray forgedDeviceAnswer(int index)
 {
     const auto n = uint32_t(index);
     SimDevice invented;
-    invented.type = int8_t(ZelDeviceType::TavioLF);
+    invented.type = int8_t(DeviceType::TavioLF);
     invented.serial = uint16_t(n);
     const uint8_t mac[6] = {uint8_t(n), uint8_t(n >> 8), uint8_t(n >> 16), uint8_t(n >> 24), 0xff,
                             0x02};
     const uint32_t ip = 0x0A800000u + n + 1u; // 10.128.0.0/9
-    invented.net = TevNetHostInfo(ip, 0xFF800000u, 0x0A800001u, 0, mac, TevAddressModeManual);
+    invented.net = NetworkSettings(ip, 0xFF800000u, 0x0A800001u, 0, mac, AddressModeStatic);
     return enquiryAnswer(invented, false);
 }
 
@@ -174,49 +176,51 @@ QList<QByteArray> rogueDatagrams(const SimDevice& device)
     const QByteArray answer = enquiryAnswer(device, false);
     SimDevice moved = device;
     const uint32_t ip = device.net.ipAddress().toInt();
-    moved.net.setIpAddress(TevIpAddr((ip & 0xFFFFFF00u) | ((ip & 0xFFu) == 222 ? 223u : 222u)));
+    moved.net.setIpAddress(Ipv4Address((ip & 0xFFFFFF00u) | ((ip & 0xFFu) == 222 ? 223u : 222u)));
     return {QByteArray("\x2A\x57\x80\x3E", 4),
-            QByteArray(LargestUdpPayload, char(CorlaSyncByte)),
-            answer.left(answer.size() - int(CorlaCrcSize)),
-            changeAnswer(device, CorlaRefusal::BroadcastAddress),
-            changeAnswer(moved, CorlaRefusal::None),
+            QByteArray(LargestUdpPayload, char(FrameSyncByte)),
+            answer.left(answer.size() - int(FrameCrcSize)),
+            changeAnswer(device, Refusal::BroadcastAddress),
+            changeAnswer(moved, Refusal::None),
             resetAnswer(device.net.macAddress()),
             QByteArray("\x2A\x57\x64\x00", 4)};
 }
 
-CorlaRefusal judgeChange(const SimDevice& device, const TevNetHostInfo& requested)
+Refusal judgeChange(const SimDevice& device, const NetworkSettings& requested)
 {
     if (device.refuse != 0)
-        return CorlaRefusal(device.refuse);
-    const TevAddressMode mode = requested.addressMode();
-    if (mode == TevAddressModeAuto)
-        return CorlaRefusal::None;
-    if (mode != TevAddressModeManual)
-        return CorlaRefusal::InvalidMode;
+        return Refusal(device.refuse);
+    const AddressMode mode = requested.addressMode();
+    if (mode == AddressModeDhcp)
+        return Refusal::None;
+    if (mode != AddressModeStatic)
+        return Refusal::InvalidMode;
     const uint32_t mask = requested.subnetMask().toInt();
     const uint32_t ip = requested.ipAddress().toInt();
     const uint32_t gateway = requested.gateway().toInt();
     if (mask == 0 || !isValidSubnetMask(mask))
-        return CorlaRefusal::InvalidSubnet;
+        return Refusal::InvalidSubnet;
     if (ip == 0xFFFFFFFFu)
-        return CorlaRefusal::BroadcastAddress;
+        return Refusal::BroadcastAddress;
     if (!isUsableHost(ip) || (ip & ~mask) == 0)
-        return CorlaRefusal::InvalidAddress;
+        return Refusal::InvalidAddress;
     if ((ip & ~mask) == ~mask)
-        return CorlaRefusal::BroadcastAddress;
-    if (device.net.addressMode() == TevAddressModeManual && ip == device.net.ipAddress().toInt()) {
+        return Refusal::BroadcastAddress;
+    if (device.net.addressMode() == AddressModeStatic && ip == device.net.ipAddress().toInt()) {
         // A change is broadcast from every local address of the sender, so a device on an
         // interface with two addresses hears it twice. The second copy asks for exactly the
         // settings the first one made; answering it as accepted keeps a successful change
         // from ending in a refusal.
-        const TevNetHostInfo& now = device.net;
+        const NetworkSettings& now = device.net;
         const bool repeatOfMadeChange = requested.subnetMask() == now.subnetMask() &&
                                         requested.gateway() == now.gateway() &&
                                         requested.dns() == now.dns();
-        return repeatOfMadeChange ? CorlaRefusal::None : CorlaRefusal::SameAddress;
+        return repeatOfMadeChange ? Refusal::None : Refusal::SameAddress;
     }
     if (gateway != 0 && ((gateway & mask) != (ip & mask) || gateway == ip ||
                          (gateway & ~mask) == 0 || (gateway & ~mask) == ~mask))
-        return CorlaRefusal::InvalidGateway;
-    return CorlaRefusal::None;
+        return Refusal::InvalidGateway;
+    return Refusal::None;
 }
+
+} // namespace corla

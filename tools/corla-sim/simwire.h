@@ -5,8 +5,8 @@
 // answers as a device writes them, both through the program's codec, and the device's
 // verdict on new network settings.
 
-#include "corlarefusal.h"
-#include "simfleet.h"
+#include "core/wire/refusal.h"
+#include "tools/corla-sim/simfleet.h"
 
 #include <QByteArray>
 #include <QList>
@@ -15,14 +15,16 @@
 #include <cstdint>
 #include <vector>
 
+namespace corla {
+
 struct SimRequest
 {
     uint8_t code = 0;
     int8_t type = 0;
     uint16_t serial = 0;
-    TevMacAddr mac;
+    MacAddress mac;
     uint16_t responsePort = 0;
-    TevNetHostInfo requested; // change requests: the settings asked for (MAC included)
+    NetworkSettings requested; // change requests: the settings asked for (MAC included)
 };
 
 // Reads the request layout of `code` (enquiry 11 bytes, change 28 bytes, reset text
@@ -35,8 +37,8 @@ bool decodeRequest(uint8_t code, const std::vector<uint8_t>& payload, SimRequest
 // change answer carries the error code where the request has its port, then the settings
 // the device now holds; the reset answer is "MAC=" and the MAC in upper-case hex pairs.
 QByteArray enquiryAnswer(const SimDevice& device, bool withoutDns);
-QByteArray changeAnswer(const SimDevice& device, CorlaRefusal error);
-QByteArray resetAnswer(const TevMacAddr& mac);
+QByteArray changeAnswer(const SimDevice& device, Refusal error);
+QByteArray resetAnswer(const MacAddress& mac);
 QByteArray corlaFrame(uint8_t code, const QByteArray& payload);
 
 // Ways to misbehave on the wire, each as a switch of the simulator.
@@ -69,7 +71,7 @@ struct SimForge
     bool refuse = false; // every change request: refused with ForgedRefusal
     int ackFlood = 0;    // > 0: every reset acknowledged and every change refused this often
     // Not null: every enquiry that reaches this device gets a second answer for it.
-    TevMacAddr enquiryMac;
+    MacAddress enquiryMac;
     // > 0: every enquiry also gets this many answers for devices that do not exist, each
     // with a MAC address of its own (forgedDeviceAnswer).
     int macs = 0;
@@ -84,7 +86,7 @@ struct SimForge
 constexpr int MaxForgedMacs = 300000;
 
 // The forger's refusal code, and the gateway and DNS server its enquiry answers claim.
-constexpr CorlaRefusal ForgedRefusal = CorlaRefusal::InvalidAddress;
+constexpr Refusal ForgedRefusal = Refusal::InvalidAddress;
 constexpr uint32_t ForgedRouter = 0x0A0A0042u; // 10.10.0.66
 
 // What the forger sends ahead of the devices' answers to `request`, one frame per datagram.
@@ -104,4 +106,6 @@ QByteArray forgedDeviceAnswer(int index);
 // the first fault found in the order mode (6), mask (2), address (1), broadcast (4),
 // unchanged static address (5), gateway (3); else 0. DHCP requests carry no settings to
 // judge. A DHCP device asked to keep its present address statically is not "unchanged".
-CorlaRefusal judgeChange(const SimDevice& device, const TevNetHostInfo& requested);
+Refusal judgeChange(const SimDevice& device, const NetworkSettings& requested);
+
+} // namespace corla

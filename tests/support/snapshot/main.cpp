@@ -2,8 +2,10 @@
 // SPDX-FileCopyrightText: 2026 The Corla developers
 // corla-snapshot: the window program as `corla` runs it, with the screenshot hook of
 // windowsnapshot.h on top, for the demo and the tests. It is never installed.
-#include "startup.h"
-#include "windowsnapshot.h"
+#include "app/startup.h"
+#include "tests/support/snapshot/windowsnapshot.h"
+
+using namespace corla;
 
 int main(int argc, char* argv[])
 {

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-#include "windowsnapshot.h"
-#include "corlalog.h"
+#include "tests/support/snapshot/windowsnapshot.h"
+#include "core/net/logging.h"
 
-#include "corlacsv.h"
-#include "corlamainwin.h"
-#include "zelutil.h"
+#include "core/fleet/csv.h"
+#include "core/net/devicetypes.h"
+#include "ui/mainwindow.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -18,13 +18,15 @@
 #include <algorithm>
 #include <memory>
 
+namespace corla {
+
 namespace {
 
-void writeRows(const CorlaTableModel& model, const QString& fileName)
+void writeRows(const DeviceTableModel& model, const QString& fileName)
 {
     QFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
-        qCWarning(corlaUi) << "snapshot: cannot write" << fileName;
+        qCWarning(logUi) << "snapshot: cannot write" << fileName;
         return;
     }
     QTextStream out(&file);
@@ -35,9 +37,9 @@ void writeRows(const CorlaTableModel& model, const QString& fileName)
 
 void snapshotConfigDialog(MainWindow& window, const QString& fileName)
 {
-    std::shared_ptr<TevDevice> device;
+    std::shared_ptr<Device> device;
     for (const auto& d : window.model().deviceList())
-        if (d->netStat() == ZelNetworkStatus::Reachable) {
+        if (d->netStat() == Reachability::Reachable) {
             device = d;
             break;
         }
@@ -53,12 +55,11 @@ void snapshotConfigDialog(MainWindow& window, const QString& fileName)
 }
 
 // Some rows, and none waiting for a first or a new probe.
-bool allProbed(const CorlaTableModel& model)
+bool allProbed(const DeviceTableModel& model)
 {
     const auto& devices = model.deviceList();
     return !devices.isEmpty() && std::none_of(devices.begin(), devices.end(), [](const auto& d) {
-        return d->netStat() == ZelNetworkStatus::Pending ||
-               d->netStat() == ZelNetworkStatus::NotFound;
+        return d->netStat() == Reachability::Pending || d->netStat() == Reachability::NotFound;
     });
 }
 
@@ -101,7 +102,7 @@ void scheduleSnapshotFromEnvironment(MainWindow& window)
     auto* quiet = new QTimer(&window);
     quiet->setSingleShot(true);
     quiet->setInterval(quietMs);
-    const CorlaTableModel* model = &window.model();
+    const DeviceTableModel* model = &window.model();
     const auto restart = [quiet] { quiet->start(); };
     QObject::connect(model, &QAbstractItemModel::rowsInserted, quiet, restart);
     QObject::connect(model, &QAbstractItemModel::dataChanged, quiet, restart);
@@ -111,3 +112,5 @@ void scheduleSnapshotFromEnvironment(MainWindow& window)
             take();
     });
 }
+
+} // namespace corla

@@ -2,6 +2,8 @@
 // SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
 
+namespace corla {
+
 class MainWindow;
 
 // For the demo and the tests of the window program: when CORLA_SNAPSHOT names a file, the
@@ -11,3 +13,5 @@ class MainWindow;
 // with CORLA_SNAPSHOT_DIALOG set, the configuration dialog of the first reachable device to
 // "<file minus .png>-config.png"; then it quits. Without CORLA_SNAPSHOT nothing happens.
 void scheduleSnapshotFromEnvironment(MainWindow& window);
+
+} // namespace corla

@@ -1,0 +1,378 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
+// The adapter's receive step, fed datagrams as a socket would deliver them. Answers of
+// every kind, refusal texts and the simulator's fault shapes are checked on real sockets
+// in the lab (tst_lab_adapter).
+#include "core/discovery/discoveryclient.h"
+#include "tests/support/datarow.h"
+#include "tests/support/debugcapture.h"
+#include "tests/support/labguard.h"
+#include "tests/support/testdevice.h"
+
+#include <QtTest>
+
+#include "tests/support/settle.h"
+#include "tests/wire/protocoltestutil.h"
+
+#include <vector>
+
+using namespace corla;
+
+namespace {
+
+const NetworkSettings kSettings(Ipv4Address("192.168.1.10"), Ipv4Address("255.255.255.0"),
+                                Ipv4Address("192.168.1.1"), Ipv4Address("192.168.1.2"),
+                                MacAddress({0x5e, 0x4d, 0x3c, 0x2b, 0x1a, 0x00}),
+                                AddressModeStatic);
+const MacAddress kOtherMac({0x01, 0x02, 0x03, 0x04, 0x05, 0x06});
+
+// Answers as a device frames them (the encoder's bytes are checked in tst_codec).
+QByteArray answer(MessagePayload&& payload)
+{
+    const std::vector<uint8_t> frame = Frame(&payload).frame(PayloadLayout::Answer);
+    return QByteArray(reinterpret_cast<const char*>(frame.data()), int(frame.size()));
+}
+
+QByteArray enquiryAnswer(uint8_t type, uint16_t serial,
+                         const MacAddress& mac = kSettings.macAddress())
+{
+    NetworkSettings settings = kSettings;
+    settings.setMacAddress(mac);
+    return answer(EnquiryMessage(type, serial, settings));
+}
+
+QByteArray changeAnswer(int16_t error, const MacAddress& mac = kSettings.macAddress())
+{
+    NetworkSettings settings = kSettings;
+    settings.setMacAddress(mac);
+    ChangeMessage change(5, 77, settings);
+    change.setError(error);
+    return answer(std::move(change));
+}
+
+QByteArray resetAnswer()
+{
+    return answer(ResetMessage(macOf("00:1a:2b:3c:4d:5e")));
+}
+
+// What the adapter reported, one line per signal, in order.
+class Adapter : public DiscoveryClient
+{
+public:
+    Adapter()
+    {
+        connect(this, &DiscoveryClient::deviceFound, [this](std::shared_ptr<Device> d) {
+            found.push_back(d);
+            reports << QStringLiteral("found %1").arg(d->serial());
+        });
+        connect(this, &DiscoveryClient::deviceChanged, [this](std::shared_ptr<Device> d) {
+            reports << QStringLiteral("changed %1").arg(d->serial());
+        });
+        connect(this, &DiscoveryClient::deviceReset, [this](const MacAddress& mac) {
+            reports << QStringLiteral("reset ") + QString::fromStdString(mac.toString());
+        });
+        connect(this, &DiscoveryClient::error, [this](const QString&) { reports << "error"; });
+        connect(this, &DiscoveryClient::changeAnswered,
+                [this](quint64 request, std::shared_ptr<Device> d, int16_t code) {
+                    reports << QStringLiteral("change #%1 code %2 from %3:%4 ip %5")
+                                   .arg(request)
+                                   .arg(code)
+                                   .arg(text(d->answeredFrom()))
+                                   .arg(d->answeredFromPort())
+                                   .arg(text(d->netHostInfo().ipAddress()));
+                });
+        connect(this, &DiscoveryClient::resetAnswered,
+                [this](quint64 request, const MacAddress& mac) {
+                    reports << QStringLiteral("reset #%1 ").arg(request) + text(mac);
+                });
+    }
+    // The first channel of a request as the request opens it: enquiry, change or reset
+    // for `mac`; secondChannel() opens another channel of the same request.
+    quint64 open(uint8_t code, const MacAddress& mac = kSettings.macAddress())
+    {
+        NetworkSettings info;
+        info.setMacAddress(mac);
+        if (code == MessageCode::ChangeNetwork)
+            request = openRequest(ChangeMessage(5, 77, info));
+        else if (code == MessageCode::ResetDevice)
+            request = openRequest(ResetMessage(mac));
+        else
+            request = openRequest(EnquiryMessage(0, 0, NetworkSettings()));
+        return openChannel(request);
+    }
+    quint64 secondChannel() { return openChannel(request); }
+    quint64 request = 0;
+    void close(quint64 channel) { closeChannel(channel); }
+    // Feeds a datagram and lets the event loop deliver what it completed.
+    void feed(const QByteArray& datagram, uint32_t iface = 0, quint64 channel = 0,
+              quint16 senderPort = 62726)
+    {
+        DatagramOrigin origin;
+        origin.channel = channel;
+        origin.sender = Ipv4Address("10.10.0.254").toInt();
+        origin.senderPort = senderPort;
+        origin.ifaceAddr = iface;
+        processDatagram(reinterpret_cast<const uint8_t*>(datagram.constData()),
+                        uint64_t(datagram.size()), origin);
+        // A large batch is handed on in slices, each posted after the one before; a
+        // receiver may destroy the adapter on the way.
+        const QPointer<Adapter> alive(this);
+        for (int slice = 0; slice < 1000 && alive; ++slice)
+            QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    }
+    std::vector<std::shared_ptr<Device>> found;
+    QStringList reports;
+};
+
+struct Sent
+{
+    quint16 port;
+    QByteArray datagram;
+};
+
+// A datagram heard `times` over on the request's first channel (0) or its second (1).
+struct Heard
+{
+    int channel;
+    QByteArray datagram;
+    int times = 1;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(QList<Sent>)
+Q_DECLARE_METATYPE(QList<Heard>)
+
+class TstDiscoveryClient : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { CORLA_REQUIRE_PRIVATE_NETNS(); }
+    // The record carries what the answer says, and where and on which local address it came.
+    void enquiryAnswerBecomesARecord()
+    {
+        Adapter adapter;
+        adapter.feed(enquiryAnswer(16, 4321), Ipv4Address("10.10.1.1").toInt());
+        QCOMPARE(adapter.found.size(), size_t(1));
+        const Device& d = *adapter.found.front();
+        QCOMPARE(int(d.devType()), 16);
+        QCOMPARE(d.serial(), uint16_t(4321));
+        QVERIFY(d.netHostInfo() == kSettings);
+        QCOMPARE(text(d.commsIfaceAddr()) + ' ' + text(d.answeredFrom()), "10.10.1.1 10.10.0.254");
+        QCOMPARE(d.answeredFromPort(), quint16(62726));
+    }
+
+    // An enquiry answer must reach its gateway field (some devices leave out the DNS field)
+    // and name a MAC address; otherwise it is dropped rather than listed with zeros.
+    void answersThatNameNoDevice_data()
+    {
+        QTest::addColumn<int>("payloadBytes"); // of the 26-byte answer
+        QTest::addColumn<bool>("zeroMac");
+        QTest::addColumn<QString>("outcome");
+        const QString tooShort =
+            "Dropped an enquiry answer too short to name a device: %1 bytes from 10.10.0.254 : "
+            "62726";
+        row("whole answer", 26, false, "found 4321 dns 192.168.1.2");
+        row("without the DNS field", 22, false, "found 4321 dns 0.0.0.0");
+        row("gateway cut short", 21, false, tooShort.arg(21));
+        row("type, serial and MAC only", 9, false, tooShort.arg(9));
+        row("a bare header", 0, false, tooShort.arg(0));
+        row("MAC 00:00:00:00:00:00", 26, true,
+            "Dropped an enquiry answer without a MAC address from 10.10.0.254 : 62726");
+    }
+
+    void answersThatNameNoDevice()
+    {
+        QFETCH(int, payloadBytes);
+        QFETCH(bool, zeroMac);
+        QFETCH(QString, outcome);
+        // The answer's payload, cut short and framed afresh.
+        const QByteArray whole =
+            enquiryAnswer(5, 4321, zeroMac ? MacAddress() : kSettings.macAddress()).mid(4, 26);
+        const auto* payload = reinterpret_cast<const uint8_t*>(whole.constData());
+        const std::vector<uint8_t> cut =
+            encodeFrame(MessageCode::NetworkEnquiry, payload, size_t(payloadBytes));
+        Adapter adapter;
+        DebugCapture capture;
+        adapter.feed(QByteArray(reinterpret_cast<const char*>(cut.data()), int(cut.size())));
+        QStringList seen = capture.messages().filter("Dropped");
+        for (const auto& d : adapter.found)
+            seen << QStringLiteral("found %1 dns ").arg(d->serial()) + text(d->netHostInfo().dns());
+        QCOMPARE(seen, QStringList{outcome});
+    }
+
+    void datagramShapes_data()
+    {
+        // 32-byte answers: 500 nearly fill the 16384-byte receive buffer, 1200 overflow it.
+        QTest::addColumn<QList<QByteArray>>("datagrams");
+        QTest::addColumn<QList<int>>("foundAfterEach");
+        const QByteArray a = enquiryAnswer(5, 1);
+        QTest::newRow("empty datagram") << QList<QByteArray>{QByteArray(), a} << QList<int>{0, 1};
+        QTest::newRow("datagrams whose sum exceeds the buffer")
+            << QList<QByteArray>{a.repeated(500), a.repeated(500)} << QList<int>{500, 1000};
+        QTest::newRow("one datagram larger than the buffer")
+            << QList<QByteArray>{a.repeated(1200)} << QList<int>{1200};
+    }
+
+    void datagramShapes()
+    {
+        QFETCH(QList<QByteArray>, datagrams);
+        QFETCH(QList<int>, foundAfterEach);
+        Adapter adapter;
+        for (int i = 0; i < datagrams.size(); ++i) {
+            adapter.feed(datagrams[i]);
+            QCOMPARE(int(adapter.found.size()), foundAfterEach[i]);
+        }
+    }
+
+    // A change or a reset has one outcome: the first answer for the asked device on any
+    // channel of the request; an enquiry hears every answer.
+    void answersCountOnlyForTheirRequest_data()
+    {
+        QTest::addColumn<int>("requestCode");
+        QTest::addColumn<bool>("otherDevice");
+        QTest::addColumn<bool>("channelClosed");
+        QTest::addColumn<QList<Heard>>("answers");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<int>("furtherDropped");
+        const uint8_t W = MessageCode::NetworkEnquiry, X = MessageCode::ChangeNetwork,
+                      Y = MessageCode::ResetDevice;
+        const QByteArray refused = changeAnswer(4), accepted = changeAnswer(0),
+                         reset = resetAnswer();
+        const QStringList none,
+            wasRefused{"change #1 code 4 from 10.10.0.254:62726 ip 192.168.1.10", "error"},
+            wasAccepted{"change #1 code 0 from 10.10.0.254:62726 ip 192.168.1.10", "changed 77"},
+            wasReset{"reset #1 00:1a:2b:3c:4d:5e", "reset 00:1a:2b:3c:4d:5e"};
+        const auto once = [](const QByteArray& a) { return QList<Heard>{{0, a}}; };
+        row("accepted, then refused", int(X), false, false,
+            QList<Heard>{{0, accepted}, {0, refused}}, wasAccepted, 1);
+        row("refused, then accepted", int(X), false, false,
+            QList<Heard>{{0, refused}, {0, accepted}}, wasRefused, 1);
+        row("the same acceptance on the request's second channel", int(X), false, false,
+            QList<Heard>{{0, accepted}, {1, accepted}}, wasAccepted, 1);
+        row("10000 repeats of the refusal on both channels", int(X), false, false,
+            QList<Heard>{{0, refused, 10000}, {1, refused, 10000}}, wasRefused, 19999);
+        row("10000 repeats of the reset answer on both channels", int(Y), false, false,
+            QList<Heard>{{1, reset, 10000}, {0, reset, 10000}}, wasReset, 19999);
+        row("another device's refusal settles nothing", int(X), false, false,
+            QList<Heard>{{0, changeAnswer(4, kOtherMac)}, {1, accepted}}, wasAccepted, 0);
+        row("a reset answer settles no change", int(X), false, false,
+            QList<Heard>{{0, reset}, {0, accepted}}, wasAccepted, 0);
+        row("change and reset answers on an enquiry", int(W), false, false,
+            QList<Heard>{{0, refused}, {0, accepted}, {1, reset}}, none, 0);
+        row("refusal for another device's change", int(X), true, false, once(refused), none, 0);
+        row("reset answer for another device's reset", int(Y), true, false, once(reset), none, 0);
+        row("acceptance after a reset", int(Y), false, false, once(accepted), none, 0);
+        row("refusal after the request's socket went", int(X), false, true, once(refused), none, 0);
+        row("enquiry answers on a change, each heard", int(X), false, false,
+            QList<Heard>{{0, enquiryAnswer(5, 9)}, {1, enquiryAnswer(5, 9)}},
+            QStringList{"found 9", "found 9"}, 0);
+    }
+
+    void answersCountOnlyForTheirRequest()
+    {
+        QFETCH(int, requestCode);
+        QFETCH(bool, otherDevice);
+        QFETCH(bool, channelClosed);
+        QFETCH(QList<Heard>, answers);
+        QFETCH(QStringList, expected);
+        QFETCH(int, furtherDropped);
+        Adapter adapter;
+        const quint64 channels[] = {
+            adapter.open(uint8_t(requestCode), otherDevice ? kOtherMac : kSettings.macAddress()),
+            adapter.secondChannel()};
+        if (channelClosed) {
+            adapter.close(channels[0]);
+            adapter.close(channels[1]);
+        }
+        DebugCapture capture;
+        // Repeats in one datagram: were they queued before being dropped, the inbox would
+        // hold all of them.
+        for (const Heard& h : answers)
+            adapter.feed(h.datagram.repeated(h.times), 0, channels[h.channel]);
+        QCOMPARE(adapter.reports, expected);
+        const QStringList dropped =
+            capture.messages().filter("Dropped a further answer to a settled request");
+        QCOMPARE(dropped.size(), furtherDropped);
+    }
+
+    void sendersDoNotMix_data()
+    {
+        // Datagrams in arrival order, each from the simulator's port 62726 or from
+        // another port of the same host.
+        QTest::addColumn<QList<Sent>>("datagrams");
+        QTest::addColumn<QStringList>("expected");
+        const QByteArray a = enquiryAnswer(5, 1), b = enquiryAnswer(5, 2);
+        const quint16 dev = 62726, other = 40000;
+        const QStringList both{"found 1", "found 2"};
+        const QByteArray promises16000 = QByteArray::fromHex("2a57803e");
+        row("a header announcing 16000 bytes",
+            QList<Sent>{{other, promises16000}, {dev, a}, {dev, b}}, both);
+        row("a header announcing 100 bytes",
+            QList<Sent>{{other, QByteArray::fromHex("2a576400")}, {dev, a}, {dev, b}}, both);
+        row("65507 sync bytes", QList<Sent>{{other, QByteArray(65507, '\x2a')}, {dev, a + b}},
+            both);
+        row("a frame cut before its CRC, then more of that sender",
+            QList<Sent>{{other, a.left(a.size() - 2)}, {dev, a}, {other, b}, {dev, b}},
+            QStringList{"found 1", "found 1", "found 2", "found 2"});
+        row("halves of one answer with another sender between them",
+            QList<Sent>{{dev, a.left(10)},
+                        {other, promises16000},
+                        {other, b.left(3)},
+                        {dev, a.mid(10)},
+                        {other, b.mid(3)}},
+            both);
+        row("a header split between two senders",
+            QList<Sent>{{other, QByteArray::fromHex("2a57")}, {dev, a}}, QStringList{"found 1"});
+    }
+
+    void sendersDoNotMix()
+    {
+        QFETCH(QList<Sent>, datagrams);
+        QFETCH(QStringList, expected);
+        Adapter adapter;
+        const quint64 channel = adapter.open(MessageCode::NetworkEnquiry);
+        for (const Sent& d : datagrams)
+            adapter.feed(d.datagram, 0, channel, d.port);
+        QCOMPARE(adapter.reports, expected);
+    }
+
+    void receiverMayDestroyTheAdapter()
+    {
+        // A receiver that runs a modal loop in which the adapter goes: the answers still
+        // waiting must not be delivered by a dead adapter.
+        auto* adapter = new Adapter;
+        QPointer<Adapter> guard(adapter);
+        int found = 0;
+        connect(adapter, &DiscoveryClient::deviceFound, this, [&found, adapter] {
+            ++found;
+            QEventLoop modal;
+            QTimer::singleShot(0, &modal, [adapter] { delete adapter; });
+            QTimer::singleShot(20, &modal, &QEventLoop::quit);
+            modal.exec();
+        });
+        adapter->feed(enquiryAnswer(5, 1) + enquiryAnswer(5, 2) + enquiryAnswer(5, 3));
+        settle();
+        QVERIFY(guard.isNull());
+        QCOMPARE(found, 1);
+    }
+
+    void withoutUsableInterfaceNothingIsSent()
+    {
+        // The private namespace has loopback only, which requests never use: no request is
+        // opened (id 0), so no socket listens and nothing can time out.
+        DiscoveryClient adapter;
+        QSignalSpy timeouts(&adapter, &DiscoveryClient::timeout);
+        DebugCapture capture;
+        QVERIFY(adapter.localAddresses().isEmpty());
+        QCOMPARE(adapter.netEnquire(Device(DeviceType::NoDevice)), quint64(0));
+        QCOMPARE(adapter.resetDevice(kSettings.macAddress()), quint64(0));
+        settle();
+        QCOMPARE(timeouts.count(), 0);
+        QCOMPARE(capture.messages(), QStringList());
+    }
+};
+
+QTEST_GUILESS_MAIN(TstDiscoveryClient)
+#include "tst_discoveryclient.moc"

@@ -1,0 +1,334 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
+// Port probes on loopback, in the private namespace of scripts/netns-run. What needs a network
+// (an unreachable host, a silent one, a fleet of thousands) is checked in the lab
+// (tst_lab_checker).
+#include "core/net/portprobescheduler.h"
+#include "tests/support/datarow.h"
+#include "tests/support/debugcapture.h"
+#include "tests/support/labguard.h"
+#include "tests/support/settle.h"
+
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <QtTest>
+
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace corla;
+
+namespace {
+
+const char* const kReasons[] = {"Accepted", "Refused",   "NoAnswer", "HostUnreachable",
+                                "NoRoute",  "NoAddress", "Waiting",  "NotProbed"};
+
+// One line per report, "serial: net port reason", complete only if the three signals came in
+// their order; with the time it came, from the recorder's start.
+struct Reports
+{
+    explicit Reports(PortProbeScheduler* checker)
+    {
+        clock.start();
+        QObject::connect(checker, &PortProbeScheduler::netHostStatus,
+                         [this](const Device& d, DevicePort, Reachability s) {
+                             partial = QStringLiteral("%1: net %2").arg(d.serial()).arg(int(s));
+                         });
+        QObject::connect(checker, &PortProbeScheduler::portStatus,
+                         [this](const Device&, DevicePort, PortState s) {
+                             partial += QStringLiteral(" port %1").arg(int(s));
+                         });
+        QObject::connect(checker, &PortProbeScheduler::probeReason,
+                         [this](const Device&, DevicePort, Reachability, ProbeReason r) {
+                             lines << partial + ' ' + kReasons[int(r)];
+                             atMs << clock.elapsed();
+                             partial.clear();
+                         });
+    }
+    QStringList lines;
+    QList<qint64> atMs;
+    QString partial;
+    QElapsedTimer clock;
+};
+
+Device device(uint16_t serial, char mac, const char* ip)
+{
+    const MacAddress address(std::array<uint8_t, 6>{uint8_t(mac), 0, 0, 0, 0xc0, 0x02});
+    return Device(serial, DeviceType::NerioHF,
+                  NetworkSettings(Ipv4Address(ip), Ipv4Address("255.0.0.0"), Ipv4Address(),
+                                  Ipv4Address(), address, AddressModeStatic));
+}
+
+// A loopback port that nobody listens on: bind, note the port, close.
+DevicePort closedLoopbackPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return DevicePort(probe.serverPort());
+}
+
+// A loopback listener that never accepts: the system completes handshakes for it as long as
+// its queue (`backlog`) has room. With `fill`, a connection of its own fills a queue of 0,
+// so requests go unanswered. With `anyAddress` it listens at every 127.x.y.z, each a target
+// of its own for the checker.
+class Listener
+{
+public:
+    explicit Listener(int backlog, bool fill, bool anyAddress = false)
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(anyAddress ? INADDR_ANY : INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(m_fd, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::listen(m_fd, backlog) ||
+            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            return;
+        m_port = ntohs(a.sin_port);
+        m_filler = fill ? ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1;
+        if (m_filler >= 0 && ::connect(m_filler, reinterpret_cast<sockaddr*>(&a), len) != 0)
+            m_port = 0;
+    }
+    ~Listener()
+    {
+        for (int fd : {m_filler, m_fd})
+            if (fd >= 0)
+                ::close(fd);
+    }
+    DevicePort port() const { return DevicePort(m_port); }
+
+private:
+    int m_fd = -1;
+    int m_filler = -1;
+    uint16_t m_port = 0;
+};
+
+// Leaves the process room for about `spare` more descriptors while it lives.
+class SpareDescriptors
+{
+public:
+    explicit SpareDescriptors(int spare)
+    {
+        ::getrlimit(RLIMIT_NOFILE, &m_saved);
+        rlimit lowered = m_saved;
+        lowered.rlim_cur = rlim_t(QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot).size());
+        lowered.rlim_cur += rlim_t(spare);
+        m_ok = ::setrlimit(RLIMIT_NOFILE, &lowered) == 0;
+    }
+    ~SpareDescriptors() { ::setrlimit(RLIMIT_NOFILE, &m_saved); }
+    bool ok() const { return m_ok; }
+
+private:
+    rlimit m_saved{};
+    bool m_ok = false;
+};
+
+} // namespace
+
+class TstPortProbeScheduler : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { CORLA_REQUIRE_PRIVATE_NETNS(); }
+
+    void oneProbePerDeviceAndPort_data()
+    {
+        // Steps: "serial mac target" asks for a probe ("open" or "closed" port at 127.0.0.1,
+        // "moved": the open port at 127.0.0.2, where nothing listens, "noroute");
+        // "restart" forgets all probes, "restart X" those of device X.
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<int>("connections"); // that the listener sees; -1: any number
+        const QString accepted1 = "1: net 0 port 2 Accepted",
+                      accepted2 = "2: net 0 port 2 Accepted";
+        row("answers from three local addresses: one probe, the first copy",
+            QStringList{"1 a open", "2 a open", "3 a open"}, QStringList{accepted1}, 1);
+        row("two devices at one address: one probe, a report each",
+            QStringList{"1 a open", "2 b open"}, QStringList{accepted1, accepted2}, 1);
+        row("the device whose probe runs is forgotten: the other still gets it",
+            QStringList{"1 a open", "2 b open", "restart a"}, QStringList{accepted2}, 1);
+        row("restarted while its probe runs: a second one after that ends",
+            QStringList{"1 a open", "2 b open", "restart a", "3 a open"},
+            QStringList{accepted2, "3: net 0 port 2 Accepted"}, 2);
+        row("another port of the device: a probe of its own", QStringList{"1 a open", "2 a closed"},
+            QStringList{accepted1, "2: net 1 port 1 Refused"}, 1);
+        row("after restartProbes: a fresh probe, the earlier one silent",
+            QStringList{"1 a open", "restart", "2 a open"}, QStringList{accepted2}, -1);
+        row("after restartProbe of the device: the same",
+            QStringList{"1 a open", "restart a", "2 a open"}, QStringList{accepted2}, -1);
+        row("after restartProbe of another device: still one probe",
+            QStringList{"1 a open", "restart b", "2 a open"}, QStringList{accepted1}, 1);
+        row("device at a new address: only the latest probe reports",
+            QStringList{"1 a moved", "2 a open"}, QStringList{accepted2}, 1);
+        row("failed at once, forgotten before its report came out",
+            QStringList{"1 a noroute", "restart"}, QStringList{}, 0);
+    }
+
+    void oneProbePerDeviceAndPort()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, expected);
+        QFETCH(int, connections);
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        int accepted = 0;
+        connect(&server, &QTcpServer::newConnection, this, [&] {
+            while (QTcpSocket* s = server.nextPendingConnection()) {
+                ++accepted;
+                s->deleteLater();
+            }
+        });
+        const DevicePort open = DevicePort(server.serverPort());
+        const DevicePort closed = closedLoopbackPort();
+        PortProbeScheduler checker(nullptr);
+        checker.setLoopbackAllowed(true);
+        checker.setConnectionTimeout(300);
+        Reports reports(&checker);
+        for (const QString& step : steps) {
+            const QStringList w = step.split(' ');
+            if (w[0] == "restart" && w.size() == 1)
+                checker.restartProbes();
+            else if (w[0] == "restart")
+                checker.restartProbe(device(0, w[1][0].toLatin1(), "127.0.0.1"), open);
+            else
+                checker.checkPort(device(uint16_t(w[0].toInt()), w[1][0].toLatin1(),
+                                         w[2] == "moved"     ? "127.0.0.2"
+                                         : w[2] == "noroute" ? "203.0.113.9"
+                                                             : "127.0.0.1"),
+                                  w[2] == "closed" ? closed : open);
+        }
+        QTRY_VERIFY(checker.idle());
+        settle();
+        reports.lines.sort();
+        QCOMPARE(reports.lines, expected);
+        if (connections >= 0)
+            QTRY_COMPARE(accepted, connections);
+    }
+
+    void queuedProbesGetTheirOwnTime()
+    {
+        // Two at a time, four silent devices: two verdicts at the limit, two at twice that.
+        Listener full(0, true, true);
+        QVERIFY(full.port() != DevicePort(0));
+        PortProbeScheduler checker(nullptr);
+        checker.setLoopbackAllowed(true);
+        checker.setConnectionTimeout(300);
+        checker.setMaxInFlight(2);
+        Reports reports(&checker);
+        for (int i = 1; i <= 4; ++i)
+            checker.checkPort(
+                device(uint16_t(i), char('a' + i), "127.0.0." + QByteArray::number(i)),
+                full.port());
+        QTRY_COMPARE(reports.lines.size(), 4);
+        QCOMPARE(reports.lines.filter("NoAnswer").size(), 4);
+        // Coarse timers may fire up to 5 % early, and the clock starts a little before them:
+        // 10 % tells "own time" (about 600 ms for the second pair) from "time since queued".
+        QVERIFY2(
+            reports.atMs[0] >= 270 && reports.atMs[2] >= 540,
+            qPrintable(QString::number(reports.atMs[0]) + ' ' + QString::number(reports.atMs[2])));
+    }
+
+    void outOfSocketsIsNoVerdict()
+    {
+        // Room for three more descriptors, and up to 24 probes allowed at once: most find no
+        // socket at first, and every one must still end as accepted, once.
+#ifdef __SANITIZE_ADDRESS__
+        QSKIP("the sanitizers' type checks open a pipe of their own, and fail falsely while "
+              "this test holds every descriptor; the plain build runs it");
+#endif
+        Listener listener(64, false, true);
+        QVERIFY(listener.port() != DevicePort(0));
+        PortProbeScheduler checker(nullptr);
+        checker.setLoopbackAllowed(true);
+        checker.setMaxInFlight(24);
+        Reports reports(&checker);
+        DebugCapture capture;
+        {
+            const SpareDescriptors spare(3);
+            QVERIFY(spare.ok());
+            for (uint16_t serial = 1; serial <= 24; ++serial)
+                checker.checkPort(
+                    device(serial, char(serial), "127.0.0." + QByteArray::number(serial)),
+                    listener.port());
+            QTRY_COMPARE_WITH_TIMEOUT(reports.lines.size(), 24, 30000);
+        }
+        QCOMPARE(reports.lines.filter(": net 0 port 2 Accepted").size(), 24);
+        QCOMPARE(QSet<QString>(reports.lines.begin(), reports.lines.end()).size(), 24);
+        QVERIFY(!capture.messages().filter("Port probes: out of sockets").isEmpty());
+    }
+
+    void checksOutlivingTheCheckerStaySilent()
+    {
+        Listener full(0, true);
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        int reports = 0;
+        {
+            PortProbeScheduler checker(nullptr);
+            checker.setLoopbackAllowed(true);
+            checker.setConnectionTimeout(150);
+            connect(&checker, &PortProbeScheduler::netHostStatus, this, [&reports] { ++reports; });
+            checker.checkPort(device(1, 'a', "127.0.0.1"), DevicePort(server.serverPort()));
+            checker.checkPort(device(2, 'b', "127.0.0.1"), closedLoopbackPort());
+            checker.checkPort(device(3, 'c', "127.0.0.1"), full.port());
+        }
+        // Connection, refusal and time limit would all come after the checker has gone; its
+        // sockets went with it, so none of them may reach the dead checker.
+        settle();
+        QCOMPARE(reports, 0);
+    }
+
+    // Reported before checkPort() returns. `text`: the explanation; empty: a host, probed
+    // (no route here: reported from the event loop).
+    void notProbed_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("report");
+        QTest::addColumn<QString>("text");
+        const QString notProbed = "9: net 1 port 1 NotProbed";
+        row("no address", "0.0.0.0", "9: net 2 port 1 NoAddress", "no IP address");
+        row("loopback", "127.0.0.1", notProbed, "not probed: 127.0.0.1 is a loopback address");
+        row("loopback, last", "127.255.255.255", notProbed,
+            "not probed: 127.255.255.255 is a loopback address");
+        row("multicast", "224.0.0.1", notProbed, "not probed: 224.0.0.1 is a multicast address");
+        row("multicast, last", "239.255.255.255", notProbed,
+            "not probed: 239.255.255.255 is a multicast address");
+        row("broadcast", "255.255.255.255", notProbed,
+            "not probed: 255.255.255.255 is a broadcast address");
+        row("this network", "0.0.0.5", notProbed, "not probed: 0.0.0.5 is no host address");
+        row("reserved", "240.0.0.1", notProbed, "not probed: 240.0.0.1 is a reserved address");
+        row("reserved, last", "255.255.255.254", notProbed,
+            "not probed: 255.255.255.254 is a reserved address");
+        for (const char* host : {"1.0.0.0", "126.255.255.255", "128.0.0.0", "223.255.255.255"})
+            row(host, host, "", "");
+    }
+
+    void notProbed()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, report);
+        QFETCH(QString, text);
+        PortProbeScheduler checker(nullptr);
+        Reports reports(&checker);
+        const Device d = device(9, 'a', address.toLatin1());
+        checker.checkPort(d, DevicePort::Ftp);
+        QCOMPARE(reports.lines, report.isEmpty() ? QStringList() : QStringList{report});
+        const auto reason =
+            report.endsWith("NoAddress") ? ProbeReason::NoAddress : ProbeReason::NotProbed;
+        if (!text.isEmpty())
+            QCOMPARE(probeExplanation(checker, d, reason), text);
+    }
+
+    void noAnswerTextFollowsTheLimit()
+    {
+        PortProbeScheduler checker(nullptr);
+        checker.setConnectionTimeout(250);
+        QCOMPARE(checker.reasonText(ProbeReason::NoAnswer), "no answer within 0.25 s");
+    }
+};
+
+QTEST_GUILESS_MAIN(TstPortProbeScheduler)
+#include "tst_portprobescheduler.moc"

@@ -1,0 +1,247 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
+#include "tests/support/datarow.h"
+#include "tests/support/testdevice.h"
+#include "ui/devicetablemodel.h"
+
+#include <QImage>
+#include <QPainter>
+#include <QSortFilterProxyModel>
+#include <QtTest>
+
+using namespace corla;
+
+class TestCorlaTable : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        m_model = new DeviceTableModel;
+        new QAbstractItemModelTester(m_model, m_model); // checks every change; a child of the model
+    }
+    void cleanup() { delete m_model; }
+
+    void displayValues()
+    {
+        append(8, 4321, "192.168.1.9", "00:1a:2b:3c:4d:01", AddressModeDhcp, "192.168.1.1",
+               "192.168.1.53");
+        append(8, 4327, "192.168.1.9", "00:1a:2b:3c:4d:07", AddressMode(7));
+        QCOMPARE(
+            rows(DeviceTableModel::ColumnCount),
+            QStringList({"Waiting|Host Controller|4321|192.168.1.9|DHCP|00:1a:2b:3c:4d:01|"
+                         "255.255.255.0|192.168.1.1|192.168.1.53|10.10.0.1|Waiting for a probe",
+                         "Waiting|Host Controller|4327|192.168.1.9|Unknown|00:1a:2b:3c:4d:07|"
+                         "255.255.255.0|0.0.0.0|0.0.0.0|10.10.0.1|Waiting for a probe"}));
+        const QModelIndex cell = m_model->index(0, 2);
+        // The edit role too, unsigned: a sort proxy compares ushort values as text.
+        QCOMPARE(cell.data(Qt::EditRole), QVariant(4321u));
+        QVERIFY(!(cell.flags() & Qt::ItemIsEditable));
+        QCOMPARE(m_model->deviceAtIndex(m_model->index(1, 4)), m_model->deviceList().at(1));
+        QVERIFY(!m_model->deviceAtIndex(m_model->index(2, 0)));
+
+        // The reduced table shows the first three columns only; views hear of the change.
+        QSignalSpy removed(m_model, &QAbstractItemModel::columnsRemoved);
+        m_model->setShowNetInfo(false);
+        QCOMPARE(removed.count(), 1);
+        QCOMPARE(rows().at(0), QString("Waiting|Host Controller|4321"));
+    }
+
+    // The word and its explanation depend on the probe's reason, the address and a silence
+    // noted since; a Refresh drops the old verdict.
+    void statusWords_data()
+    {
+        QTest::addColumn<int>("netStat");
+        QTest::addColumn<int>("probe"); // a ProbeReason, or -1 for none
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("ip");
+        QTest::addColumn<QString>("word");
+        QTest::addColumn<QString>("tip");
+        const QString cable = "Check the cable and that the device is powered.";
+        row("not probed yet", 4, -1, "", "10.10.0.5", "Waiting", "Waiting for a probe");
+        row("refused", 1, 1, "", "10.10.0.5", "Refused",
+            "Refused: the device is there but turned away a connection on TCP port 21. Wait "
+            "until it has finished starting, or reset it.");
+        row("nobody at the address", 1, 3, "", "10.10.0.5", "No answer",
+            "No answer: nothing on the network answers for 10.10.0.5. " + cable);
+        row("no route", 1, 4, "", "172.16.0.9", "Off-network",
+            "Off-network: this computer has no route to 172.16.0.9. Give the device an address "
+            "on this computer's network with Configure.");
+        row("loopback", 1, 7, "", "127.0.0.1", "No IP",
+            "No IP address a device can have: 127.0.0.1 is a loopback address. Give it one with "
+            "Configure.");
+        row("silent in the last enquiry", 4, -1, "No answer since 12:00:00", "10.10.0.5",
+            "No answer", "No answer since 12:00:00. " + cable);
+        row("pending again", 3, 1, "", "10.10.0.5", "Waiting", "Waiting for a probe");
+    }
+
+    // The status cell says why the row has its colour and what to do, to the eye and to
+    // screen readers.
+    void statusWords()
+    {
+        QFETCH(int, netStat);
+        QFETCH(int, probe);
+        QFETCH(QString, reason);
+        QFETCH(QString, ip);
+        QFETCH(QString, word);
+        QFETCH(QString, tip);
+
+        append(8, 4321, qPrintable(ip), "00:1a:2b:3c:4d:01");
+        const auto device = m_model->deviceList().first();
+        QSignalSpy changed(m_model, &QAbstractItemModel::dataChanged);
+        if (probe >= 0)
+            m_model->setProbeReason(*device, ProbeReason(probe));
+        if (!reason.isEmpty())
+            m_model->setStatusReason(device->netHostInfo().macAddress(), reason);
+        // The view repaints the status and reason cells when the reason changes.
+        QCOMPARE(changed.count(), 2 * (int(probe >= 0) + int(!reason.isEmpty())));
+        m_model->list().setStatus(device->netHostInfo().macAddress(), Reachability(netStat));
+        const QModelIndex status = m_model->index(0, DeviceTableModel::StatusColumn);
+        QCOMPARE(status.data().toString(), word);
+        QCOMPARE(status.data(Qt::ToolTipRole).toString(), tip);
+        QCOMPARE(status.data(Qt::AccessibleTextRole).toString(), tip);
+        QCOMPARE(m_model->index(0, DeviceTableModel::ReasonColumn).data().toString(), tip);
+        QCOMPARE(m_model->index(0, DeviceTableModel::IpColumn).data(Qt::ToolTipRole), QVariant());
+    }
+
+    // Two senders disagree: the cell says so, whatever the probe found.
+    void conflictWord()
+    {
+        auto first = testDevice(DeviceType::NerioHF, 3, "00:1a:2b:3c:4d:03", "10.1.1.3");
+        first->setAnsweredFrom(Ipv4Address("10.1.1.98"));
+        auto other = testDevice(DeviceType::NerioHF, 3, "00:1a:2b:3c:4d:03", "10.1.1.3",
+                                AddressModeStatic, "10.1.1.66");
+        other->setAnsweredFrom(Ipv4Address("10.1.1.99"));
+        m_model->list().merge(first);
+        m_model->list().setStatus(macOf("00:1a:2b:3c:4d:03"), Reachability::Reachable);
+        m_model->list().merge(other);
+        const QModelIndex status = m_model->index(0, DeviceTableModel::StatusColumn);
+        QCOMPARE(status.data().toString(), QString("Conflict"));
+        QCOMPARE(status.data(Qt::ToolTipRole).toString(),
+                 QString("Answers from 10.1.1.98 and 10.1.1.99 differ: Gateway 0.0.0.0 / "
+                         "10.1.1.66. Possibly a duplicate MAC address or a forged answer."));
+    }
+
+    void listChangesReachViews()
+    {
+        QSignalSpy listChanged(m_model, &DeviceTableModel::deviceListChanged);
+        QSignalSpy inserted(m_model, &QAbstractItemModel::rowsInserted);
+        QSignalSpy changed(m_model, &QAbstractItemModel::dataChanged);
+        QSignalSpy reset(m_model, &QAbstractItemModel::modelReset);
+        DeviceList& list = m_model->list();
+        for (const char* mac : {"00:1a:2b:3c:4d:01", "00:1a:2b:3c:4d:02", "00:1a:2b:3c:4d:03"})
+            list.merge(testDevice(DeviceType::NerioHF, 1, mac, "10.0.0.1", AddressModeDhcp));
+        QCOMPARE(inserted.count(), 3);
+        QCOMPARE(listChanged.count(), 3);
+
+        list.merge(testDevice(DeviceType::NerioHF, 2, "00:1a:2b:3c:4d:02", "172.16.5.5"));
+        list.setStatus(macOf("00:1a:2b:3c:4d:03"), Reachability::Unreachable);
+        QCOMPARE(inserted.count(), 3);
+        QCOMPARE(listChanged.count(), 3);
+        // The whole row of the device that answered anew; for the status, the status cell
+        // and, at the end of the row, its reason, each alone: a notice spanning the sort
+        // column would move the row in a sorted view.
+        QCOMPARE(changed.count(), 3);
+        QCOMPARE(changed.at(0).at(0).toModelIndex(), m_model->index(1, 0));
+        QCOMPARE(changed.at(0).at(1).toModelIndex(), m_model->index(1, 10));
+        QCOMPARE(changed.at(1).at(0).toModelIndex(), m_model->index(2, 0));
+        QCOMPARE(changed.at(1).at(1).toModelIndex(), m_model->index(2, 0));
+        QCOMPARE(changed.at(2).at(0).toModelIndex(), m_model->index(2, 10));
+        QCOMPARE(changed.at(2).at(1).toModelIndex(), m_model->index(2, 10));
+        QCOMPARE(rows(), QStringList({"Waiting|Nerio HF|1|10.0.0.1|DHCP|00:1a:2b:3c:4d:01",
+                                      "Waiting|Nerio HF|1|172.16.5.5|Static|00:1a:2b:3c:4d:02",
+                                      "No answer|Nerio HF|1|10.0.0.1|DHCP|00:1a:2b:3c:4d:03"}));
+
+        list.clear();
+        QCOMPARE(m_model->rowCount(), 0);
+        QCOMPARE(reset.count(), 1);
+        QCOMPARE(listChanged.count(), 4);
+    }
+
+    // Through a sort proxy on the sort role, addresses and serials sort as numbers and the
+    // status in the order of its words.
+    void sortsThroughProxy()
+    {
+        append(8, 100, "10.10.0.103", "00:1a:2b:3c:4d:5e", AddressModeDhcp, "10.10.0.9");
+        append(5, 9, "10.10.0.11", "00:1a:2b:3c:4d:01", AddressModeDhcp, "10.10.0.10");
+        append(20, 65535, "9.200.0.1", "00:1a:2b:3c:4d:ff", AddressModeDhcp, "9.0.0.1");
+        append(8, 10, "0.0.0.0", "00:1a:2b:3c:4d:02");
+        m_model->list().setStatus(macOf("00:1a:2b:3c:4d:5e"), Reachability::Pending);
+        m_model->list().setStatus(macOf("00:1a:2b:3c:4d:01"), Reachability::NoIp);
+        m_model->list().setStatus(macOf("00:1a:2b:3c:4d:ff"), Reachability::Reachable);
+        m_model->setProbeReason(*m_model->deviceList().at(3), ProbeReason::Refused);
+        m_model->list().setStatus(macOf("00:1a:2b:3c:4d:02"), Reachability::Unreachable);
+        QSortFilterProxyModel proxy;
+        proxy.setSourceModel(m_model);
+        proxy.setSortRole(DeviceTableModel::SortRole);
+        const auto sorted = [&](int column, Qt::SortOrder order) {
+            proxy.sort(column, order);
+            QStringList shown;
+            for (int row = 0; row < proxy.rowCount(); ++row)
+                shown << proxy.index(row, column).data().toString();
+            return shown;
+        };
+        QCOMPARE(sorted(DeviceTableModel::IpColumn, Qt::AscendingOrder),
+                 QStringList({"0.0.0.0", "9.200.0.1", "10.10.0.11", "10.10.0.103"}));
+        QCOMPARE(sorted(DeviceTableModel::IpColumn, Qt::DescendingOrder),
+                 QStringList({"10.10.0.103", "10.10.0.11", "9.200.0.1", "0.0.0.0"}));
+        QCOMPARE(sorted(DeviceTableModel::GatewayColumn, Qt::AscendingOrder),
+                 QStringList({"0.0.0.0", "9.0.0.1", "10.10.0.9", "10.10.0.10"}));
+        QCOMPARE(sorted(DeviceTableModel::SerialColumn, Qt::AscendingOrder),
+                 QStringList({"9", "10", "100", "65535"}));
+        QCOMPARE(sorted(DeviceTableModel::StatusColumn, Qt::AscendingOrder),
+                 QStringList({"Reachable", "Refused", "No IP", "Waiting"}));
+        QCOMPARE(sorted(DeviceTableModel::TypeColumn, Qt::AscendingOrder).first(),
+                 QString("Host Controller"));
+    }
+
+    // A selected status cell keeps its colour: the selection is a frame in the palette's
+    // highlight colour, never a recolour that reads as a verdict. The painter's state is
+    // handed back as it came.
+    void selectedStatusCell()
+    {
+        append(8, 1, "10.0.0.1", "00:1a:2b:3c:4d:01");
+        m_model->list().setStatus(macOf("00:1a:2b:3c:4d:01"), Reachability::Reachable);
+        QStyleOptionViewItem option;
+        option.rect = QRect(4, 2, 150, 16);
+        option.state = QStyle::State_Enabled | QStyle::State_Active | QStyle::State_Selected;
+        option.palette.setColor(QPalette::Highlight, QColor(0, 0, 255));
+        QImage image(160, 20, QImage::Format_RGB32);
+        image.fill(Qt::magenta);
+        QPainter painter(&image);
+        painter.setPen(Qt::darkCyan);
+        DeviceItemDelegate().paint(&painter, option, m_model->index(0, 0));
+        QCOMPARE(painter.pen().color(), QColor(Qt::darkCyan));
+        painter.end();
+        QCOMPARE(image.pixelColor(5, 10), QColor(0, 0, 255));     // the frame
+        QCOMPARE(image.pixelColor(150, 10), QColor(0, 255, 0));   // green inside it
+        QCOMPARE(image.pixelColor(156, 10), QColor(Qt::magenta)); // nothing outside the cell
+    }
+
+private:
+    // Every row's display values joined by '|', of the columns before `end` (those the
+    // window shows at first, unless told).
+    QStringList rows(int end = DeviceTableModel::FirstOptionalColumn) const
+    {
+        QStringList all;
+        for (int row = 0; row < m_model->rowCount(); ++row) {
+            QStringList cells;
+            for (int column = 0; column < std::min(end, m_model->columnCount()); ++column)
+                cells << m_model->index(row, column).data().toString();
+            all << cells.join('|');
+        }
+        return all;
+    }
+    void append(int type, uint16_t serial, const char* ip, const char* mac,
+                AddressMode mode = AddressModeDhcp, const char* gateway = "0.0.0.0",
+                const char* dns = "0.0.0.0")
+    {
+        m_model->list().append(testDevice(DeviceType(type), serial, mac, ip, mode, gateway, dns));
+    }
+
+    DeviceTableModel* m_model = nullptr;
+};
+
+QTEST_MAIN(TestCorlaTable)
+#include "tst_devicetablemodel.moc"

@@ -1,0 +1,268 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
+#include "core/discovery/discoveryclient.h"
+#include "tests/support/datarow.h"
+#include "tests/support/labguard.h"
+#include "tests/support/modalboxhandler.h"
+#include "tests/support/testdevice.h"
+#include "ui/networksettingspane.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+using namespace corla;
+
+namespace {
+
+const char* const kFirstOctetError = "Please enter a value between 1 and 223, excluding 127.";
+// Gateway and DNS server: the address field, its check box and its label.
+const char* const kOptional[2][3] = {{"ipeGateway", "cbGatewayEnabled", "lblGateway"},
+                                     {"ipeDnsServer", "cbDnsEnabled", "lblDns"}};
+
+NetworkSettings settings(const char* gateway, const char* dns)
+{
+    return NetworkSettings(Ipv4Address("192.168.1.20"), Ipv4Address("255.255.255.252"),
+                           Ipv4Address(gateway), Ipv4Address(dns), macOf("00:1a:2b:3c:4d:5e"),
+                           AddressModeStatic);
+}
+
+// The four octet texts as shown: "..." when all are empty.
+QString shown(const Ipv4Edit* edit)
+{
+    QStringList texts;
+    for (int i = 0; i < 4; ++i)
+        texts << edit->octetEdit(OctetPosition(i))->text();
+    return texts.join('.');
+}
+
+// Stands in for the network: Refresh's enquiry is counted, never sent.
+constexpr quint64 kRefresh = 7;
+class RefreshClient : public DiscoveryClient
+{
+public:
+    using DiscoveryClient::netEnquire;
+    quint64 netEnquire(const Device&) const override
+    {
+        ++enquiries;
+        return kRefresh;
+    }
+    mutable int enquiries = 0;
+};
+
+} // namespace
+
+class TstNetworkSettingsPane : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { CORLA_REQUIRE_PRIVATE_NETNS(); }
+    void init()
+    {
+        m_pane = new NetworkSettingsPane(nullptr);
+        m_pane->setNetHostInfo(settings("192.168.1.1", "192.168.1.2"));
+        m_pane->show();
+        QApplication::setActiveWindow(m_pane);
+        QVERIFY(QTest::qWaitForWindowActive(m_pane));
+    }
+    void cleanup()
+    {
+        delete m_pane;
+        m_pane = nullptr;
+    }
+
+    // A whole address finished past its end, or a first octet ("first") finished with
+    // Return, which puts its class's mask in place of the subnet mask. Accepted: the pane
+    // stores `stored` (for a first octet: as the mask). Refused: it shows `error` and keeps
+    // everything as it was.
+    void entries_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("entered");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("error");
+        row("first octet 128", "first", "128", "255.255.0.0", "");
+        row("first octet 127", "first", "127", "", kFirstOctetError);
+        row("address", "ipeIpAddr", "10.1.2.3", "10.1.2.3", "");
+        row("address, first octet 0", "ipeIpAddr", "0.1.2.3", "", "The IP Address is not valid.");
+        row("all-ones mask", "ipeSubnet", "255.255.255.255", "", "The subnet mask is not valid.");
+        // A device refuses a static address without a mask.
+        row("empty mask", "ipeSubnet", "0.0.0.0", "", "The subnet mask is not valid.");
+    }
+    // Each row starts with an error showing, so an accepted entry must hide it.
+    void entries()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, entered);
+        QFETCH(QString, stored);
+        QFETCH(QString, error);
+        finishAddress(child("ipeSubnet"), "255.0.255.0");
+        QVERIFY(!shownError().isEmpty());
+        const NetworkSettings before = m_pane->netHostInfo();
+        OctetEdit* first = child("ipeIpAddr")->octetEdit(FirstOctet);
+        if (field == "first") {
+            first->setFocus(Qt::OtherFocusReason);
+            first->setText(entered);
+            QTest::keyClick(first, Qt::Key_Return);
+        } else {
+            finishAddress(child(qPrintable(field)), qPrintable(entered));
+        }
+
+        QCOMPARE(shownError(), error);
+        if (error.isEmpty()) {
+            QCOMPARE(this->stored(field == "first" ? "ipeSubnet" : field), stored);
+            QCOMPARE(shown(child(qPrintable(field == "first" ? "ipeSubnet" : field))), stored);
+            return;
+        }
+        QVERIFY(m_pane->netHostInfo() == before);
+        if (error == kFirstOctetError) {
+            // The refused octet keeps the focus, selected to be typed over, even against Tab.
+            QVERIFY(first->hasFocus());
+            QCOMPARE(first->selectedText(), entered);
+            QTest::keyClick(first, Qt::Key_Tab);
+            QVERIFY(first->hasFocus());
+            QVERIFY(m_pane->netHostInfo() == before);
+        }
+    }
+
+    void modeClicksEnableDetailsAndSetMode()
+    {
+        for (bool manual : {false, true}) {
+            QTest::mouseClick(child<QRadioButton>(manual ? "rbModeManual" : "rbModeAuto"),
+                              Qt::LeftButton);
+            QCOMPARE(child<QGroupBox>("gbIpDetails")->isEnabled(), manual);
+            QCOMPARE(child<QPushButton>("btnSuggest")->isEnabled(), manual);
+            QCOMPARE(m_pane->netHostInfo().addressMode(),
+                     manual ? AddressModeStatic : AddressModeDhcp);
+        }
+    }
+
+    void optionalAddress_data()
+    {
+        QTest::addColumn<int>("which");
+        QTest::newRow("gateway") << 0;
+        QTest::newRow("dns server") << 1;
+    }
+    void optionalAddress()
+    {
+        QFETCH(int, which);
+        const QString field = kOptional[which][0];
+        auto* box = child<QCheckBox>(kOptional[which][1]);
+        QCOMPARE(optional(which), QStringLiteral("on 192.168.1.%1").arg(which + 1));
+        // Loaded as 0.0.0.0 ("not used"), it shows nothing at all; the other stays in use.
+        m_pane->setNetHostInfo(
+            settings(which ? "10.0.0.1" : "0.0.0.0", which ? "0.0.0.0" : "10.0.0.2"));
+        QCOMPARE(optional(which), QStringLiteral("off ..."));
+        QCOMPARE(optional(1 - which), QStringLiteral("on 10.0.0.%1").arg(2 - which));
+        // Checked, it offers an empty field and stores nothing until an entry is finished.
+        QTest::mouseClick(box, Qt::LeftButton);
+        QCOMPARE(optional(which), QStringLiteral("on ..."));
+        QCOMPARE(stored(field), QStringLiteral("0.0.0.0"));
+        finishAddress(child(kOptional[which][0]), "192.168.1.3");
+        QCOMPARE(stored(field), QStringLiteral("192.168.1.3"));
+        // Unchecked, it is cleared and not used again.
+        QTest::mouseClick(box, Qt::LeftButton);
+        QCOMPARE(optional(which), QStringLiteral("off ..."));
+        QCOMPARE(stored(field), QStringLiteral("0.0.0.0"));
+    }
+
+    // Loading another device's answer would make "Send to Device" reconfigure it; loading an
+    // answer to another enquiry would change the fields while they are being edited.
+    void answerToRefreshLoadsOnlyTheEditedDevice_data()
+    {
+        QTest::addColumn<bool>("paneHasMac");
+        QTest::addColumn<bool>("sameMac");
+        QTest::addColumn<quint64>("request");
+        QTest::addColumn<bool>("loaded");
+        row("the edited device answers", true, true, kRefresh, true);
+        row("another device answers", true, false, kRefresh, false);
+        row("pane without a MAC takes any answer", false, false, kRefresh, true);
+        row("the edited device, for the list's refresh", true, true, kRefresh + 1, false);
+    }
+    void answerToRefreshLoadsOnlyTheEditedDevice()
+    {
+        QFETCH(bool, paneHasMac);
+        QFETCH(bool, sameMac);
+        QFETCH(quint64, request);
+        QFETCH(bool, loaded);
+        auto* refresh = m_pane->findChild<QPushButton*>("btnRefresh");
+        QVERIFY(!refresh->isEnabled());
+        RefreshClient client;
+        m_pane->setDiscoveryClient(&client);
+        QVERIFY(refresh->isEnabled());
+        NetworkSettings edited = m_pane->netHostInfo();
+        if (!paneHasMac)
+            edited.setMacAddress(MacAddress());
+        m_pane->setNetHostInfo(edited);
+        m_pane->setLocalIp(Ipv4Address("192.168.1.10"));
+        auto device =
+            testDevice(DeviceType::NerioHF, 7, sameMac ? "00:1a:2b:3c:4d:5e" : "06:05:04:03:02:01",
+                       "10.0.0.5", AddressModeDhcp);
+        device->setCommsIfaceAddr(Ipv4Address("10.0.0.9"));
+
+        QTest::mouseClick(refresh, Qt::LeftButton);
+        QCOMPARE(client.enquiries, 1);
+        emit client.enquiryAnswered(request, device);
+        QVERIFY(m_pane->netHostInfo() == (loaded ? device->netHostInfo() : edited));
+        QCOMPARE(m_pane->localIp(), Ipv4Address(loaded ? "10.0.0.9" : "192.168.1.10"));
+    }
+
+    // Without this computer's address there is no subnet: nothing is searched or changed.
+    void searchWithoutLocalAddressWarnsAtOnce()
+    {
+        const NetworkSettings before = m_pane->netHostInfo();
+        ModalBoxHandler<QProgressDialog> progress([](QProgressDialog* d) { d->cancel(); }, 2000);
+        QString text;
+        ModalBoxHandler<QMessageBox> warning([&](QMessageBox* box) {
+            text = box->windowTitle() + '|' + box->text();
+            box->accept();
+        });
+        QTest::mouseClick(child<QPushButton>("btnSuggest"), Qt::LeftButton);
+        QCOMPARE(progress.handled(), 0);
+        QCOMPARE(text, "No address!|No available addresses were found on the current subnet.");
+        QVERIFY(m_pane->netHostInfo() == before);
+    }
+
+private:
+    template <typename T = Ipv4Edit> T* child(const char* name) const
+    {
+        return m_pane->findChild<T*>(QLatin1String(name));
+    }
+    QString shownError() const
+    {
+        auto* line = child<QLabel>("lblErrorDisplay");
+        return line->isVisible() ? line->text() : QString();
+    }
+    // What the pane stores for the address field of this name.
+    QString stored(const QString& field) const
+    {
+        const NetworkSettings& info = m_pane->netHostInfo();
+        return text(field == "ipeIpAddr"    ? info.ipAddress()
+                    : field == "ipeSubnet"  ? info.subnetMask()
+                    : field == "ipeGateway" ? info.gateway()
+                                            : info.dns());
+    }
+    // "on" or "off" when the check box, the label and the field agree, then the field.
+    QString optional(int which) const
+    {
+        const bool box = child<QCheckBox>(kOptional[which][1])->isChecked();
+        const bool label = child<QLabel>(kOptional[which][2])->isEnabled();
+        const bool field = child(kOptional[which][0])->isEnabled();
+        const char* state = box != label || label != field ? "mixed " : box ? "on " : "off ";
+        return state + shown(child(kOptional[which][0]));
+    }
+    // Leaves the address past its last octet (Right at the end), finishing the field.
+    static void finishAddress(Ipv4Edit* edit, const char* address)
+    {
+        edit->setAddress(Ipv4Address(address));
+        OctetEdit* last = edit->octetEdit(FourthOctet);
+        last->setFocus(Qt::OtherFocusReason);
+        last->end(false);
+        QTest::keyClick(last, Qt::Key_Right);
+    }
+
+    NetworkSettingsPane* m_pane = nullptr;
+};
+
+QTEST_MAIN(TstNetworkSettingsPane)
+#include "tst_networksettingspane.moc"

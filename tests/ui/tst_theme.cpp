@@ -1,0 +1,259 @@
+// SPDX-License-Identifier: Apache-2.0
+// SPDX-FileCopyrightText: 2026 The Corla developers
+// The look: the images and the sheet in the resources, a dark palette that stays readable,
+// a user's style sheet on top of ours, the legend, the about box, and quiet debug lines.
+#include "core/net/logging.h"
+#include "corlaversion.h"
+#include "tests/support/modalboxhandler.h"
+#include "tests/support/testdevice.h"
+#include "ui/aboutbox.h"
+#include "ui/devicetablemodel.h"
+#include "ui/statuslegend.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include <cmath>
+
+using namespace corla;
+
+namespace {
+
+double luminance(const QColor& c)
+{
+    const auto channel = [](double v) {
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+
+// WCAG's ratio of the most contrasting pixel of `area` against its most common one: the
+// text's core against its background. 1 where nothing is drawn on the background.
+double textContrast(const QImage& image, const QRect& area)
+{
+    QHash<QRgb, int> counts;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            ++counts[image.pixel(x, y)];
+    QRgb background = 0;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        background = it.value() > counts.value(background) ? it.key() : background;
+    const double lb = luminance(QColor(background));
+    double best = 1;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        const double l = luminance(QColor(it.key()));
+        best = std::max(best, (std::max(l, lb) + 0.05) / (std::min(l, lb) + 0.05));
+    }
+    return best;
+}
+
+QStringList warnings;
+
+} // namespace
+
+class TestTheme : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+        m_lightPalette = QApplication::palette();
+    }
+    void cleanup()
+    {
+        qApp->setStyleSheet(QString());
+        QApplication::setPalette(m_lightPalette);
+    }
+
+    // Each image the window shows is in the resources linked in (SVG through the image
+    // plugin) and draws something.
+    void imageLoads_data()
+    {
+        QTest::addColumn<QString>("path");
+        for (const char* path :
+             {":/img/Refresh_flat_64px_1.png", ":/img/clear_2_64px.png", ":/img/export_2_48px.png",
+              ":/img/gear_blue_48px_1.png", ":/img/gear_grey_48px.png", ":/img/Restart_52px_1.png",
+              ":/img/Settings 3_52px.png", ":/img/globe_64.png",
+              ":/brand/corla-logo-horizontal.svg", ":/icons/corla.svg"})
+            QTest::newRow(path) << QString::fromUtf8(path);
+    }
+    void imageLoads()
+    {
+        QFETCH(QString, path);
+        const QImage image(path);
+        QVERIFY(!image.isNull());
+        bool opaque = false;
+        for (int y = 0; y < image.height() && !opaque; ++y)
+            for (int x = 0; x < image.width() && !opaque; ++x)
+                opaque = qAlpha(image.pixel(x, y)) == 255;
+        QVERIFY(opaque);
+    }
+
+    void styleSheetParses()
+    {
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext&, const QString& msg) {
+                if (type != QtDebugMsg && type != QtInfoMsg)
+                    warnings << msg;
+            });
+        qApp->setStyleSheet(withStatusStyleSheet(QString()));
+        QDialog dialog;
+        QPushButton button(QStringLiteral("Refresh"), &dialog);
+        dialog.ensurePolished();
+        qInstallMessageHandler(previous);
+        QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join('\n')));
+    }
+
+    void darkPaletteIsReadable_data()
+    {
+        QTest::addColumn<QString>("area");
+        for (const char* area : {"cell", "selected cell", "header", "status cell",
+                                 "selected status cell", "button", "group box label"})
+            QTest::newRow(area) << QString(area);
+    }
+    // As a user with a dark desktop theme sees the widgets under our sheet.
+    void darkPaletteIsReadable()
+    {
+        QFETCH(QString, area);
+        QPalette dark(QColor(53, 53, 53), QColor(53, 53, 53)); // white text on dark grey
+        dark.setColor(QPalette::Base, QColor(35, 35, 35));
+        dark.setColor(QPalette::AlternateBase, QColor(45, 45, 45));
+        dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
+        dark.setColor(QPalette::HighlightedText, Qt::black);
+        QApplication::setPalette(dark);
+        qApp->setStyleSheet(withStatusStyleSheet(QString()));
+
+        DeviceTableModel model;
+        model.list().append(testDevice(DeviceType(8), 4321, "00:1a:2b:3c:4d:01", "10.10.0.5"));
+        model.list().append(testDevice(DeviceType(8), 4322, "00:1a:2b:3c:4d:02", "10.10.0.6"));
+        model.list().setStatus(macOf("00:1a:2b:3c:4d:01"), Reachability::NoIp);
+        QWidget window;
+        auto* layout = new QVBoxLayout(&window);
+        auto* view = new QTableView;
+        view->setModel(&model);
+        view->setItemDelegate(new DeviceItemDelegate(view));
+        view->setSelectionBehavior(QAbstractItemView::SelectRows);
+        layout->addWidget(view);
+        auto* button = new QPushButton(QStringLiteral("Refresh"));
+        layout->addWidget(button);
+        auto* group = new QGroupBox(QStringLiteral("Device Actions:"));
+        auto* label = new QLabel(QStringLiteral("Select a device in the list above."), group);
+        (new QVBoxLayout(group))->addWidget(label);
+        layout->addWidget(group);
+        window.resize(500, 320);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        view->resizeColumnsToContents();
+        view->selectRow(1);
+
+        const auto cell = [&](int row, int column, int inset) {
+            const QRect r =
+                view->visualRect(model.index(row, column)).adjusted(inset, inset, -inset, -inset);
+            return QRect(view->viewport()->mapTo(&window, r.topLeft()), r.size());
+        };
+        QHeaderView* header = view->horizontalHeader();
+        const QHash<QString, QRect> areas = {
+            {"cell", cell(0, DeviceTableModel::TypeColumn, 0)},
+            {"selected cell", cell(1, DeviceTableModel::TypeColumn, 0)},
+            {"header", QRect(header->viewport()->mapTo(
+                                 &window, QPoint(header->sectionViewportPosition(1), 0)),
+                             QSize(header->sectionSize(1) - 1, header->height() - 1))},
+            // Inside the frame of a selected row.
+            {"status cell", cell(0, DeviceTableModel::StatusColumn, 3)},
+            {"selected status cell", cell(1, DeviceTableModel::StatusColumn, 3)},
+            {"button", QRect(button->mapTo(&window, QPoint(2, 2)), button->size() - QSize(4, 4))},
+            {"group box label", QRect(label->mapTo(&window, QPoint()), label->size())},
+        };
+        const QRect region = areas.value(area);
+        QVERIFY(!region.isEmpty());
+        const double ratio = textContrast(window.grab().toImage(), region);
+        QVERIFY2(ratio >= 4.5, qPrintable(QString::number(ratio)));
+    }
+
+    // -stylesheet FILE goes on top of ours: its rules win, ours still hold where it says
+    // nothing; a file that cannot be read adds nothing.
+    void userSheetOnTop()
+    {
+        QTemporaryDir dir;
+        QFile mine(dir.filePath(QStringLiteral("mine.qss")));
+        QVERIFY(mine.open(QIODevice::WriteOnly));
+        mine.write("QTableView { background-color: #123456; }\n");
+        mine.close();
+        qApp->setStyleSheet(withStatusStyleSheet(QStringLiteral("file:///") + mine.fileName()));
+        QTableView view;
+        view.resize(200, 100);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        const QImage image = view.grab().toImage();
+        QCOMPARE(image.pixelColor(view.viewport()->geometry().center()), QColor(0x12, 0x34, 0x56));
+        QCOMPARE(image.pixelColor(0, 50), QColor(0x77, 0x9b, 0xc4)); // our border
+
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression("^The style sheet .*none.qss was not read"));
+        QCOMPARE(withStatusStyleSheet("file:///" + dir.filePath("none.qss")),
+                 withStatusStyleSheet(QString()));
+    }
+
+    // One swatch per status in the column's order, each named for screen readers and each
+    // its own colour; in a narrow window the line wraps rather than cut words off.
+    void legend()
+    {
+        StatusLegend legend;
+        legend.resize(200, legend.heightForWidth(200));
+        legend.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&legend));
+        QVERIFY(legend.height() > legend.sizeHint().height());
+        QStringList names;
+        QSet<QRgb> colours;
+        for (const QLabel* label : legend.findChildren<QLabel*>()) {
+            const QPixmap swatch = label->pixmap(Qt::ReturnByValue);
+            if (swatch.isNull())
+                continue;
+            names << label->accessibleName();
+            QVERIFY(!label->accessibleDescription().isEmpty());
+            colours << swatch.toImage().pixel(5, 5);
+            QVERIFY(legend.rect().contains(label->parentWidget()->geometry()));
+        }
+        QCOMPARE(names, QStringList({"Reachable", "Refused", "No answer", "No IP", "Off-network",
+                                     "Conflict", "Waiting"}));
+        QCOMPARE(colours.size(), 7);
+    }
+
+    // OK, its only button, ends the box's own loop; the timer keeps a box left open from
+    // hanging the test. Its date is this build's, in the form "Apr 3 2021".
+    void aboutBox()
+    {
+        AboutBox box("Corla", "2.0.5", CORLA_BUILD_DATE);
+        ModalBoxHandler<QDialog> ok([](QDialog* dialog) {
+            const auto* buttons = dialog->findChild<QDialogButtonBox*>();
+            if (buttons->buttons().size() == 1)
+                buttons->button(QDialogButtonBox::Ok)->click();
+        });
+        QTimer::singleShot(5000, &box, [&box] { box.done(QDialog::Rejected); });
+        box.exec();
+        QCOMPARE(ok.handled(), 1);
+        QVERIFY(QLocale::c().toDate(CORLA_BUILD_DATE, QStringLiteral("MMM d yyyy")) >
+                QDate(2021, 4, 23));
+    }
+
+    // Debug lines only when asked for (--verbose, -v or QT_LOGGING_RULES).
+    void debugLinesOffByDefault()
+    {
+        for (const QLoggingCategory* category : {&logDiscovery(), &logNet(), &logUi()}) {
+            QVERIFY(!category->isDebugEnabled());
+            QVERIFY(category->isWarningEnabled());
+        }
+        QLoggingCategory::setFilterRules(QStringLiteral("corla.*.debug=true"));
+        const bool on = logNet().isDebugEnabled();
+        QLoggingCategory::setFilterRules(QString());
+        QVERIFY(on);
+    }
+
+private:
+    QPalette m_lightPalette;
+};
+
+QTEST_MAIN(TestTheme)
+#include "tst_theme.moc"

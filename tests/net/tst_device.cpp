@@ -22,9 +22,8 @@ private slots:
     // Queued signals look the types up by these names.
     void metaTypesKnownByName()
     {
-        for (const char* name :
-             {"Device", "DevicePort", "Reachability", "PortState", "MacAddress", "NetworkSettings",
-              "std::shared_ptr<Device>", "int16_t"})
+        for (const char* name : {"Device", "DevicePort", "Reachability", "PortState", "MacAddress",
+                                 "NetworkSettings", "std::shared_ptr<Device>", "int16_t"})
             QVERIFY2(QMetaType::type(name) != QMetaType::UnknownType, name);
     }
 

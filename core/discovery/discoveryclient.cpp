@@ -312,7 +312,7 @@ void DiscoveryClient::readSocket()
     auto* socket = qobject_cast<QUdpSocket*>(sender());
     if (!socket) {
         qCWarning(logDiscovery)
-            << "DiscoveryClient::readSocket(): WARNING! qobject_cast<QUdpSocket*>(sender() "
+            << "ZelCorlaController::readSocket(): WARNING! qobject_cast<QUdpSocket*>(sender() "
                "failed. UDP Socket wasy not read and not get destroyed.";
         return;
     }

@@ -257,12 +257,6 @@ private:
     std::unique_ptr<MessagePayload> m_owned;
 };
 
-// Decodes an answer payload of T's code; the caller owns the result.
-template <class T> struct DeserializationFactory
-{
-    static std::unique_ptr<T> create(const uint8_t* data, uint64_t length);
-};
-
 class MessageEvent : public StateEvent
 {
 public:
@@ -409,12 +403,5 @@ private:
     // Senders that completed a frame, and when they last did.
     std::unordered_map<Sender, int64_t, SenderHash> m_completed;
 };
-
-template <class T>
-std::unique_ptr<T> DeserializationFactory<T>::create(const uint8_t* data, uint64_t length)
-{
-    ByteStream stream(data, length);
-    return T::deserialize(&stream);
-}
 
 } // namespace corla

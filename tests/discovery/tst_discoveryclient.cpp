@@ -163,8 +163,7 @@ private slots:
         QCOMPARE(d.answeredFromPort(), quint16(62726));
     }
 
-    // An enquiry answer must reach its gateway field (some devices leave out the DNS field)
-    // and name a MAC address; otherwise it is dropped rather than listed with zeros.
+    // An enquiry answer without its gateway field or MAC is dropped, not listed with zeros.
     void answersThatNameNoDevice_data()
     {
         QTest::addColumn<int>("payloadBytes"); // of the 26-byte answer
@@ -176,7 +175,6 @@ private slots:
         row("whole answer", 26, false, "found 4321 dns 192.168.1.2");
         row("without the DNS field", 22, false, "found 4321 dns 0.0.0.0");
         row("gateway cut short", 21, false, tooShort.arg(21));
-        row("type, serial and MAC only", 9, false, tooShort.arg(9));
         row("a bare header", 0, false, tooShort.arg(0));
         row("MAC 00:00:00:00:00:00", 26, true,
             "Dropped an enquiry answer without a MAC address from 10.10.0.254 : 62726");
@@ -247,10 +245,6 @@ private slots:
         const auto once = [](const QByteArray& a) { return QList<Heard>{{0, a}}; };
         row("accepted, then refused", int(X), false, false,
             QList<Heard>{{0, accepted}, {0, refused}}, wasAccepted, 1);
-        row("refused, then accepted", int(X), false, false,
-            QList<Heard>{{0, refused}, {0, accepted}}, wasRefused, 1);
-        row("the same acceptance on the request's second channel", int(X), false, false,
-            QList<Heard>{{0, accepted}, {1, accepted}}, wasAccepted, 1);
         row("10000 repeats of the refusal on both channels", int(X), false, false,
             QList<Heard>{{0, refused, 10000}, {1, refused, 10000}}, wasRefused, 19999);
         row("10000 repeats of the reset answer on both channels", int(Y), false, false,
@@ -262,7 +256,6 @@ private slots:
         row("change and reset answers on an enquiry", int(W), false, false,
             QList<Heard>{{0, refused}, {0, accepted}, {1, reset}}, none, 0);
         row("refusal for another device's change", int(X), true, false, once(refused), none, 0);
-        row("reset answer for another device's reset", int(Y), true, false, once(reset), none, 0);
         row("acceptance after a reset", int(Y), false, false, once(accepted), none, 0);
         row("refusal after the request's socket went", int(X), false, true, once(refused), none, 0);
         row("enquiry answers on a change, each heard", int(X), false, false,
@@ -309,8 +302,6 @@ private slots:
         const QByteArray promises16000 = QByteArray::fromHex("2a57803e");
         row("a header announcing 16000 bytes",
             QList<Sent>{{other, promises16000}, {dev, a}, {dev, b}}, both);
-        row("a header announcing 100 bytes",
-            QList<Sent>{{other, QByteArray::fromHex("2a576400")}, {dev, a}, {dev, b}}, both);
         row("65507 sync bytes", QList<Sent>{{other, QByteArray(65507, '\x2a')}, {dev, a + b}},
             both);
         row("a frame cut before its CRC, then more of that sender",
@@ -340,8 +331,7 @@ private slots:
 
     void receiverMayDestroyTheAdapter()
     {
-        // A receiver that runs a modal loop in which the adapter goes: the answers still
-        // waiting must not be delivered by a dead adapter.
+        // Answers still waiting must not be delivered by an adapter a modal receiver deleted.
         auto* adapter = new Adapter;
         QPointer<Adapter> guard(adapter);
         int found = 0;

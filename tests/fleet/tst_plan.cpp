@@ -56,22 +56,18 @@ PlanRow change(int line, int macLast, const char* ip = nullptr)
     return row;
 }
 
-QString shown(const NetworkSettings& net)
-{
-    return QStringLiteral("%1 %2 %3 %4 %5 %6")
-        .arg(QString::fromStdString(net.macAddress().toString()),
-             net.addressMode() == AddressModeDhcp ? "DHCP" : "Static",
-             QString::fromStdString(net.ipAddress().toString()),
-             QString::fromStdString(net.subnetMask().toString()),
-             QString::fromStdString(net.gateway().toString()),
-             QString::fromStdString(net.dns().toString()));
-}
-
+// "LINE MAC mode address mask gateway DNS" per row.
 QStringList rowTexts(const Plan& plan)
 {
     QStringList rows;
-    for (const PlanRow& r : plan.rows)
-        rows << QString::number(r.line) + ' ' + shown(r.planned);
+    for (const PlanRow& r : plan.rows) {
+        const NetworkSettings& n = r.planned;
+        rows << QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
+                    .arg(QString::number(r.line), text(n.macAddress()),
+                         n.addressMode() == AddressModeDhcp ? "DHCP" : "Static",
+                         text(n.ipAddress()), text(n.subnetMask()), text(n.gateway()),
+                         text(n.dns()));
+    }
     return rows;
 }
 
@@ -147,9 +143,6 @@ private slots:
             QStringList{"1: \"IP Address\" twice (columns 2 and 6)"});
         row("MAC twice, in another spelling", bad(",,,,,,DHCP,02-C0-1A-00-00-01\n"),
             QStringList{"3: MAC Address: 02:c0:1a:00:00:01 is planned on line 2 already"});
-        row("malformed DNS server",
-            bad(",,10.10.0.12,255.255.255.0,,10.10.0,Static,02:c0:1a:00:00:02\n"),
-            QStringList{"3: DNS Server: \"10.10.0\" is not an IPv4 address"});
         row("every fault of a row", bad(",,,255.255.255.255,x,,Static,02:c0:1a:00:00\n"),
             QStringList{"3: \"02:c0:1a:00:00\" is not a MAC address", "3: IP Address is empty",
                         "3: Gateway: \"x\" is not an IPv4 address"});
@@ -161,12 +154,7 @@ private slots:
         row("quote never closed, after a field over two lines",
             h + "1,\"two\nlines\",,,,,DHCP,02:c0:1a:00:00:02\n\n" + ok + "\"1003,,,,,,DHCP\n",
             QStringList{"6: never closed"});
-        row("faults on several lines, each listed",
-            h + ",,,255.255.255.0,,,Static,02:c0:1a:00:00:02\n" + ok + "\n" + ok,
-            QStringList{"2: IP Address is empty", "5: 02:c0:1a:00:00:01 is planned on line 3"});
         const QByteArray dhcp3 = ",,,,,,DHCP,02:c0:1a:00:00:03\n";
-        row("an image", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16),
-            QStringList{"1: not text: binary data at byte 1"});
         row("binary data after a good line", h + ok + QByteArray("\x01\x02\xFF\xFE", 4),
             QStringList{"1: not text: binary data at byte 164"});
         row("text in an 8-bit encoding", h + ok + "1002,Nerio HF (B\xFCro),,,,,DHCP,x\r\n",
@@ -180,8 +168,6 @@ private slots:
             h + ok + QByteArray("1002,\0,,,,,DHCP,02:c0:1a:00:00:02\n", 34) + "\n" + dhcp3 + dhcp3,
             QStringList{"3: a NUL character at column 6",
                         "6: 02:c0:1a:00:00:03 is planned on line 5 already"});
-        row("a NUL in the header", QByteArray("MAC Address,Address\0mode\n", 25) + ok,
-            QStringList{"1: a NUL character at column 20"});
         row("a NUL on the second line of a quoted field",
             h + ok + QByteArray("1,\"two\r\nli\0nes\",,,,,DHCP,02:c0:1a:00:00:02\n", 43) + dhcp3,
             QStringList{"4: a NUL character at column 3"});
@@ -202,9 +188,7 @@ private slots:
         checkFaults(readPlan(file), expected);
     }
 
-    // Plans that read without a fault: every encoding, every separator, and as a spreadsheet
-    // saves them. `expected`: the rows as "LINE MAC mode address mask gateway DNS", then the
-    // faults.
+    // Every encoding and separator, and as a spreadsheet saves it: the rows, then the faults.
     void reads_data()
     {
         QTest::addColumn<QByteArray>("file");
@@ -222,17 +206,11 @@ private slots:
                                   "line 4: Address mode: \"Dynamisch-\u00fc\" is neither DHCP nor "
                                   "Static"};
         row("UTF-8", plan.toUtf8(), encoded);
-        row("UTF-8 with a byte-order mark", "\xEF\xBB\xBF" + plan.toUtf8(), encoded);
         row("UTF-16 little-endian", utf16(plan, false), encoded);
         row("UTF-16 big-endian", utf16(plan, true), encoded);
-        // The header line's separator is the plan's.
+        // The header line's separator is the plan's; commas are the spreadsheet row's.
         const QStringList separated{
             "2 02:c0:1a:00:00:01 Static 10.10.0.21 255.255.255.0 10.10.0.254 0.0.0.0", dhcp};
-        row("commas, LF",
-            QByteArray("Notes,MAC Address,Address mode,IP Address,Subnet Mask,Gateway\n"
-                       "\"rack 2, left\",02:c0:1a:00:00:01,Static,10.10.0.21,255.255.255.0,"
-                       "10.10.0.254\nspare,02:c0:1a:00:00:02,DHCP,,,\n"),
-            separated);
         row("semicolons, CRLF, a comma inside a cell",
             QByteArray("Notes;MAC Address;Address mode;IP Address;Subnet Mask;Gateway\r\n"
                        "rack 2, left;02:c0:1a:00:00:01;Static;10.10.0.21;255.255.255.0;"
@@ -405,12 +383,9 @@ private slots:
         QCOMPARE(faultTexts(order.faults), faults);
     }
 
-    // Random fleets and plans (seeded), against a plain model of the wire: a device may take
-    // an address only while no other device holds it, and a device moving to DHCP gives its
-    // address up. The order never breaks that, leaves each device as planned, and places
-    // exactly the changes that can be made one at a time in some order; every other change
-    // (a swap's, a longer circle's, or one that waits for those or for a device that stays)
-    // has a fault on its line instead.
+    // Seeded random plans against a plain model (an address is taken only while free; DHCP
+    // frees it): the order never breaks that, leaves each device as planned, places exactly
+    // the changes possible one at a time, and gives every other one a fault on its line.
     void orderInvariants()
     {
         QRandomGenerator random(20260423);

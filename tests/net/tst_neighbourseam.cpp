@@ -122,7 +122,6 @@ private slots:
         row("echo reply from a listed device: it answers here", 0u, confirmed, moved,
             QStringList{moved}, echo, false);
         row("router: host unreachable", 769u, absent, "", QStringList{}, nobody, false);
-        row("router: time exceeded", 2816u, absent, "", QStringList{}, nobody, false);
         row("ICMP error, but ARP answered", 769u, confirmed, other, QStringList{moved}, link,
             false);
         row("silent, ARP answered", none, confirmed, moved, QStringList{}, link, false);

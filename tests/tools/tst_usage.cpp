@@ -41,13 +41,9 @@ private slots:
         QTest::addColumn<QString>("firstLine");
 
         const QString cli = "corla-cli";
-        row("cli: unknown option", cli, "discover --bogus", 1,
-            "corla-cli: unknown option '--bogus'");
         row("cli: no command", cli, "--wait 5", 1,
             "corla-cli: no command given (discover, set, reset, apply, ping, doctor, watch or "
             "help)");
-        row("cli: unknown interface", cli, "--interface nosuch0 discover", 1,
-            "corla-cli: no interface named \"nosuch0\"");
         row("cli: unreadable plan", cli, "apply missing.csv", 1,
             "corla-cli: cannot read the plan missing.csv: No such file or directory");
         row("cli: report folder missing", cli, "apply good.csv --report nowhere/report.csv", 1,
@@ -74,7 +70,6 @@ private slots:
             "corla-sim: unexpected argument 'extra'");
 
         const QString gui = "corla";
-        row("corla: unknown option", gui, "--bogus", 1, "corla: unknown option '--bogus'");
         row("corla: argument", gui, "foo", 1, "corla: unexpected argument 'foo'");
         row("corla: Qt takes its own options", gui, "-platform offscreen -style fusion -reverse -x",
             1, "corla: unknown option '-x'");

@@ -103,7 +103,6 @@ private slots:
         QTest::addColumn<QByteArray>("datagram");
         QTest::addColumn<QString>("parts"); // code, payload size, CRC verdict
 
-        row("enquiry request", QByteArray("2A570B0000000000000000000050C39A52"), "W 11 ok");
         row("empty payload", QByteArray("2A410000580C"), "A 0 ok");
         row("wrong CRC still splits", QByteArray("2A570B0000000000000000000050C39A53"), "W 11 bad");
         row("no sync byte", QByteArray("2B570B0000000000000000000050C39A52"), "no");
@@ -127,7 +126,8 @@ private slots:
             QCOMPARE(toHex(encodeFrame(f.code, f.payload.data(), f.payload.size())), toHex(bytes));
     }
 
-    // Both layouts of every code, and what the decoder says of the input.
+    // What the decoder says of short, long and malformed input; whole messages of every
+    // layout are fuzz_roundtrip's.
     void decode_data()
     {
         QTest::addColumn<bool>("request");
@@ -141,7 +141,6 @@ private slots:
             "W 3 4660 00:1a:2b:3c:4d:5e 2 192.168.1.10 255.255.255.0 192.168.1.1 ";
         const QString zero = "00:00:00:00:00:00 0 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0";
         const QString ok = "complete", shortened = "short", malformed = "malformed";
-        row("enquiry answer", false, enq, enqHead + "8.8.4.4", ok);
         row("enquiry answer of 22 bytes has no DNS", false, enq.left(22), enqHead + "0.0.0.0",
             shortened);
         row("enquiry answer with extra bytes", false, enq + "\xFF\xFF", enqHead + "8.8.4.4", ok);
@@ -153,24 +152,17 @@ private slots:
             QByteArray::fromHex("0102015E4D3C2B1A00FFFF010A01A8C000FFFFFF0101A8C008080808");
         const QString changeHead =
             "X 1 258 00:1a:2b:3c:4d:5e 1 192.168.1.10 255.255.255.0 192.168.1.1 ";
-        row("change answer error -1", false, change, changeHead + "8.8.8.8 err -1", ok);
         row("change answer error 4, no DNS", false, change.left(24).replace(9, 2, "\x04\x00", 2),
             changeHead + "0.0.0.0 err 4", shortened);
 
-        row("reset answer, upper case", false, QByteArray("MAC=00:1A:2B:3C:4D:5E"),
-            "Y 00:1a:2b:3c:4d:5e", ok);
         row("reset answer, text after the MAC ignored", false,
             QByteArray("MAC=00:1A:2B:3C:4D:5E;PORT=1"), "Y 00:1a:2b:3c:4d:5e", ok);
         row("reset answer that does not scan", false, QByteArray("HELLO THERE"),
             "Y 00:00:00:00:00:00", malformed);
         row("unknown code", false, QByteArray("A"), "none", "unknown");
 
-        row("enquiry request", true, QByteArray::fromHex("0334125E4D3C2B1A00901F"),
-            "W 3 4660 00:1a:2b:3c:4d:5e 0 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0 port 8080", ok);
         row("enquiry request one byte short", true, QByteArray::fromHex("0334125E4D3C2B1A0090"),
             "W 3 4660 00:1a:2b:3c:4d:5e 0 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0 port 144", shortened);
-        row("change request: the port where the answer has its error", true, change,
-            changeHead + "8.8.8.8 port 65535 err 0", ok);
         row("reset request, hex of either case", true,
             QByteArray("MAC=00:1a:2B:3c:4D:5e;PORT=50000"), "Y 00:1a:2b:3c:4d:5e port 50000", ok);
         row("reset request, port 65536", true, QByteArray("MAC=00:1a:2b:3c:4d:5e;PORT=65536"),

@@ -15,7 +15,6 @@ using Bytes = std::vector<uint8_t>;
 const char* kEnquiryAnswer = "2A571A000334125E4D3C2B1A00020A01A8C000FFFFFF0101A8C004040808F716";
 const QString kEnquiry =
     "W 3 4660 00:1a:2b:3c:4d:5e 2 192.168.1.10 255.255.255.0 192.168.1.1 8.8.4.4";
-const QString kReset = "Y 00:1a:2b:3c:4d:5e";
 const QString kNoNetInfo = " 00:00:00:00:00:00 0 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0";
 
 Bytes cat(std::initializer_list<Bytes> parts)
@@ -29,12 +28,6 @@ Bytes cat(std::initializer_list<Bytes> parts)
 Bytes frame(uint8_t code, const Bytes& payload)
 {
     return encodeFrame(code, payload.data(), payload.size());
-}
-
-Bytes resetAnswer()
-{
-    const std::string t = "MAC=00:1A:2B:3C:4D:5E";
-    return frame(0x59, Bytes(t.begin(), t.end()));
 }
 
 // Pours the chunks into one buffer and drives after each, as the adapter does per
@@ -66,25 +59,22 @@ class TstParser : public QObject
     Q_OBJECT
 
 private slots:
+    // Stray bytes that look like the start of a frame; random strays and frames strung
+    // together are fuzz_roundtrip's.
     void streams_data()
     {
         QTest::addColumn<Bytes>("stream");
         QTest::addColumn<QStringList>("messages");
 
         const Bytes enquiry = hexBytes(kEnquiryAnswer);
-        row("two stray bytes", cat({hexBytes("1122"), enquiry}), QStringList{kEnquiry});
         row("code and length without sync", cat({hexBytes("571A00"), enquiry}),
             QStringList{kEnquiry});
         row("CRC bytes of an earlier frame", cat({hexBytes("F716"), enquiry}),
             QStringList{kEnquiry});
-        row("two frames", cat({enquiry, resetAnswer()}), QStringList{kEnquiry, kReset});
         // Its CRC is 0xA12A: cut inside the CRC, the 0x2A that follows must not start a frame.
         const std::string mac = "MAC=0E:0E:D1:FF:28:01";
         row("CRC holding a sync byte", cat({frame(0x59, Bytes(mac.begin(), mac.end())), enquiry}),
             QStringList{"Y 0e:0e:d1:ff:28:01", kEnquiry});
-        row("unknown code between two frames",
-            cat({resetAnswer(), frame(0x41, hexBytes("0102")), enquiry}),
-            QStringList{kReset, kEnquiry});
         row("change answers, the first with an empty payload",
             cat({frame(0x58, {}), frame(0x58, hexBytes("0102015E4D3C2B1A00FFFF"))}),
             QStringList{"X 0 0" + kNoNetInfo + " err 0",

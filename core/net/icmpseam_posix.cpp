@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
 #include "core/net/icmpseam.h"
+#include "core/net/uniquefd.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -30,23 +31,6 @@ constexpr uint8_t kTimeExceeded = 11;
 constexpr std::size_t kIcmpHeaderSize = 8;
 constexpr std::size_t kRequestSize = kIcmpHeaderSize + kCorlaEchoDataSize;
 constexpr uint8_t kProtoIcmp = 1;
-
-class SocketFd
-{
-public:
-    explicit SocketFd(int fd) : m_fd(fd) {}
-    ~SocketFd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    SocketFd(const SocketFd&) = delete;
-    SocketFd& operator=(const SocketFd&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 uint16_t readBe16(const uint8_t* p)
 {
@@ -297,7 +281,7 @@ EchoOutcome icmpEchoVia(EchoPath path, const std::string& dottedAddress, uint32_
         return out;
     }
     const int type = path == EchoPath::Datagram ? SOCK_DGRAM : SOCK_RAW;
-    SocketFd fd(::socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP));
+    UniqueFd fd(::socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP));
     if (fd.get() < 0) {
         out.errorCode = static_cast<uint32_t>(errno);
         return out;

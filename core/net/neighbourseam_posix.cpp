@@ -3,6 +3,8 @@
 #include "core/net/neighbourseam.h"
 
 #ifdef __linux__
+#include "core/net/uniquefd.h"
+
 #include <arpa/inet.h>
 #include <linux/neighbour.h>
 #include <linux/netlink.h>
@@ -98,23 +100,6 @@ void readEntry(const uint8_t* body, std::size_t size, const std::array<uint8_t, 
         *best = entry;
 }
 
-class NetlinkFd
-{
-public:
-    NetlinkFd() : m_fd(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE)) {}
-    ~NetlinkFd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    NetlinkFd(const NetlinkFd&) = delete;
-    NetlinkFd& operator=(const NetlinkFd&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 } // namespace
 
 bool parseNeighbourDump(const uint8_t* data, std::size_t size,
@@ -158,7 +143,7 @@ Neighbour neighbourOf(const std::string& dottedAddress)
         best.errorCode = EINVAL;
         return best;
     }
-    NetlinkFd fd;
+    UniqueFd fd(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
     if (fd.get() < 0) {
         best.errorCode = static_cast<uint32_t>(errno);
         return best;

@@ -68,7 +68,6 @@ private slots:
         QTest::addColumn<bool>("click");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("mask");
-        row("focus, Tab: kept", "10.0.0.5", false, "", "255.255.255.0");
         row("click, Tab: kept", "10.0.0.5", true, "", "255.255.255.0");
         row("same value typed: kept", "10.0.0.5", true, "10", "255.255.255.0");
         row("new value: its class's", "10.0.0.5", false, "172", "255.255.0.0");
@@ -100,18 +99,15 @@ private slots:
     }
 
     // Nothing is sent, searched or changed; only a button with the focus is pressed.
-    void enterPressesOnlyAFocusedButton_data()
+    void returnPressesOnlyAFocusedButton_data()
     {
         QTest::addColumn<QString>("focus");
-        QTest::addColumn<int>("key");
-        row("Return in the address", "ipeIpAddr", int(Qt::Key_Return));
-        row("Enter in the mask", "ipeSubnet", int(Qt::Key_Enter));
-        row("Return on Cancel", "Cancel", int(Qt::Key_Return));
+        row("Return in the address", "ipeIpAddr");
+        row("Return on Cancel", "Cancel");
     }
-    void enterPressesOnlyAFocusedButton()
+    void returnPressesOnlyAFocusedButton()
     {
         QFETCH(QString, focus);
-        QFETCH(int, key);
         const Device device = deviceAt("10.0.0.5", "255.255.255.0");
         ConfigureDialog dialog(device, nullptr);
         showActive(&dialog);
@@ -122,7 +118,7 @@ private slots:
             dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->setFocus();
         else
             dialog.findChild<Ipv4Edit*>(focus)->octetEdit(FirstOctet)->setFocus();
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         awaitChecks();
         QCOMPARE(spy.count(), 0);
         QCOMPARE(unexpected.handled(), 0);
@@ -148,8 +144,6 @@ private slots:
         row("static, taken: Yes sends", kTakenAddress, false, 1, yes, "");
         row("static, taken: No stays open", kTakenAddress, false, 1, no, "");
         row("static, no address", "0.0.0.0", false, 1, none, "The IP Address is not valid.");
-        row("static, all-ones mask", "10.255.255.1/255.255.255.255", false, 1, none,
-            "The subnet mask is not valid.");
         // A device refuses a gateway outside its network.
         row("static, gateway outside the network", "10.255.255.1/255.255.255.0", false, 1, none,
             "The gateway 10.0.0.1 is outside the network 10.255.255.0/24 of the new address.");
@@ -213,18 +207,6 @@ private slots:
             QCOMPARE(box.handled(), 2);
             QCOMPARE(spy.count(), 0);
         }
-    }
-
-    // The echo still completes and its checker reports to nobody.
-    void resultAfterDialogIsGoneIsDropped()
-    {
-        ModalBoxHandler<QMessageBox> unexpected([](QMessageBox* box) { box->reject(); }, 1000);
-        auto* dialog = new ConfigureDialog(deviceAt(kTakenAddress), nullptr);
-        dialog->show();
-        dialog->sendButton()->click();
-        delete dialog;
-        awaitChecks();
-        QCOMPARE(unexpected.handled(), 0);
     }
 
 private:

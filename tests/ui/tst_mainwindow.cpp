@@ -23,7 +23,6 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QSettings>
-#include <QSortFilterProxyModel>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -63,11 +62,10 @@ class RecordingAdapter : public DiscoveryClient
 public:
     mutable QStringList requests;
     // Answers, each twice (as from two local addresses), from the event loop: a change
-    // request with this code (none when negative); an enquiry naming a device with
-    // `reports` when it has that MAC address.
+    // request with this code (none when negative); an enquiry for `reports`'s MAC with it;
+    // an enquiry to all with `answerAll`.
     int changeAnswer = -1;
     std::shared_ptr<Device> reports;
-    // Answer every enquiry to all devices.
     QList<std::shared_ptr<Device>> answerAll;
 
     quint64 netEnquire(const Device& device) const override
@@ -149,14 +147,6 @@ private:
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
     }
-    // The same column of every row, top to bottom as the table shows them.
-    QStringList column(int column)
-    {
-        QStringList texts;
-        for (int row = 0; row < view()->model()->rowCount(); ++row)
-            texts << view()->model()->index(row, column).data().toString();
-        return texts;
-    }
     // Three rows for sorting, filtering and copying, in this order in the list.
     void listThree()
     {
@@ -186,12 +176,20 @@ private:
         m_window->handleStatus(*device, DevicePort::Ftp, status);
         return device;
     }
-    // Every operation the window started has ended (each deletes itself) and what they
-    // queued has been delivered: nothing more is to come.
-    void awaitIdle()
+    // Nerio HF #5 at 10.1.1.5 is asked to move to 10.1.1.50; the request is answered with
+    // `answer` and the device then reports itself at `reported`.
+    std::shared_ptr<Device> requestChange(const ChangeLog& log, int answer, const char* reported)
     {
-        QTRY_VERIFY_WITH_TIMEOUT(m_window->service().children().isEmpty(), 5000);
-        settle();
+        m_window->setChangeLog(&log);
+        m_window->service().timing().graceMs = 10;
+        const auto device = listed(DeviceType::NerioHF, 5, Reachability::Reachable);
+        m_adapter->changeAnswer = answer;
+        m_adapter->reports = testDevice(DeviceType::NerioHF, 5, "00:1a:2b:3c:4d:05", reported);
+        m_adapter->requests.clear();
+        NetworkSettings settings = device->netHostInfo();
+        settings.setIpAddress(Ipv4Address("10.1.1.50"));
+        m_window->onConfigAccepted(*device, settings);
+        return device;
     }
     void selectRow(int row)
     {
@@ -234,24 +232,21 @@ private slots:
         m_adapter.reset();
     }
 
-    // Merging repeated answers is the device list's, tested with it. A round that nobody
-    // answered leaves an explanation in the table's place, until a device appears.
-    void foundDevicesBecomeRowsAndAreProbed()
+    // A round that nobody answered leaves an explanation in the table's place, until a
+    // device appears.
+    void noDevicePageUntilOneIsFound()
     {
         QCOMPARE(m_adapter->requests, QStringList{kEveryone});
         m_window->finishRound();
         QCOMPARE(ui().stkDeviceList->currentWidget(), ui().pageNoDevice);
-        // No address: the probe answers NoIp at once, so the rows turn red.
-        emit m_adapter->deviceFound(
-            testDevice(DeviceType::NerioHF, 7, "00:1a:2b:3c:4d:01", "0.0.0.0"));
-        emit m_adapter->deviceFound(testDevice(DeviceType::KWT, 9, "00:1a:2b:3c:4d:02", "0.0.0.0"));
-        QCOMPARE(ui().lblDevCount->text(), QStringLiteral("(2)"));
+        listed(DeviceType::KWT, 9, Reachability::NoIp);
+        QCOMPARE(ui().lblDevCount->text(), QStringLiteral("(1)"));
         QCOMPARE(ui().stkDeviceList->currentWidget(), ui().tblMainTableView);
-        for (const auto& device : m_window->model().deviceList())
-            QCOMPARE(device->netStat(), Reachability::NoIp);
     }
 
-    void refreshGreysEveryRowAndPausesItself()
+    // Refresh greys every row and pauses itself; Clear empties the table. Both drop the
+    // selection and with it the device actions.
+    void refreshAndClear()
     {
         for (uint8_t i = 1; i <= 3; ++i)
             listed(DeviceType::NerioHF, i, Reachability::Reachable);
@@ -268,12 +263,7 @@ private slots:
             QCOMPARE(device->netStat(), Reachability::Pending);
         QTRY_VERIFY_WITH_TIMEOUT(ui().btnRefresh->isEnabled(), 2000);
         QVERIFY2(clock.elapsed() >= 95, qPrintable(QString::number(clock.elapsed())));
-    }
 
-    void clearWithSelectedRow()
-    {
-        listed(DeviceType::NerioHF, 3, Reachability::Reachable);
-        listed(DeviceType::Tavio, 4, Reachability::Reachable);
         selectRow(1);
         QVERIFY(ui().gbDeviceActions->isEnabled());
         QTest::mouseClick(ui().btnClear, Qt::LeftButton);
@@ -297,9 +287,7 @@ private slots:
         row("reachable with web page", T::NerioHF, S::Reachable, true, true);
         row("reachable without web page", T::Dorvi, S::Reachable, false, true);
         row("unreachable with web page", T::KWT, S::Unreachable, false, true);
-        row("no address", T::HostController, S::NoIp, false, true);
         row("pending", T::NerioAF, S::Pending, false, false);
-        row("not yet probed, or unheard since", T::NerioAF, S::NotFound, false, true);
     }
     void actions()
     {
@@ -337,20 +325,15 @@ private slots:
         listThree();
         QTRY_VERIFY(view()->columnWidth(DeviceTableModel::MacColumn) > 0);
         QCoreApplication::processEvents();
-        const QRect screen = m_window->screen()->availableGeometry();
-        QVERIFY2(
-            m_window->width() <= screen.width() && m_window->height() <= screen.height(),
-            qPrintable(QStringLiteral("%1x%2").arg(m_window->width()).arg(m_window->height())));
-        auto* table = static_cast<QAbstractItemView*>(view());
-        int before = 0;
+        QVERIFY(m_window->screen()->availableGeometry().size().expandedTo(m_window->size()) ==
+                m_window->screen()->availableGeometry().size());
+        int width =
+            static_cast<QAbstractItemView*>(view())->sizeHintForColumn(DeviceTableModel::MacColumn);
         for (int column = 0; column < DeviceTableModel::MacColumn; ++column)
-            before += view()->columnWidth(column);
-        QVERIFY2(before + table->sizeHintForColumn(DeviceTableModel::MacColumn) <=
-                     view()->viewport()->width(),
-                 qPrintable(QString::number(view()->viewport()->width())));
+            width += view()->columnWidth(column);
+        QVERIFY2(width <= view()->viewport()->width(), qPrintable(QString::number(width)));
         const int line = view()->fontMetrics().height();
-        QVERIFY2(view()->rowHeight(0) >= line && view()->rowHeight(0) < 2 * line,
-                 qPrintable(QString::number(view()->rowHeight(0))));
+        QVERIFY(view()->rowHeight(0) >= line && view()->rowHeight(0) < 2 * line);
         m_window->resize(100, 100);
         QCOMPARE(m_window->size(), QSize(500, 546));
     }
@@ -362,9 +345,7 @@ private slots:
         row("none", "", QStringList{"10", "100", "9"});
         row("type, any case", "nerio", QStringList{"10", "100"});
         row("MAC, upper case", "4D:09", QStringList{"9"});
-        row("address part", "1.1.10", QStringList{"10", "100"});
         row("mode", "dhcp", QStringList{"100"});
-        row("nothing", "Tavio", QStringList());
     }
     void filterMatchesAnyColumn()
     {
@@ -372,7 +353,9 @@ private slots:
         QFETCH(QStringList, serials);
         listThree();
         QTest::keyClicks(ui().leFilter, filter);
-        QStringList shown = column(DeviceTableModel::SerialColumn);
+        QStringList shown;
+        for (int row = 0; row < view()->model()->rowCount(); ++row)
+            shown << view()->model()->index(row, DeviceTableModel::SerialColumn).data().toString();
         shown.sort();
         QCOMPARE(shown, serials);
         QCOMPARE(ui().lblDevCount->text(), QStringLiteral("(3)"));
@@ -380,35 +363,22 @@ private slots:
 
     // Ctrl+C on the table: the export's lines of the selected rows in the table's order,
     // after the header line when there are several.
-    void copySelectedRows_data()
-    {
-        QTest::addColumn<QList<int>>("rows"); // by serial order
-        QTest::addColumn<QString>("copied");
-        QTest::newRow("one row")
-            << QList<int>{0}
-            << "9,KWT,10.1.1.9,255.255.255.0,0.0.0.0,0.0.0.0,Static,00:1a:2b:3c:4d:09\n";
-        QTest::newRow("two rows")
-            << QList<int>{1, 0}
-            << "Serial,Device Type,IP Address,Subnet Mask,Gateway,DNS Server,Address mode,MAC "
-               "Address\n9,KWT,10.1.1.9,255.255.255.0,0.0.0.0,0.0.0.0,Static,00:1a:2b:3c:4d:09\n"
-               "10,Nerio HF,10.1.1.10,255.255.255.0,0.0.0.0,0.0.0.0,Static,00:1a:2b:3c:4d:0a\n";
-    }
     void copySelectedRows()
     {
-        QFETCH(QList<int>, rows);
-        QFETCH(QString, copied);
         listThree();
         view()->sortByColumn(DeviceTableModel::SerialColumn, Qt::AscendingOrder);
-        for (int row : rows)
-            view()->selectionModel()->select(view()->model()->index(row, 0),
-                                             QItemSelectionModel::Select |
-                                                 QItemSelectionModel::Rows);
-        QGuiApplication::clipboard()->clear();
+        view()->selectionModel()->select(view()->model()->index(1, 0),
+                                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        view()->selectionModel()->select(view()->model()->index(0, 0),
+                                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
         m_window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
         view()->setFocus();
         QTest::keyClick(view(), Qt::Key_C, Qt::ControlModifier);
-        QCOMPARE(QGuiApplication::clipboard()->text(), copied);
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 "Serial,Device Type,IP Address,Subnet Mask,Gateway,DNS Server,Address mode,MAC "
+                 "Address\n9,KWT,10.1.1.9,255.255.255.0,0.0.0.0,0.0.0.0,Static,00:1a:2b:3c:4d:09\n"
+                 "10,Nerio HF,10.1.1.10,255.255.255.0,0.0.0.0,0.0.0.0,Static,00:1a:2b:3c:4d:0a\n");
     }
 
     // The window's keys and the table's context menu reach the commands they name.
@@ -420,13 +390,11 @@ private slots:
         using S = Reachability;
         const QStringList enquiry{"sent " + kEveryone}, config{"dialog Configure Nerio HF #5"};
         row("F5", "F5", S::Unreachable, enquiry);
-        row("Ctrl+R", "Ctrl+R", S::Unreachable, enquiry);
         row("Ctrl+E", "Ctrl+E", S::Unreachable, QStringList{"dialog Export CSV"});
         row("Ctrl+O", "Ctrl+O", S::Unreachable, QStringList{"dialog Apply Plan"});
         row("Ctrl+Q", "Ctrl+Q", S::Unreachable, QStringList{"closed"});
         row("Tab", "Tab", S::Unreachable, QStringList{"focus left the table"});
-        row("Return", "Return", S::Unreachable, config);
-        row("Enter, device with a web page", "Enter", S::Reachable, config);
+        row("Return, device with a web page", "Return", S::Reachable, config);
         row("menu configure", "menu:Configure ...", S::Reachable, config);
         row("menu reset", "menu:Reset ...", S::Reachable, QStringList{"dialog Reset Device"});
         row("menu web page", "menu:Open in Web Browser", S::Reachable,
@@ -535,8 +503,8 @@ private slots:
                                        "page of Nerio HF #5.\n\nIts address is http://10.1.1.5"});
     }
 
-    // A change's outcome is what the device reports afterwards, whatever the answer said;
-    // after a refusal the dialog opens again with what the user had asked for.
+    // The window tells the outcome once though every answer comes twice, and logs it as its
+    // own; after a refusal the dialog opens again with what the user had asked for.
     void change_data()
     {
         QTest::addColumn<int>("answer");       // the code the change is answered with
@@ -551,11 +519,6 @@ private slots:
                         "\n\nReason: The IP address was invalid.",
                         "Configure Nerio HF #5 at 10.1.1.50"},
             "refused: The IP address was invalid.");
-        row("forged acceptance", 0, "10.1.1.5",
-            QStringList{"Corla Error!|Nerio HF #5: not confirmed: the device reports static "
-                        "10.1.1.5 mask 255.255.255.0 gateway 0.0.0.0 DNS 0.0.0.0"},
-            "not confirmed: the device reports static 10.1.1.5 mask 255.255.255.0 gateway "
-            "0.0.0.0 DNS 0.0.0.0");
     }
     void change()
     {
@@ -565,34 +528,22 @@ private slots:
         QFETCH(QString, logged);
         QTemporaryDir dir;
         const ChangeLog log(dir.filePath("changes.csv"));
-        m_window->setChangeLog(&log);
-        m_window->service().timing().graceMs = 10;
-        const auto device = listed(DeviceType::NerioHF, 5, Reachability::Reachable);
-        m_adapter->changeAnswer = answer;
-        m_adapter->reports = testDevice(DeviceType::NerioHF, 5, "00:1a:2b:3c:4d:05",
-                                        reported.toLatin1().constData());
-        m_adapter->requests.clear();
-        NetworkSettings settings = device->netHostInfo();
-        settings.setIpAddress(Ipv4Address("10.1.1.50"));
-
         QStringList seen;
         std::unique_ptr<QObject> handler(recordBoxes(&seen));
-        m_window->onConfigAccepted(*device, settings);
+        const auto device = requestChange(log, answer, reported.toLatin1().constData());
         QTRY_COMPARE_WITH_TIMEOUT(seen, boxes, 5000);
-        awaitIdle();
-        QCOMPARE(seen, boxes); // once, though every answer came twice
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->service().children().isEmpty(), 5000);
+        settle();
+        QCOMPARE(seen, boxes);
         QCOMPARE(m_adapter->requests,
                  (QStringList{"change serial 5 to 10.1.1.50",
                               "enquire type 0 serial 0 mac 00:1a:2b:3c:4d:05"}));
         QCOMPARE(text(device->netHostInfo().ipAddress()), reported);
-
-        // Below the header, without the time: the request as sent and then its outcome, each
-        // with the settings the device was found with and those requested.
         QFile file(log.path());
         QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.errorString()));
         QStringList lines = QString::fromUtf8(file.readAll()).split('\n').mid(1);
         for (QString& line : lines)
-            line = line.section(',', 1);
+            line = line.section(',', 1); // without the time
         const QString line = "00:1a:2b:3c:4d:05,5,Nerio HF,10.1.1.5,255.255.255.0,0.0.0.0,0.0.0.0,"
                              "Static,10.1.1.50,255.255.255.0,0.0.0.0,0.0.0.0,Static,%1,corla";
         QCOMPARE(lines, (QStringList{line.arg("sent"), line.arg(logged), ""}));
@@ -603,20 +554,12 @@ private slots:
     {
         QTemporaryDir dir;
         const ChangeLog log(dir.path()); // a folder, never a file
-        m_window->setChangeLog(&log);
-        m_window->service().timing().graceMs = 10;
-        const auto device = listed(DeviceType::NerioHF, 5, Reachability::Reachable);
-        m_adapter->changeAnswer = 0;
-        m_adapter->reports = testDevice(DeviceType::NerioHF, 5, "00:1a:2b:3c:4d:05", "10.1.1.50");
-        NetworkSettings settings = device->netHostInfo();
-        settings.setIpAddress(Ipv4Address("10.1.1.50"));
         QStringList seen;
         std::unique_ptr<QObject> handler(recordBoxes(&seen));
-        m_window->onConfigAccepted(*device, settings);
+        const auto device = requestChange(log, 0, "10.1.1.50");
         QTRY_COMPARE_WITH_TIMEOUT(seen.size(), 1, 5000);
         QCOMPARE(text(device->netHostInfo().ipAddress()), QString("10.1.1.50"));
-        // "sent" and "changed" both failed: one line.
-        QCOMPARE(m_window->notices().size(), 1);
+        QCOMPARE(m_window->notices().size(), 1); // "sent" and "changed" both failed
         QVERIFY2(m_window->notices().first().startsWith("The change log " + dir.path() +
                                                         " cannot be written ("),
                  qPrintable(m_window->notices().first()));
@@ -632,6 +575,7 @@ private slots:
                                 AddressModeStatic, "10.1.1.66");
         other->setAnsweredFrom(Ipv4Address("10.1.1.99"));
         emit m_adapter->deviceFound(other);
+        QCOMPARE(view()->model()->index(0, DeviceTableModel::StatusColumn).data(), "Conflict");
         const QString conflict = "Answers from 0.0.0.0 and 10.1.1.99 differ: Gateway 0.0.0.0 / "
                                  "10.1.1.66. Possibly a duplicate MAC address or a forged answer.";
         selectRow(0);
@@ -645,49 +589,27 @@ private slots:
         QCOMPARE(m_adapter->requests, QStringList());
     }
 
-    void exportCsv_data()
+    // Neither a cancelled nor a failed export writes anything or moves the proposed folder.
+    void exportWritesNothing()
     {
-        QTest::addColumn<QString>("target"); // "" cancels the file dialog; "tmp" a fresh file
-        QTest::addColumn<QString>("expected");
-        QTest::addColumn<QStringList>("boxes");
-        QTest::addColumn<bool>("folderRemembered");
-        row("written", "tmp",
-            "Serial,Device Type,IP Address,Subnet Mask,Gateway,DNS Server,Address mode,MAC "
-            "Address\n1,Nerio HF,10.1.1.1,255.255.255.0,0.0.0.0,0.0.0.0,Static,00:1a:2b:3c:4d:01\n",
-            QStringList(), true);
-        row("cancelled", "", QString(), QStringList(), false);
-        // /proc takes no new files, not even from root.
-        row("unwritable place", "/proc/corla-devices.csv", QString(),
-            QStringList{"Export Error!|The file could not be opened for writing.\n\nNo such "
-                        "file or directory"},
-            false);
-    }
-    void exportCsv()
-    {
-        QFETCH(QString, target);
-        QFETCH(QString, expected);
-        QFETCH(QStringList, boxes);
-        QFETCH(bool, folderRemembered);
         listed(DeviceType::NerioHF, 1, Reachability::Reachable);
-        QTemporaryDir dir;
-        const QString path = target == "tmp" ? dir.filePath(QStringLiteral("out.csv")) : target;
+        QString target; // empty: the file dialog is cancelled
         ModalBoxHandler<QFileDialog> chooser([&](QFileDialog* dialog) {
-            dialog->selectFile(path);
+            dialog->selectFile(target);
             // QFileDialog's own accept override runs through the public base.
-            path.isEmpty() ? dialog->reject() : static_cast<QDialog*>(dialog)->accept();
+            target.isEmpty() ? dialog->reject() : static_cast<QDialog*>(dialog)->accept();
         });
         QStringList seen;
         std::unique_ptr<QObject> handler(recordBoxes(&seen));
         QTest::mouseClick(ui().btnExport, Qt::LeftButton);
-        QCOMPARE(seen, boxes);
-        QFile file(dir.filePath(QStringLiteral("out.csv")));
-        QCOMPARE(file.exists(), !expected.isNull());
-        if (file.open(QIODevice::ReadOnly))
-            QCOMPARE(QString::fromUtf8(file.readAll()), expected);
-        const QDateTime at(QDate(2026, 1, 5), QTime(4, 7));
-        QCOMPARE(m_window->proposedExportPath(at),
-                 (folderRemembered ? dir.path() : m_home.path()) +
-                     QStringLiteral("/devices-20260105-0407.csv"));
+        QCOMPARE(seen, QStringList());
+        target = "/proc/corla-devices.csv"; // /proc takes no new files, not even from root
+        QTest::mouseClick(ui().btnExport, Qt::LeftButton);
+        QCOMPARE(seen, QStringList{"Export Error!|The file could not be opened for writing.\n\n"
+                                   "No such file or directory"});
+        QVERIFY(!QFile::exists(target));
+        QCOMPARE(m_window->proposedExportPath(QDateTime(QDate(2026, 1, 5), QTime(4, 7))),
+                 m_home.path() + QStringLiteral("/devices-20260105-0407.csv"));
     }
 
     // The last export's folder while it is there; then the desktop, the documents folder or
@@ -719,38 +641,24 @@ private slots:
     // Apply Plan: an unreadable file is said in a box; a plan is previewed against the
     // devices listed (nothing sent before Apply), and its folder is where the next one is
     // looked for.
-    void applyPlanPreviews_data()
-    {
-        QTest::addColumn<QByteArray>("plan"); // empty: no file there
-        QTest::addColumn<QStringList>("outcomes");
-        row("no file", QByteArray(), QStringList());
-        row("a change and a device not listed",
-            QByteArray("MAC Address,Address mode,IP Address,Subnet Mask\n"
-                       "00:1a:2b:3c:4d:05,Static,10.1.1.50,255.255.255.0\n"
-                       "00:1a:2b:3c:4d:09,DHCP,,\n"),
-            QStringList{"to change", "not found"});
-    }
     void applyPlanPreviews()
     {
-        QFETCH(QByteArray, plan);
-        QFETCH(QStringList, outcomes);
         listed(DeviceType::NerioHF, 5, Reachability::Reachable);
         m_adapter->requests.clear();
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("plan.csv"));
-        QFile file(path);
-        QVERIFY(plan.isEmpty() || (file.open(QIODevice::WriteOnly) && file.write(plan) > 0));
-        file.close();
         QStringList seen;
         std::unique_ptr<QObject> handler(recordBoxes(&seen));
-        if (plan.isEmpty()) {
-            // The file dialog itself insists on a file that is there.
-            QVERIFY(!m_window->openPlan(path));
-            QTRY_COMPARE(seen, QStringList{"Corla Error!|Cannot read the plan " + path +
-                                           ": No such file or directory"});
-            QVERIFY(!m_window->findChild<ApplyPlanDialog*>());
-            return;
-        }
+        QVERIFY(!m_window->openPlan(path)); // the file dialog itself insists on a file there
+        QTRY_COMPARE(seen, QStringList{"Corla Error!|Cannot read the plan " + path +
+                                       ": No such file or directory"});
+        seen.clear();
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("MAC Address,Address mode,IP Address,Subnet Mask\n"
+                   "00:1a:2b:3c:4d:05,Static,10.1.1.50,255.255.255.0\n"
+                   "00:1a:2b:3c:4d:09,DHCP,,\n");
+        file.close();
         ModalBoxHandler<QFileDialog> chooser([&](QFileDialog* dialog) {
             dialog->selectFile(path);
             static_cast<QDialog*>(dialog)->accept();
@@ -760,15 +668,15 @@ private slots:
         QVERIFY(dialog);
         QVERIFY(dialog->isVisible() && dialog->applyButton()->isEnabled());
         QCOMPARE(dialog->windowModality(), Qt::WindowModal);
-        QStringList shown;
-        for (int row = 0; row < dialog->table()->rowCount(); ++row)
-            shown << dialog->table()->item(row, ApplyPlanDialog::OutcomeColumn)->text();
-        QCOMPARE(shown, outcomes);
-        const QTableWidgetItem* found = dialog->table()->item(0, ApplyPlanDialog::FoundColumn);
-        QCOMPARE(found->text(), "static 10.1.1.5/24 gw 0.0.0.0 dns 0.0.0.0");
-        QCOMPARE(found->toolTip(),
+        QTableWidget* table = dialog->table();
+        QCOMPARE(table->rowCount(), 2);
+        QCOMPARE(table->item(0, ApplyPlanDialog::OutcomeColumn)->text(), "to change");
+        QCOMPARE(table->item(1, ApplyPlanDialog::OutcomeColumn)->text(), "not found");
+        QCOMPARE(table->item(0, ApplyPlanDialog::FoundColumn)->text(),
+                 "static 10.1.1.5/24 gw 0.0.0.0 dns 0.0.0.0");
+        QCOMPARE(table->item(0, ApplyPlanDialog::FoundColumn)->toolTip(),
                  "static 10.1.1.5 mask 255.255.255.0 gateway 0.0.0.0 DNS 0.0.0.0");
-        QCOMPARE(dialog->table()->item(0, ApplyPlanDialog::PlannedColumn)->text(),
+        QCOMPARE(table->item(0, ApplyPlanDialog::PlannedColumn)->text(),
                  "static 10.1.1.50/24 gw 0.0.0.0 dns 0.0.0.0");
         QCOMPARE(dialog->summary()->text(), "1 of 2 rows ask for a change.");
         QCOMPARE(m_window->proposedPlanFolder(), dir.path());
@@ -838,28 +746,24 @@ private slots:
 
         QTRY_COMPARE(ui().lblDevCount->text(), QStringLiteral("(1 of 2 answering)"));
         QTRY_VERIFY(m_adapter->requests.size() >= 3);
-        QStringList sent = m_adapter->requests;
-        sent.removeDuplicates();
-        QCOMPARE(sent, QStringList{kEveryone});
+        QCOMPARE(m_adapter->requests.filter(kEveryone), m_adapter->requests);
         QCOMPARE(silent->netStat(), Reachability::NotFound);
         QCOMPARE(text(silent->netHostInfo().ipAddress()), "10.1.1.2"); // its settings stay
         QCOMPARE(answering->netStat(), Reachability::Reachable);
         const QString reason =
             view()->model()->index(0, DeviceTableModel::ReasonColumn).data().toString();
-        QVERIFY2(QRegularExpression("^No answer since [0-2][0-9]:[0-5][0-9]:[0-5][0-9]\\. ")
-                     .match(reason)
-                     .hasMatch(),
+        QVERIFY2(reason.contains(
+                     QRegularExpression("^No answer since [0-2][0-9]:[0-5][0-9]:[0-5][0-9]\\. ")),
                  qPrintable(reason));
         QCOMPARE(view()->selectionModel()->selectedRows().size(), 1);
         QCOMPARE(m_window->selectedDevice()->serial(), 1);
         QCOMPARE(view()->currentIndex().row(), 1);
         QCOMPARE(reset.count(), 0);
-
         m_adapter->answerAll << testDevice(DeviceType::KWT, 2, "00:1a:2b:3c:4d:02", "10.1.1.2");
         QTRY_COMPARE(ui().lblDevCount->text(), QStringLiteral("(2)"));
         QVERIFY(silent->netStat() != Reachability::NotFound);
 
-        // Turned off, it stays off: a manual Refresh's pause outlasts many intervals.
+        // The choice survives a restart; turned off, no enquiry follows a manual Refresh's.
         restartWindow();
         QVERIFY(ui().cbAutoRefresh->isChecked());
         m_window->setAutoRefreshInterval(20);
@@ -883,10 +787,8 @@ private slots:
         QTest::addColumn<Qt::SortOrder>("expectedOrder");
         const QVariant none;
         row("none stored", none, none, 2, Qt::AscendingOrder);
-        row("MAC column descending", QVariant(5), QVariant(1), 5, Qt::DescendingOrder);
         row("first column", QVariant(0), QVariant(0), 0, Qt::AscendingOrder);
         row("column past the last", QVariant(11), QVariant(1), 2, Qt::AscendingOrder);
-        row("negative column", QVariant(-1), QVariant(0), 2, Qt::AscendingOrder);
         row("no such order", QVariant(3), QVariant(7), 2, Qt::AscendingOrder);
         row("text for a column", QVariant("serial"), QVariant(0), 2, Qt::AscendingOrder);
         row("column without an order", QVariant(3), none, 2, Qt::AscendingOrder);

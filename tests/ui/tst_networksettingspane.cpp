@@ -3,7 +3,6 @@
 #include "core/discovery/discoveryclient.h"
 #include "tests/support/datarow.h"
 #include "tests/support/labguard.h"
-#include "tests/support/modalboxhandler.h"
 #include "tests/support/testdevice.h"
 #include "ui/networksettingspane.h"
 
@@ -205,22 +204,6 @@ private slots:
         emit client.enquiryAnswered(request, device);
         QVERIFY(m_pane->netHostInfo() == (loaded ? device->netHostInfo() : edited));
         QCOMPARE(m_pane->localIp(), Ipv4Address(loaded ? "10.0.0.9" : "192.168.1.10"));
-    }
-
-    // Without this computer's address there is no subnet: nothing is searched or changed.
-    void searchWithoutLocalAddressWarnsAtOnce()
-    {
-        const NetworkSettings before = m_pane->netHostInfo();
-        ModalBoxHandler<QProgressDialog> progress([](QProgressDialog* d) { d->cancel(); }, 2000);
-        QString text;
-        ModalBoxHandler<QMessageBox> warning([&](QMessageBox* box) {
-            text = box->windowTitle() + '|' + box->text();
-            box->accept();
-        });
-        QTest::mouseClick(child<QPushButton>("btnSuggest"), Qt::LeftButton);
-        QCOMPARE(progress.handled(), 0);
-        QCOMPARE(text, "No address!|No available addresses were found on the current subnet.");
-        QVERIFY(m_pane->netHostInfo() == before);
     }
 
 private:

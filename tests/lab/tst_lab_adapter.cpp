@@ -23,12 +23,10 @@ constexpr int kCopies = int(std::size(DiscoveryClient::kEnquiryRepeatsMs));
 
 // What an enquiry to `fleet` should bring: every device once per host address on its segment
 // (lab0 with two addresses faces dev0, lab1 faces dev1).
-QStringList expectedAnswers(const SimFleet& fleet, bool withoutDns)
+QStringList expectedAnswers(const SimFleet& fleet)
 {
     QStringList lines;
-    for (SimDevice d : fleet) {
-        if (withoutDns)
-            d.net.setDns(Ipv4Address());
+    for (const SimDevice& d : fleet) {
         for (const char* local : d.iface == "dev1" ? QList<const char*>{"10.20.0.1"}
                                                    : QList<const char*>{"10.10.0.1", "10.10.1.1"}) {
             lines << record(Device(d.serial, DeviceType(d.type), d.net), local);
@@ -62,17 +60,10 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::newRow("no fault") << QStringList();
         QTest::newRow("every answer twice") << QStringList{"--duplicate"};
-        QTest::newRow("stray bytes before frames") << QStringList{"--stray-bytes"};
         QTest::newRow("split inside the header") << QStringList{"--split-at", "3"};
-        QTest::newRow("split inside the payload") << QStringList{"--split-at", "17"};
-        QTest::newRow("several frames per datagram") << QStringList{"--frames-per-datagram", "4"};
-        QTest::newRow("unknown codes between answers") << QStringList{"--unknown-code", "0x41"};
-        QTest::newRow("short answers without DNS") << QStringList{"--short-answers"};
         // Each socket's countdown starts again with its answers.
         QTest::newRow("answers after 1 s") << QStringList{"--delay", "1000"};
         QTest::newRow("rogue datagrams first") << QStringList{"--rogue-sender"};
-        QTest::newRow("rogue datagrams between header and payload")
-            << QStringList{"--rogue-sender", "--split"};
         QTest::newRow("rogue datagrams inside a split payload")
             << QStringList{"--rogue-sender", "--split-at", "10"};
     }
@@ -103,7 +94,7 @@ private slots:
         // exactly, one answer per copy.
         QStringList distinct = run.found;
         distinct.removeDuplicates();
-        const QStringList expected = expectedAnswers(m_fleet, args.contains("--short-answers"));
+        const QStringList expected = expectedAnswers(m_fleet);
         QCOMPARE(run.events, QStringList()); // the rogue's change and reset answers came unasked
         // Answers restart their socket's countdown: none closes before the last answer.
         for (qint64 at : qAsConst(run.timeoutsMs))

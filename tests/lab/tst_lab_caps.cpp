@@ -28,18 +28,14 @@ qint64 peakKib(qint64 pid)
     return m.hasMatch() ? m.captured(1).toLongLong() : -1;
 }
 
-QStringList macsOf(const QByteArray& json, QString* why)
+// The MACs a JSON list names; one "not a JSON array" entry when it is none.
+QStringList macsOf(const QByteArray& json)
 {
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
+    const QJsonDocument doc = QJsonDocument::fromJson(json);
     QStringList macs;
-    if (!doc.isArray()) {
-        *why = QStringLiteral("not a JSON array: %1").arg(error.errorString());
-        return macs;
-    }
     for (const QJsonValue& v : doc.array())
-        macs << v.toObject().value(QStringLiteral("macAddress")).toString().toLower();
-    return macs;
+        macs << v["macAddress"].toString().toLower();
+    return doc.isArray() ? macs : QStringList{"not a JSON array"};
 }
 
 } // namespace
@@ -71,9 +67,7 @@ private slots:
         const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
         QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
         QVERIFY2(cli.exitCode() == 0, qPrintable(err));
-        QString why;
-        const QStringList macs = macsOf(cli.readAllStandardOutput(), &why);
-        QVERIFY2(why.isEmpty(), qPrintable(why));
+        const QStringList macs = macsOf(cli.readAllStandardOutput());
         QCOMPARE(macs.size(), 1000);
         QCOMPARE(QSet<QString>(macs.begin(), macs.end()).size(), 1000);
 
@@ -120,9 +114,7 @@ private slots:
                            "10\\.20\\.0\\.1: .+$"),
             QRegularExpression::MultilineOption);
         QCOMPARE(err.count(warning), 1);
-        QString why;
-        const QStringList listed = macsOf(cli.readAllStandardOutput(), &why);
-        QVERIFY2(why.isEmpty(), qPrintable(why));
+        const QStringList listed = macsOf(cli.readAllStandardOutput());
         // The devices behind lab0 answered throughout.
         QVERIFY2(listed.size() >= 15, qPrintable(listed.join(' ')));
     }

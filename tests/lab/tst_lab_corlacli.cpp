@@ -1,10 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-// corla-cli end to end against the simulator's default fleet, on the lab's host side:
-// discovery per interface and with probes, static and DHCP changes (what set is not told,
-// the device keeps), the duplicate-address refusal and --force, a device's own refusal, unknown
-// MACs, reset, ping, refused arguments and the debug lines of -v. Every test and every row
-// starts a simulator of its own, so none depends on what another changed.
+// corla-cli end to end against the simulator's default fleet, afresh for every test and row:
+// discovery per interface, set, reset, ping and the debug lines of -v.
 #include "core/net/devicetypes.h"
 #include "tests/support/clirun.h"
 #include "tests/support/datarow.h"
@@ -39,8 +36,7 @@ QString settingsOf(const QJsonObject& device)
         .join(' ');
 }
 
-// Devices of the default fleet that the changes go to: static on dev0, except Refuser
-// (on dev1, refuses everything); Sensible refuses bad settings with their reason.
+// Static on dev0, except Refuser (on dev1, refuses everything).
 const QString StaticMover = "02:c0:1a:00:00:0d";
 const QString DuplicateMover = "02:c0:1a:00:00:0f";
 const QString DhcpMover = "02:c0:1a:00:00:0e";
@@ -96,7 +92,6 @@ private slots:
         QTest::addColumn<QString>("localAddresses");
 
         row("every interface, probed", "--probe", "dev0 dev1", "10.10.0.1 10.10.1.1 10.20.0.1");
-        row("lab1", "--interface lab1", "dev1", "10.20.0.1");
         row("lab0, two addresses", "--interface lab0", "dev0", "10.10.0.1 10.10.1.1");
     }
 
@@ -134,10 +129,9 @@ private slots:
         }
     }
 
-    // Each command with its exit status, a part of what it prints (stderr, then stdout,
-    // which stays empty on failure), and the device's settings as discovery finds them
-    // afterwards ("address mask gateway DNS mode", or "absent"). A change request goes out
-    // only for a set that the device accepts or refuses.
+    // Each command's exit status, a part of what it prints (stdout stays empty on failure),
+    // and the device as discovery then finds it ("" to skip). A change request goes out only
+    // for a set that the device accepts or refuses; without -v, no debug lines.
     void commands_data()
     {
         QTest::addColumn<QString>("args");
@@ -147,11 +141,6 @@ private slots:
 
         const QString present = corlaLabEnv("CORLA_LAB_PRESENT");
         const QString absent = corlaLabEnv("CORLA_LAB_ABSENT");
-        const QString sensible = field(Sensible, "ip");
-        const QString sensibleSettings =
-            QStringList{sensible, field(Sensible, "mask"), field(Sensible, "gateway"),
-                        field(Sensible, "dns"), "Static"}
-                .join(' ');
         const QString mask24 = " --mask 255.255.255.0";
         // What the device reports after the change, not what its answer claimed.
         const auto accepted = [this](const QString& mac, const QString& settings) {
@@ -171,15 +160,6 @@ private slots:
             accepted(StaticMover, "static 10.10.0.77 mask 255.255.255.0 gateway 10.10.0.254 DNS "
                                   "10.10.0.254"),
             "10.10.0.77 255.255.255.0 10.10.0.254 10.10.0.254 Static");
-        row("set static with the mask as a prefix length",
-            "set " + StaticMover + " --static 10.10.0.76/24", 0,
-            accepted(StaticMover, "static 10.10.0.76 mask 255.255.255.0 gateway 10.10.0.254 DNS "
-                                  "10.10.0.254"),
-            "10.10.0.76 255.255.255.0 10.10.0.254 10.10.0.254 Static");
-        row("kept gateway outside the new network",
-            "set " + StaticMover + " --static 10.10.1.80" + mask24, 3,
-            refused(StaticMover, "The gateway address was invalid."),
-            "10.10.0.23 255.255.255.0 10.10.0.254 10.10.0.254 Static");
         // DHCP leases the first free address of the simulator's pool.
         row("set dhcp", "set " + DhcpMover + " --dhcp", 0,
             accepted(DhcpMover, "DHCP 10.10.0.100 mask 255.255.255.0 gateway 10.10.0.254 DNS "
@@ -198,14 +178,8 @@ private slots:
                                          "10.10.0.254"),
             "10.40.0.9 255.255.0.0 0.0.0.0 10.10.0.254 Static");
         row("device that always refuses", "set " + Refuser + " --static 10.20.0.77" + mask24, 3,
-            refused(Refuser, "An error occured in the device."), "");
-        // No echo for the device's own address (it would answer itself): the device judges.
-        // (Exactly its settings again it takes as a repeat of a change it made.)
-        row("own address refused",
-            "set " + Sensible + " --static " + sensible + mask24 + " --no-dns", 3,
-            refused(Sensible, "The IP address given was the same as the device's existing "
-                              "address."),
-            sensibleSettings);
+            refused(Refuser, "An error occured in the device."),
+            "10.20.0.20 255.255.255.0 10.20.0.254 10.20.0.254 Static");
         row("set to an unknown MAC", "set " + Unknown + " --dhcp --wait 700", 2,
             noAnswer + " within 700 ms\n", "");
         row("reset of an unknown MAC", "reset " + Unknown + " --wait 700", 2,
@@ -250,6 +224,7 @@ private slots:
         CLI_EXPECT(run, exitCode);
         QVERIFY2((run.err + run.out).contains(printed), qPrintable(run.describe()));
         QVERIFY2(exitCode == 0 || run.out.isEmpty(), qPrintable(run.out));
+        QVERIFY2(!run.err.contains("Sending Command:"), qPrintable(run.err));
         QCOMPARE(m_sim.output().contains("change from"),
                  args.startsWith("set") && (exitCode == 0 || exitCode == 3));
         if (after.isEmpty())
@@ -263,25 +238,12 @@ private slots:
             CLI_EXPECT(cli({"ping", now["ipAddress"].toString()}), 0);
     }
 
-    // The debug lines (frames sent) go to stderr with -v only.
-    void verbose_data()
-    {
-        QTest::addColumn<QString>("option");
-        QTest::addColumn<bool>("debugLines");
-        row("default", "", false);
-        row("-v", "-v", true);
-    }
-
+    // Guards against -v losing the frames sent on stderr.
     void verbose()
     {
-        QFETCH(QString, option);
-        QFETCH(bool, debugLines);
-        QStringList args{"discover", "--wait", "300"};
-        if (!option.isEmpty())
-            args.prepend(option);
-        const CliRun run = cli(args);
+        const CliRun run = cli({"-v", "discover", "--wait", "300"});
         CLI_EXPECT(run, 0);
-        QVERIFY2(run.err.contains("Sending Command:") == debugLines, qPrintable(run.describe()));
+        QVERIFY2(run.err.contains("Sending Command:"), qPrintable(run.describe()));
     }
 };
 

@@ -19,7 +19,6 @@ namespace {
 const QString MaskAndWait = " --mask 255.255.255.0 --wait 1000";
 const QString Mover = "02:c0:1a:00:00:0d";    // static 10.10.0.23 on dev0, accepts
 const QString Follower = "02:c0:1a:00:00:0f"; // static 10.10.0.25 on dev0, accepts
-const QString Refuser = "02:c0:1a:00:00:0a";  // static 10.20.0.20 on dev1, refuses all
 const QString Disputed = "02:c0:1a:00:00:05"; // static 10.10.0.15 on dev0
 const QString Resetter = "02:c0:1a:00:00:13"; // static 10.10.0.29 on dev0
 const QString Fresh = "10.10.0.77 255.255.255.0 10.10.0.254 10.10.0.254 Static";
@@ -133,12 +132,6 @@ private slots:
                         ") changed (answer lost): static 10.10.0.77 mask 255.255.255.0 gateway "
                         "10.10.0.254 DNS 10.10.0.254\n"},
             Fresh, 1);
-        row("set: forged acceptance, the device refuses", "--forge accept", "",
-            "set " + Refuser + " --static 10.20.0.77" + MaskAndWait, 2,
-            QStringList{"(" + Refuser + ") not confirmed: the device reports static 10.20.0.20"},
-            "10.20.0.20 255.255.255.0 10.20.0.254 10.20.0.254 Static", 1);
-        row("set: forged refusal, the device accepts", "--forge refuse", "", moveTo77, 0,
-            QStringList{changed77}, Fresh, 1);
         row("set: two senders disagree", "--forge enquiry:" + Disputed, "", dispute, 11,
             QStringList{"Nothing was sent; --force sends anyway.\n"}, "", 0);
         // The device takes what --force sends, but the forger still disagrees afterwards.

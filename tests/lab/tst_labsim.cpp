@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-// The simulator and the lab on the wire: requests go out of plain UDP sockets on the host
-// side, answers are decoded with the program's own codec, and the devices' addresses, port
-// 21 and web page are checked from the host side too. A forging sender's datagrams come
-// first and from an address of their own; the lab's loss rules (loss(), run only in the labs
-// that tst_lab_loss0 and tst_lab_loss100 build) drop everything or nothing.
+// The simulator and the lab on the wire, through plain host-side sockets and the program's
+// own codec: response ports, malformed requests, a second simulator, the forger's order, and
+// the lab's loss rules (loss(), run only by tst_lab_loss0 and tst_lab_loss100).
 
 #include "core/wire/codec.h"
 #include "tests/support/datarow.h"
@@ -12,7 +10,6 @@
 #include "tools/corla-sim/simfleet.h"
 #include "tools/corla-sim/simwire.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QNetworkDatagram>
 #include <QProcess>
@@ -123,13 +120,13 @@ public:
         return m_datagrams;
     }
     // The settings in the enquiry answers to `target` (zero MAC: every device).
-    QList<NetworkSettings> enquire(const MacAddress& target, int expected, int timeoutMs = 5000)
+    QList<NetworkSettings> enquire(const MacAddress& target, int expected)
     {
         NetworkSettings named;
         named.setMacAddress(target);
         send(EnquiryMessage(0, 0, named));
         QList<NetworkSettings> answers;
-        for (const auto& m : decodeAnswers(collect(expected, timeoutMs)))
+        for (const auto& m : decodeAnswers(collect(expected)))
             answers.append(m->payloadAs<EnquiryMessage>()->netInfo());
         return answers;
     }
@@ -139,25 +136,18 @@ private:
     QList<QByteArray> m_datagrams;
 };
 
-// Connects from the host side, sends `request` and returns what the device sends until it
-// closes or pauses, or "error: " and the reason.
-QByteArray tcpTalk(const QString& address, quint16 port, const QByteArray& request = {},
-                   int timeoutMs = 3000)
+// What a host-side HTTP GET of / at `address` brings back.
+QByteArray webPage(const QString& address)
 {
     QTcpSocket socket;
-    socket.connectToHost(address, port);
-    if (!socket.waitForConnected(timeoutMs))
+    socket.connectToHost(address, 80);
+    if (!socket.waitForConnected(3000))
         return "error: " + socket.errorString().toUtf8();
-    socket.write(request);
+    socket.write("GET / HTTP/1.0\r\n\r\n");
     QByteArray reply;
     while (socket.waitForReadyRead(reply.isEmpty() ? 3000 : 200))
         reply += socket.readAll();
     return reply;
-}
-
-bool greets(const QString& address, const char* name)
-{
-    return tcpTalk(address, 21).startsWith(QByteArray("220 ") + name);
 }
 
 // Whether the device side holds `address` (the simulator adds each device's as a /32).
@@ -208,30 +198,6 @@ private slots:
         QCOMPARE(sender.collect(1, 0, 0).size(), 0);
     }
 
-    void resetThenSilence()
-    {
-        QCOMPARE(m_sim.startOrWhy({"--reset-silence", "3000"}), QString());
-        const MacAddress target = fleetDevice(1005).net.macAddress(); // Nerio HF at 10.10.0.15
-        Probe probe("10.10.0.1");
-        QElapsedTimer clock;
-        clock.start();
-        probe.send(ResetMessage(target));
-        QCOMPARE(probe.collect(1, 5000, 0),
-                 QList<QByteArray>{corlaFrame(MessageCode::ResetDevice, "MAC=02:C0:1A:00:00:05")});
-
-        // While it resets, the device hears nothing and takes no connections; the others do.
-        QCOMPARE(probe.enquire(target, 1, 300).size(), 0);
-        QCOMPARE(probe.enquire(MacAddress(), devicesOn("dev0") - 1).size(), devicesOn("dev0") - 1);
-        QVERIFY(tcpTalk("10.10.0.15", 21).startsWith("error: "));
-        probe.send(ResetMessage(target));
-        QCOMPARE(probe.collect(1, 300, 0).size(), 0);
-
-        // Heard again once the silence is over.
-        QTRY_COMPARE_WITH_TIMEOUT(probe.enquire(target, 1, 300).size(), 1, 5000);
-        QVERIFY2(clock.elapsed() >= 2900, qPrintable(QString::number(clock.elapsed())));
-        QVERIFY(greets("10.10.0.15", "Nerio HF #1005"));
-    }
-
     void malformedRequestsAreIgnored()
     {
         EnquiryMessage enquiry(0, 0, NetworkSettings());
@@ -259,7 +225,7 @@ private slots:
         QVERIFY2(second.start({"--fleet", fleet}, &why), qPrintable(why));
         Probe probe("10.20.0.1");
         QCOMPARE(probe.enquire(MacAddress(), devicesOn("dev1") + 1).size(), devicesOn("dev1") + 1);
-        QVERIFY(tcpTalk("10.20.0.42", 80, "GET / HTTP/1.0\r\n\r\n").contains("<h1>ZQ #4242</h1>"));
+        QVERIFY(webPage("10.20.0.42").contains("<h1>ZQ #4242</h1>"));
         QVERIFY(deviceHolds("10.20.0.42"));
         QVERIFY(second.stop());
         // Stopping takes its address away again, and leaves the other simulator's alone.

@@ -15,9 +15,8 @@ using namespace corla;
 
 namespace {
 
-// Inside the private test namespace only loopback exists. The test gives it the
-// "taken" address, which then answers echoes, and a local network; the "free" address
-// has no route, so its echo fails at once.
+// In the private namespace loopback gets the "taken" address, which answers echoes, and a
+// local network; the "free" address has no route, so its echo fails at once.
 constexpr const char* kTakenAddress = "10.99.99.1";
 constexpr const char* kLocalNetwork = "10.98.0.1/16";
 constexpr const char* kFreeAddress = "10.255.255.1";
@@ -31,8 +30,7 @@ Device deviceAt(const char* ip, const char* mask = "255.0.0.0")
     return device;
 }
 
-// Every echo check started has ended and its result has been delivered.
-void awaitChecks()
+void awaitChecks() // every echo check started has ended and been delivered
 {
     QThreadPool::globalInstance()->waitForDone();
     settle();
@@ -59,9 +57,8 @@ private slots:
         }
     }
 
-    // How the address's first octet is reached (a click, or focus from the keyboard) and
-    // what is typed there before Tab. Only a new value may replace the mask: its local
-    // network's where one holds the new address, else its class's; the gateway stays.
+    // Only a new first octet replaces the mask (a local network's holding the address, else
+    // its class's), reached by click or keyboard; the gateway stays.
     void firstOctetWalk_data()
     {
         QTest::addColumn<QString>("device");
@@ -98,26 +95,25 @@ private slots:
         QCOMPARE(text(stored.gateway()), QStringLiteral("10.0.0.1"));
     }
 
-    // Nothing is sent, searched or changed; only a button with the focus is pressed.
+    // Return sends, searches or changes nothing; it presses only a button with the focus.
     void returnPressesOnlyAFocusedButton_data()
     {
-        QTest::addColumn<QString>("focus");
-        row("Return in the address", "ipeIpAddr");
-        row("Return on Cancel", "Cancel");
+        QTest::addColumn<bool>("cancel");
+        row("Return in the address", false);
+        row("Return on Cancel", true);
     }
     void returnPressesOnlyAFocusedButton()
     {
-        QFETCH(QString, focus);
+        QFETCH(bool, cancel);
         const Device device = deviceAt("10.0.0.5", "255.255.255.0");
         ConfigureDialog dialog(device, nullptr);
         showActive(&dialog);
         QSignalSpy spy(&dialog, &ConfigureDialog::configAccepted);
         ModalBoxHandler<QDialog> unexpected([](QDialog* d) { d->reject(); }, 1000);
-        const bool cancel = focus == "Cancel";
         if (cancel)
             dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->setFocus();
         else
-            dialog.findChild<Ipv4Edit*>(focus)->octetEdit(FirstOctet)->setFocus();
+            dialog.findChild<Ipv4Edit*>("ipeIpAddr")->octetEdit(FirstOctet)->setFocus();
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         awaitChecks();
         QCOMPARE(spy.count(), 0);
@@ -127,10 +123,8 @@ private slots:
         QCOMPARE(dialog.result(), int(QDialog::Rejected));
     }
 
-    // The settings put in the pane (address[/mask[/gateway]]), DHCP or not, how often Send
-    // is pressed, the answer to the duplicate question (NoButton: none may come), the error
-    // shown instead of sending. Settings loaded from a device never went through the
-    // pane's field checks, so the dialog must check them itself.
+    // Settings loaded unchecked as from a device (address[/mask[/gateway]]), Send presses, the
+    // duplicate question's answer (NoButton: none may come), the error shown instead of sending.
     void send_data()
     {
         QTest::addColumn<QString>("address");
@@ -144,7 +138,6 @@ private slots:
         row("static, taken: Yes sends", kTakenAddress, false, 1, yes, "");
         row("static, taken: No stays open", kTakenAddress, false, 1, no, "");
         row("static, no address", "0.0.0.0", false, 1, none, "The IP Address is not valid.");
-        // A device refuses a gateway outside its network.
         row("static, gateway outside the network", "10.255.255.1/255.255.255.0", false, 1, none,
             "The gateway 10.0.0.1 is outside the network 10.255.255.0/24 of the new address.");
         row("static, no gateway", "10.255.255.1/255.255.255.0/0.0.0.0", false, 1, none, "");
@@ -169,7 +162,6 @@ private slots:
             edited.setGateway(Ipv4Address(parts.at(2).toStdString()));
         edited.setAddressMode(automatic ? AddressModeDhcp : AddressModeStatic);
         dialog.netHostPane()->setNetHostInfo(edited);
-        // Other settings loaded later (as after a refusal) leave the device where it is.
         QCOMPARE(dialog.netHostPane()->deviceAddress(), Ipv4Address("10.0.0.5"));
         QSignalSpy spy(&dialog, &ConfigureDialog::configAccepted);
         QString asked;
@@ -182,7 +174,7 @@ private slots:
 
         for (int i = 0; i < presses; ++i)
             dialog.sendButton()->click();
-        QCOMPARE(spy.count(), automatic ? 1 : 0); // only DHCP settings need no echo
+        QCOMPARE(spy.count(), automatic ? 1 : 0);
         awaitChecks();
         const bool sent = error.isEmpty() && answer != QMessageBox::No;
         QCOMPARE(spy.count(), int(sent));
@@ -201,7 +193,6 @@ private slots:
         auto* errorLine = dialog.findChild<QLabel*>(QStringLiteral("lblErrorDisplay"));
         QCOMPARE(errorLine->isVisible() ? errorLine->text() : QString(), error);
         if (answer == QMessageBox::No) {
-            // Still usable: a second press asks again.
             dialog.sendButton()->click();
             awaitChecks();
             QCOMPARE(box.handled(), 2);
@@ -210,7 +201,6 @@ private slots:
     }
 
 private:
-    // Shown, with the keyboard focus in it.
     static void showActive(QDialog* dialog)
     {
         dialog->show();

@@ -35,21 +35,18 @@ private slots:
                          "Waiting|Host Controller|4327|192.168.1.9|Unknown|00:1a:2b:3c:4d:07|"
                          "255.255.255.0|0.0.0.0|0.0.0.0|10.10.0.1|Waiting for a probe"}));
         const QModelIndex cell = m_model->index(0, 2);
-        // The edit role too, unsigned: a sort proxy compares ushort values as text.
-        QCOMPARE(cell.data(Qt::EditRole), QVariant(4321u));
+        QCOMPARE(cell.data(Qt::EditRole), QVariant(4321u)); // a proxy sorts ushort as text
         QVERIFY(!(cell.flags() & Qt::ItemIsEditable));
         QCOMPARE(m_model->deviceAtIndex(m_model->index(1, 4)), m_model->deviceList().at(1));
         QVERIFY(!m_model->deviceAtIndex(m_model->index(2, 0)));
-
-        // The reduced table shows the first three columns only; views hear of the change.
         QSignalSpy removed(m_model, &QAbstractItemModel::columnsRemoved);
         m_model->setShowNetInfo(false);
         QCOMPARE(removed.count(), 1);
         QCOMPARE(rows().at(0), QString("Waiting|Host Controller|4321"));
     }
 
-    // The word and its explanation depend on the probe's reason, the address and a silence
-    // noted since; a Refresh drops the old verdict.
+    // The status word and its explanation, to the eye and to screen readers, from the probe's
+    // reason, the address and a silence noted since; a Refresh drops the old verdict.
     void statusWords_data()
     {
         QTest::addColumn<int>("netStat");
@@ -74,9 +71,6 @@ private slots:
             "No answer", "No answer since 12:00:00. " + cable);
         row("pending again", 3, 1, "", "10.10.0.5", "Waiting", "Waiting for a probe");
     }
-
-    // The status cell says why the row has its colour and what to do, to the eye and to
-    // screen readers.
     void statusWords()
     {
         QFETCH(int, netStat);
@@ -85,7 +79,6 @@ private slots:
         QFETCH(QString, ip);
         QFETCH(QString, word);
         QFETCH(QString, tip);
-
         append(8, 4321, qPrintable(ip), "00:1a:2b:3c:4d:01");
         const auto device = m_model->deviceList().first();
         QSignalSpy changed(m_model, &QAbstractItemModel::dataChanged);
@@ -93,7 +86,6 @@ private slots:
             m_model->setProbeReason(*device, ProbeReason(probe));
         if (!reason.isEmpty())
             m_model->setStatusReason(device->netHostInfo().macAddress(), reason);
-        // The view repaints the status and reason cells when the reason changes.
         QCOMPARE(changed.count(), 2 * (int(probe >= 0) + int(!reason.isEmpty())));
         m_model->list().setStatus(device->netHostInfo().macAddress(), Reachability(netStat));
         const QModelIndex status = m_model->index(0, DeviceTableModel::StatusColumn);
@@ -120,9 +112,7 @@ private slots:
         list.setStatus(macOf("00:1a:2b:3c:4d:03"), Reachability::Unreachable);
         QCOMPARE(inserted.count(), 3);
         QCOMPARE(listChanged.count(), 3);
-        // The whole row of the device that answered anew; for the status, the status cell
-        // and, at the end of the row, its reason, each alone: a notice spanning the sort
-        // column would move the row in a sorted view.
+        // A status change notes its cell and the reason's alone, never spanning the sort column.
         QCOMPARE(changed.count(), 3);
         QCOMPARE(changed.at(0).at(0).toModelIndex(), m_model->index(1, 0));
         QCOMPARE(changed.at(0).at(1).toModelIndex(), m_model->index(1, 10));
@@ -140,8 +130,7 @@ private slots:
         QCOMPARE(listChanged.count(), 4);
     }
 
-    // Through a sort proxy on the sort role, addresses and serials sort as numbers and the
-    // status in the order of its words.
+    // On the sort role addresses and serials sort as numbers, the status in its words' order.
     void sortsThroughProxy()
     {
         append(8, 100, "10.10.0.103", "00:1a:2b:3c:4d:5e");
@@ -175,9 +164,7 @@ private slots:
                  QString("Host Controller"));
     }
 
-    // A selected status cell keeps its colour: the selection is a frame in the palette's
-    // highlight colour, never a recolour that reads as a verdict. The painter's state is
-    // handed back as it came.
+    // A selected status cell keeps its colour inside a highlight frame; the painter is restored.
     void selectedStatusCell()
     {
         append(8, 1, "10.0.0.1", "00:1a:2b:3c:4d:01");
@@ -199,8 +186,7 @@ private slots:
     }
 
 private:
-    // Every row's display values joined by '|', of the columns before `end` (those the
-    // window shows at first, unless told).
+    // Every row's display values joined by '|', of the columns before `end`.
     QStringList rows(int end = DeviceTableModel::FirstOptionalColumn) const
     {
         QStringList all;

@@ -25,7 +25,6 @@ NetworkSettings settings(const char* gateway, const char* dns)
                            AddressModeStatic);
 }
 
-// The four octet texts as shown: "..." when all are empty.
 QString shown(const Ipv4Edit* edit)
 {
     QStringList texts;
@@ -70,10 +69,8 @@ private slots:
         m_pane = nullptr;
     }
 
-    // A whole address finished past its end, or a first octet ("first") finished with
-    // Return, which puts its class's mask in place of the subnet mask. Accepted: the pane
-    // stores `stored` (for a first octet: as the mask). Refused: it shows `error` and keeps
-    // everything as it was.
+    // An address finished past its end, or a first octet ("first") with Return, which sets its
+    // class's mask: stored (a first octet's as the mask), or refused with an error, all kept.
     void entries_data()
     {
         QTest::addColumn<QString>("field");
@@ -85,17 +82,15 @@ private slots:
         row("address", "ipeIpAddr", "10.1.2.3", "10.1.2.3", "");
         row("address, first octet 0", "ipeIpAddr", "0.1.2.3", "", "The IP Address is not valid.");
         row("all-ones mask", "ipeSubnet", "255.255.255.255", "", "The subnet mask is not valid.");
-        // A device refuses a static address without a mask.
         row("empty mask", "ipeSubnet", "0.0.0.0", "", "The subnet mask is not valid.");
     }
-    // Each row starts with an error showing, so an accepted entry must hide it.
     void entries()
     {
         QFETCH(QString, field);
         QFETCH(QString, entered);
         QFETCH(QString, stored);
         QFETCH(QString, error);
-        finishAddress(child("ipeSubnet"), "255.0.255.0");
+        finishAddress(child("ipeSubnet"), "255.0.255.0"); // an error an accepted entry hides
         QVERIFY(!shownError().isEmpty());
         const NetworkSettings before = m_pane->netHostInfo();
         OctetEdit* first = child("ipeIpAddr")->octetEdit(FirstOctet);
@@ -115,7 +110,6 @@ private slots:
         }
         QVERIFY(m_pane->netHostInfo() == before);
         if (error == kFirstOctetError) {
-            // The refused octet keeps the focus, selected to be typed over, even against Tab.
             QVERIFY(first->hasFocus());
             QCOMPARE(first->selectedText(), entered);
             QTest::keyClick(first, Qt::Key_Tab);
@@ -136,6 +130,7 @@ private slots:
         }
     }
 
+    // 0.0.0.0 is "not used": an unchecked, empty field; checked, it stores what is entered.
     void optionalAddress_data()
     {
         QTest::addColumn<int>("which");
@@ -148,25 +143,21 @@ private slots:
         const QString field = kOptional[which][0];
         auto* box = child<QCheckBox>(kOptional[which][1]);
         QCOMPARE(optional(which), QStringLiteral("on 192.168.1.%1").arg(which + 1));
-        // Loaded as 0.0.0.0 ("not used"), it shows nothing at all; the other stays in use.
         m_pane->setNetHostInfo(
             settings(which ? "10.0.0.1" : "0.0.0.0", which ? "0.0.0.0" : "10.0.0.2"));
         QCOMPARE(optional(which), QStringLiteral("off ..."));
         QCOMPARE(optional(1 - which), QStringLiteral("on 10.0.0.%1").arg(2 - which));
-        // Checked, it offers an empty field and stores nothing until an entry is finished.
         QTest::mouseClick(box, Qt::LeftButton);
         QCOMPARE(optional(which), QStringLiteral("on ..."));
         QCOMPARE(stored(field), QStringLiteral("0.0.0.0"));
         finishAddress(child(kOptional[which][0]), "192.168.1.3");
         QCOMPARE(stored(field), QStringLiteral("192.168.1.3"));
-        // Unchecked, it is cleared and not used again.
         QTest::mouseClick(box, Qt::LeftButton);
         QCOMPARE(optional(which), QStringLiteral("off ..."));
         QCOMPARE(stored(field), QStringLiteral("0.0.0.0"));
     }
 
-    // Loading another device's answer would make "Send to Device" reconfigure it; loading an
-    // answer to another enquiry would change the fields while they are being edited.
+    // Only the edited device's answer to the pane's own enquiry is loaded into the fields.
     void answerToRefreshLoadsOnlyTheEditedDevice_data()
     {
         QTest::addColumn<bool>("paneHasMac");
@@ -216,7 +207,6 @@ private:
         auto* line = child<QLabel>("lblErrorDisplay");
         return line->isVisible() ? line->text() : QString();
     }
-    // What the pane stores for the address field of this name.
     QString stored(const QString& field) const
     {
         const NetworkSettings& info = m_pane->netHostInfo();
@@ -234,8 +224,7 @@ private:
         const char* state = box != label || label != field ? "mixed " : box ? "on " : "off ";
         return state + shown(child(kOptional[which][0]));
     }
-    // Leaves the address past its last octet (Right at the end), finishing the field.
-    static void finishAddress(Ipv4Edit* edit, const char* address)
+    static void finishAddress(Ipv4Edit* edit, const char* address) // past its last octet
     {
         edit->setAddress(Ipv4Address(address));
         OctetEdit* last = edit->octetEdit(FourthOctet);

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-// The adapter's receive step, fed datagrams as a socket would deliver them. Answers of
-// every kind, refusal texts and the simulator's fault shapes are checked on real sockets
-// in the lab (tst_lab_adapter).
+// The adapter's receive step, fed datagrams as a socket delivers them (real sockets: lab).
 #include "core/discovery/discoveryclient.h"
 #include "tests/support/datarow.h"
 #include "tests/support/debugcapture.h"
@@ -86,8 +84,7 @@ public:
                     reports << QStringLiteral("reset #%1 ").arg(request) + text(mac);
                 });
     }
-    // The first channel of a request as the request opens it: enquiry, change or reset
-    // for `mac`; secondChannel() opens another channel of the same request.
+    // Opens a request (enquiry, change or reset for `mac`) and its first channel.
     quint64 open(uint8_t code, const MacAddress& mac = kSettings.macAddress())
     {
         NetworkSettings info;
@@ -114,8 +111,7 @@ public:
         origin.ifaceAddr = iface;
         processDatagram(reinterpret_cast<const uint8_t*>(datagram.constData()),
                         uint64_t(datagram.size()), origin);
-        // A large batch is handed on in slices, each posted after the one before; a
-        // receiver may destroy the adapter on the way.
+        // Batches go on in slices; a receiver may destroy the adapter on the way.
         const QPointer<Adapter> alive(this);
         for (int slice = 0; slice < 1000 && alive; ++slice)
             QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
@@ -185,7 +181,6 @@ private slots:
         QFETCH(int, payloadBytes);
         QFETCH(bool, zeroMac);
         QFETCH(QString, outcome);
-        // The answer's payload, cut short and framed afresh.
         const QByteArray whole =
             enquiryAnswer(5, 4321, zeroMac ? MacAddress() : kSettings.macAddress()).mid(4, 26);
         const auto* payload = reinterpret_cast<const uint8_t*>(whole.constData());
@@ -224,8 +219,7 @@ private slots:
         }
     }
 
-    // A change or a reset has one outcome: the first answer for the asked device on any
-    // channel of the request; an enquiry hears every answer.
+    // A change or reset settles on its device's first answer; an enquiry hears all.
     void answersCountOnlyForTheirRequest_data()
     {
         QTest::addColumn<int>("requestCode");
@@ -280,8 +274,6 @@ private slots:
             adapter.close(channels[1]);
         }
         DebugCapture capture;
-        // Repeats in one datagram: were they queued before being dropped, the inbox would
-        // hold all of them.
         for (const Heard& h : answers)
             adapter.feed(h.datagram.repeated(h.times), 0, channels[h.channel]);
         QCOMPARE(adapter.reports, expected);
@@ -292,8 +284,7 @@ private slots:
 
     void sendersDoNotMix_data()
     {
-        // Datagrams in arrival order, each from the simulator's port 62726 or from
-        // another port of the same host.
+        // Each datagram from the device port 62726 or another port of the same host.
         QTest::addColumn<QList<Sent>>("datagrams");
         QTest::addColumn<QStringList>("expected");
         const QByteArray a = enquiryAnswer(5, 1), b = enquiryAnswer(5, 2);
@@ -350,8 +341,7 @@ private slots:
 
     void withoutUsableInterfaceNothingIsSent()
     {
-        // The private namespace has loopback only, which requests never use: no request is
-        // opened (id 0), so no socket listens and nothing can time out.
+        // Loopback only: no request is opened (id 0), so nothing can time out.
         DiscoveryClient adapter;
         QSignalSpy timeouts(&adapter, &DiscoveryClient::timeout);
         DebugCapture capture;

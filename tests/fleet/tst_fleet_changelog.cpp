@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-// The window's change log without a window: its lines, and a file that only grows, with
-// its header once, even when several programs start it together.
+// The change log: its lines, and a file with one header even when programs start it together.
 
 #include "core/fleet/changelog.h"
 #include "tests/support/datarow.h"
@@ -61,9 +60,8 @@ const char* const Header = "Time,MAC Address,Serial,Device Type,Found IP Address
 const char* const AppendTogether = "--append-together";
 const char* const ArrivedFile = "arrived";
 
-// The test's own program, started by oneHeaderWhenProgramsStartTogether: appends one entry
-// to each of `logs` new logs in `folder`, each time once all `programs` have come to that
-// log. They count themselves in the shared file `arrived`.
+// Run as its own program: appends to each of `logs` new logs once all `programs` arrived
+// there (counted in the shared file `arrived`).
 int appendTogether(const QString& folder, int programs, int logs)
 {
     QFile counter(folder + '/' + ArrivedFile);
@@ -129,7 +127,6 @@ private slots:
     {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        // The folder does not exist yet, as on the first start.
         const ChangeLog log(dir.filePath("corla/changes.csv"));
         QVERIFY(log.append(entry("sent")));
         QVERIFY(log.append(entry("accepted")));
@@ -142,18 +139,15 @@ private slots:
         QVERIFY(lines.at(2).endsWith(",accepted,corla"));
         QVERIFY(lines.at(3).endsWith(",,,,,reset sent,corla"));
         QCOMPARE(lines.at(4), QString());
-        // Its lock is gone with each line.
         QCOMPARE(QDir(dir.filePath("corla")).entryList(QDir::Files), QStringList{"changes.csv"});
 
-        // An empty file (a log emptied by hand) gets its header back.
         QFile(log.path()).resize(0);
         QVERIFY(log.append(entry("sent")));
         QCOMPARE(readAll(log.path()).count('\n'), 2);
         QVERIFY(readAll(log.path()).startsWith(QLatin1String(Header) + "\n"));
     }
 
-    // What stands in the way is named; a FIFO, opened for writing, would wait for a reader for
-    // ever. (Every other kind of node is refused by the same check as the CSV export's.)
+    // What stands in the way is named; a FIFO would block the writer for ever.
     void failureSaysWhy_data()
     {
         QTest::addColumn<QString>("blocker");
@@ -180,12 +174,9 @@ private slots:
         QCOMPARE(why, QString(expected).replace("%1", dir.path()));
     }
 
-    // Corla and corla-cli, or several corla-cli, may start a new log at the same moment.
-    // Programs that wait for each other before each of a row of new logs, and then append
-    // to it together, leave one header above all their lines in each.
+    // Programs starting a log at the same moment leave one header above all their lines.
     void oneHeaderWhenProgramsStartTogether()
     {
-        // A new log is most often written twice over by programs that have just started.
         const int rounds = 3, programs = 8, logs = 10;
         for (int round = 0; round < rounds; ++round) {
             QTemporaryDir dir;
@@ -213,8 +204,7 @@ private slots:
         }
     }
 
-    // The log has one home whatever names the program gives itself: ~/.local/share/corla
-    // (here under Qt's test folder), not a folder per organisation.
+    // One home whatever names the program gives itself (here under Qt's test folder).
     void defaultPathIsTheProgramsDataFolder()
     {
         QStandardPaths::setTestModeEnabled(true);

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-// Commissioning plans without a network: what a plan file may hold and where each fault in
-// it is reported, which rows a found fleet already satisfies, and the order that keeps two
-// devices from ever sharing an address.
+// Plans: what a file may hold and where faults are reported, rows already satisfied, and
+// the order that keeps two devices from ever sharing an address.
 
 #include "core/fleet/csv.h"
 #include "core/fleet/plan.h"
@@ -71,8 +70,7 @@ QStringList rowTexts(const Plan& plan)
     return rows;
 }
 
-// Devices that report what no device can be given: no mode, a group MAC, no address at
-// all, and two at one address.
+// Devices reporting what none can be given: no mode, group MAC, no address, a shared one.
 QVector<NetworkSettings> oddFleet()
 {
     const auto odd = [](const char* mac, AddressMode mode, const char* ip, const char* mask) {
@@ -193,7 +191,6 @@ private slots:
     {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QStringList>("expected");
-        // Notes and one fault outside ASCII.
         const QString plan =
             QStringLiteral("Notes,MAC Address,Address mode,IP Address,Subnet Mask\r\n"
                            "\"B\u00fcro \U0001F41F, Regal "
@@ -208,7 +205,6 @@ private slots:
         row("UTF-8", plan.toUtf8(), encoded);
         row("UTF-16 little-endian", utf16(plan, false), encoded);
         row("UTF-16 big-endian", utf16(plan, true), encoded);
-        // The header line's separator is the plan's; commas are the spreadsheet row's.
         const QStringList separated{
             "2 02:c0:1a:00:00:01 Static 10.10.0.21 255.255.255.0 10.10.0.254 0.0.0.0", dhcp};
         row("semicolons, CRLF, a comma inside a cell",
@@ -221,8 +217,6 @@ private slots:
                        "rack 2, left\t 02:c0:1a:00:00:01 \tStatic\t10.10.0.21\t255.255.255.0\t"
                        "10.10.0.254\r\nspare; boxed\t02:c0:1a:00:00:02\tDHCP\t\t\t\r\n"),
             separated);
-        // Columns renamed in case and reordered, quotes, commas and a line break in a note, no
-        // Gateway column, empty rows, blanks and extra fields.
         row("as a spreadsheet saves it",
             QByteArray("\xEF\xBB\xBF mac address ,ADDRESS MODE,Notes,IP Address,Subnet Mask,DNS "
                        "Server,Serial\r\n\"02:C0:1A:00:00:01\",static,\"Rack 3 \"\"top\"\", "
@@ -243,7 +237,6 @@ private slots:
     }
 
     // Values no device can be given are faults only once the device reports otherwise.
-    // `expected`: one "LINE: words of the message" per fault against the odd fleet.
     void faultsUnlessAsFound_data()
     {
         QTest::addColumn<QString>("rows");
@@ -383,9 +376,8 @@ private slots:
         QCOMPARE(faultTexts(order.faults), faults);
     }
 
-    // Seeded random plans against a plain model (an address is taken only while free; DHCP
-    // frees it): the order never breaks that, leaves each device as planned, places exactly
-    // the changes possible one at a time, and gives every other one a fault on its line.
+    // Random plans against a plain model: an address is taken only while free (DHCP frees
+    // it); all possible changes are placed, every other one faulted.
     void orderInvariants()
     {
         QRandomGenerator random(20260423);
@@ -435,7 +427,6 @@ private slots:
                 return false;
             };
 
-            // What can be made one at a time: taking only frees, so any order finds the same.
             QSet<int> possible;
             QHash<int, quint32> held = start;
             for (bool grew = true; grew;) {
@@ -465,7 +456,6 @@ private slots:
             for (const PlanRow& r : changes)
                 QVERIFY2(!placed.contains(r.line) || held[deviceAt[r.line]] == takes(r),
                          qPrintable(context));
-            // A circle has one fault, on its first line, naming every member's line.
             QSet<int> named;
             const QRegularExpression line(QStringLiteral("\\(line (\\d+)\\)"));
             for (const PlanFault& fault : order.faults) {
@@ -479,7 +469,6 @@ private slots:
             QCOMPARE(placed + named, QSet<int>(deviceAt.keyBegin(), deviceAt.keyEnd()));
             QVERIFY2(!placed.intersects(faulted), qPrintable(context));
         }
-        // The rounds hold swaps and circles, not only chains.
         QVERIFY2(circles >= 40, qPrintable(QString::number(circles)));
     }
 };

@@ -66,7 +66,6 @@ private slots:
             QVERIFY(args.at(3).value<AddressUse>().by == answeredBy[i]);
             QVERIFY(
                 capture.messages().contains(QStringLiteral("Ping result: %1").arg(expected[i])));
-            // Having reported, the checker goes away by itself and says nothing more.
             QTRY_VERIFY(checkers[i].isNull());
         }
         QCOMPARE(deliveredOn, (QList<QThread*>{thread(), thread()}));

@@ -51,8 +51,7 @@ private slots:
         QCOMPARE(dev.hasWebPage(), web);
     }
 
-    // The serial in decimal: no leading zeros, no grouping; lookups past either end of the
-    // tables fall back instead of reading beyond them.
+    // Serials in decimal; lookups past either end of the tables fall back.
     void namesAtTheEdges()
     {
         const auto dev = std::make_shared<Device>(type(5));

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-// The echo on loopback, in the private namespace of scripts/netns-run: the choice of
-// socket, the request's data, and replies meant for other echoes. Present, absent and
-// unreachable hosts, on both kinds of socket, are checked in the lab (tst_lab_inuse).
+// The echo on loopback: the socket chosen, the request's data, others' replies (hosts
+// present and absent are the lab's, tst_lab_inuse).
 #include "core/net/hostping.h"
 #include "tests/support/debugcapture.h"
 #include "tests/support/labguard.h"
@@ -26,9 +25,7 @@ namespace {
 
 const char* const kGroupRange = "/proc/sys/net/ipv4/ping_group_range";
 
-// Admits our (mapped) group to ICMP datagram sockets. Inside a user namespace only
-// mapped groups may be written, so "0 0" is the only value there is: once admitted,
-// the namespace stays so.
+// Admits our group to ICMP datagram sockets ("0 0": the only mapped group in the namespace).
 bool admitDatagramSockets()
 {
     QFile f(kGroupRange);
@@ -73,7 +70,6 @@ private slots:
 
     void requestCarriesTheDataBytes()
     {
-        // A raw socket on loopback sees our own request go by.
         const int sniffer = ::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
         if (sniffer < 0)
             QSKIP("raw ICMP sockets are not permitted here");
@@ -102,9 +98,7 @@ private slots:
 
     void othersRepliesAreNotOurs()
     {
-        // While one echo to an address routed into loopback but owned by nobody waits in
-        // vain, replies to other echoes of this process pass by (on a raw socket it sees them
-        // all); none may be taken for its own.
+        // Replies to other echoes pass by one waiting in vain; none may be taken for its own.
         QFETCH(EchoPath, path);
         if (!inPrivateNetns() ||
             QProcess::execute("ip", {"route", "replace", "10.9.9.0/24", "dev", "lo"}) != 0)

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-// Port probes on loopback, in the private namespace of scripts/netns-run. What needs a network
-// (an unreachable host, a silent one, a fleet of thousands) is checked in the lab
-// (tst_lab_checker).
+// Port probes on loopback; unreachable or silent hosts and large fleets are tst_lab_checker's.
 #include "core/net/portprobescheduler.h"
 #include "tests/support/datarow.h"
 #include "tests/support/debugcapture.h"
@@ -25,8 +23,7 @@ namespace {
 const char* const kReasons[] = {"Accepted", "Refused",   "NoAnswer", "HostUnreachable",
                                 "NoRoute",  "NoAddress", "Waiting",  "NotProbed"};
 
-// One line per report, "serial: net port reason", complete only if the three signals came in
-// their order; with the time it came, from the recorder's start.
+// "serial: net port reason" per report (complete only in signal order), and when it came.
 struct Reports
 {
     explicit Reports(PortProbeScheduler* checker)
@@ -69,10 +66,8 @@ DevicePort closedLoopbackPort()
     return DevicePort(probe.serverPort());
 }
 
-// A loopback listener that never accepts: the system completes handshakes for it as long as
-// its queue (`backlog`) has room. With `fill`, a connection of its own fills a queue of 0,
-// so requests go unanswered. With `anyAddress` it listens at every 127.x.y.z, each a target
-// of its own for the checker.
+// A listener that never accepts: `fill` fills a backlog of 0 so requests go unanswered;
+// `anyAddress` listens at every 127.x.y.z.
 class Listener
 {
 public:
@@ -136,9 +131,7 @@ private slots:
 
     void oneProbePerDeviceAndPort_data()
     {
-        // Steps: "serial mac target" asks for a probe ("open" or "closed" port at 127.0.0.1,
-        // "moved": the open port at 127.0.0.2, where nothing listens, "noroute");
-        // "restart" forgets all probes, "restart X" those of device X.
+        // "serial mac open|closed|moved|noroute" probes; "restart [X]" forgets all or X's.
         QTest::addColumn<QStringList>("steps");
         QTest::addColumn<QStringList>("expected");
         QTest::addColumn<int>("connections"); // that the listener sees; -1: any number
@@ -222,8 +215,7 @@ private slots:
                 full.port());
         QTRY_COMPARE(reports.lines.size(), 4);
         QCOMPARE(reports.lines.filter("NoAnswer").size(), 4);
-        // Coarse timers may fire up to 5 % early, and the clock starts a little before them:
-        // 10 % tells "own time" (about 600 ms for the second pair) from "time since queued".
+        // Timers may fire 5 % early; 10 % tells own time from time since queued.
         QVERIFY2(
             reports.atMs[0] >= 270 && reports.atMs[2] >= 540,
             qPrintable(QString::number(reports.atMs[0]) + ' ' + QString::number(reports.atMs[2])));
@@ -231,8 +223,7 @@ private slots:
 
     void outOfSocketsIsNoVerdict()
     {
-        // Room for three more descriptors, and up to 24 probes allowed at once: most find no
-        // socket at first, and every one must still end as accepted, once.
+        // Three spare descriptors for 24 probes: each still ends accepted, once.
 #ifdef __SANITIZE_ADDRESS__
         QSKIP("the sanitizers' type checks open a pipe of their own, and fail falsely while "
               "this test holds every descriptor; the plain build runs it");
@@ -273,14 +264,12 @@ private slots:
             checker.checkPort(device(2, 'b', "127.0.0.1"), closedLoopbackPort());
             checker.checkPort(device(3, 'c', "127.0.0.1"), full.port());
         }
-        // Connection, refusal and time limit would all come after the checker has gone; its
-        // sockets went with it, so none of them may reach the dead checker.
+        // Every outcome would come after the checker went; none may reach it.
         settle();
         QCOMPARE(reports, 0);
     }
 
-    // Reported before checkPort() returns. `text`: the explanation; empty: a host, probed
-    // (no route here: reported from the event loop).
+    // Reported before checkPort() returns; empty `report`: a host, probed.
     void notProbed_data()
     {
         QTest::addColumn<QString>("address");

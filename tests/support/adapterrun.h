@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
-// A discovery adapter on real sockets and everything it reported, as lines that tests
-// compare whole.
+// A discovery adapter on real sockets and everything it reported, as lines.
 
 #include "core/discovery/discoveryclient.h"
 #include "tests/support/testdevice.h"
@@ -24,8 +23,7 @@ inline QString record(const Device& d, const QString& local = {})
         .arg(int(n.addressMode()));
 }
 
-// Found records (sorted whenever a socket times out, so that they compare once all have),
-// the other signals as lines, and when the sockets timed out.
+// Found records (sorted at each timeout), the other signals, and when sockets timed out.
 class AdapterRun : public QObject
 {
 public:

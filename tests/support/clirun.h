@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
-// Runs the corla-cli under test (CORLA_CLI_BIN, given by the test's CMake target) and keeps
-// what it printed.
+// Runs a program under test to its end and keeps what it printed.
 
 #include <QProcess>
 #include <QString>
@@ -13,7 +12,7 @@ namespace corla {
 
 struct CliRun
 {
-    int exitCode;
+    int exitCode; // -2: it crashed or hung
     QString out, err;
     QString describe() const
     {
@@ -21,15 +20,30 @@ struct CliRun
     }
 };
 
-inline CliRun cli(const QStringList& args)
+// With `dir`: run there, offscreen, in the C.UTF-8 locale, with `dir` as Qt's runtime folder.
+inline CliRun runProgram(const QString& program, const QStringList& args, const QString& dir = {})
 {
     QProcess process;
-    process.start(QStringLiteral(CORLA_CLI_BIN), args);
+    if (!dir.isEmpty()) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("LC_ALL", "C.UTF-8");
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("XDG_RUNTIME_DIR", dir);
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(dir);
+    }
+    process.start(program, args);
     if (!process.waitForFinished(60000))
-        process.kill(); // a crash exit below
+        process.kill();
     process.waitForFinished();
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2,
             process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+// corla-cli as CORLA_CLI_BIN (given by the test's CMake target) names it.
+inline CliRun cli(const QStringList& args)
+{
+    return runProgram(QStringLiteral(CORLA_CLI_BIN), args);
 }
 
 #define CLI_EXPECT(run, code) QVERIFY2((run).exitCode == (code), qPrintable((run).describe()))

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
-// Data-table rows on one line: row("name", "text", 3, list) adds a row whose texts become
-// QString and whose other values keep their type.
+// row("name", "text", 3, list): a data row whose texts become QString, other values as given.
 
 #include <QString>
 #include <QTest>

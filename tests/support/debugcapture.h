@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
-// The debug lines that code under test writes, for the tests that judge what it logs.
 
 #include <QByteArray>
 #include <QLoggingCategory>
@@ -13,11 +12,10 @@
 
 namespace corla {
 
-// Collects the messages written through qDebug() while it lives, from any thread.
+// Turns the debug lines on and collects them while it lives, from any thread.
 class DebugCapture
 {
 public:
-    // The debug lines are off unless asked for: a capture asks for them while it lives.
     DebugCapture()
     {
         QLoggingCategory::setFilterRules(QStringLiteral("corla.*.debug=true"));

@@ -1,11 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
-// Tests that may send packets run only inside a network namespace that the project's
-// scripts made: unit tests inside scripts/netns-run or the lab (CORLA_REQUIRE_PRIVATE_NETNS()),
-// lab tests only on the lab's host side, marked by the inode of its namespace in
-// CORLA_LAB_NETNS (CORLA_REQUIRE_LAB()). Checked in initTestCase(); outside, the test FAILS
-// rather than skips, so that a broken set-up never passes silently.
+// Tests that may send packets fail (never skip) outside scripts/netns-run or the lab
+// (CORLA_REQUIRE_PRIVATE_NETNS()); lab tests outside the lab's host side (CORLA_REQUIRE_LAB()).
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -19,7 +16,6 @@
 
 namespace corla {
 
-// Inside the namespace that scripts/netns-run or scripts/lab made and named in CORLA_IN_NETNS.
 inline bool corlaInPrivateNetns(QString* why)
 {
     char link[64] = {};
@@ -75,7 +71,6 @@ inline bool corlaInLab(QString* why)
             QFAIL(qPrintable(corlaLabWhy_));                                                       \
     } while (false)
 
-// A variable the lab exports, and its blank-separated list form.
 inline QString corlaLabEnv(const char* name)
 {
     return QString::fromLocal8Bit(qgetenv(name));
@@ -86,8 +81,7 @@ inline QStringList corlaLabList(const char* name)
     return corlaLabEnv(name).split(' ', Qt::SkipEmptyParts);
 }
 
-// One more simulator on the lab's device side, with --manage-addresses and the given
-// arguments; stopped with SIGTERM (it removes the addresses it added) when the object goes.
+// One more simulator on the lab's device side (--manage-addresses), stopped when it goes.
 class CorlaLabSim
 {
 public:
@@ -96,14 +90,13 @@ public:
     CorlaLabSim& operator=(const CorlaLabSim&) = delete;
     ~CorlaLabSim() { stop(); }
 
-    // The reason the simulator did not start, or "" when it did.
     QString startOrWhy(const QStringList& args)
     {
         QString why;
         return start(args, &why) ? QString() : why;
     }
 
-    // Waits for the ready line; false with the reason (and the output so far) if none comes.
+    // Waits for the ready line; false with the reason and output if none comes.
     bool start(const QStringList& args, QString* why, int timeoutMs = 30000)
     {
         stop();
@@ -135,19 +128,18 @@ public:
     // False after a crash or a sanitizer report: only status 0 on SIGTERM is a clean end.
     bool stop()
     {
-        if (m_process.state() == QProcess::NotRunning)
-            return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.terminate();
+            if (!m_process.waitForFinished(5000)) {
+                m_process.kill();
+                m_process.waitForFinished(5000);
+            }
+            m_output += m_process.readAll();
         }
-        m_output += m_process.readAll();
         return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
     }
 
-    // Everything it printed so far (also what still sits in the pipe): the ready line and
-    // one line per request.
+    // Everything it printed so far, also what still sits in the pipe.
     QString output()
     {
         while (m_process.state() != QProcess::NotRunning && m_process.waitForReadyRead(20))

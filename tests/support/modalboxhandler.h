@@ -1,11 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
-// Acts on modal widgets that code under test opens and runs in their own event loop
-// (message boxes, progress dialogs): a timer polls QApplication::activeModalWidget()
-// from inside that loop and hands each one of type T to the action. The action must
-// close the widget (or it is handed over again at the next poll). Polling stops after
-// `limitMs` or when the handler goes.
+// Hands each modal widget of type T that code under test runs in its own event loop to the
+// action, which must close it; polls for `limitMs` or until the handler goes.
 
 #include <QApplication>
 #include <QElapsedTimer>

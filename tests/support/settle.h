@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
-// "Nothing more arrives", without a fixed sleep: delivers everything already queued (queued
-// signals, zero timers, deferred deletes) and what that queues in turn, a few rounds deep.
-// What still waits on a running timer or a socket is not covered: wait for the object that
-// owns it to be gone first (QTRY_VERIFY on a QPointer or on an owner's children).
+// Delivers what is already queued (signals, zero timers, deferred deletes) and what that
+// queues, a few rounds deep; not what waits on a running timer or a socket.
 
 #include <QCoreApplication>
 #include <QEvent>

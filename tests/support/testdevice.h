@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
 #pragma once
-// Devices and addresses in one line each, so that test tables can hold them as literals.
+// Devices and addresses in one line each, for test tables.
 
 #include "core/net/device.h"
 

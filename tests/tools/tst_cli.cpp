@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-// corla-cli without a network: what the command line accepts and refuses, and what the
-// commands print.
+// corla-cli without a network: what the command line takes and refuses, what commands print.
 
 #include "core/fleet/settingsrules.h"
 #include "tests/support/datarow.h"
+#include "tests/support/testdevice.h"
 #include "tools/corla-cli/cliformat.h"
 #include "tools/corla-cli/command.h"
 #include "tools/corla-cli/setcommand.h"
@@ -22,10 +22,8 @@ CliParseResult parse(const QString& line)
                              line.split(QLatin1Char(' '), Qt::SkipEmptyParts));
 }
 
-// A parsed request as one line, so that each row compares the whole request. Help and
-// version give their first line. For set, the settings are those sent to a device that
-// reports static 10.0.0.2/8 with gateway and DNS server 10.0.0.1, and "echo" when the
-// duplicate-address check comes first.
+// A parsed request as one line (help: its first line). set: the settings sent to a device at
+// static 10.0.0.2/8, gateway and DNS 10.0.0.1, and "echo" when the in-use check comes first.
 QString summary(const CliRequest& r)
 {
     if (!r.command)
@@ -59,29 +57,17 @@ QString summary(const CliRequest& r)
     return s.join(' ').simplified();
 }
 
-std::shared_ptr<Device> device(int type, uint16_t serial, const char* ip, const char* mac,
-                               const char* iface = "10.10.0.1",
-                               AddressMode mode = AddressModeStatic,
-                               Reachability status = Reachability::NotFound)
-{
-    MacAddress m;
-    MacAddress::parse(mac, &m);
-    auto d = std::make_shared<Device>(static_cast<DeviceType>(type));
-    d->setSerial(serial);
-    d->setNetHostInfo(NetworkSettings(Ipv4Address(ip), Ipv4Address("255.255.255.0"),
-                                      Ipv4Address("10.10.0.254"), Ipv4Address("0.0.0.0"), m, mode));
-    d->setCommsIfaceAddr(Ipv4Address(iface));
-    d->setNetStat(status);
-    return d;
-}
-
 // Two devices, one reachable, one not, listed in the reverse of output order.
 DeviceList::Devices twoDevices()
 {
-    return {device(10, 1010, "10.20.0.20", "02:c0:1a:00:00:0a", "10.20.0.1", AddressModeStatic,
-                   Reachability::Unreachable),
-            device(5, 1005, "10.10.0.15", "02:c0:1a:00:00:05", "10.10.0.1", AddressModeDhcp,
-                   Reachability::Reachable)};
+    auto pivlo = testDevice(DeviceType(10), 1010, "02:c0:1a:00:00:0a", "10.20.0.20",
+                            AddressModeStatic, "10.10.0.254");
+    pivlo->setCommsIfaceAddr(Ipv4Address("10.20.0.1"));
+    pivlo->setNetStat(Reachability::Unreachable);
+    auto nerio = testDevice(DeviceType(5), 1005, "02:c0:1a:00:00:05", "10.10.0.15", AddressModeDhcp,
+                            "10.10.0.254");
+    nerio->setNetStat(Reachability::Reachable);
+    return {pivlo, nerio};
 }
 
 } // namespace
@@ -93,8 +79,7 @@ class TestCorlaCli : public QObject
     Q_OBJECT
 
 private slots:
-    // Accepted lines give the request in `expected`; refused ones give a part of the
-    // one-line error, and the help they point to is the command's when one was given.
+    // `expected`: the request, or part of the error (its help topic is the command's).
     void commandLines_data()
     {
         QTest::addColumn<QString>("line");
@@ -183,8 +168,7 @@ private slots:
                 : QStringLiteral("corla-cli"));
     }
 
-    // The general help lists every command and every status a command gives; each command's
-    // help lists its own statuses and the common options.
+    // The general help lists every command and status; each command's help its own.
     void helpAgreesWithCommands()
     {
         const QString general = parse("--help").request.helpText;
@@ -231,7 +215,6 @@ private slots:
 
         const QString header = "Serial,Device Type,IP Address,Subnet Mask,Gateway,DNS Server,"
                                "Address mode,MAC Address\n";
-        // After a probe: status and reason behind the export's columns, quoted as needed.
         row("csv with status and reason", CliFormat::Csv, true, false,
             header.chopped(1) + ",Status,Reason\n"
                                 "1005,Nerio HF,10.10.0.15,255.255.255.0,10.10.0.254,0.0.0.0,DHCP,"
@@ -262,22 +245,23 @@ private slots:
         row("empty json: an empty array", CliFormat::Json, false, true, "[]");
     }
 
-    // apply's JSON report: a changed row, a row whose device did not answer ("found" and
-    // "left" null) and a refusal, compared in compact form.
+    // apply's JSON report: a changed row, a device not found (nulls) and a refusal.
     void applyReport()
     {
+        const auto settings = [](const char* mac, const char* ip, AddressMode mode) {
+            return NetworkSettings(Ipv4Address(ip), Ipv4Address("255.255.255.0"),
+                                   Ipv4Address("10.10.0.254"), Ipv4Address(), macOf(mac), mode);
+        };
         const NetworkSettings nerio =
-            device(5, 1005, "10.10.0.15", "02:c0:1a:00:00:05")->netHostInfo();
+            settings("02:c0:1a:00:00:05", "10.10.0.15", AddressModeStatic);
         const NetworkSettings moved =
-            device(5, 1005, "10.10.0.77", "02:c0:1a:00:00:05")->netHostInfo();
-        const NetworkSettings pivlo =
-            device(10, 1010, "10.20.0.20", "02:c0:1a:00:00:0a", "10.20.0.1", AddressModeDhcp)
-                ->netHostInfo();
+            settings("02:c0:1a:00:00:05", "10.10.0.77", AddressModeStatic);
+        const NetworkSettings pivlo = settings("02:c0:1a:00:00:0a", "10.20.0.20", AddressModeDhcp);
         const CliApplyRow changed{2,     nerio.macAddress(),  1005, DeviceType(5), nerio,
                                   moved, CliOutcome::Changed, {}};
         CliApplyRow missing;
         missing.line = 3;
-        MacAddress::parse("02:c0:1a:00:00:99", &missing.mac);
+        missing.mac = macOf("02:c0:1a:00:00:99");
         const CliApplyRow refused{5,     pivlo.macAddress(),  1010,        DeviceType(10), pivlo,
                                   pivlo, CliOutcome::Refused, "bad, twice"};
         const QString text =

@@ -49,7 +49,6 @@ private slots:
         reused.setAddress(t);
         QCOMPARE(reused.toInt(), ip);
         QCOMPARE(reused.toString(), ip ? t : std::string("0.0.0.0"));
-        // Octet 0 is the first of the text and the top byte of the value.
         QCOMPARE(reused.toArray()[0], uint8_t(ip >> 24));
         QCOMPARE(Ipv4Address(reused.toArray()).toInt(), ip);
 

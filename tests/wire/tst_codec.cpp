@@ -14,8 +14,7 @@ class TstCodec : public QObject
     Q_OBJECT
 
 private slots:
-    // Requests as the program sends them, answers as a device sends them, and the
-    // "corla.wire" debug lines that encoding writes.
+    // Requests and answers as sent, and the "corla.wire" debug lines of encoding.
     void encode_data()
     {
         QTest::addColumn<int>("kind");
@@ -73,7 +72,6 @@ private slots:
         if (answer) {
             QCOMPARE(toHex(cmd.frame(PayloadLayout::Answer)), frame);
         } else {
-            // The frame is appended behind what the buffer already holds.
             std::vector<uint8_t> buffer(128, 0xEE);
             uint64_t size = 3;
             cmd.serialize(&size, buffer.data());
@@ -89,7 +87,6 @@ private slots:
         std::vector<uint8_t> big(MaxPayloadSize + 1, 0x2A);
         QVERIFY(encodeFrame(0x41, big.data(), big.size()).empty());
 
-        // The largest payload still frames, with a CRC over more than one calculateCrc call.
         const auto frame = encodeFrame(0x41, big.data(), MaxPayloadSize);
         QCOMPARE(frame.size(), MaxPayloadSize + 6);
         uint16_t crc = calculateCrc(frame.data(), 0xFFFF);
@@ -126,8 +123,7 @@ private slots:
             QCOMPARE(toHex(encodeFrame(f.code, f.payload.data(), f.payload.size())), toHex(bytes));
     }
 
-    // What the decoder says of short, long and malformed input; whole messages of every
-    // layout are fuzz_roundtrip's.
+    // Short, long and malformed input (whole messages are fuzz_roundtrip's).
     void decode_data()
     {
         QTest::addColumn<bool>("request");
@@ -190,13 +186,11 @@ private slots:
         const char* names[] = {"complete", "short", "malformed", "unknown"};
         QCOMPARE(QString(names[int(got)]), status);
         QCOMPARE(decoded ? describe(Frame(std::move(decoded))) : QString("none"), fields);
-        // A decoded reset answer names its MAC on the wire lines; nothing else writes one.
         const bool resetAnswer = !request && fields.startsWith('Y');
         QCOMPARE(capture.messages(), resetAnswer ? QStringList{fields.mid(2)} : QStringList());
     }
 
-    // An unknown code is skipped with a wire line; the messages after it are handed on, and
-    // counted even by a null handler, which discards them.
+    // An unknown code is skipped with a wire line; a null handler still counts the rest.
     void unknownCodeIsSkipped()
     {
         const auto unknown = encodeFrame(0x41, nullptr, 0);

@@ -30,8 +30,7 @@ Bytes frame(uint8_t code, const Bytes& payload)
     return encodeFrame(code, payload.data(), payload.size());
 }
 
-// Pours the chunks into one buffer and drives after each, as the adapter does per
-// datagram.
+// Pours the chunks into one buffer and drives after each, as the adapter does per datagram.
 QStringList parseChunks(const std::vector<Bytes>& chunks,
                         uint64_t capacity = FrameParser::ReceiveBufferSize)
 {
@@ -59,13 +58,11 @@ class TstParser : public QObject
     Q_OBJECT
 
 private slots:
-    // Stray bytes that look like the start of a frame; random strays and frames strung
-    // together are fuzz_roundtrip's.
+    // Stray bytes that look like the start of a frame (random strays are fuzz_roundtrip's).
     void streams_data()
     {
         QTest::addColumn<Bytes>("stream");
         QTest::addColumn<QStringList>("messages");
-
         const Bytes enquiry = hexBytes(kEnquiryAnswer);
         row("code and length without sync", cat({hexBytes("571A00"), enquiry}),
             QStringList{kEnquiry});
@@ -79,18 +76,15 @@ private slots:
             cat({frame(0x58, {}), frame(0x58, hexBytes("0102015E4D3C2B1A00FFFF"))}),
             QStringList{"X 0 0" + kNoNetInfo + " err 0",
                         "X 1 258 00:1a:2b:3c:4d:5e 0 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0 err -1"});
-        // A payload that can never fit the buffer must not stall the parser for good.
         row("length one beyond the receive buffer", cat({hexBytes("2A570140"), enquiry}),
             QStringList{kEnquiry});
     }
 
-    // The same messages whether the stream comes whole, byte by byte, or cut in two
-    // at any position.
+    // The same messages whether the stream comes whole, byte by byte, or cut in two anywhere.
     void streams()
     {
         QFETCH(Bytes, stream);
         QFETCH(QStringList, messages);
-
         QCOMPARE(parseChunks({stream}), messages);
         std::vector<Bytes> bytes;
         for (uint8_t b : stream)
@@ -116,50 +110,32 @@ private slots:
                  QStringList({"W 0 4660" + kNoNetInfo, kEnquiry}));
     }
 
-    // What the reassembler keeps between datagrams, and for how long. Each row sends the
-    // first 10 bytes of an enquiry answer from sender 1, then `between`, then the rest of
-    // the answer from sender 1 at time `restAtMs`: whether the answer completes.
+    // Sender 1's first 10 bytes, `otherSenders` frame starts, its rest at `restAtMs`.
     void reassemblyLimits_data()
     {
-        QTest::addColumn<int>("otherSenders");   // each sends the start of a frame in between
-        QTest::addColumn<int>("completedAgoMs"); // sender 1 sent a whole answer then (-1: never)
+        QTest::addColumn<int>("otherSenders");
         QTest::addColumn<Bytes>("sameSenderBefore"); // sender 1 first sends this datagram
         QTest::addColumn<int>("restAtMs");
-        QTest::addColumn<bool>("forgetChannel");
         QTest::addColumn<bool>("completes");
         QTest::addColumn<int>("thenWhole"); // messages in all after a whole answer follows
-
         const Bytes none;
-        row("plain split", 0, -1, none, 10, false, true, 2);
-        row("63 other senders begin frames", 63, -1, none, 10, false, true, 2);
-        row("64 other senders push it out", 64, -1, none, 10, false, false, 1);
-        // Senders that never completed a frame go first: one partial frame each cannot push
-        // out a device whose answers come in parts.
-        row("a sender that completed an answer outlives 5000 one-frame senders", 5000, 0, none, 10,
-            false, true, 2);
-        row("an answer completed longer ago than the idle limit protects nothing", 64, 1001, none,
-            10, false, false, 1);
-        row("rest just within the idle limit", 0, -1, none, 1000, false, true, 2);
-        row("rest after the idle limit", 0, -1, none, 1001, false, false, 1);
-        row("channel forgotten in between", 0, -1, none, 10, true, false, 1);
-        // A frame of 1024 bytes in all (payload 1018) is carried; one byte more is not, and
-        // the datagram after it starts afresh.
-        row("1024-byte frame carried, swallowing what follows", 0, -1, hexBytes("2A41FA03"), 10,
-            false, false, 0);
-        row("1025-byte frame dropped at the datagram's end", 0, -1, hexBytes("2A41FB03"), 10, false,
-            true, 2);
+        row("63 other senders begin frames", 63, none, 10, true, 2);
+        row("64 other senders push it out", 64, none, 10, false, 1);
+        row("rest just within the idle limit", 0, none, 1000, true, 2);
+        row("rest after the idle limit", 0, none, 1001, false, 1);
+        // 1024-byte frames are carried; longer ones dropped, the next datagram afresh.
+        row("1024-byte frame carried, swallowing what follows", 0, hexBytes("2A41FA03"), 10, false,
+            0);
+        row("1025-byte frame dropped at the datagram's end", 0, hexBytes("2A41FB03"), 10, true, 2);
     }
 
     void reassemblyLimits()
     {
         QFETCH(int, otherSenders);
-        QFETCH(int, completedAgoMs);
         QFETCH(Bytes, sameSenderBefore);
         QFETCH(int, restAtMs);
-        QFETCH(bool, forgetChannel);
         QFETCH(bool, completes);
         QFETCH(int, thenWhole);
-
         SenderReassembler reassembler(1000);
         QStringList seen;
         const auto collect = [&seen](std::unique_ptr<Frame> msg) { seen << describe(*msg); };
@@ -167,22 +143,13 @@ private slots:
         const Bytes answer = hexBytes(kEnquiryAnswer);
         const Bytes head(answer.begin(), answer.begin() + 10),
             rest(answer.begin() + 10, answer.end());
-
-        if (completedAgoMs >= 0) {
-            reassembler.feed(one, answer.data(), answer.size(), -completedAgoMs, collect);
-            QCOMPARE(seen, QStringList{kEnquiry});
-            seen.clear();
-        }
         if (!sameSenderBefore.empty())
             reassembler.feed(one, sameSenderBefore.data(), sameSenderBefore.size(), 0, collect);
         reassembler.feed(one, head.data(), head.size(), 0, collect);
-        for (int i = 0; i < otherSenders; ++i) {
-            const Sender other{7, 0x0A0A0001, uint16_t(40000 + i)};
-            reassembler.feed(other, head.data(), head.size(), 1, collect);
-        }
+        for (int i = 0; i < otherSenders; ++i)
+            reassembler.feed(Sender{7, 0x0A0A0001, uint16_t(40000 + i)}, head.data(), head.size(),
+                             1, collect);
         QVERIFY(reassembler.partialSenders() <= SenderReassembler::MaxPartialSenders);
-        if (forgetChannel)
-            reassembler.forgetChannel(7);
         reassembler.feed(one, rest.data(), rest.size(), restAtMs, collect);
         QCOMPARE(seen, completes ? QStringList{kEnquiry} : QStringList{});
         reassembler.feed(one, answer.data(), answer.size(), restAtMs, collect);

@@ -42,7 +42,6 @@ private slots:
 
         std::vector<uint8_t> out(32, 0xEE);
         QCOMPARE(buf.read(out.data(), out.size()), quint64(preload + stored));
-        // The stored prefix of the request follows the preload; the rest was lost.
         data.resize(size_t(preload + stored));
         data.resize(32, 0xEE);
         QCOMPARE(out, data);
@@ -50,8 +49,7 @@ private slots:
 
     void circularWrapAround()
     {
-        // Odd-sized chunks in and out over many wraps, often against a full buffer,
-        // keep the byte order intact.
+        // Odd-sized chunks over many wraps, often full, keep the byte order.
         CircularByteBuffer buf(13);
         uint8_t nextIn = 0, nextOut = 0, chunk[11], out[7];
         for (int round = 0; round < 500; ++round) {

@@ -2,7 +2,7 @@
 // SPDX-FileCopyrightText: 2026 The Corla developers
 // The echo on loopback, in the private namespace of scripts/netns-run: the choice of
 // socket, the request's data, and replies meant for other echoes. Present, absent and
-// unreachable hosts, on both kinds of socket, are checked in the lab (tst_lab_inuse).
+// unreachable hosts, on both kinds of socket, are checked in the lab (tst_lab_checker).
 #include "core/net/hostping.h"
 #include "tests/support/debugcapture.h"
 #include "tests/support/labguard.h"

@@ -2,7 +2,7 @@
 // SPDX-FileCopyrightText: 2026 The Corla developers
 // Reading the kernel's neighbour dump: canned rtnetlink datagrams as a little-endian Linux
 // sends them; and the in-use verdict on an echo and an entry. The table itself, filled by a
-// real echo, is read in the lab (tst_lab_inuse).
+// real echo, is read in the lab (tst_lab_checker).
 #include "core/net/addressinuse.h"
 #include "core/net/neighbourseam.h"
 #include "tests/support/datarow.h"

@@ -1,22 +1,27 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-// The discovery adapter on real sockets: the lab's host side with two interfaces (one of
-// them with two addresses) against simulators on the device side, started per case, with
-// each of the simulator's fault switches and beside a rogue sender (corla-sim
-// --rogue-sender: junk, cut frames and answers nobody asked for).
+// The discovery adapter on real sockets against a simulator per case: each fault switch, a rogue
+// sender of junk, cut frames and unasked answers, and a flood of junk at its own sockets.
 #include "tests/support/adapterrun.h"
+#include "tests/support/datarow.h"
 #include "tests/support/labguard.h"
 #include "tools/corla-sim/simfleet.h"
 
 #include <QtTest>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
 #include <iterator>
+#include <vector>
 
 using namespace corla;
 
 namespace {
-
-using Run = AdapterRun;
 
 // Every enquiry goes out several times from each socket, and every copy is answered.
 constexpr int kCopies = int(std::size(DiscoveryClient::kEnquiryRepeatsMs));
@@ -26,17 +31,49 @@ constexpr int kCopies = int(std::size(DiscoveryClient::kEnquiryRepeatsMs));
 QStringList expectedAnswers(const SimFleet& fleet)
 {
     QStringList lines;
-    for (const SimDevice& d : fleet) {
-        for (const char* local : d.iface == "dev1" ? QList<const char*>{"10.20.0.1"}
-                                                   : QList<const char*>{"10.10.0.1", "10.10.1.1"}) {
+    for (const SimDevice& d : fleet)
+        for (const QString& local :
+             d.iface == "dev1" ? QStringList{"10.20.0.1"} : QStringList{"10.10.0.1", "10.10.1.1"})
             lines << record(Device(d.serial, DeviceType(d.type), d.net), local);
-        }
-    }
     lines.sort();
     return lines;
 }
 
 const Device everyone(DeviceType::NoDevice);
+
+// Where each socket of the request listens: the response port follows type, serial and MAC.
+using Target = std::pair<QHostAddress, quint16>;
+
+// Sends to the targets in turn, alternating 65000 bytes of junk with an enquiry answer of
+// zeros (MAC 00:00:00:00:00:00), for `maxMs` or `maxDatagrams`.
+int flood(const std::vector<Target>& targets, qint64 maxMs, int maxDatagrams)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0)
+        return -1;
+    const std::vector<char> junk(65000, '\x11');
+    std::vector<uint8_t> zeros(26, 0);
+    const std::vector<uint8_t> noDevice =
+        encodeFrame(MessageCode::NetworkEnquiry, zeros.data(), zeros.size());
+    QElapsedTimer clock;
+    clock.start();
+    int sent = 0;
+    for (int i = 0; i < maxDatagrams && clock.elapsed() < maxMs; ++i) {
+        const Target& t = targets[size_t(i) % targets.size()];
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(t.second);
+        to.sin_addr.s_addr = htonl(t.first.toIPv4Address());
+        const bool big = i % 2 == 0;
+        const ssize_t n = ::sendto(
+            fd, big ? junk.data() : reinterpret_cast<const char*>(noDevice.data()),
+            big ? junk.size() : noDevice.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        if (n > 0)
+            ++sent;
+    }
+    ::close(fd);
+    return sent;
+}
 
 } // namespace
 
@@ -58,14 +95,13 @@ private slots:
     void discovery_data()
     {
         QTest::addColumn<QStringList>("args");
-        QTest::newRow("no fault") << QStringList();
-        QTest::newRow("every answer twice") << QStringList{"--duplicate"};
-        QTest::newRow("split inside the header") << QStringList{"--split-at", "3"};
-        // Each socket's countdown starts again with its answers.
-        QTest::newRow("answers after 1 s") << QStringList{"--delay", "1000"};
-        QTest::newRow("rogue datagrams first") << QStringList{"--rogue-sender"};
-        QTest::newRow("rogue datagrams inside a split payload")
-            << QStringList{"--rogue-sender", "--split-at", "10"};
+        using L = QStringList;
+        row("no fault", L());
+        row("every answer twice", L{"--duplicate"});
+        row("split inside the header", L{"--split-at", "3"});
+        row("answers after 1 s", L{"--delay", "1000"}); // each socket's countdown starts again
+        row("rogue datagrams first", L{"--rogue-sender"});
+        row("rogue datagrams inside a split payload", L{"--rogue-sender", "--split-at", "10"});
     }
 
     void discovery()
@@ -74,7 +110,7 @@ private slots:
         QCOMPARE(m_sim.startOrWhy(args), QString());
         // Quiet sockets close after 3 s: long past the last copy of the enquiry and its
         // answers, even on a busy machine.
-        Run run(3000);
+        AdapterRun run(3000);
         QStringList from;
         connect(&run.adapter, &DiscoveryClient::requestSent, this,
                 [&from](const QByteArray& frame, const QHostAddress& local) {
@@ -129,8 +165,8 @@ private slots:
         QTest::addColumn<bool>("fleet");
         QTest::addColumn<int>("periodMs");
         QTest::addColumn<int>("copies");
-        QTest::newRow("answered: every copy") << true << 1500 << 8;
-        QTest::newRow("unanswered, closed after 1 s: the first five") << false << 1000 << 5;
+        row("answered: every copy", true, 1500, 8);
+        row("unanswered, closed after 1 s: the first five", false, 1000, 5);
     }
 
     void enquiryRepeats()
@@ -142,24 +178,20 @@ private slots:
             QCOMPARE(m_sim.startOrWhy({}), QString());
         else
             QVERIFY(m_sim.stop());
-        Run run(periodMs);
+        AdapterRun run(periodMs);
         QHash<QString, QList<qint64>> sentAt;
+        int sent = 0;
         connect(&run.adapter, &DiscoveryClient::requestSent, this,
                 [&](const QByteArray&, const QHostAddress& local) {
                     sentAt[local.toString()] << run.clock.elapsed();
+                    ++sent;
                 });
         QVERIFY(run.adapter.netEnquire(everyone) != 0);
         QTRY_COMPARE_WITH_TIMEOUT(run.timeoutsMs.size(), 3, 10000);
         // Nothing more goes out, up to past the time the last copy would have been due.
         const qint64 last = DiscoveryClient::kEnquiryRepeatsMs[kCopies - 1];
-        const auto sent = [&sentAt] {
-            int n = 0;
-            for (const QList<qint64>& at : qAsConst(sentAt))
-                n += at.size();
-            return n;
-        };
-        const int before = sent();
-        (void)QTest::qWaitFor([&] { return sent() > before; },
+        const int before = sent;
+        (void)QTest::qWaitFor([&] { return sent > before; },
                               int(qMax<qint64>(100, last + 300 - run.clock.elapsed())));
 
         QStringList addresses = sentAt.keys();
@@ -171,11 +203,58 @@ private slots:
             // Spread out, never in a burst (coarse timers may fire 5 % early).
             for (int i = 1; i < copies; ++i)
                 QVERIFY2(at[i] - at[0] >= DiscoveryClient::kEnquiryRepeatsMs[i] * 9 / 10,
-                         qPrintable(QStringLiteral("%1: copy %2 after %3 ms")
-                                        .arg(address)
-                                        .arg(i + 1)
-                                        .arg(at[i] - at[0])));
+                         qPrintable(address + " copy " + QString::number(i + 1)));
         }
+    }
+
+    // Big junk and no-device frames flooded at the adapter's own sockets: a 100 ms timer never
+    // waits more than 500 ms, and the default fleet is listed whole.
+    void floodKeepsTheClock()
+    {
+        QLoggingCategory::setFilterRules("corla.discovery.debug=false"); // a line per frame
+        QCOMPARE(m_sim.startOrWhy({}), QString());
+        AdapterRun run(1000);
+        std::vector<Target> targets;
+        connect(&run.adapter, &DiscoveryClient::requestSent, this,
+                [&targets](const QByteArray& frame, const QHostAddress& from) {
+                    const auto port =
+                        quint16(quint8(frame.at(13)) | (quint16(quint8(frame.at(14))) << 8));
+                    if (std::none_of(targets.begin(), targets.end(),
+                                     [&](const Target& t) { return t.first == from; }))
+                        targets.push_back({from, port});
+                });
+
+        qint64 lastTick = 0, longestGap = 0;
+        QTimer ticks;
+        connect(&ticks, &QTimer::timeout, this, [&] {
+            longestGap = qMax(longestGap, run.clock.elapsed() - lastTick);
+            lastTick = run.clock.elapsed();
+        });
+        ticks.start(100);
+
+        QVERIFY(run.adapter.netEnquire(everyone) != 0);
+        QCOMPARE(int(targets.size()), 3);
+        // As corla-cli discover --wait 3000 would: the answers of 3 s, flooded throughout.
+        auto flooding = std::async(std::launch::async, flood, targets, 3000, 200000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            flooding.wait_for(std::chrono::seconds(0)) == std::future_status::ready, 20000);
+        const int sent = flooding.get();
+        QVERIFY(QSignalSpy(&ticks, &QTimer::timeout).wait()); // the tick after the last measured
+
+        qInfo("%d datagrams flooded; longest tick gap %lld ms", sent, longestGap);
+        QVERIFY2(sent > 1000, qPrintable(QStringLiteral("only %1 datagrams flooded").arg(sent)));
+        QVERIFY2(
+            longestGap <= 500,
+            qPrintable(QStringLiteral("the event loop stood still for %1 ms").arg(longestGap)));
+        QStringList fleet;
+        for (const SimDevice& d : m_fleet)
+            fleet << text(d.net.macAddress());
+        fleet.sort();
+        QStringList listed = run.found.replaceInStrings(QRegularExpression("@.*"), "");
+        listed.removeDuplicates();
+        listed.sort();
+        QCOMPARE(listed, fleet);
+        QCOMPARE(listed.size(), 20);
     }
 };
 

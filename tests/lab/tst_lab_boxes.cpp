@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-// Message boxes opened from the answers of the window's adapter (and of the
-// configuration dialog's) stay open longer than the sockets that brought the answers
-// live: closing them must find nothing freed under them, and the window must go on
-// listing devices afterwards, an accepted change's device probed at its new address.
+// Message boxes from the answers of the window's (and the dialog's) adapter held open past their
+// sockets' period, and the window's reset under a flood of forged acknowledgements.
+#include "core/fleet/changelog.h"
+#include "tests/support/datarow.h"
 #include "tests/support/labguard.h"
 #include "tests/support/modalboxhandler.h"
 #include "tests/support/testdevice.h"
@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace corla;
@@ -31,24 +32,46 @@ constexpr int kHoldMs = 900;
 class BoxHolder : public QObject
 {
 public:
-    explicit BoxHolder(int holdMs) : m_holdMs(holdMs)
+    explicit BoxHolder(int holdMs)
     {
-        connect(&m_poll, &QTimer::timeout, this, [this] {
+        connect(&m_poll, &QTimer::timeout, this, [this, holdMs] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             // Marked on the box itself: the next box may take a closed one's address.
             if (!box || box->property("held").toBool())
                 return;
             box->setProperty("held", true);
             titles << box->windowTitle();
-            QTimer::singleShot(m_holdMs, box, [box] { box->accept(); });
+            QTimer::singleShot(holdMs, box, [box] { box->accept(); });
         });
         m_poll.start(5);
     }
     QStringList titles;
 
 private:
-    int m_holdMs;
     QTimer m_poll;
+};
+
+QStringList logLines(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
+struct LabWindow
+{
+    DiscoveryClient adapter;
+    PortProbeScheduler checker;
+    MainWindow window{&adapter, &checker};
+    // Shows the window and waits until it lists kDevice and kWitness.
+    std::shared_ptr<Device> shown()
+    {
+        window.show();
+        (void)QTest::qWaitFor([&] { return device(kDevice) && device(kWitness); }, 10000);
+        return device(kDevice);
+    }
+    std::shared_ptr<Device> device(const char* mac) { return window.model().device(macOf(mac)); }
 };
 
 } // namespace
@@ -56,9 +79,12 @@ private:
 class TstLabBoxes : public QObject
 {
     Q_OBJECT
+    CorlaLabSim m_sim;
 
 private slots:
     void initTestCase() { CORLA_REQUIRE_LAB(); }
+    void init() { QCOMPARE(m_sim.startOrWhy({}), QString()); }
+    void cleanup() { QVERIFY2(m_sim.stop(), qPrintable(m_sim.output())); }
 
     // One box per request, however many local addresses sent it.
     void boxHeldPastTheSocketPeriod_data()
@@ -66,12 +92,8 @@ private slots:
         QTest::addColumn<QString>("sent");
         QTest::addColumn<QString>("box");
         QTest::addColumn<QString>("addressAfter"); // where port 21 answers then
-        QTest::newRow("refusal") << "10.10.0.255"
-                                 << "Corla Error!"
-                                 << "10.10.0.11";
-        QTest::newRow("change accepted") << "10.10.0.62"
-                                         << "Change Accepted"
-                                         << "10.10.0.62";
+        row("refusal", "10.10.0.255", "Corla Error!", "10.10.0.11");
+        row("change accepted", "10.10.0.62", "Change Accepted", "10.10.0.62");
     }
 
     void boxHeldPastTheSocketPeriod()
@@ -79,17 +101,11 @@ private slots:
         QFETCH(QString, sent);
         QFETCH(QString, box);
         QFETCH(QString, addressAfter);
-        CorlaLabSim sim;
-        QVERIFY2(sim.startOrWhy({}).isEmpty(), qPrintable(sim.output()));
-
-        DiscoveryClient adapter;
-        PortProbeScheduler checker;
-        MainWindow window(&adapter, &checker);
-        window.show();
+        LabWindow lab;
+        MainWindow& window = lab.window;
+        const auto device = lab.shown();
+        QVERIFY(device && lab.device(kWitness));
         window.adapter().setTimeoutPeriod(kPeriodMs);
-        QTRY_VERIFY_WITH_TIMEOUT(window.model().device(macOf(kWitness)), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(window.model().device(macOf(kDevice)), 10000);
-        const auto device = window.model().device(macOf(kDevice));
 
         BoxHolder holder(kHoldMs);
         NetworkSettings settings = device->netHostInfo();
@@ -102,33 +118,26 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(device->netStat(), Reachability::Reachable, 6000);
 
         // The window still hears the fleet.
-        const auto witness = window.model().device(macOf(kWitness));
+        const auto witness = lab.device(kWitness);
         QTRY_VERIFY_WITH_TIMEOUT(window.ui()->btnRefresh->isEnabled(), 5000);
         QTest::mouseClick(window.ui()->btnRefresh, Qt::LeftButton);
         QCOMPARE(witness->netStat(), Reachability::Pending);
         QTRY_COMPARE_WITH_TIMEOUT(witness->netStat(), Reachability::Reachable, 10000);
         QCOMPARE(holder.titles, QStringList{box}); // and no further box since
-        QVERIFY2(sim.stop(), qPrintable(sim.output()));
     }
 
     void dialogClosedUnderABoxOfItsPane()
     {
-        CorlaLabSim sim;
-        QVERIFY2(sim.startOrWhy({}).isEmpty(), qPrintable(sim.output()));
-        Device device(1001, DeviceType(1), NetworkSettings());
         NetworkSettings info;
         info.setMacAddress(macOf(kDevice));
-        device.setNetHostInfo(info);
-
         // The owner's client outlives the dialog and goes on answering after it has gone.
         DiscoveryClient client;
         auto* adapter = &client;
-        QPointer<ConfigureDialog> dialog = new ConfigureDialog(device);
+        QPointer<ConfigureDialog> dialog = new ConfigureDialog(Device(1001, DeviceType(1), info));
         dialog->netHostPane()->setDiscoveryClient(adapter);
         dialog->show();
         adapter->setTimeoutPeriod(kPeriodMs);
-        // A receiver of the client the pane asks puts a question to the user; meanwhile the
-        // dialog goes.
+        // A receiver of the client asks the user a question; meanwhile the dialog goes.
         int asked = 0;
         connect(adapter, &DiscoveryClient::deviceFound, this, [&asked, dialog] {
             ++asked;
@@ -144,8 +153,7 @@ private slots:
         // The client's sockets run out after the dialog has gone.
         QTRY_VERIFY_WITH_TIMEOUT(roundsEnded.count() > 0, 10000);
         QVERIFY(asked >= 1);
-        QVERIFY(holder.titles.size() == asked);
-        QVERIFY2(sim.stop(), qPrintable(sim.output()));
+        QCOMPARE(holder.titles.size(), asked);
     }
 
     // The duplicate question names the address and, for a host that only ARP shows, its MAC.
@@ -177,6 +185,55 @@ private slots:
                                        "network problems. Are you sure you want to use this "
                                        "address?"));
         QCOMPARE(accepted.count(), 0);
+    }
+
+    // One box and one request and outcome line for a reset whose acknowledgement is flooded.
+    void resetUnderAnAcknowledgementFlood()
+    {
+        // Silent for longer than one enquiry's 2 s, so that the device is seen to go.
+        QCOMPARE(m_sim.startOrWhy({"--forge", "ack-flood:2000", "--reset-silence", "3000"}),
+                 QString());
+        QTemporaryDir dir;
+        const ChangeLog log(dir.filePath(QStringLiteral("changes.csv")));
+        LabWindow lab;
+        MainWindow& window = lab.window;
+        window.setChangeLog(&log);
+        const auto device = lab.shown();
+        QVERIFY(device);
+        QTRY_COMPARE_WITH_TIMEOUT(device->netStat(), Reachability::Reachable, 6000);
+
+        QStringList boxes;
+        ModalBoxHandler<QMessageBox> handler(
+            [&boxes](QMessageBox* box) {
+                boxes << box->windowTitle() + '|' + box->text();
+                box->accept();
+            },
+            60000);
+        QTableView* view = window.ui()->tblMainTableView;
+        for (int row = 0; row < view->model()->rowCount(); ++row)
+            if (view->model()->index(row, DeviceTableModel::MacColumn).data() == kDevice)
+                view->selectRow(row);
+        QVERIFY(window.ui()->btnReset->isEnabled());
+        QTest::mouseClick(window.ui()->btnReset, Qt::LeftButton);
+
+        QTRY_VERIFY_WITH_TIMEOUT(logLines(log.path()).size() >= 3, 30000);
+        const QStringList lines = logLines(log.path());
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines[1].section(',', -2), QStringLiteral("reset sent,corla"));
+        QVERIFY2(lines[2].contains(
+                     QRegularExpression(",back after [0-9]+ s at 10\\.10\\.0\\.11,corla$")),
+                 qPrintable(lines[2]));
+        // The question first, agreed to by accepting it.
+        QCOMPARE(boxes, (QStringList{"Reset Device|Reset Tavio LF #1001 (02:c0:1a:00:00:01)?\n\n"
+                                     "The device restarts and cannot be reached until it is "
+                                     "back, which may take up to two minutes.",
+                                     "Device Resetting|Tavio LF #1001 is resetting. This may "
+                                     "take up to two minutes."}));
+        // The rest of the flood, sent with the first acknowledgement seconds before the device
+        // came back, changed nothing.
+        QTRY_COMPARE_WITH_TIMEOUT(device->netStat(), Reachability::Reachable, 6000);
+        QCOMPARE(boxes.size(), 2);
+        QCOMPARE(logLines(log.path()).size(), 3);
     }
 };
 

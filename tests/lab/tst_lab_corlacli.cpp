@@ -1,17 +1,23 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-// corla-cli end to end against the simulator's default fleet, afresh for every test and row:
-// discovery per interface, set, reset, ping and the debug lines of -v.
+// corla-cli end to end against the default fleet, afresh for every test and row: discovery, set,
+// reset, ping, -v, doctor, --settle, watch, the list's cap and an address gone mid-discovery.
 #include "core/net/devicetypes.h"
 #include "tests/support/clirun.h"
 #include "tests/support/datarow.h"
 #include "tests/support/labguard.h"
 
+#include <QElapsedTimer>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QtTest>
+
+#include <csignal>
 
 using namespace corla;
 
@@ -30,10 +36,10 @@ QMap<QString, QJsonObject> discoverJson(const QStringList& extra = {})
 // A device's settings as discovery reports them: "address mask gateway DNS mode".
 QString settingsOf(const QJsonObject& device)
 {
-    return QStringList{device["ipAddress"].toString(), device["subnetMask"].toString(),
-                       device["gateway"].toString(), device["dnsServer"].toString(),
-                       device["addressMode"].toString()}
-        .join(' ');
+    QStringList values;
+    for (const char* key : {"ipAddress", "subnetMask", "gateway", "dnsServer", "addressMode"})
+        values << device[key].toString();
+    return values.join(' ');
 }
 
 // Static on dev0, except Refuser (on dev1, refuses everything).
@@ -44,6 +50,39 @@ const QString Sensible = "02:c0:1a:00:00:02";
 const QString Refuser = "02:c0:1a:00:00:0a";
 const QString Resetter = "02:c0:1a:00:00:13";
 const QString Unknown = "02:c0:1a:00:00:99";
+
+// The process's peak resident size in KiB (VmHWM), or -1 once it is gone.
+qint64 peakKib(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QRegularExpression hwm(QStringLiteral("^VmHWM:\\s+(\\d+) kB"),
+                                 QRegularExpression::MultilineOption);
+    const QRegularExpressionMatch m = hwm.match(QString::fromLatin1(status.readAll()));
+    return m.hasMatch() ? m.captured(1).toLongLong() : -1;
+}
+
+// The MACs a JSON list names; one "not a JSON array" entry when it is none.
+QStringList macsOf(const QByteArray& json)
+{
+    const QJsonDocument doc = QJsonDocument::fromJson(json);
+    QStringList macs;
+    for (const QJsonValue& v : doc.array())
+        macs << v["macAddress"].toString().toLower();
+    return doc.isArray() ? macs : QStringList{"not a JSON array"};
+}
+
+const char* const DropTable = "corla_doctor";
+const char* const LinkLocal = "corla-ll";
+
+// What the machine's own ufw or firewalld (read from its files and services, not the lab's)
+// adds to the report; the lab's own findings are judged beside it.
+bool hostFirewallFound(const CliRun& doctor)
+{
+    static const QRegularExpression found("ufw: (active,|enabled)|firewalld: running,");
+    return doctor.out.contains(found);
+}
 
 } // namespace
 
@@ -81,8 +120,21 @@ private slots:
         QVERIFY(!m_fleet.contains(Unknown));
     }
 
-    void init() { QCOMPARE(m_sim.startOrWhy({}), QString()); }
-    void cleanup() { QVERIFY2(m_sim.stop(), qPrintable(m_sim.output())); }
+    void init()
+    {
+        if (QByteArray(QTest::currentTestFunction()).startsWith("doctor") &&
+            QStandardPaths::findExecutable("nft", {"/usr/sbin", "/sbin"}).isEmpty())
+            QSKIP("nft is not installed (package nftables)");
+        QCOMPARE(QProcess::execute("ip", {"neigh", "flush", "all"}), 0); // no address looks taken
+        QCOMPARE(m_sim.startOrWhy({}), QString());
+    }
+    void cleanup()
+    {
+        QProcess::execute("sh",
+                          {"-c", "{ nft delete table inet corla_doctor; ip link del corla-ll; "
+                                 "} 2>/dev/null"});
+        QVERIFY2(m_sim.stop(), qPrintable(m_sim.output()));
+    }
 
     // Each device once, with the local address it answered on; with --probe, its verdict.
     void discoverPerInterface_data()
@@ -244,6 +296,243 @@ private slots:
         const CliRun run = cli({"-v", "discover", "--wait", "300"});
         CLI_EXPECT(run, 0);
         QVERIFY2(run.err.contains("Sending Command:"), qPrintable(run.describe()));
+    }
+
+    void doctorInterfacesAsTheyAre()
+    {
+        const CliRun doctor = cli({"doctor"});
+        CLI_EXPECT(doctor, hostFirewallFound(doctor) ? 12 : 0);
+        QCOMPARE(doctor.err, QString());
+        for (const char* line :
+             {"Interfaces:\n  lab0: 10.10.0.1/24, 10.10.1.1/24\n  lab1: 10.20.0.1/24\n",
+              "  nftables: no input chain drops by policy\n",
+              "Routers: devices behind a router cannot be found by broadcast"})
+            QVERIFY2(doctor.out.contains(line), qPrintable(doctor.describe()));
+        QVERIFY2(!doctor.out.contains("lo:"), qPrintable(doctor.out));
+    }
+
+    // Connection tracking does not take the devices' answers for replies to the broadcast:
+    // the drop policy keeps every device out until the printed rule lets them in.
+    void doctorDropPolicy()
+    {
+        const QString table = QString::fromLatin1(DropTable);
+        for (const QString& command :
+             {"add table inet " + table,
+              "add chain inet " + table +
+                  " input { type filter hook input priority 0; policy "
+                  "drop; }",
+              "add rule inet " + table + " input ct state established,related accept"})
+            QCOMPARE(QProcess::execute("nft", {command}), 0);
+
+        const CliRun unheard = cli({"discover", "--wait", "1000"});
+        CLI_EXPECT(unheard, 2);
+        QVERIFY2(unheard.err.endsWith("corla-cli: 'corla-cli doctor' tells what on this computer "
+                                      "can keep devices from being heard\n"),
+                 qPrintable(unheard.describe()));
+
+        const CliRun doctor = cli({"doctor"});
+        CLI_EXPECT(doctor, 12);
+        const QString said = "  nftables: the input chain \"inet " + table +
+                             " input\" has the policy drop. Connection tracking does not relate "
+                             "the devices' answers to a broadcast enquiry, so a drop policy drops "
+                             "them too. To let the devices' answers (UDP from port 62726) in: "
+                             "sudo nft insert rule inet " +
+                             table + " input udp sport 62726 accept\n";
+        QVERIFY2(doctor.out.contains(said), qPrintable(doctor.describe()));
+
+        // The lab is root already: the command without its sudo.
+        const QString command = said.section(": sudo ", 1).trimmed();
+        QCOMPARE(QProcess::execute(command.section(' ', 0, 0), command.section(' ', 1).split(' ')),
+                 0);
+        const CliRun again = cli({"doctor"});
+        CLI_EXPECT(again, hostFirewallFound(again) ? 12 : 0);
+        QVERIFY2(again.out.contains("\"inet " + table +
+                                    " input\" drops by policy, and a rule "
+                                    "lets UDP from port 62726 in"),
+                 qPrintable(again.describe()));
+        const CliRun heard = cli({"discover", "--wait", "1000", "--format", "csv"});
+        CLI_EXPECT(heard, 0);
+        QCOMPARE(heard.out.count('\n'), 1 + 20);
+    }
+
+    void doctorLinkLocalOnly()
+    {
+        const QString iface = QString::fromLatin1(LinkLocal), peer = iface + "-peer";
+        for (const QString& command : {"link add " + iface + " type veth peer name " + peer,
+                                       "addr add 169.254.10.1/16 dev " + iface,
+                                       "link set " + iface + " up", "link set " + peer + " up"})
+            QCOMPARE(QProcess::execute("ip", command.split(' ')), 0);
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                QProcess ip;
+                ip.start("ip", {"-o", "link", "show", iface});
+                return ip.waitForFinished(5000) && ip.readAll().contains("LOWER_UP");
+            },
+            10000));
+
+        const CliRun doctor = cli({"doctor"});
+        CLI_EXPECT(doctor, 12);
+        for (const QString& line :
+             {"  " + iface +
+                  ": 169.254.10.1/16 only, a link-local address: no DHCP server gave it "
+                  "one.",
+              "  " + peer + ": up, without an IPv4 address: discovery does not use it\n",
+              QString("  lab0: 10.10.0.1/24, 10.10.1.1/24\n")})
+            QVERIFY2(doctor.out.contains(line), qPrintable(doctor.describe()));
+    }
+
+    // 300 ms without a new device ends the listening long before the wait would, and
+    // devices that answer each copy 200 ms late (a second simulator) are still listed.
+    void settleEndsEarly()
+    {
+        CorlaLabSim late;
+        QCOMPARE(late.startOrWhy({"--burst", "5", "--delay", "200", "--quiet"}), QString());
+        QElapsedTimer clock;
+        clock.start();
+        const CliRun run =
+            cli({"discover", "--wait", "8000", "--settle", "300", "--format", "json"});
+        const qint64 took = clock.elapsed();
+        CLI_EXPECT(run, 0);
+        QCOMPARE(QJsonDocument::fromJson(run.out.toUtf8()).array().size(), 25);
+        QVERIFY2(took < 4000, qPrintable(QString::number(took)));
+    }
+
+    void watchReportsEvents()
+    {
+        const QString resetter = "02:c0:1a:00:00:13", mover = "02:c0:1a:00:00:0d";
+        const QString newcomer = "02:c0:1b:00:00:00";
+        QProcess watch;
+        watch.start(QStringLiteral(CORLA_CLI_BIN),
+                    {"watch", "--interval", "1", "--format", "jsonl"});
+        QVERIFY(watch.waitForStarted());
+        QStringList lines;
+        const auto read = [&] {
+            while (watch.canReadLine())
+                lines << QString::fromUtf8(watch.readLine()).trimmed();
+            return lines;
+        };
+        const auto count = [&](const QString& event) {
+            return read().filter("{\"event\":\"" + event + "\"").size();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(count("appeared"), 20, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(count("verdict"), 20, 10000);
+
+        CorlaLabSim switchedOn;
+        QCOMPARE(switchedOn.startOrWhy({"--burst", "1", "--quiet"}), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(count("appeared"), 21, 10000);
+
+        CLI_EXPECT(cli({"reset", resetter, "--no-wait-return"}), 0);
+        CLI_EXPECT(cli({"set", mover, "--static", "10.10.0.77/24"}), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(count("back"), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(count("changed"), 1, 5000);
+
+        ::kill(pid_t(watch.processId()), SIGINT);
+        QVERIFY(watch.waitForFinished(5000));
+        QCOMPARE(watch.exitCode(), 130);
+        QCOMPARE(QString::fromUtf8(watch.readAllStandardError()),
+                 QStringLiteral("corla-cli: watch ended: 21 devices answering now, 21 seen in "
+                                "all\n"));
+        QCOMPARE(read()
+                     .filter(newcomer)
+                     .filter("\"appeared\"")
+                     .replaceInStrings(QRegularExpression("\"time\":\"[^\"]*\""), "T"),
+                 QStringList({R"({"event":"appeared",T,"mac":"02:c0:1b:00:00:00","serial":1,)"
+                              R"("type":"Tavio LF","ip":"10.40.0.1","addressMode":"Static",)"
+                              R"("subnetMask":"255.255.0.0","gateway":"10.40.0.1",)"
+                              R"("dnsServer":"0.0.0.0"})"}));
+
+        // Everything after the fleet's first appearance, times aside.
+        const QRegularExpression times("\"(time|lastHeard)\":\"[^\"]*\"|\"goneMs\":[0-9]+");
+        QStringList events;
+        for (QString line : read()) {
+            if (!line.startsWith("{\"event\":\"appeared\"") && !line.contains(newcomer) &&
+                !line.startsWith("{\"event\":\"verdict\""))
+                events << line.replace(times, "T");
+        }
+        const QString settings = R"({"addressMode":"Static","dnsServer":"10.10.0.254",)"
+                                 R"("gateway":"10.10.0.254","ipAddress":"%1",)"
+                                 R"("subnetMask":"255.255.255.0"})";
+        // The change and the reset interleave as their timing falls: each device's own.
+        QCOMPARE(
+            events.filter(mover),
+            QStringList({
+                R"({"event":"changed",T,"mac":"02:c0:1a:00:00:0d","serial":1013,)"
+                R"("type":"Battery Pack","ip":"10.10.0.77","old":)" +
+                    settings.arg("10.10.0.23") + ",\"new\":" + settings.arg("10.10.0.77") + "}",
+            }));
+        QCOMPARE(events.filter(resetter),
+                 QStringList({
+                     R"({"event":"no answer",T,"mac":"02:c0:1a:00:00:13","serial":1019,)"
+                     R"("type":"Nerio HF","ip":"10.10.0.29",T})",
+                     R"({"event":"back",T,"mac":"02:c0:1a:00:00:13","serial":1019,)"
+                     R"("type":"Nerio HF","ip":"10.10.0.29",T})",
+                 }));
+        QCOMPARE(events.size(), 3);
+    }
+
+    void capHoldsAgainstInventedDevices()
+    {
+        CorlaLabSim sim; // beside the default fleet
+        QCOMPARE(sim.startOrWhy({"--forge", "macs:200000", "--rate", "0", "--quiet"}), QString());
+
+        QProcess cli;
+        cli.start(QStringLiteral(CORLA_CLI_BIN),
+                  {"discover", "--format", "json", "--max-devices", "1000", "--wait", "3000"});
+        QVERIFY2(cli.waitForStarted(5000), qPrintable(cli.errorString()));
+        qint64 peak = 0;
+        QElapsedTimer clock;
+        clock.start();
+        while (!cli.waitForFinished(10) && clock.elapsed() < 30000)
+            peak = qMax(peak, peakKib(cli.processId()));
+        QCOMPARE(cli.state(), QProcess::NotRunning);
+
+        const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
+        QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(cli.exitCode() == 0, qPrintable(err));
+        const QStringList macs = macsOf(cli.readAllStandardOutput());
+        QCOMPARE(macs.size(), 1000);
+        QCOMPARE(QSet<QString>(macs.begin(), macs.end()).size(), 1000);
+
+        const QRegularExpressionMatch warning =
+            QRegularExpression(QStringLiteral("^corla-cli: warning: (\\d+) further answers "
+                                              "ignored: more devices than corla-cli lists at "
+                                              "once \\(1000\\)$"),
+                               QRegularExpression::MultilineOption)
+                .match(err);
+        QVERIFY2(warning.hasMatch(), qPrintable(err));
+        const int ignored = warning.captured(1).toInt();
+        qInfo("%d answers ignored beyond the 1000 listed; peak resident size %lld KiB", ignored,
+              peak);
+        // Twice the cap and more reached the list, and it did not grow with them.
+        QVERIFY2(ignored >= 2000, qPrintable(err));
+        QVERIFY2(peak > 0 && peak < 200 * 1024,
+                 qPrintable(QStringLiteral("corla-cli peaked at %1 KiB").arg(peak)));
+    }
+
+    // An address that goes away while the enquiry is still being repeated from it: said
+    // once on stderr, and the devices heard elsewhere are still listed, exit 0.
+    void addressGoneMidDiscovery()
+    {
+        QProcess cli;
+        cli.start(QStringLiteral(CORLA_CLI_BIN),
+                  {"discover", "--format", "json", "--wait", "3000"});
+        QVERIFY2(cli.waitForStarted(5000), qPrintable(cli.errorString()));
+        QThread::msleep(500); // past the first copies of the enquiry, before the last
+        QCOMPARE(QProcess::execute("ip", {"addr", "del", "10.20.0.1/24", "dev", "lab1"}), 0);
+        const bool finished = cli.waitForFinished(20000);
+        QCOMPARE(QProcess::execute("ip", {"addr", "add", "10.20.0.1/24", "dev", "lab1"}), 0);
+        QVERIFY(finished);
+
+        const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
+        QVERIFY2(cli.exitCode() == 0, qPrintable(err));
+        const QRegularExpression warning(
+            QStringLiteral("^corla-cli: warning: (could not send from|stopped listening on) "
+                           "10\\.20\\.0\\.1: .+$"),
+            QRegularExpression::MultilineOption);
+        QCOMPARE(err.count(warning), 1);
+        const QStringList listed = macsOf(cli.readAllStandardOutput());
+        // The devices behind lab0 answered throughout.
+        QVERIFY2(listed.size() >= 15, qPrintable(listed.join(' ')));
     }
 };
 

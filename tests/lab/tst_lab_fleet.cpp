@@ -1,12 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-// A fleet of thousands of devices with port 21 open, each answering from every local address,
-// as a desktop with the usual descriptor limit sees it: corla-cli reports every device
-// Reachable and the window colours every row green, the window also with a high limit, both
-// with a soft and hard limit of 1024. A shortage of sockets must never read as a verdict.
-//
-// Each part is a test function of its own, so that each has Qt Test's whole time budget.
-// The order matters: a lowered hard limit cannot be raised again in this process.
+// Thousands of devices with port 21 open, under a high descriptor limit and under 1024: every
+// one Reachable in corla-cli and green in the window (a shortage of sockets is no verdict).
+// One function per part for Qt Test's time budget; in order, as a lowered limit stays lowered.
 #include "tests/support/labguard.h"
 #include "ui/mainwindow.h"
 
@@ -19,10 +15,8 @@ using namespace corla;
 
 namespace {
 
-// The sanitizer build runs several times slower; its point is memory safety while probes
-// wait for descriptors, which 1500 probes under a limit of 1024 still exercise. Its simulator
-// is paced: unpaced, one slow process answering every copy of every enquiry for the whole
-// fleet falls seconds behind, and the kernel drops what the receive buffers cannot hold.
+// The sanitizer build is slower: 1500 probes still outrun 1024 descriptors, and its simulator
+// is paced, as unpaced it falls behind and the receive buffers overflow.
 #ifdef CORLA_SANITIZED_BUILD
 constexpr int kFleet = 1500;
 const char* const kRate = "20000";
@@ -83,7 +77,6 @@ private slots:
     void initTestCase()
     {
         CORLA_REQUIRE_LAB();
-        // Unpaced (but see kRate): the answers come as fast as the simulator can send them.
         QVERIFY2(m_sim.startOrWhy({"--burst", QString::number(kFleet), "--rate", kRate}).isEmpty(),
                  qPrintable(m_sim.output()));
     }

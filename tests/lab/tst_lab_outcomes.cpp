@@ -1,10 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-// corla-cli's outcomes when requests or answers go missing and when another sender answers in
-// a device's name: set and reset against a fresh default fleet per row, with nftables rules
-// that drop exactly the datagrams a row is about (the command code is the frame's second
-// byte: 0x58 change, 0x59 reset), an address that a device has just left, and discovery in a
-// lab that loses 20 % each way (run by tst_lab_outcomes_loss20 only).
+// corla-cli's outcomes when requests or answers go missing (nftables drops them) or another
+// sender answers in a device's name, an address just left, and discovery at 20 % loss.
 #include "tests/support/clirun.h"
 #include "tests/support/datarow.h"
 #include "tests/support/labguard.h"
@@ -23,7 +20,7 @@ const QString Disputed = "02:c0:1a:00:00:05"; // static 10.10.0.15 on dev0
 const QString Resetter = "02:c0:1a:00:00:13"; // static 10.10.0.29 on dev0
 const QString Fresh = "10.10.0.77 255.255.255.0 10.10.0.254 10.10.0.254 Static";
 
-// The payload's second byte, seen from the UDP header.
+// The payload's second byte (the command), seen from the UDP header.
 const QString ChangeCode = "@th,72,8 0x58";
 const QString ResetCode = "@th,72,8 0x59";
 
@@ -44,20 +41,19 @@ QString nft(const QString& side, const QStringList& args, const QByteArray& inpu
     return QString();
 }
 
-// "dev RULE" or "host RULE", separated by ";": each in an input chain of our own table.
-QString addRules(const QString& rules)
+// "dev RULE" or "host RULE": the rule in an input chain of a table of our own on that side.
+QString addRule(const QString& rule)
 {
-    for (const QString& one : rules.split(';', Qt::SkipEmptyParts)) {
-        const QString side = one.trimmed().section(' ', 0, 0);
-        const QString rule = one.trimmed().section(' ', 1);
-        const QString table = "table inet corla_outcomes {\n chain input {\n"
-                              "  type filter hook input priority filter; policy accept;\n  " +
-                              rule + "\n }\n}\n";
-        const QString why = nft(side, {"-f", "-"}, table.toUtf8());
-        if (!why.isEmpty())
-            return why;
-    }
-    return QString();
+    const QString table = "table inet corla_outcomes {\n chain input {\n  type filter hook "
+                          "input priority filter; policy accept;\n  " +
+                          rule.section(' ', 1) + "\n }\n}\n";
+    return rule.isEmpty() ? QString() : nft(rule.section(' ', 0, 0), {"-f", "-"}, table.toUtf8());
+}
+
+void dropRules()
+{
+    for (const char* side : {"dev", "host"})
+        nft(side, {"delete", "table", "inet", "corla_outcomes"});
 }
 
 // Each device discovery lists, by MAC: "address mask gateway DNS mode".
@@ -93,14 +89,10 @@ private slots:
 
     void cleanup()
     {
-        nft("dev", {"delete", "table", "inet", "corla_outcomes"});
-        nft("host", {"delete", "table", "inet", "corla_outcomes"});
+        dropRules();
         // Addresses the devices held in this row must not look taken in the next one.
         QProcess::execute("ip", {"neigh", "flush", "all"});
-        const bool clean = m_sim.stop();
-        if (QTest::currentTestFailed() || !clean)
-            qInfo("simulator output:\n%s", qPrintable(m_sim.output()));
-        QVERIFY2(clean, "the simulator did not end cleanly");
+        QVERIFY2(m_sim.stop(), qPrintable(m_sim.output()));
     }
 
     // Each row: the simulator's switches, the rules that drop what the row is about, the
@@ -170,7 +162,7 @@ private slots:
         QFETCH(QString, after);
         QFETCH(int, requests);
         QCOMPARE(startSim(sim), QString());
-        QCOMPARE(addRules(rules), QString());
+        QCOMPARE(addRule(rules), QString());
         const CliRun run = cli(args.split(' '));
         CLI_EXPECT(run, exitCode);
         for (const QString& text : printed)
@@ -180,9 +172,7 @@ private slots:
                  qPrintable(run.describe()));
         if (after.isEmpty())
             return;
-        // Discovery's answers must all get through.
-        nft("dev", {"delete", "table", "inet", "corla_outcomes"});
-        nft("host", {"delete", "table", "inet", "corla_outcomes"});
+        dropRules(); // discovery's answers must all get through
         QString listed;
         const QMap<QString, QString> found = discoverCsv("1000", &listed);
         QVERIFY2(found.value(args.section(' ', 1, 1)) == after, qPrintable(listed));

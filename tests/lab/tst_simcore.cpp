@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-// The simulator's device logic without a network: its fleets, its verdicts on new
-// settings, the requests it refuses to read, and the shapes of its faults. What it says on
-// the wire, and the requests it ignores, are checked in the lab (tst_labsim, tst_lab_adapter).
-
+// The simulator's device logic without a network: its fleets, its verdicts on new settings
+// and the shapes of its faults (the wire is tst_labsim's and tst_lab_adapter's).
+#include "tests/support/datarow.h"
 #include "tools/corla-sim/simfleet.h"
 #include "tools/corla-sim/simwire.h"
 
@@ -68,17 +67,13 @@ private slots:
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<QString>("error");
         const QByteArray ok = R"("type":1,"serial":2,"mac":"02:00:00:00:00:01")";
-        QTest::newRow("object without devices") << QByteArray(R"({"fleet": []})") << "expected";
-        QTest::newRow("misspelt key") << "[{" + ok + R"(,"port12":true}])"
-                                      << R"(key "port12")";
-        QTest::newRow("type out of range") << QByteArray(R"([{"type": 128}])") << "type";
-        QTest::newRow("malformed address") << "[{" + ok + R"(,"ip":"10.0.0.300"}])"
-                                           << "\"ip\"";
-        QTest::newRow("MAC twice") << "[{" + ok + "},{" + ok + "}]"
-                                   << "appears twice";
-        QTest::newRow("mask with a hole")
-            << "[{" + ok + R"(,"ip":"10.0.0.5","mask":"255.0.255.0"}])"
-            << "\"mask\"";
+        row("object without devices", QByteArray(R"({"fleet": []})"), "expected");
+        row("misspelt key", "[{" + ok + R"(,"port12":true}])", R"(key "port12")");
+        row("type out of range", QByteArray(R"([{"type": 128}])"), "type");
+        row("malformed address", "[{" + ok + R"(,"ip":"10.0.0.300"}])", "\"ip\"");
+        row("MAC twice", "[{" + ok + "},{" + ok + "}]", "appears twice");
+        row("mask with a hole", "[{" + ok + R"(,"ip":"10.0.0.5","mask":"255.0.255.0"}])",
+            "\"mask\"");
     }
 
     void fleetJsonErrors()
@@ -100,17 +95,15 @@ private slots:
         const char *m = "255.255.255.0", *a = "10.10.0.77", *none = "0.0.0.0";
         const int D = AddressModeDhcp, M = AddressModeStatic;
         using R = Refusal;
-        QTest::newRow("no gateway") << M << request(M, a, m) << R::None;
-        QTest::newRow("DHCP device pins its lease") << D << request(M, "10.10.0.11", m) << R::None;
-        QTest::newRow("repeated copy of the change made") << M << staticDevice().net << R::None;
-        QTest::newRow("mode not set") << M << request(0, a, m) << R::InvalidMode;
-        QTest::newRow("mask with a hole") << M << request(M, a, "255.0.255.0") << R::InvalidSubnet;
-        QTest::newRow("address zero") << M << request(M, none, m) << R::InvalidAddress;
-        QTest::newRow("limited broadcast")
-            << M << request(M, "255.255.255.255", m) << R::BroadcastAddress;
-        QTest::newRow("unchanged address") << M << request(M, "10.10.0.11", m) << R::SameAddress;
-        QTest::newRow("gateway outside the subnet")
-            << M << request(M, a, m, "10.20.0.254") << R::InvalidGateway;
+        row("no gateway", M, request(M, a, m), R::None);
+        row("DHCP device pins its lease", D, request(M, "10.10.0.11", m), R::None);
+        row("repeated copy of the change made", M, staticDevice().net, R::None);
+        row("mode not set", M, request(0, a, m), R::InvalidMode);
+        row("mask with a hole", M, request(M, a, "255.0.255.0"), R::InvalidSubnet);
+        row("address zero", M, request(M, none, m), R::InvalidAddress);
+        row("limited broadcast", M, request(M, "255.255.255.255", m), R::BroadcastAddress);
+        row("unchanged address", M, request(M, "10.10.0.11", m), R::SameAddress);
+        row("gateway outside the subnet", M, request(M, a, m, "10.20.0.254"), R::InvalidGateway);
     }
 
     void judgeChange()
@@ -128,13 +121,12 @@ private slots:
         // Three 32-byte answers: the sizes of the datagrams that carry them.
         QTest::addColumn<SimFaults>("faults");
         QTest::addColumn<QString>("sizes");
-        QTest::newRow("duplicate") << SimFaults{true, {}, 0, 1, -1, false} << "32 32 32 32 32 32";
-        QTest::newRow("stray bytes") << SimFaults{false, "\x11\x22", 0, 1, -1, false} << "34 34 34";
-        QTest::newRow("two frames per datagram")
-            << SimFaults{false, {}, 0, 2, -1, false} << "64 32";
-        QTest::newRow("unknown code") << SimFaults{false, {}, 0, 1, 0x41, false} << "47 47 47";
-        QTest::newRow("all at once, split")
-            << SimFaults{true, "\x11", 10, 1, -1, false} << "10 23 10 23 10 23 10 23 10 23 10 23";
+        row("duplicate", SimFaults{true, {}, 0, 1, -1, false}, "32 32 32 32 32 32");
+        row("stray bytes", SimFaults{false, "\x11\x22", 0, 1, -1, false}, "34 34 34");
+        row("two frames per datagram", SimFaults{false, {}, 0, 2, -1, false}, "64 32");
+        row("unknown code", SimFaults{false, {}, 0, 1, 0x41, false}, "47 47 47");
+        row("all at once, split", SimFaults{true, "\x11", 10, 1, -1, false},
+            "10 23 10 23 10 23 10 23 10 23 10 23");
     }
 
     void faultShapes()

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
 // The echo on loopback: the socket chosen, the request's data, others' replies (hosts
-// present and absent are the lab's, tst_lab_inuse).
+// present and absent are the lab's, tst_lab_checker).
 #include "core/net/hostping.h"
 #include "tests/support/debugcapture.h"
 #include "tests/support/labguard.h"

@@ -125,8 +125,7 @@ private slots:
             QCOMPARE(focused->selectedText(), focused->text());
     }
 
-    // The first click into an octet selects it, however the focus came; a later one places the
-    // cursor.
+    // The first click into an octet selects it, however the focus came; a later one places it.
     void firstClickSelectsLaterClickPlaces()
     {
         m_edit->setAddress(Ipv4Address("1.2.123.4"));

@@ -70,7 +70,8 @@ private slots:
     }
 
     // An address finished past its end, or a first octet ("first") with Return, which sets its
-    // class's mask: stored (a first octet's as the mask), or refused with an error, all kept.
+    // class's mask: stored (a first octet's as the mask), or refused with an error, all kept; or
+    // mode buttons clicked in turn, which the details and the stored mode follow.
     void entries_data()
     {
         QTest::addColumn<QString>("field");
@@ -83,6 +84,8 @@ private slots:
         row("address, first octet 0", "ipeIpAddr", "0.1.2.3", "", "The IP Address is not valid.");
         row("all-ones mask", "ipeSubnet", "255.255.255.255", "", "The subnet mask is not valid.");
         row("empty mask", "ipeSubnet", "0.0.0.0", "", "The subnet mask is not valid.");
+        row("automatic mode", "mode", "rbModeAuto", "off DHCP", "");
+        row("manual mode again", "mode", "rbModeAuto rbModeManual", "on Static", "");
     }
     void entries()
     {
@@ -90,6 +93,17 @@ private slots:
         QFETCH(QString, entered);
         QFETCH(QString, stored);
         QFETCH(QString, error);
+        if (field == "mode") {
+            for (const QString& button : entered.split(' '))
+                QTest::mouseClick(child<QRadioButton>(qPrintable(button)), Qt::LeftButton);
+            const bool on = child<QGroupBox>("gbIpDetails")->isEnabled();
+            QCOMPARE(child<QPushButton>("btnSuggest")->isEnabled(), on);
+            QCOMPARE(
+                QString(on ? "on " : "off ") +
+                    (m_pane->netHostInfo().addressMode() == AddressModeStatic ? "Static" : "DHCP"),
+                stored);
+            return;
+        }
         finishAddress(child("ipeSubnet"), "255.0.255.0"); // an error an accepted entry hides
         QVERIFY(!shownError().isEmpty());
         const NetworkSettings before = m_pane->netHostInfo();
@@ -118,24 +132,12 @@ private slots:
         }
     }
 
-    void modeClicksEnableDetailsAndSetMode()
-    {
-        for (bool manual : {false, true}) {
-            QTest::mouseClick(child<QRadioButton>(manual ? "rbModeManual" : "rbModeAuto"),
-                              Qt::LeftButton);
-            QCOMPARE(child<QGroupBox>("gbIpDetails")->isEnabled(), manual);
-            QCOMPARE(child<QPushButton>("btnSuggest")->isEnabled(), manual);
-            QCOMPARE(m_pane->netHostInfo().addressMode(),
-                     manual ? AddressModeStatic : AddressModeDhcp);
-        }
-    }
-
     // 0.0.0.0 is "not used": an unchecked, empty field; checked, it stores what is entered.
     void optionalAddress_data()
     {
         QTest::addColumn<int>("which");
-        QTest::newRow("gateway") << 0;
-        QTest::newRow("dns server") << 1;
+        row("gateway", 0);
+        row("dns server", 1);
     }
     void optionalAddress()
     {

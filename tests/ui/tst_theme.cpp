@@ -131,8 +131,8 @@ private slots:
         }
     }
 
-    // -stylesheet FILE goes on top of ours: its rules win, ours still hold where it says
-    // nothing; a file that cannot be read adds nothing.
+    // -stylesheet FILE goes over ours, which holds where it is silent; an unreadable one adds
+    // nothing.
     void userSheetOnTop()
     {
         QTemporaryDir dir;
@@ -155,8 +155,7 @@ private slots:
                  withStatusStyleSheet(QString()));
     }
 
-    // OK, its only button, ends the box's loop (the timer ends a hung test); its date is the
-    // build's.
+    // OK, its only button, ends the box's loop (the timer ends a hung test); its date the build's.
     void aboutBox()
     {
         AboutBox box("Corla", "2.0.5", CORLA_BUILD_DATE);

@@ -31,21 +31,15 @@ QByteArray answer(MessagePayload&& payload)
     return QByteArray(reinterpret_cast<const char*>(frame.data()), int(frame.size()));
 }
 
-QByteArray enquiryAnswer(uint8_t type, uint16_t serial,
-                         const MacAddress& mac = kSettings.macAddress())
-{
-    NetworkSettings settings = kSettings;
-    settings.setMacAddress(mac);
-    return answer(EnquiryMessage(type, serial, settings));
-}
-
-QByteArray changeAnswer(int16_t error, const MacAddress& mac = kSettings.macAddress())
+// An enquiry answer, or with `error` >= 0 a change answer from device 77.
+QByteArray deviceAnswer(uint8_t type, uint16_t serial, int error = -1,
+                        const MacAddress& mac = kSettings.macAddress())
 {
     NetworkSettings settings = kSettings;
     settings.setMacAddress(mac);
     ChangeMessage change(5, 77, settings);
-    change.setError(error);
-    return answer(std::move(change));
+    change.setError(int16_t(error));
+    return error < 0 ? answer(EnquiryMessage(type, serial, settings)) : answer(std::move(change));
 }
 
 QByteArray resetAnswer()
@@ -84,22 +78,9 @@ public:
                     reports << QStringLiteral("reset #%1 ").arg(request) + text(mac);
                 });
     }
-    // Opens a request (enquiry, change or reset for `mac`) and its first channel.
-    quint64 open(uint8_t code, const MacAddress& mac = kSettings.macAddress())
-    {
-        NetworkSettings info;
-        info.setMacAddress(mac);
-        if (code == MessageCode::ChangeNetwork)
-            request = openRequest(ChangeMessage(5, 77, info));
-        else if (code == MessageCode::ResetDevice)
-            request = openRequest(ResetMessage(mac));
-        else
-            request = openRequest(EnquiryMessage(0, 0, NetworkSettings()));
-        return openChannel(request);
-    }
-    quint64 secondChannel() { return openChannel(request); }
-    quint64 request = 0;
-    void close(quint64 channel) { closeChannel(channel); }
+    using DiscoveryClient::closeChannel;
+    using DiscoveryClient::openChannel;
+    using DiscoveryClient::openRequest;
     // Feeds a datagram and lets the event loop deliver what it completed.
     void feed(const QByteArray& datagram, uint32_t iface = 0, quint64 channel = 0,
               quint16 senderPort = 62726)
@@ -149,14 +130,16 @@ private slots:
     void enquiryAnswerBecomesARecord()
     {
         Adapter adapter;
-        adapter.feed(enquiryAnswer(16, 4321), Ipv4Address("10.10.1.1").toInt());
+        adapter.feed(deviceAnswer(16, 4321), Ipv4Address("10.10.1.1").toInt());
         QCOMPARE(adapter.found.size(), size_t(1));
         const Device& d = *adapter.found.front();
-        QCOMPARE(int(d.devType()), 16);
-        QCOMPARE(d.serial(), uint16_t(4321));
         QVERIFY(d.netHostInfo() == kSettings);
-        QCOMPARE(text(d.commsIfaceAddr()) + ' ' + text(d.answeredFrom()), "10.10.1.1 10.10.0.254");
-        QCOMPARE(d.answeredFromPort(), quint16(62726));
+        QCOMPARE(QStringLiteral("type %1 serial %2 via %3 from %4:%5")
+                     .arg(int(d.devType()))
+                     .arg(d.serial())
+                     .arg(text(d.commsIfaceAddr()), text(d.answeredFrom()))
+                     .arg(d.answeredFromPort()),
+                 "type 16 serial 4321 via 10.10.1.1 from 10.10.0.254:62726");
     }
 
     // An enquiry answer without its gateway field or MAC is dropped, not listed with zeros.
@@ -182,7 +165,7 @@ private slots:
         QFETCH(bool, zeroMac);
         QFETCH(QString, outcome);
         const QByteArray whole =
-            enquiryAnswer(5, 4321, zeroMac ? MacAddress() : kSettings.macAddress()).mid(4, 26);
+            deviceAnswer(5, 4321, -1, zeroMac ? MacAddress() : kSettings.macAddress()).mid(4, 26);
         const auto* payload = reinterpret_cast<const uint8_t*>(whole.constData());
         const std::vector<uint8_t> cut =
             encodeFrame(MessageCode::NetworkEnquiry, payload, size_t(payloadBytes));
@@ -200,7 +183,7 @@ private slots:
         // 32-byte answers: 500 nearly fill the 16384-byte receive buffer, 1200 overflow it.
         QTest::addColumn<QList<QByteArray>>("datagrams");
         QTest::addColumn<QList<int>>("foundAfterEach");
-        const QByteArray a = enquiryAnswer(5, 1);
+        const QByteArray a = deviceAnswer(5, 1);
         QTest::newRow("empty datagram") << QList<QByteArray>{QByteArray(), a} << QList<int>{0, 1};
         QTest::newRow("datagrams whose sum exceeds the buffer")
             << QList<QByteArray>{a.repeated(500), a.repeated(500)} << QList<int>{500, 1000};
@@ -222,64 +205,68 @@ private slots:
     // A change or reset settles on its device's first answer; an enquiry hears all.
     void answersCountOnlyForTheirRequest_data()
     {
-        QTest::addColumn<int>("requestCode");
+        QTest::addColumn<int>("asked"); // enquiry, change or reset
         QTest::addColumn<bool>("otherDevice");
         QTest::addColumn<bool>("channelClosed");
         QTest::addColumn<QList<Heard>>("answers");
         QTest::addColumn<QStringList>("expected");
-        QTest::addColumn<int>("furtherDropped");
-        const uint8_t W = MessageCode::NetworkEnquiry, X = MessageCode::ChangeNetwork,
-                      Y = MessageCode::ResetDevice;
-        const QByteArray refused = changeAnswer(4), accepted = changeAnswer(0),
+        const int W = 0, X = 1, Y = 2;
+        const QByteArray refused = deviceAnswer(5, 77, 4), accepted = deviceAnswer(5, 77, 0),
                          reset = resetAnswer();
         const QStringList none,
             wasRefused{"change #1 code 4 from 10.10.0.254:62726 ip 192.168.1.10", "error"},
             wasAccepted{"change #1 code 0 from 10.10.0.254:62726 ip 192.168.1.10", "changed 77"},
             wasReset{"reset #1 00:1a:2b:3c:4d:5e", "reset 00:1a:2b:3c:4d:5e"};
         const auto once = [](const QByteArray& a) { return QList<Heard>{{0, a}}; };
-        row("accepted, then refused", int(X), false, false,
-            QList<Heard>{{0, accepted}, {0, refused}}, wasAccepted, 1);
-        row("10000 repeats of the refusal on both channels", int(X), false, false,
-            QList<Heard>{{0, refused, 10000}, {1, refused, 10000}}, wasRefused, 19999);
-        row("10000 repeats of the reset answer on both channels", int(Y), false, false,
-            QList<Heard>{{1, reset, 10000}, {0, reset, 10000}}, wasReset, 19999);
-        row("another device's refusal settles nothing", int(X), false, false,
-            QList<Heard>{{0, changeAnswer(4, kOtherMac)}, {1, accepted}}, wasAccepted, 0);
-        row("a reset answer settles no change", int(X), false, false,
-            QList<Heard>{{0, reset}, {0, accepted}}, wasAccepted, 0);
-        row("change and reset answers on an enquiry", int(W), false, false,
-            QList<Heard>{{0, refused}, {0, accepted}, {1, reset}}, none, 0);
-        row("refusal for another device's change", int(X), true, false, once(refused), none, 0);
-        row("acceptance after a reset", int(Y), false, false, once(accepted), none, 0);
-        row("refusal after the request's socket went", int(X), false, true, once(refused), none, 0);
-        row("enquiry answers on a change, each heard", int(X), false, false,
-            QList<Heard>{{0, enquiryAnswer(5, 9)}, {1, enquiryAnswer(5, 9)}},
-            QStringList{"found 9", "found 9"}, 0);
+        row("accepted, then refused", X, false, false, QList<Heard>{{0, accepted}, {0, refused}},
+            wasAccepted + QStringList{"1 further dropped"});
+        row("10000 repeats of the refusal on both channels", X, false, false,
+            QList<Heard>{{0, refused, 10000}, {1, refused, 10000}},
+            wasRefused + QStringList{"19999 further dropped"});
+        row("10000 repeats of the reset answer on both channels", Y, false, false,
+            QList<Heard>{{1, reset, 10000}, {0, reset, 10000}},
+            wasReset + QStringList{"19999 further dropped"});
+        row("another device's refusal settles nothing", X, false, false,
+            QList<Heard>{{0, deviceAnswer(5, 77, 4, kOtherMac)}, {1, accepted}}, wasAccepted);
+        row("a reset answer settles no change", X, false, false,
+            QList<Heard>{{0, reset}, {0, accepted}}, wasAccepted);
+        row("change and reset answers on an enquiry", W, false, false,
+            QList<Heard>{{0, refused}, {0, accepted}, {1, reset}}, none);
+        row("refusal for another device's change", X, true, false, once(refused), none);
+        row("acceptance after a reset", Y, false, false, once(accepted), none);
+        row("refusal after the request's socket went", X, false, true, once(refused), none);
+        row("enquiry answers on a change, each heard", X, false, false,
+            QList<Heard>{{0, deviceAnswer(5, 9)}, {1, deviceAnswer(5, 9)}},
+            QStringList{"found 9", "found 9"});
     }
 
     void answersCountOnlyForTheirRequest()
     {
-        QFETCH(int, requestCode);
+        QFETCH(int, asked);
         QFETCH(bool, otherDevice);
         QFETCH(bool, channelClosed);
         QFETCH(QList<Heard>, answers);
         QFETCH(QStringList, expected);
-        QFETCH(int, furtherDropped);
+        NetworkSettings info;
+        info.setMacAddress(otherDevice ? kOtherMac : kSettings.macAddress());
+        const EnquiryMessage enquiry(0, 0, NetworkSettings());
+        const ChangeMessage change(5, 77, info);
+        const ResetMessage reset(info.macAddress());
+        const MessagePayload* const requests[] = {&enquiry, &change, &reset};
         Adapter adapter;
-        const quint64 channels[] = {
-            adapter.open(uint8_t(requestCode), otherDevice ? kOtherMac : kSettings.macAddress()),
-            adapter.secondChannel()};
-        if (channelClosed) {
-            adapter.close(channels[0]);
-            adapter.close(channels[1]);
-        }
+        const quint64 request = adapter.openRequest(*requests[asked]);
+        const quint64 channels[] = {adapter.openChannel(request), adapter.openChannel(request)};
+        for (const quint64 channel : channels)
+            if (channelClosed)
+                adapter.closeChannel(channel);
         DebugCapture capture;
         for (const Heard& h : answers)
             adapter.feed(h.datagram.repeated(h.times), 0, channels[h.channel]);
+        const int dropped =
+            capture.messages().filter("Dropped a further answer to a settled request").size();
+        if (dropped > 0)
+            adapter.reports << QStringLiteral("%1 further dropped").arg(dropped);
         QCOMPARE(adapter.reports, expected);
-        const QStringList dropped =
-            capture.messages().filter("Dropped a further answer to a settled request");
-        QCOMPARE(dropped.size(), furtherDropped);
     }
 
     void sendersDoNotMix_data()
@@ -287,7 +274,7 @@ private slots:
         // Each datagram from the device port 62726 or another port of the same host.
         QTest::addColumn<QList<Sent>>("datagrams");
         QTest::addColumn<QStringList>("expected");
-        const QByteArray a = enquiryAnswer(5, 1), b = enquiryAnswer(5, 2);
+        const QByteArray a = deviceAnswer(5, 1), b = deviceAnswer(5, 2);
         const quint16 dev = 62726, other = 40000;
         const QStringList both{"found 1", "found 2"};
         const QByteArray promises16000 = QByteArray::fromHex("2a57803e");
@@ -314,7 +301,8 @@ private slots:
         QFETCH(QList<Sent>, datagrams);
         QFETCH(QStringList, expected);
         Adapter adapter;
-        const quint64 channel = adapter.open(MessageCode::NetworkEnquiry);
+        const quint64 channel =
+            adapter.openChannel(adapter.openRequest(EnquiryMessage(0, 0, NetworkSettings())));
         for (const Sent& d : datagrams)
             adapter.feed(d.datagram, 0, channel, d.port);
         QCOMPARE(adapter.reports, expected);
@@ -333,7 +321,7 @@ private slots:
             QTimer::singleShot(20, &modal, &QEventLoop::quit);
             modal.exec();
         });
-        adapter->feed(enquiryAnswer(5, 1) + enquiryAnswer(5, 2) + enquiryAnswer(5, 3));
+        adapter->feed(deviceAnswer(5, 1) + deviceAnswer(5, 2) + deviceAnswer(5, 3));
         settle();
         QVERIFY(guard.isNull());
         QCOMPARE(found, 1);

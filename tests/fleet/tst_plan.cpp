@@ -74,14 +74,14 @@ QStringList rowTexts(const Plan& plan)
 QVector<NetworkSettings> oddFleet()
 {
     const auto odd = [](const char* mac, AddressMode mode, const char* ip, const char* mask) {
-        return NetworkSettings(Ipv4Address(ip), Ipv4Address(mask), Ipv4Address(), Ipv4Address(),
-                               macOf(mac), mode);
+        return NetworkSettings(Ipv4Address(ip), Ipv4Address(mask), {}, {}, macOf(mac), mode);
     };
-    return {odd("02:c0:1a:00:00:01", AddressModeStatic, "10.10.0.11", "255.255.255.0"),
-            odd("02:c0:1a:00:00:02", AddressModeDhcp, "10.10.0.200", "255.255.255.0"),
-            odd("02:c0:1a:00:00:03", AddressModeNotSet, "10.10.0.13", "255.255.255.0"),
+    const char* const c = "255.255.255.0";
+    return {odd("02:c0:1a:00:00:01", AddressModeStatic, "10.10.0.11", c),
+            odd("02:c0:1a:00:00:02", AddressModeDhcp, "10.10.0.200", c),
+            odd("02:c0:1a:00:00:03", AddressModeNotSet, "10.10.0.13", c),
             odd("03:c0:1a:00:00:04", AddressModeStatic, "0.0.0.0", "0.0.0.0"),
-            odd("02:c0:1a:00:00:05", AddressModeStatic, "10.10.0.11", "255.255.255.0")};
+            odd("02:c0:1a:00:00:05", AddressModeStatic, "10.10.0.11", c)};
 }
 
 QStringList faultTexts(const QVector<PlanFault>& faults)
@@ -106,18 +106,15 @@ QByteArray utf16(const QString& text, bool bigEndian, bool withMark = true)
 }
 
 // `expected`: one "LINE: words of the message" per fault, in the order listed.
-void checkFaults(const Plan& plan, const QStringList& expected)
+void checkFaults(const QVector<PlanFault>& faults, const QStringList& expected)
 {
-    QStringList lines, wanted;
-    for (const PlanFault& f : plan.faults)
-        lines << QString::number(f.line);
-    for (const QString& e : expected)
-        wanted << e.section(':', 0, 0);
-    QVERIFY2(lines == wanted, qPrintable(faultTexts(plan.faults).join('\n')));
-    for (int i = 0; i < expected.size(); ++i)
-        QVERIFY2(plan.faults.at(i).message.contains(expected.at(i).section(": ", 1)),
-                 qPrintable(plan.faults.at(i).text()));
-    QVERIFY(!plan.ok());
+    QStringList seen;
+    for (int i = 0; i < faults.size(); ++i) {
+        const QString words = expected.value(i).section(": ", 1);
+        seen << QString::number(faults[i].line) + ": " +
+                    (faults[i].message.contains(words) ? words : faults[i].message);
+    }
+    QCOMPARE(seen, expected);
 }
 
 } // namespace
@@ -183,7 +180,7 @@ private slots:
     {
         QFETCH(QByteArray, file);
         QFETCH(QStringList, expected);
-        checkFaults(readPlan(file), expected);
+        checkFaults(readPlan(file).faults, expected);
     }
 
     // Every encoding and separator, and as a spreadsheet saves it: the rows, then the faults.
@@ -269,12 +266,7 @@ private slots:
         const Plan plan = readPlan((Header + rows).toUtf8());
         QCOMPARE(faultTexts(plan.faults), QStringList());
         QCOMPARE(plan.rows.size(), rows.count('\n'));
-        Plan judged;
-        judged.faults = planFaultsAgainst(plan, oddFleet());
-        if (expected.isEmpty())
-            QCOMPARE(faultTexts(judged.faults), QStringList());
-        else
-            checkFaults(judged, expected);
+        checkFaults(planFaultsAgainst(plan, oddFleet()), expected);
     }
 
     void state_data()

@@ -146,8 +146,7 @@ private slots:
     void answersThatNameNoDevice_data()
     {
         QTest::addColumn<int>("payloadBytes"); // of the 26-byte answer
-        QTest::addColumn<bool>("zeroMac");
-        QTest::addColumn<QString>("outcome");
+        columns<bool, QString>({"zeroMac", "outcome"});
         const QString tooShort =
             "Dropped an enquiry answer too short to name a device: %1 bytes from 10.10.0.254 : "
             "62726";
@@ -181,8 +180,7 @@ private slots:
     void datagramShapes_data()
     {
         // 32-byte answers: 500 nearly fill the 16384-byte receive buffer, 1200 overflow it.
-        QTest::addColumn<QList<QByteArray>>("datagrams");
-        QTest::addColumn<QList<int>>("foundAfterEach");
+        columns<QList<QByteArray>, QList<int>>({"datagrams", "foundAfterEach"});
         const QByteArray a = deviceAnswer(5, 1);
         QTest::newRow("empty datagram") << QList<QByteArray>{QByteArray(), a} << QList<int>{0, 1};
         QTest::newRow("datagrams whose sum exceeds the buffer")
@@ -206,10 +204,8 @@ private slots:
     void answersCountOnlyForTheirRequest_data()
     {
         QTest::addColumn<int>("asked"); // enquiry, change or reset
-        QTest::addColumn<bool>("otherDevice");
-        QTest::addColumn<bool>("channelClosed");
-        QTest::addColumn<QList<Heard>>("answers");
-        QTest::addColumn<QStringList>("expected");
+        columns<bool, bool, QList<Heard>, QStringList>(
+            {"otherDevice", "channelClosed", "answers", "expected"});
         const int W = 0, X = 1, Y = 2;
         const QByteArray refused = deviceAnswer(5, 77, 4), accepted = deviceAnswer(5, 77, 0),
                          reset = resetAnswer();
@@ -272,8 +268,7 @@ private slots:
     void sendersDoNotMix_data()
     {
         // Each datagram from the device port 62726 or another port of the same host.
-        QTest::addColumn<QList<Sent>>("datagrams");
-        QTest::addColumn<QStringList>("expected");
+        columns<QList<Sent>, QStringList>({"datagrams", "expected"});
         const QByteArray a = deviceAnswer(5, 1), b = deviceAnswer(5, 2);
         const quint16 dev = 62726, other = 40000;
         const QStringList both{"found 1", "found 2"};

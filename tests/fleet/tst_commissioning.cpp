@@ -101,8 +101,7 @@ class TestCommissioning : public QObject
 private slots:
     void changeOutcome_data()
     {
-        QTest::addColumn<QVector<Fate>>("fates");
-        QTest::addColumn<corla::ChangeOutcome>("outcome");
+        columns<QVector<Fate>, corla::ChangeOutcome>({"fates", "outcome"});
         QTest::addColumn<QString>("expected"); // "requests, reported address: logged outcomes"
         QTest::addColumn<bool>("lateAnswers");
         using O = corla::ChangeOutcome;

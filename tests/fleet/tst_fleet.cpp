@@ -136,9 +136,7 @@ private slots:
     // Answers go in through merge (an enquiry answer) or append (a new device only).
     void oneEntryPerMac_data()
     {
-        QTest::addColumn<bool>("merge");
-        QTest::addColumn<Devices>("answers");
-        QTest::addColumn<QStringList>("expected");
+        columns<bool, Devices, QStringList>({"merge", "answers", "expected"});
         const auto nerio = [] {
             return testDevice(DeviceType::NerioHF, 7, "02:c0:1a:00:00:03", "10.0.0.1");
         };
@@ -183,8 +181,7 @@ private slots:
     // Senders disagreeing on one MAC in a round: a conflict; roundAt: beginRound() first.
     void conflicts_data()
     {
-        QTest::addColumn<Devices>("answers");
-        QTest::addColumn<int>("roundAt");
+        columns<Devices, int>({"answers", "roundAt"});
         QTest::addColumn<QString>("entry"); // address, gateway and DNS server of the entry
         QTest::addColumn<QString>("conflict");
         const QString first = "10.10.0.11 gw 10.10.0.1 dns 0.0.0.0";
@@ -269,8 +266,7 @@ private slots:
     {
         QTest::addColumn<int>("capacity");
         QTest::addColumn<QStringList>("macs"); // last octet of each answer's MAC address
-        QTest::addColumn<int>("roundAt");
-        QTest::addColumn<QString>("expected");
+        columns<int, QString>({"roundAt", "expected"});
         row("past the capacity, one refused MAC twice", 2,
             QStringList{"01", "02", "03", "04", "03"}, -1, "2 listed, 3 ignored, signals at 2");
         row("a new round counts and signals afresh", 2, QStringList{"01", "02", "03", "01", "04"},
@@ -366,8 +362,7 @@ private slots:
 
     void field_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("expected");
+        columns<QString, QString>({"text", "expected"});
         row("empty stays empty", "", "");
         row("spaces need no quotes", " 10.0.0.1 ", " 10.0.0.1 ");
         row("comma: quoted", "Nerio, HF", "\"Nerio, HF\"");
@@ -384,8 +379,7 @@ private slots:
 
     void document_data()
     {
-        QTest::addColumn<Devices>("devices");
-        QTest::addColumn<QString>("expected");
+        columns<Devices, QString>({"devices", "expected"});
         row("empty list: the header alone", Devices{}, Header);
         row("a line per device in list order, serials in decimal",
             Devices{testDevice(DeviceType::HostController, 100, "00:1a:2b:3c:4d:5e", "192.168.1.10",
@@ -414,10 +408,7 @@ private slots:
     // code, its reason, then the folder's files.
     void writeFile_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("before");
-        QTest::addColumn<int>("limit");
-        QTest::addColumn<QStringList>("expected");
+        columns<QString, QString, int, QStringList>({"name", "before", "limit", "expected"});
         const QString old = "9,Nerio HF,192.168.1.9\n", tooLarge = "File too large";
         const QString written = QString::number(CsvFileResult::Written),
                       notOpened = QString::number(CsvFileResult::NotOpened),
@@ -459,9 +450,7 @@ private slots:
     // Only a regular file is written; a link is followed, written through, and stays.
     void writeFileOnlyToARegularFile_data()
     {
-        QTest::addColumn<QString>("target");
-        QTest::addColumn<bool>("link");
-        QTest::addColumn<QString>("reason");
+        columns<QString, bool, QString>({"target", "link", "reason"});
         row("FIFO", "FIFO", false, "it is a FIFO, not a regular file");
         row("character device", "character device", false,
             "it is a character device, not a regular file");
@@ -499,8 +488,7 @@ private slots:
     // `expected`: "address mask", or words of the reason the text is refused.
     void staticAddress_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("expected");
+        columns<QString, QString>({"text", "expected"});
         row("no prefix: the mask comes from --mask", "10.10.0.50", "10.10.0.50 0.0.0.0");
         row("/31", "10.10.0.50/31", "10.10.0.50 255.255.255.254");
         row("/32 leaves no network", "10.10.0.50/32", "prefix length in \"10.10.0.50/32\"");
@@ -528,11 +516,8 @@ private slots:
     // expected: words the report's lines hold in order; absent: words none holds.
     void hostReport_data()
     {
-        QTest::addColumn<QStringList>("interfaces");
-        QTest::addColumn<TextMap>("commands");
-        QTest::addColumn<QStringList>("expected");
-        QTest::addColumn<QStringList>("absent");
-        QTest::addColumn<bool>("problem");
+        columns<QStringList, TextMap, QStringList, QStringList, bool>(
+            {"interfaces", "commands", "expected", "absent", "problem"});
         using Map = TextMap;
         const QStringList lan = {"lo url 127.0.0.1/8", "eth0 ur 192.168.1.20/24"};
         const Map nftOpen = {{"nft list ruleset", "0\n"}};

@@ -101,8 +101,7 @@ class TestChangeLog : public QObject
 private slots:
     void line_data()
     {
-        QTest::addColumn<ChangeLogEntry>("entry");
-        QTest::addColumn<QString>("expected");
+        columns<ChangeLogEntry, QString>({"entry", "expected"});
         const QString device = "02:c0:1a:00:00:0d,1013,Nerio HF,10.10.0.23,255.255.255.0,"
                                "10.10.0.254,10.10.0.254,Static,";
         row("change sent", entry("sent"),
@@ -149,9 +148,7 @@ private slots:
     // What stands in the way is named; a FIFO would block the writer for ever.
     void failureSaysWhy_data()
     {
-        QTest::addColumn<QString>("blocker");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("expected");
+        columns<QString, QString, QString>({"blocker", "name", "expected"});
         row("a file where its folder belongs", "file", "file/changes.csv",
             "cannot make the folder %1/file");
         row("the log is a FIFO", "FIFO", "changes.csv", "it is a FIFO, not a regular file");

@@ -127,8 +127,7 @@ private slots:
     // `expected`: one "LINE: words of the message" per fault, in the order listed.
     void faults_data()
     {
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QStringList>("expected");
+        columns<QByteArray, QStringList>({"file", "expected"});
         const QByteArray h = Header, ok = Good;
         const auto bad = [&](const char* line) { return h + ok + line; };
         row("empty file", QByteArray(), QStringList{"1: no header line"});
@@ -186,8 +185,7 @@ private slots:
     // Every encoding and separator, and as a spreadsheet saves it: the rows, then the faults.
     void reads_data()
     {
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QStringList>("expected");
+        columns<QByteArray, QStringList>({"file", "expected"});
         const QString plan =
             QStringLiteral("Notes,MAC Address,Address mode,IP Address,Subnet Mask\r\n"
                            "\"B\u00fcro \U0001F41F, Regal "
@@ -236,8 +234,7 @@ private slots:
     // Values no device can be given are faults only once the device reports otherwise.
     void faultsUnlessAsFound_data()
     {
-        QTest::addColumn<QString>("rows");
-        QTest::addColumn<QStringList>("expected");
+        columns<QString, QStringList>({"rows", "expected"});
         row("group MAC asked for DHCP", ",,,,,,DHCP,03:c0:1a:00:00:04\n",
             QStringList{"2: 03:c0:1a:00:00:04 is a broadcast or multicast address"});
         row("zero MAC, mode Unknown", ",,,,,,Unknown,00:00:00:00:00:00\n", QStringList());
@@ -271,8 +268,7 @@ private slots:
 
     void state_data()
     {
-        QTest::addColumn<PlanRow>("row");
-        QTest::addColumn<int>("expected");
+        columns<PlanRow, int>({"row", "expected"});
         const int notFound = int(PlanRowState::NotFound),
                   done = int(PlanRowState::AlreadyAsPlanned),
                   toChange = int(PlanRowState::ToChange);
@@ -300,10 +296,8 @@ private slots:
     // `expected`: the steps as "MAC-last-byte<leaver..."; `left`: addressesBeingLeft().
     void order_data()
     {
-        QTest::addColumn<QVector<PlanRow>>("changes");
-        QTest::addColumn<QString>("expected");
-        QTest::addColumn<QString>("left");
-        QTest::addColumn<QStringList>("faults");
+        columns<QVector<PlanRow>, QString, QString, QStringList>(
+            {"changes", "expected", "left", "faults"});
         using Rows = QVector<PlanRow>;
         row("independent moves, and a mask change at the same address, in plan order",
             Rows{change(2, 1, "10.10.0.21"), change(3, 2, "10.10.0.12"),

@@ -96,8 +96,7 @@ private slots:
 
     void candidates_data()
     {
-        QTest::addColumn<QString>("local");
-        QTest::addColumn<QString>("mask");
+        columns<QString, QString>({"local", "mask"});
         QTest::addColumn<QString>("expected"); // count: first .. last
         row("/24: .254 down to .1", "10.10.0.1", "255.255.255.0", "254: 10.10.0.254 .. 10.10.0.1");
         row("/16: this computer's /24", "10.40.7.9", "255.255.0.0",
@@ -125,11 +124,8 @@ private slots:
     // .14 on the small one).
     void search_data()
     {
-        QTest::addColumn<QString>("local");
-        QTest::addColumn<QString>("device");
-        QTest::addColumn<QString>("edited");
-        QTest::addColumn<QString>("foundAddress");
-        QTest::addColumn<QString>("foundMask");
+        columns<QString, QString, QString, QString, QString>(
+            {"local", "device", "edited", "foundAddress", "foundMask"});
         const char* const slash24 = "255.255.255.0";
         row("small network: its own host address and mask", "10.10.2.1", "", "10.10.2.5",
             "10.10.2.13", "255.255.255.240");

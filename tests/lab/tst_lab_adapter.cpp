@@ -162,9 +162,7 @@ private slots:
     // within the socket's period.
     void enquiryRepeats_data()
     {
-        QTest::addColumn<bool>("fleet");
-        QTest::addColumn<int>("periodMs");
-        QTest::addColumn<int>("copies");
+        columns<bool, int, int>({"fleet", "periodMs", "copies"});
         row("answered: every copy", true, 1500, 8);
         row("unanswered, closed after 1 s: the first five", false, 1000, 5);
     }

@@ -180,8 +180,7 @@ private slots:
     // change requests go to exactly the devices whose outcome needs one.
     void fleetPlan_data()
     {
-        QTest::addColumn<bool>("dryRun");
-        QTest::addColumn<QStringList>("sentTo");
+        columns<bool, QStringList>({"dryRun", "sentTo"});
         const QStringList sent = {"02:c0:1a:00:00:09", "02:c0:1a:00:00:0a", "02:c0:1a:00:00:0b",
                                   "02:c0:1a:00:00:0c", "02:c0:1a:00:00:0d", "02:c0:1a:00:00:0e",
                                   "02:c0:1a:00:00:0f", "02:c0:1a:00:00:10", "02:c0:1a:00:00:11"};

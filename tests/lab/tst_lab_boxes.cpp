@@ -89,8 +89,7 @@ private slots:
     // One box per request, however many local addresses sent it.
     void boxHeldPastTheSocketPeriod_data()
     {
-        QTest::addColumn<QString>("sent");
-        QTest::addColumn<QString>("box");
+        columns<QString, QString>({"sent", "box"});
         QTest::addColumn<QString>("addressAfter"); // where port 21 answers then
         row("refusal", "10.10.0.255", "Corla Error!", "10.10.0.11");
         row("change accepted", "10.10.0.62", "Change Accepted", "10.10.0.62");

@@ -45,9 +45,7 @@ private slots:
 
     void reasons_data()
     {
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<Reachability>("status");
-        QTest::addColumn<ProbeReason>("reason");
+        columns<QString, Reachability, ProbeReason>({"address", "status", "reason"});
         const auto no = Reachability::Unreachable;
         row("port 21 open", "10.10.0.15", Reachability::Reachable, ProbeReason::Accepted);
         row("refused by the device", "10.10.0.14", no, ProbeReason::Refused);
@@ -153,10 +151,7 @@ private slots:
     void addressInUse_data()
     {
         QTest::addColumn<QString>("target"); // lab variable
-        QTest::addColumn<QStringList>("disregard");
-        QTest::addColumn<bool>("inUse");
-        QTest::addColumn<InUseBy>("by");
-        QTest::addColumn<QString>("state");
+        columns<QStringList, bool, InUseBy, QString>({"disregard", "inUse", "by", "state"});
         QTest::addColumn<QString>("mac");  // "any": some MAC address
         QTest::addColumn<QString>("line"); // the debug line, or how it starts
         const QStringList none, silent{"02:c0:1a:00:00:05"};

@@ -48,9 +48,7 @@ private slots:
     // lines; the last row (the snapshot build: same command line code) shows that it would.
     void usageErrorSendsNothing_data()
     {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<bool>("sends");
+        columns<QStringList, int, bool>({"arguments", "exitCode", "sends"});
         row("unknown option", QStringList{"--bogus"}, 1, false);
         row("argument", QStringList{"devices.csv"}, 1, false);
         row("Qt option without its value", QStringList{"-display"}, 1, false);

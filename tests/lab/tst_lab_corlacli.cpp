@@ -139,9 +139,7 @@ private slots:
     // Each device once, with the local address it answered on; with --probe, its verdict.
     void discoverPerInterface_data()
     {
-        QTest::addColumn<QString>("args");
-        QTest::addColumn<QString>("deviceSides");
-        QTest::addColumn<QString>("localAddresses");
+        columns<QString, QString, QString>({"args", "deviceSides", "localAddresses"});
 
         row("every interface, probed", "--probe", "dev0 dev1", "10.10.0.1 10.10.1.1 10.20.0.1");
         row("lab0, two addresses", "--interface lab0", "dev0", "10.10.0.1 10.10.1.1");
@@ -186,10 +184,7 @@ private slots:
     // for a set that the device accepts or refuses; without -v, no debug lines.
     void commands_data()
     {
-        QTest::addColumn<QString>("args");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("printed");
-        QTest::addColumn<QString>("after");
+        columns<QString, int, QString, QString>({"args", "exitCode", "printed", "after"});
 
         const QString present = corlaLabEnv("CORLA_LAB_PRESENT");
         const QString absent = corlaLabEnv("CORLA_LAB_ABSENT");

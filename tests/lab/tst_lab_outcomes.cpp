@@ -101,13 +101,8 @@ private slots:
     // reached the device side (one per attempt; none when nothing may be sent).
     void outcomes_data()
     {
-        QTest::addColumn<QString>("sim");
-        QTest::addColumn<QString>("rules");
-        QTest::addColumn<QString>("args");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QStringList>("printed");
-        QTest::addColumn<QString>("after");
-        QTest::addColumn<int>("requests");
+        columns<QString, QString, QString, int, QStringList, QString, int>(
+            {"sim", "rules", "args", "exitCode", "printed", "after", "requests"});
 
         const QString moveTo77 = "set " + Mover + " --static 10.10.0.77" + MaskAndWait;
         const QString changed77 = "(" + Mover +

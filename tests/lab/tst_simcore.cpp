@@ -64,8 +64,7 @@ private slots:
 
     void fleetJsonErrors_data()
     {
-        QTest::addColumn<QByteArray>("json");
-        QTest::addColumn<QString>("error");
+        columns<QByteArray, QString>({"json", "error"});
         const QByteArray ok = R"("type":1,"serial":2,"mac":"02:00:00:00:00:01")";
         row("object without devices", QByteArray(R"({"fleet": []})"), "expected");
         row("misspelt key", "[{" + ok + R"(,"port12":true}])", R"(key "port12")");
@@ -89,9 +88,7 @@ private slots:
 
     void judgeChange_data()
     {
-        QTest::addColumn<int>("currentMode");
-        QTest::addColumn<NetworkSettings>("requested");
-        QTest::addColumn<Refusal>("expected");
+        columns<int, NetworkSettings, Refusal>({"currentMode", "requested", "expected"});
         const char *m = "255.255.255.0", *a = "10.10.0.77", *none = "0.0.0.0";
         const int D = AddressModeDhcp, M = AddressModeStatic;
         using R = Refusal;
@@ -119,8 +116,7 @@ private slots:
     void faultShapes_data()
     {
         // Three 32-byte answers: the sizes of the datagrams that carry them.
-        QTest::addColumn<SimFaults>("faults");
-        QTest::addColumn<QString>("sizes");
+        columns<SimFaults, QString>({"faults", "sizes"});
         row("duplicate", SimFaults{true, {}, 0, 1, -1, false}, "32 32 32 32 32 32");
         row("stray bytes", SimFaults{false, "\x11\x22", 0, 1, -1, false}, "34 34 34");
         row("two frames per datagram", SimFaults{false, {}, 0, 2, -1, false}, "64 32");

@@ -30,9 +30,7 @@ private slots:
     // The web page and the dump's banner belong to the type; unknown codes get the plain one.
     void typeTraits_data()
     {
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("banner");
-        QTest::addColumn<bool>("web");
+        columns<int, QString, bool>({"code", "banner", "web"});
         row("web page", 5, "----------- ZelDevice ---------- \nSerial: 0", true);
         row("same family, no web page", 15, "----------- ZelDevice ---------- \nSerial: 0", false);
         row("host side", 8, "----------- HciDevice ---------- Serial: 0", true);

@@ -58,8 +58,7 @@ class TstNeighbourSeam : public QObject
 private slots:
     void parse_data()
     {
-        QTest::addColumn<QByteArray>("datagram");
-        QTest::addColumn<QString>("address");
+        columns<QByteArray, QString>({"datagram", "address"});
         QTest::addColumn<QString>("expected"); // "goes on|ends STATE MAC error N"
         const QByteArray both = dump({kReachable250, kIncomplete200, kDone});
         const QString reachable = "ends REACHABLE 02:c0:1a:ff:00:fa error 0";
@@ -99,8 +98,7 @@ private slots:
     {
         QTest::addColumn<uint>("status"); // of the one reply; none: ~0u
         QTest::addColumn<int>("state");   // NeighbourState
-        QTest::addColumn<QString>("mac");
-        QTest::addColumn<QStringList>("disregard");
+        columns<QString, QStringList>({"mac", "disregard"});
         QTest::addColumn<int>("by"); // InUseBy
         QTest::addColumn<bool>("disregarded");
         const int absent = int(NeighbourState::Absent);

@@ -249,9 +249,7 @@ private slots:
     // Reported before checkPort() returns; empty `report`: a host, probed.
     void notProbed_data()
     {
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<QString>("report");
-        QTest::addColumn<QString>("text");
+        columns<QString, QString, QString>({"address", "report", "text"});
         const QString notProbed = "9: net 1 port 1 NotProbed";
         row("no address", "0.0.0.0", "9: net 2 port 1 NoAddress", "no IP address");
         row("loopback, last", "127.255.255.255", notProbed,

@@ -82,8 +82,7 @@ private slots:
     // `expected`: the request, or part of the error (its help topic is the command's).
     void commandLines_data()
     {
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<QString>("expected");
+        columns<QString, QString>({"line", "expected"});
 
         const QString set = "set 02:c0:1a:00:00:05 ";
         const QString setHelp = "Usage: corla-cli [options] set MAC (--dhcp | --static IP --mask "
@@ -208,10 +207,7 @@ private slots:
     // Every format lists by serial number. JSON is compared in its compact form.
     void output_data()
     {
-        QTest::addColumn<CliFormat>("format");
-        QTest::addColumn<bool>("withStatus");
-        QTest::addColumn<bool>("empty");
-        QTest::addColumn<QString>("expected");
+        columns<CliFormat, bool, bool, QString>({"format", "withStatus", "empty", "expected"});
 
         const QString header = "Serial,Device Type,IP Address,Subnet Mask,Gateway,DNS Server,"
                                "Address mode,MAC Address\n";

@@ -31,10 +31,7 @@ private slots:
     // program, arguments, exit status, and the first line of stderr (none where empty).
     void commandLines_data()
     {
-        QTest::addColumn<QString>("program");
-        QTest::addColumn<QString>("arguments");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("firstLine");
+        columns<QString, QString, int, QString>({"program", "arguments", "exitCode", "firstLine"});
 
         const QString cli = "corla-cli";
         row("cli: no command", cli, "--wait 5", 1,

@@ -61,10 +61,7 @@ private slots:
     // its class's), reached by click or keyboard; the gateway stays.
     void firstOctetWalk_data()
     {
-        QTest::addColumn<QString>("device");
-        QTest::addColumn<bool>("click");
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("mask");
+        columns<QString, bool, QString, QString>({"device", "click", "typed", "mask"});
         row("click, Tab: kept", "10.0.0.5", true, "", "255.255.255.0");
         row("same value typed: kept", "10.0.0.5", true, "10", "255.255.255.0");
         row("new value: its class's", "10.0.0.5", false, "172", "255.255.0.0");
@@ -127,11 +124,8 @@ private slots:
     // duplicate question's answer (NoButton: none may come), the error shown instead of sending.
     void send_data()
     {
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<bool>("automatic");
-        QTest::addColumn<int>("presses");
-        QTest::addColumn<int>("answer");
-        QTest::addColumn<QString>("error");
+        columns<QString, bool, int, int, QString>(
+            {"address", "automatic", "presses", "answer", "error"});
         const int none = QMessageBox::NoButton, yes = QMessageBox::Yes, no = QMessageBox::No;
         row("DHCP: at once, no echo", kTakenAddress, true, 1, none, "");
         row("static, free, pressed twice: once", kFreeAddress, false, 2, none, "");

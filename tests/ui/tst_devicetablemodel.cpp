@@ -49,10 +49,7 @@ private slots:
     {
         QTest::addColumn<int>("netStat");
         QTest::addColumn<int>("probe"); // a ProbeReason, or -1 for none
-        QTest::addColumn<QString>("reason");
-        QTest::addColumn<QString>("ip");
-        QTest::addColumn<QString>("word");
-        QTest::addColumn<QString>("tip");
+        columns<QString, QString, QString, QString>({"reason", "ip", "word", "tip"});
         const QString cable = "Check the cable and that the device is powered.";
         row("refused", 1, 1, "", "10.10.0.5", "Refused",
             "Refused: the device is there but turned away a connection on TCP port 21. Wait "

@@ -35,9 +35,7 @@ private slots:
     // Octet texts set past the validator are neither wrapped nor guessed; empty or foreign is 0.
     void readers_data()
     {
-        QTest::addColumn<QString>("texts");
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<bool>("validIp");
+        columns<QString, QString, bool>({"texts", "address", "validIp"});
         row("leading zeros", "10.007.0.1", "10.7.0.1", true);
         row("letters", "10.abc.0.1", "10.0.0.1", false);
         row("empty octet between ones", "255..255.0", "255.0.255.0", true);
@@ -60,8 +58,7 @@ private slots:
 
     void typing_data()
     {
-        QTest::addColumn<QString>("keys");
-        QTest::addColumn<QString>("text");
+        columns<QString, QString>({"keys", "text"});
         row("highest octet", "255", "255");
         row("256 refuses the third digit", "256", "25");
         row("signs, letters and separators", "-+a1,2", "12");
@@ -79,12 +76,8 @@ private slots:
     void keys_data()
     {
         // Events: octetEdited octets, "done" for editingFinished; focus 4: the next editor.
-        QTest::addColumn<int>("octet");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("cursor");
-        QTest::addColumn<Qt::Key>("key");
-        QTest::addColumn<QString>("events");
-        QTest::addColumn<int>("focus");
+        columns<int, QString, int, Qt::Key, QString, int>(
+            {"octet", "text", "cursor", "key", "events", "focus"});
         row("Space mid-text: next", 1, "123", 1, Qt::Key_Space, "1", 2);
         row(". at end: next", 0, "12", 2, Qt::Key_Period, "0", 1);
         row("Right at end: next", 2, "7", 1, Qt::Key_Right, "2", 3);

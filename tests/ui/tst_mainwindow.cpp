@@ -278,10 +278,7 @@ private slots:
     // Button or double click open a reachable device's web page, else the double click configures.
     void actions_data()
     {
-        QTest::addColumn<DeviceType>("type");
-        QTest::addColumn<Reachability>("status");
-        QTest::addColumn<bool>("web");
-        QTest::addColumn<bool>("configAndReset");
+        columns<DeviceType, Reachability, bool, bool>({"type", "status", "web", "configAndReset"});
         using T = DeviceType;
         using S = Reachability;
         row("reachable with web page", T::NerioHF, S::Reachable, true, true);
@@ -420,8 +417,7 @@ private slots:
     // A reset is sent only once agreed to; a second click while the question is open asks nothing.
     void resetAsksFirst_data()
     {
-        QTest::addColumn<bool>("agree");
-        QTest::addColumn<QStringList>("sent");
+        columns<bool, QStringList>({"agree", "sent"});
         row("agreed", true, QStringList{"reset 00:1a:2b:3c:4d:03"});
         row("cancelled", false, QStringList());
     }
@@ -470,10 +466,7 @@ private slots:
     // The outcome is told and logged once though answers come twice; a refusal reopens the dialog.
     void change_data()
     {
-        QTest::addColumn<int>("answer");
-        QTest::addColumn<QString>("reported");
-        QTest::addColumn<QStringList>("boxes");
-        QTest::addColumn<QString>("logged");
+        columns<int, QString, QStringList, QString>({"answer", "reported", "boxes", "logged"});
         const QString accepted =
             "Change Accepted|The device's configuration was changed successfully";
         const QString refused = "Corla Error!|The network configuration was rejected by Nerio HF "

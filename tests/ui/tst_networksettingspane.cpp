@@ -74,10 +74,7 @@ private slots:
     // mode buttons clicked in turn, which the details and the stored mode follow.
     void entries_data()
     {
-        QTest::addColumn<QString>("field");
-        QTest::addColumn<QString>("entered");
-        QTest::addColumn<QString>("stored");
-        QTest::addColumn<QString>("error");
+        columns<QString, QString, QString, QString>({"field", "entered", "stored", "error"});
         row("first octet 128", "first", "128", "255.255.0.0", "");
         row("first octet 127", "first", "127", "", kFirstOctetError);
         row("address", "ipeIpAddr", "10.1.2.3", "10.1.2.3", "");
@@ -162,10 +159,7 @@ private slots:
     // Only the edited device's answer to the pane's own enquiry is loaded into the fields.
     void answerToRefreshLoadsOnlyTheEditedDevice_data()
     {
-        QTest::addColumn<bool>("paneHasMac");
-        QTest::addColumn<bool>("sameMac");
-        QTest::addColumn<quint64>("request");
-        QTest::addColumn<bool>("loaded");
+        columns<bool, bool, quint64, bool>({"paneHasMac", "sameMac", "request", "loaded"});
         row("the edited device answers", true, true, kRefresh, true);
         row("another device answers", true, false, kRefresh, false);
         row("pane without a MAC takes any answer", false, false, kRefresh, true);

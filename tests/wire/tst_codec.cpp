@@ -17,11 +17,8 @@ private slots:
     // Requests and answers as sent, and the "corla.wire" debug lines of encoding.
     void encode_data()
     {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<bool>("answer");
-        QTest::addColumn<int>("port");
-        QTest::addColumn<QByteArray>("frame");
-        QTest::addColumn<QStringList>("wireLines");
+        columns<int, bool, int, QByteArray, QStringList>(
+            {"kind", "answer", "port", "frame", "wireLines"});
 
         const QStringList none;
         row("enquiry, all zero, port 50000", 0, false, 50000,
@@ -126,8 +123,7 @@ private slots:
     // Short, long and malformed input (whole messages are fuzz_roundtrip's).
     void decode_data()
     {
-        QTest::addColumn<bool>("request");
-        QTest::addColumn<QByteArray>("payload");
+        columns<bool, QByteArray>({"request", "payload"});
         QTest::addColumn<QString>("fields"); // as describe() writes them; the code letter first
         QTest::addColumn<QString>("status");
 

@@ -61,8 +61,7 @@ private slots:
     // Stray bytes that look like the start of a frame (random strays are fuzz_roundtrip's).
     void streams_data()
     {
-        QTest::addColumn<Bytes>("stream");
-        QTest::addColumn<QStringList>("messages");
+        columns<Bytes, QStringList>({"stream", "messages"});
         const Bytes enquiry = hexBytes(kEnquiryAnswer);
         row("code and length without sync", cat({hexBytes("571A00"), enquiry}),
             QStringList{kEnquiry});
@@ -115,8 +114,7 @@ private slots:
     {
         QTest::addColumn<int>("otherSenders");
         QTest::addColumn<Bytes>("sameSenderBefore"); // sender 1 first sends this datagram
-        QTest::addColumn<int>("restAtMs");
-        QTest::addColumn<bool>("completes");
+        columns<int, bool>({"restAtMs", "completes"});
         QTest::addColumn<int>("thenWhole"); // messages in all after a whole answer follows
         const Bytes none;
         row("63 other senders begin frames", 63, none, 10, true, 2);

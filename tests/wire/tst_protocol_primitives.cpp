@@ -2,6 +2,7 @@
 // SPDX-FileCopyrightText: 2026 The Corla developers
 #include "core/wire/circularbuffer.h"
 #include "core/wire/crc.h"
+#include "tests/support/datarow.h"
 
 #include <QtTest>
 
@@ -17,9 +18,7 @@ class TstProtocolPrimitives : public QObject
 private slots:
     void circularWriteLimits_data()
     {
-        QTest::addColumn<int>("preload");
-        QTest::addColumn<int>("request");
-        QTest::addColumn<int>("stored");
+        columns<int, int, int>({"preload", "request", "stored"});
 
         QTest::newRow("overlong into empty") << 0 << 20 << 16;
         QTest::newRow("exactly fills") << 6 << 10 << 10;

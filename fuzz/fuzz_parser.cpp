@@ -1,74 +1,25 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-// Pours arbitrary bytes, in chunk sizes taken from the input, into a receive buffer
-// of the adapter's size and drives the parser after each chunk, as the adapter does
-// per datagram. Aborts when an invariant breaks.
-//
-// Input: the whole input is the byte stream. Its last byte picks the chunking:
-// bits 0-1 the size class, the rest seed a small generator for the sizes. Bits
-// 6-7 say how often the stream is poured: 1, 2, 4 or 3 times. A long stream gets
-// larger chunks than its class, so that no run drives the parser more than a few
-// hundred times: a frame is a few dozen bytes, and cutting a long stream byte by byte
-// splits frames in no way a short one does not.
-//
-// A last byte of F0-FF instead fills the buffer: the stream, repeated until more than
-// the buffer's capacity is there, goes in as 1-4 large chunks, so that short inputs
-// still fill it and exercise what a full buffer drops and whether the parser ever
-// stalls on one. That buffer is smaller than the adapter's: 32 to 512 bytes (bits
-// 0-3). The parser takes its limit from the buffer it is given, so a small one reaches
-// the same paths, while filling 16 KiB costs a hundred ordinary runs; such inputs are
-// the first to reach every loop's highest hit count, so the fuzzer would keep them and
-// spend nearly all its time on them.
+// Arbitrary bytes poured, in chunks sized by the input, into a receive buffer; the parser
+// is driven after each chunk, as the adapter does per datagram.
+// Input: the byte stream; its last byte picks the chunking. Bits 0-1 the size class (the
+// rest seed the sizes), bits 6-7 how often the stream is poured: 1, 2, 4 or 3 times. Long
+// streams get larger chunks: cutting them byte by byte finds nothing short ones do not.
+// A last byte of F0-FF fills instead a buffer of 32-512 bytes (bits 0-3) with the stream
+// repeated past its capacity, in 1-4 chunks: what a full buffer drops, and whether the
+// parser stalls on one. Filling the adapter's 16 KiB would cost a hundred ordinary runs.
 
-#include "core/wire/codec.h"
+#include "fuzz/oracle.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <vector>
 
 using namespace corla;
+using namespace corla::fuzz;
 
 namespace {
 
-[[noreturn]] void broken(const char* what)
-{
-    std::fprintf(stderr, "fuzz_parser: invariant broken: %s\n", what);
-    std::abort();
-}
-
-void check(bool ok, const char* what)
-{
-    if (!ok)
-        broken(what);
-}
-
 constexpr uint8_t FirstFillControl = 0xF0;
-constexpr size_t PourBudget = 128;
-
-uint64_t bufferCapacity(uint8_t control)
-{
-    if (control < FirstFillControl)
-        return FrameParser::ReceiveBufferSize;
-    return 32 * (uint64_t(control & 15) + 1);
-}
-
-class Generator
-{
-public:
-    explicit Generator(uint8_t control) : m_state(0x9E3779B9u ^ (uint32_t(control) * 0x01000193u))
-    {}
-    uint32_t next()
-    {
-        m_state ^= m_state << 13;
-        m_state ^= m_state >> 17;
-        m_state ^= m_state << 5;
-        return m_state;
-    }
-
-private:
-    uint32_t m_state;
-};
 
 struct Chunk
 {
@@ -83,7 +34,7 @@ std::vector<Chunk> pourChunks(const uint8_t* data, size_t size, uint8_t control)
     static const size_t maxOf[4] = {1, 8, 64, FrameParser::ReceiveBufferSize + 100};
     static const size_t roundsOf[4] = {1, 2, 4, 3};
     const size_t rounds = roundsOf[control >> 6];
-    const size_t max = std::max(maxOf[control & 3], rounds * size / PourBudget);
+    const size_t max = std::max(maxOf[control & 3], rounds * size / 128);
     Generator sizes(control);
     std::vector<Chunk> chunks;
     for (size_t round = 0; round < rounds; ++round) {
@@ -96,9 +47,8 @@ std::vector<Chunk> pourChunks(const uint8_t* data, size_t size, uint8_t control)
     return chunks;
 }
 
-// The stream repeated into `block` until it holds more than the buffer's capacity
-// (so a full buffer both refuses bytes and must be drained), then cut into a few
-// chunks of random length; the parser gets a turn between them.
+// The stream repeated past the buffer's capacity (so a full buffer both refuses bytes and
+// must be drained), cut into a few chunks; the parser gets a turn between them.
 std::vector<Chunk> fillChunks(const uint8_t* data, size_t size, uint8_t control, uint64_t capacity,
                               std::vector<uint8_t>* block)
 {
@@ -152,7 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size == 0)
         return 0;
     const uint8_t control = data[size - 1];
-    const uint64_t capacity = bufferCapacity(control);
+    const uint64_t capacity = control < FirstFillControl ? FrameParser::ReceiveBufferSize
+                                                         : 32 * (uint64_t(control & 15) + 1);
     std::vector<uint8_t> block;
     const std::vector<Chunk> chunks = control >= FirstFillControl
                                           ? fillChunks(data, size, control, capacity, &block)
@@ -183,12 +134,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         check(handed == messages - before, "drive miscounted its messages");
         check(parser.outOfData(), "drive returned with data left to parse");
         check(buffer.count() <= buffer.capacity(), "buffer count beyond capacity");
-        // A parser that stops on a full buffer waits for bytes that can never
-        // come in: a payload it waits for must fit beside nothing else.
+        // A parser waiting on a full buffer waits for bytes that can never come in.
         check(!buffer.isFull(), "parser stalled on a full buffer");
 
-        // Every message needs its own 4-byte header, which may have been read
-        // in the drive before; anything more means work without input.
+        // Each message needs its own header, perhaps read in the drive before.
         const uint64_t consumed = stored - buffer.count();
         check(consumed >= consumedBefore, "consumed count went backwards");
         check(handed <= (consumed - consumedBefore) / FrameHeaderSize + 1,

@@ -1,17 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
 // Commissioning plans as a spreadsheet, a script or a damaged disk may leave them, read by
-// readPlan. Aborts when one of these breaks:
-//
-//  - Every fault names a line the input has (1 up to one more than its line ends), and so
-//    does every row, in file order.
-//  - A plan without faults names at least one device.
-//  - No message holds a control character: a cell's are shown by their codes.
-//  - The rows read, written back as a plan of the six columns (UTF-8, and UTF-16 with a
-//    byte-order mark), read back as the same rows without a fault.
-//
-// The input is the file itself; QByteArray::fromRawData keeps it in libFuzzer's own
-// buffer, so AddressSanitizer sees any read past its end.
+// readPlan. Faults and rows name lines the input has, rows in file order; a plan without
+// faults names a device; no message holds a control character; the rows read, written back
+// as a six-column plan (UTF-8, and UTF-16 with a byte-order mark), read back the same.
+// fromRawData keeps the input in libFuzzer's buffer, so AddressSanitizer sees overreads.
 
 #include "core/fleet/csv.h"
 #include "core/fleet/devicelist.h"

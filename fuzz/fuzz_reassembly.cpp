@@ -1,37 +1,19 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-// Datagrams from several senders, interleaved, through the per-sender reassembler.
-// Aborts when an invariant breaks; the central one: what each sender's datagrams yield
-// does not depend on what other senders sent in between.
-//
-// Input: a sequence of records  [sender] [length] [length bytes of datagram]. The
-// sender byte's bits 0-2 pick one of eight senders, bit 3 one of two channels, bits
-// 4-7 how many milliseconds pass before the datagram; the length byte is a length
-// (0-254) or, as 255, "the rest of the input".
+// Interleaved datagrams of several senders through the per-sender reassembler: what each
+// sender's datagrams yield must not depend on what other senders sent in between.
+// Input: records [sender] [length] [datagram]. Sender bits 0-2 pick one of eight senders,
+// bit 3 one of two channels, bits 4-7 the milliseconds before it; length 255 means "the rest".
 
-#include "core/wire/codec.h"
+#include "fuzz/oracle.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <map>
-#include <string>
 #include <vector>
 
 using namespace corla;
+using namespace corla::fuzz;
 
 namespace {
-
-[[noreturn]] void broken(const char* what)
-{
-    std::fprintf(stderr, "fuzz_reassembly: invariant broken: %s\n", what);
-    std::abort();
-}
-
-void check(bool ok, const char* what)
-{
-    if (!ok)
-        broken(what);
-}
 
 struct Datagram
 {
@@ -41,34 +23,12 @@ struct Datagram
     size_t size;
 };
 
-std::string describe(const Frame& msg)
-{
-    const MessagePayload* p = msg.payload();
-    check(p != nullptr, "message without payload");
-    std::string d(1, char(p->commandCode()));
-    if (const auto* id = dynamic_cast<const IdentityPayload*>(p)) {
-        const NetworkSettings& n = id->netInfo();
-        d += std::to_string(id->deviceType()) + " " + std::to_string(id->serialNo()) + " " +
-             n.macAddress().toString() + " " + n.ipAddress().toString() + " " +
-             n.subnetMask().toString() + " " + n.gateway().toString() + " " + n.dns().toString() +
-             " " + std::to_string(int(n.addressMode()));
-        check(n.ipAddress().toString().size() <= 15, "address text length");
-    } else if (const auto* reset = dynamic_cast<const ResetMessage*>(p)) {
-        d += reset->macAddress().toString();
-    } else {
-        broken("unknown payload handed on");
-    }
-    if (const auto* change = dynamic_cast<const ChangeMessage*>(p))
-        d += " err " + std::to_string(change->error());
-    return d;
-}
-
 uint64_t key(const Sender& s)
 {
     return (s.channel << 48) | (uint64_t(s.address) << 16) | s.port;
 }
 
-using PerSender = std::map<uint64_t, std::vector<std::string>>;
+using PerSender = std::map<uint64_t, std::vector<Fields>>;
 
 PerSender run(const std::vector<Datagram>& datagrams, size_t* total)
 {
@@ -83,7 +43,9 @@ PerSender run(const std::vector<Datagram>& datagrams, size_t* total)
         const size_t handed =
             reassembler.feed(d.sender, d.data, d.size, d.atMs, [&](std::unique_ptr<Frame> msg) {
                 check(msg != nullptr, "null message handed on");
-                seen[current].push_back(describe(*msg));
+                seen[current].push_back(decoded(msg->payload()));
+                if (const auto* id = msg->payloadAs<IdentityPayload>())
+                    check(id->netInfo().ipAddress().toString().size() <= 15, "address text length");
             });
         messages += handed;
         check(reassembler.partialSenders() <= SenderReassembler::MaxPartialSenders,
@@ -126,11 +88,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         size_t count = 0;
         const PerSender alone = run(own, &count);
         apart += count;
-        const auto mixed = interleaved.find(sender);
-        const auto single = alone.find(sender);
-        const bool noneEither = mixed == interleaved.end() && single == alone.end();
-        check(noneEither || (mixed != interleaved.end() && single != alone.end() &&
-                             mixed->second == single->second),
+        const auto of = [sender = sender](const PerSender& seen) {
+            const auto it = seen.find(sender);
+            return it == seen.end() ? std::vector<Fields>() : it->second;
+        };
+        check(of(interleaved) == of(alone),
               "a sender's messages changed with other senders' datagrams");
     }
     check(apart == together, "messages appeared only when senders were interleaved");

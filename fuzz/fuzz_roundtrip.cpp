@@ -1,80 +1,57 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-// Round trips through the codec, in both directions, from fields taken from the input.
-// Aborts when one breaks. The bytes a device reads and writes are written here byte by
-// byte, independently of the codec's writer.
-//
-//  - Requests the program sends, built from arbitrary fields and framed by
-//    Frame, must split back into their code and the byte layout a device
-//    reads, under a CRC computed here independently of the codec's table, and the
-//    codec's request decoder (the device's side) must give back the same fields.
-//  - Answers in every layout a device sends must be what the codec's answer encoder
-//    writes for the same fields; framed, strung together with stray bytes between them
-//    and cut at arbitrary points, they must come out of the parser (as the adapter drives
-//    it per datagram, and through the per-sender reassembler) as exactly the same
-//    fields, in the same order, none missing and none extra.
-//
-// Input: byte 0 picks the cutting: bits 0-1 the largest piece (1, 5 or 40 bytes, or
-// the whole stream), all of it seeds a small generator for the sizes. Then records,
-// each a kind byte and the fields of that kind in wire order (missing bytes read as
-// zero). Kind bits 0-2: 0 enquiry, 1 change, 2 reset request; 3 enquiry answer,
-// 4 enquiry answer without DNS, 5 change answer, 6 reset answer, 7 nothing. Bits 3-7:
-// how many stray bytes (0-31, taken from the input after the fields, 2A made AA) go
-// into the stream before the record's answer.
+// Round trips through the codec from fields taken from the input. The device's byte layout
+// is the input's own bytes, so it owes nothing to the codec's writer.
+//  - Requests framed by the program split back into their code, that layout and a CRC
+//    computed here bit by bit; the device's request decoder gives back the same fields.
+//  - Answers as a device writes them equal the codec's answer encoding; framed, strung
+//    together with stray bytes and cut at arbitrary points, they come out of the parser
+//    (per datagram, as the adapter drives it) and of the per-sender reassembler as exactly
+//    the fields sent, in order, none missing or extra.
+// Input: byte 0 picks the cutting (bits 0-1 the largest piece: 1, 5, 40 bytes or all; the
+// whole byte seeds the sizes). Then records: a kind byte and that kind's fields in wire
+// order (missing bytes read as zero). Kind bits 0-2: 0 enquiry, 1 change, 2 reset request;
+// 3 enquiry answer, 4 without DNS, 5 change answer, 6 reset answer, 7 nothing. Bits 3-7:
+// stray bytes (taken after the fields, 2A made AA) put in the stream before the answer.
 
-#include "core/wire/codec.h"
+#include "fuzz/oracle.h"
 
 #include <algorithm>
-#include <array>
 #include <cctype>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
-#include <string>
 #include <utility>
 #include <vector>
 
 using namespace corla;
+using namespace corla::fuzz;
 
 namespace {
 
-[[noreturn]] void broken(const char* what, const std::string& detail = std::string())
-{
-    std::fprintf(stderr, "fuzz_roundtrip: invariant broken: %s%s%s\n", what,
-                 detail.empty() ? "" : ": ", detail.c_str());
-    std::abort();
-}
-
-void check(bool ok, const char* what)
-{
-    if (!ok)
-        broken(what);
-}
-
+// Reads fields least significant byte first, as on the wire; every byte taken is also
+// appended to `wire`.
 class Input
 {
 public:
     Input(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
     bool atEnd() const { return m_at >= m_size; }
     uint8_t u8() { return m_at < m_size ? m_data[m_at++] : 0; }
-    uint16_t u16()
+    uint32_t take(int n)
     {
-        const uint16_t low = u8();
-        return uint16_t(low | (u8() << 8));
-    }
-    uint32_t u32()
-    {
-        const uint32_t low = u16();
-        return low | (uint32_t(u16()) << 16);
+        uint32_t v = 0;
+        for (int i = 0; i < n; ++i) {
+            wire.push_back(u8());
+            v |= uint32_t(wire.back()) << (8 * i);
+        }
+        return v;
     }
     std::array<uint8_t, 6> mac()
     {
         std::array<uint8_t, 6> m{};
         for (uint8_t& o : m)
-            o = u8();
+            o = uint8_t(take(1));
         return m;
     }
+    std::vector<uint8_t> wire;
 
 private:
     const uint8_t* m_data;
@@ -82,29 +59,6 @@ private:
     size_t m_at = 0;
 };
 
-class Bytes
-{
-public:
-    void u8(uint8_t v) { m_bytes.push_back(v); }
-    void u16(uint16_t v)
-    {
-        u8(uint8_t(v));
-        u8(uint8_t(v >> 8));
-    }
-    void u32(uint32_t v)
-    {
-        u16(uint16_t(v));
-        u16(uint16_t(v >> 16));
-    }
-    void mac(const std::array<uint8_t, 6>& m) { m_bytes.insert(m_bytes.end(), m.begin(), m.end()); }
-    void text(const std::string& t) { m_bytes.insert(m_bytes.end(), t.begin(), t.end()); }
-    const std::vector<uint8_t>& bytes() const { return m_bytes; }
-
-private:
-    std::vector<uint8_t> m_bytes;
-};
-
-// Bit by bit from the polynomial, so that a wrong table in the codec shows.
 uint16_t crc16Arc(const uint8_t* data, size_t n)
 {
     uint16_t crc = 0;
@@ -116,66 +70,31 @@ uint16_t crc16Arc(const uint8_t* data, size_t n)
     return crc;
 }
 
-// What one message carries; fields a layout lacks stay zero on both sides.
-struct Fields
-{
-    uint8_t code = 0;
-    uint8_t type = 0;
-    uint16_t serial = 0;
-    std::array<uint8_t, 6> mac{};
-    uint16_t port = 0;
-    int16_t error = 0;
-    uint8_t mode = 0;
-    uint32_t ip = 0;
-    uint32_t mask = 0;
-    uint32_t gateway = 0;
-    uint32_t dns = 0;
-
-    bool operator==(const Fields& o) const
-    {
-        return code == o.code && type == o.type && serial == o.serial && mac == o.mac &&
-               port == o.port && error == o.error && mode == o.mode && ip == o.ip &&
-               mask == o.mask && gateway == o.gateway && dns == o.dns;
-    }
-    std::string describe() const
-    {
-        char text[160];
-        std::snprintf(text, sizeof text,
-                      "%02X type %u serial %u mac %02x:%02x:%02x:%02x:%02x:%02x error %d mode %u "
-                      "ip %08X mask %08X gw %08X dns %08X",
-                      code, type, serial, mac[5], mac[4], mac[3], mac[2], mac[1], mac[0], error,
-                      mode, ip, mask, gateway, dns);
-        return text;
-    }
-};
-
 std::string macText(const std::array<uint8_t, 6>& m, const char* pairFormat)
 {
     std::string t;
     char pair[3];
     for (int i = 5; i >= 0; --i) {
         std::snprintf(pair, sizeof pair, pairFormat, m[size_t(i)]);
-        t += pair;
-        if (i > 0)
-            t += ':';
+        t += pair + std::string(i > 0 ? ":" : "");
     }
     return t;
 }
 
 void readIdentity(Input& in, Fields* f)
 {
-    f->type = in.u8();
-    f->serial = in.u16();
+    f->type = uint8_t(in.take(1));
+    f->serial = uint16_t(in.take(2));
     f->mac = in.mac();
 }
 
 void readSettings(Input& in, Fields* f, bool withDns)
 {
-    f->mode = in.u8();
-    f->ip = in.u32();
-    f->mask = in.u32();
-    f->gateway = in.u32();
-    f->dns = withDns ? in.u32() : 0;
+    f->mode = uint8_t(in.take(1));
+    f->ip = in.take(4);
+    f->mask = in.take(4);
+    f->gateway = in.take(4);
+    f->dns = withDns ? in.take(4) : 0;
 }
 
 NetworkSettings netInfoOf(const Fields& f)
@@ -183,53 +102,41 @@ NetworkSettings netInfoOf(const Fields& f)
     return NetworkSettings(f.ip, f.mask, f.gateway, f.dns, f.mac.data(), f.mode);
 }
 
-Fields decoded(const MessagePayload* p);
-
 // A request framed by the program, split back as a device splits it.
 void checkRequest(uint8_t kind, Input& in)
 {
     Fields f;
     std::unique_ptr<MessagePayload> payload;
-    Bytes layout; // what the device reads
     if (kind == 2) {
         f.code = MessageCode::ResetDevice;
         f.mac = in.mac();
-        f.port = in.u16();
+        f.port = uint16_t(in.take(2));
         payload = std::make_unique<ResetMessage>(MacAddress(f.mac));
         // Devices match MAC=<six hex pairs>;PORT=<decimal>, nothing before or after.
-        layout.text("MAC=" + macText(f.mac, "%02x") + ";PORT=" + std::to_string(f.port));
+        const std::string text =
+            "MAC=" + macText(f.mac, "%02x") + ";PORT=" + std::to_string(f.port);
+        in.wire.assign(text.begin(), text.end());
     } else {
+        f.code = kind == 0 ? MessageCode::NetworkEnquiry : MessageCode::ChangeNetwork;
         readIdentity(in, &f);
-        f.port = in.u16();
-        layout.u8(f.type);
-        layout.u16(f.serial);
-        layout.mac(f.mac);
-        layout.u16(f.port);
+        f.port = uint16_t(in.take(2));
         if (kind == 0) {
-            f.code = MessageCode::NetworkEnquiry;
             payload = std::make_unique<EnquiryMessage>(f.type, f.serial, netInfoOf(f));
         } else {
-            f.code = MessageCode::ChangeNetwork;
             readSettings(in, &f, true);
             payload = std::make_unique<ChangeMessage>(f.type, f.serial, netInfoOf(f));
-            layout.u8(f.mode);
-            layout.u32(f.ip);
-            layout.u32(f.mask);
-            layout.u32(f.gateway);
-            layout.u32(f.dns);
         }
     }
     payload->setResponsePort(f.port);
     const Frame command(payload.get());
     const std::vector<uint8_t> frame = command.frame();
 
-    // The fields go into the message only when it fails: describing each costs more
-    // than the round trip.
+    // Describing the fields costs more than the round trip: only on failure.
     const auto expect = [&f](bool ok, const char* what) {
         if (!ok)
             broken(what, f.describe());
     };
-    const size_t expectedSize = kind == 0 ? 11 : kind == 1 ? 28 : layout.bytes().size();
+    const size_t expectedSize = kind == 0 ? 11 : kind == 1 ? 28 : in.wire.size();
     FrameParts split;
     expect(splitFrame(frame.data(), frame.size(), &split), "request frame does not split");
     if (kind == 2 && split.payload.size() == expectedSize) {
@@ -239,7 +146,7 @@ void checkRequest(uint8_t kind, Input& in)
     }
     expect(split.code == f.code, "request code");
     expect(split.payload.size() == expectedSize, "request payload length");
-    expect(split.payload == layout.bytes(), "request payload bytes");
+    expect(split.payload == in.wire, "request payload bytes");
     expect(split.crcMatches, "request CRC does not match");
     expect(split.receivedCrc == crc16Arc(frame.data(), frame.size() - FrameCrcSize),
            "request CRC is not CRC-16/ARC");
@@ -259,97 +166,39 @@ void checkRequest(uint8_t kind, Input& in)
            "serialize() differs from frame()");
 }
 
-// An answer as a device writes it.
+// An answer as a device writes it, checked against the codec's answer encoder.
 std::vector<uint8_t> answerFrame(uint8_t kind, Input& in, Fields* f)
 {
-    Bytes p;
+    std::unique_ptr<MessagePayload> answer;
     if (kind == 6) {
         f->code = MessageCode::ResetDevice;
         f->mac = in.mac();
-        p.text("MAC=" + macText(f->mac, "%02X"));
-    } else {
-        f->code = kind == 5 ? MessageCode::ChangeNetwork : MessageCode::NetworkEnquiry;
-        readIdentity(in, f);
-        p.u8(f->type);
-        p.u16(f->serial);
-        p.mac(f->mac);
-        if (kind == 5) {
-            f->error = int16_t(in.u16());
-            p.u16(uint16_t(f->error));
-        }
-        const bool withDns = kind != 4;
-        readSettings(in, f, withDns);
-        p.u8(f->mode);
-        p.u32(f->ip);
-        p.u32(f->mask);
-        p.u32(f->gateway);
-        if (withDns)
-            p.u32(f->dns);
-    }
-    static const size_t sizeOf[4] = {26, 22, 28, 21};
-    check(p.bytes().size() == sizeOf[kind - 3], "answer layout size");
-
-    std::unique_ptr<MessagePayload> answer;
-    if (kind == 6) {
+        const std::string text = "MAC=" + macText(f->mac, "%02X");
+        in.wire.assign(text.begin(), text.end());
         answer = std::make_unique<ResetMessage>(MacAddress(f->mac));
     } else if (kind == 5) {
+        f->code = MessageCode::ChangeNetwork;
+        readIdentity(in, f);
+        f->error = int16_t(in.take(2));
+        readSettings(in, f, true);
         auto change = std::make_unique<ChangeMessage>(f->type, f->serial, netInfoOf(*f));
         change->setError(f->error);
         answer = std::move(change);
     } else {
+        f->code = MessageCode::NetworkEnquiry;
+        readIdentity(in, f);
+        readSettings(in, f, kind != 4);
         answer = std::make_unique<EnquiryMessage>(f->type, f->serial, netInfoOf(*f));
     }
+    static const size_t sizeOf[4] = {26, 22, 28, 21};
+    check(in.wire.size() == sizeOf[kind - 3], "answer layout size");
     std::vector<uint8_t> encoded = encodeCorlaPayload(*answer, PayloadLayout::Answer);
     if (kind == 4)
-        encoded.resize(std::min(encoded.size(), p.bytes().size()));
-    if (encoded != p.bytes())
+        encoded.resize(std::min(encoded.size(), in.wire.size()));
+    if (encoded != in.wire)
         broken("the codec writes another answer", f->describe());
-    return encodeFrame(f->code, p.bytes().data(), p.bytes().size());
+    return encodeFrame(f->code, in.wire.data(), in.wire.size());
 }
-
-Fields decoded(const MessagePayload* p)
-{
-    check(p != nullptr, "message without payload");
-    Fields f;
-    f.code = p->commandCode();
-    f.port = p->responsePort();
-    if (const auto* id = dynamic_cast<const IdentityPayload*>(p)) {
-        const NetworkSettings& n = id->netInfo();
-        f.type = id->deviceType();
-        f.serial = id->serialNo();
-        f.mac = n.macAddress().octets();
-        f.mode = uint8_t(n.addressMode());
-        f.ip = n.ipAddress().toInt();
-        f.mask = n.subnetMask().toInt();
-        f.gateway = n.gateway().toInt();
-        f.dns = n.dns().toInt();
-    } else if (const auto* reset = dynamic_cast<const ResetMessage*>(p)) {
-        f.mac = reset->macAddress().octets();
-    } else {
-        broken("unknown payload handed on");
-    }
-    if (const auto* change = dynamic_cast<const ChangeMessage*>(p))
-        f.error = change->error();
-    return f;
-}
-
-constexpr size_t PieceBudget = 128;
-
-class Generator
-{
-public:
-    explicit Generator(uint8_t seed) : m_state(0x9E3779B9u ^ (uint32_t(seed) * 0x01000193u)) {}
-    uint32_t next()
-    {
-        m_state ^= m_state << 13;
-        m_state ^= m_state >> 17;
-        m_state ^= m_state << 5;
-        return m_state;
-    }
-
-private:
-    uint32_t m_state;
-};
 
 void compare(const std::vector<Fields>& sent, const std::vector<Fields>& got, const char* path)
 {
@@ -379,6 +228,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const uint8_t kind = record & 7;
         Fields f;
         std::vector<uint8_t> frame;
+        in.wire.clear();
         if (kind <= 2)
             checkRequest(kind, in);
         else if (kind <= 6)
@@ -397,7 +247,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // A long stream gets larger pieces than its class: cutting it byte by byte splits
     // frames in no way a short stream does not, at a hundred times the cost.
     static const size_t largestPiece[4] = {1, 5, 40, SIZE_MAX};
-    const size_t max = std::max(largestPiece[cutting & 3], stream.size() / PieceBudget);
+    const size_t max = std::max(largestPiece[cutting & 3], stream.size() / 128);
     Generator sizes(cutting);
     std::vector<std::pair<const uint8_t*, size_t>> pieces;
     for (size_t at = 0; at < stream.size();) {
@@ -407,7 +257,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         at += n;
     }
 
-    // As the adapter drives the parser per datagram.
     std::vector<Fields> got;
     const auto collect = [&](std::unique_ptr<Frame> msg) {
         check(msg != nullptr, "null message handed on");
@@ -425,7 +274,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     compare(sent, got, "through the parser");
 
-    // The same pieces as datagrams of one sender, through what the adapter uses.
+    // The same pieces as datagrams of one sender.
     got.clear();
     SenderReassembler reassembler;
     const Sender sender{1, 0x0A0A0005u, 62726};

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-// The network host pane's free-address search in a lab with --small-net: the network and mask it
-// searches, a host dropping echo taken, and a search of 10.20.0.0/24 where every address answers.
+// The network host pane's free-address search in a --small-net lab, taken hosts and full networks.
 #include "tests/support/datarow.h"
 #include "tests/support/labguard.h"
 #include "tests/support/modalboxhandler.h"
@@ -40,8 +39,7 @@ void onEveryCandidate(const char* command)
     QVERIFY(deviceSideIp({"-batch", "-"}, batch));
 }
 
-// The candidates the search announces ("Searching for ip", by their last octet); other
-// debug lines, hundreds of the echo's own in a full search, are dropped.
+// The candidates the search announces, by last octet; other debug lines are dropped.
 QStringList g_tried;
 QtMessageHandler g_previousHandler = nullptr;
 
@@ -118,10 +116,7 @@ private slots:
             expected);
     }
 
-    // The pane on this computer's address `local` (the one the device answered on), for a
-    // device at `device` ("": not given, the edited address stands for it), editing
-    // `edited`. The device side answers echo at its own addresses (.254 on lab0's networks,
-    // .14 on the small one).
+    // The pane on `local` for a device at `device` ("": the edited one), editing `edited`.
     void search_data()
     {
         columns<QString, QString, QString, QString, QString>(
@@ -136,8 +131,7 @@ private slots:
             "10.10.0.40", "10.10.0.253", slash24);
         row("device in no local network: the one it answered on", "10.10.1.1", "10.77.0.5",
             "10.77.0.5", "10.10.1.253", slash24);
-        // .253 is edited and .252 "this computer" (not a local address: the class mask);
-        // .251 answers echo, .250 only ARP.
+        // .253 edited, .252 "this computer" (class mask); .251 answers echo, .250 only ARP.
         row("a host that drops echo is taken", "10.10.0.252", "10.77.0.5", "10.10.0.253",
             "10.10.0.249", "255.0.0.0");
     }
@@ -164,8 +158,7 @@ private slots:
         QVERIFY(deviceSideIp({"addr", "del", "10.10.0.251/32", "dev", "dev0"}));
     }
 
-    // Abort ends the search quietly on the candidate on screen; nothing is left over, so a
-    // second search runs to its end and warns that every candidate is taken.
+    // Abort ends the search quietly; a second search then runs to its end, all taken.
     void abortThenEveryCandidateTaken()
     {
         int abortedAt = -1;
@@ -196,8 +189,7 @@ private slots:
         QVERIFY(m_pane->netHostInfo() == m_loaded);
     }
 
-    // The deletion is delivered by the event loop that the modal progress dialog runs inside
-    // its update for the first candidate.
+    // The deletion arrives inside the progress dialog's update for the first candidate.
     void paneDestroyedMidSearchEndsCleanly()
     {
         QTimer::singleShot(0, this, [this] { delete std::exchange(m_window, nullptr); });

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-// The discovery adapter on real sockets against a simulator per case: each fault switch, a rogue
-// sender of junk, cut frames and unasked answers, and a flood of junk at its own sockets.
+// The discovery adapter on real sockets against a simulator: faults, rogue senders, floods.
 #include "tests/support/adapterrun.h"
 #include "tests/support/datarow.h"
 #include "tests/support/labguard.h"
@@ -26,8 +25,7 @@ namespace {
 // Every enquiry goes out several times from each socket, and every copy is answered.
 constexpr int kCopies = int(std::size(DiscoveryClient::kEnquiryRepeatsMs));
 
-// What an enquiry to `fleet` should bring: every device once per host address on its segment
-// (lab0 with two addresses faces dev0, lab1 faces dev1).
+// What an enquiry to `fleet` brings: each device once per host address facing it.
 QStringList expectedAnswers(const SimFleet& fleet)
 {
     QStringList lines;
@@ -44,8 +42,7 @@ const Device everyone(DeviceType::NoDevice);
 // Where each socket of the request listens: the response port follows type, serial and MAC.
 using Target = std::pair<QHostAddress, quint16>;
 
-// Sends to the targets in turn, alternating 65000 bytes of junk with an enquiry answer of
-// zeros (MAC 00:00:00:00:00:00), for `maxMs` or `maxDatagrams`.
+// Alternates 65000-byte junk and zero-MAC answers to the targets, for `maxMs` or `maxDatagrams`.
 int flood(const std::vector<Target>& targets, qint64 maxMs, int maxDatagrams)
 {
     const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
@@ -108,8 +105,7 @@ private slots:
     {
         QFETCH(QStringList, args);
         QCOMPARE(m_sim.startOrWhy(args), QString());
-        // Quiet sockets close after 3 s: long past the last copy of the enquiry and its
-        // answers, even on a busy machine.
+        // Quiet sockets close after 3 s, long past the enquiry's last copy and its answers.
         AdapterRun run(3000);
         QStringList from;
         connect(&run.adapter, &DiscoveryClient::requestSent, this,
@@ -119,15 +115,11 @@ private slots:
                         from << local.toString();
                 });
         run.adapter.netEnquire(everyone);
-        // One request per local address.
         from.sort();
         QCOMPARE(from, corlaLabList("CORLA_LAB_HOST_ADDRS"));
 
         QTRY_COMPARE_WITH_TIMEOUT(run.timeoutsMs.size(), 3, 15000);
-        // Every device on every address that faces it, and nothing else. Each copy of the
-        // enquiry is answered, but on a busy machine a split answer that arrives just as the
-        // next copy goes out is dropped (the copy's own answer replaces it): so at most, not
-        // exactly, one answer per copy.
+        // Every device on each address facing it, at most (not exactly) one answer per copy.
         QStringList distinct = run.found;
         distinct.removeDuplicates();
         const QStringList expected = expectedAnswers(m_fleet);
@@ -142,12 +134,9 @@ private slots:
                 QVERIFY2(run.found.count(answer) <= most, qPrintable(answer));
             return;
         }
-        // One rogue volley per copy of the enquiry from each local address (the simulator's
-        // lines may still be on their way).
         QTRY_COMPARE_WITH_TIMEOUT(m_sim.output().count("rogue sender: 7 datagrams to "),
                                   3 * kCopies, 5000);
-        // Nothing the rogue sent swallows a genuine answer. Answers are not held to their
-        // CRC, so the rogue's cut frame may add its device on a further local address.
+        // Rogue frames swallow no answer; a cut one (CRC unchecked) may add a further address.
         const auto anywhere = [](QStringList lines) {
             return lines.replaceInStrings(QRegularExpression("@\\S*"), "");
         };
@@ -157,9 +146,7 @@ private slots:
             QVERIFY2(anywhere(expected).contains(answer), qPrintable(answer));
     }
 
-    // Each local address sends its copies of an enquiry on the schedule, and no more once
-    // its socket has closed: after the last copy, or earlier when nothing answers it
-    // within the socket's period.
+    // Each local address sends its copies on schedule, and none after its socket closed.
     void enquiryRepeats_data()
     {
         columns<bool, int, int>({"fleet", "periodMs", "copies"});
@@ -186,7 +173,6 @@ private slots:
                 });
         QVERIFY(run.adapter.netEnquire(everyone) != 0);
         QTRY_COMPARE_WITH_TIMEOUT(run.timeoutsMs.size(), 3, 10000);
-        // Nothing more goes out, up to past the time the last copy would have been due.
         const qint64 last = DiscoveryClient::kEnquiryRepeatsMs[kCopies - 1];
         const int before = sent;
         (void)QTest::qWaitFor([&] { return sent > before; },
@@ -205,8 +191,7 @@ private slots:
         }
     }
 
-    // Big junk and no-device frames flooded at the adapter's own sockets: a 100 ms timer never
-    // waits more than 500 ms, and the default fleet is listed whole.
+    // Junk flooded at the adapter's sockets: a 100 ms timer never waits 500 ms; the fleet is whole.
     void floodKeepsTheClock()
     {
         QLoggingCategory::setFilterRules("corla.discovery.debug=false"); // a line per frame
@@ -232,7 +217,6 @@ private slots:
 
         QVERIFY(run.adapter.netEnquire(everyone) != 0);
         QCOMPARE(int(targets.size()), 3);
-        // As corla-cli discover --wait 3000 would: the answers of 3 s, flooded throughout.
         auto flooding = std::async(std::launch::async, flood, targets, 3000, 200000);
         QTRY_VERIFY_WITH_TIMEOUT(
             flooding.wait_for(std::chrono::seconds(0)) == std::future_status::ready, 20000);

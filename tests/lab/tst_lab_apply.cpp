@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-// corla-cli apply and the window's Apply Plan dialog end to end against the simulator's
-// default fleet, a simulator of its own per test. (Reading plans is checked in tst_plan.)
+// corla-cli apply and the Apply Plan dialog end to end against the default fleet.
 #include "core/fleet/changelog.h"
 #include "tests/support/clirun.h"
 #include "tests/support/datarow.h"
@@ -71,7 +70,6 @@ const FleetRow FleetPlan[] = {
 
 const char* const PlanHeader = "MAC Address,Address mode,IP Address,Subnet Mask,Gateway,DNS Server";
 
-// The plan of these rows of FleetPlan.
 QByteArray plan(std::initializer_list<int> rows)
 {
     QByteArray text = QByteArray(PlanHeader) + '\n';
@@ -87,7 +85,6 @@ struct LabWindow
     MainWindow window{&adapter, &checker};
 };
 
-// The values under `keys`, joined by blanks.
 QString joined(const QJsonValue& object, const QStringList& keys)
 {
     QStringList values;
@@ -176,8 +173,7 @@ private slots:
     }
     void cleanup() { QVERIFY2(m_sim.stop(), qPrintable(m_sim.output())); }
 
-    // Guards the report (found, outcome, as left per plan row), the fleet as left, and that
-    // change requests go to exactly the devices whose outcome needs one.
+    // Guards the report per plan row, the fleet as left, and which devices get change requests.
     void fleetPlan_data()
     {
         columns<bool, QStringList>({"dryRun", "sentTo"});
@@ -253,8 +249,7 @@ private slots:
                  qPrintable(run.err));
     }
 
-    // A plan whose faults show only against what the devices report is refused after the
-    // enquiry, before any change request.
+    // Faults seen only against the devices' reports are refused before any change request.
     void refusedAgainstReports()
     {
         const QString path = writePlan(
@@ -277,8 +272,7 @@ private slots:
                  qPrintable(m_sim.output()));
     }
 
-    // Guards the window's saved report against drifting from corla-cli's (same plan, fleet
-    // restarted between) and the change log against missing a request or outcome.
+    // Guards the window's report against drifting from corla-cli's, and the log against gaps.
     void windowReportIsTheCliReport()
     {
         const QByteArray planText = plan({0, 1, 2, 3, 7, 8, 11, 12, 16});
@@ -315,8 +309,9 @@ private slots:
 
         // Sent to 09, 0a, 0d and 0e: a request line and an outcome line each.
         const QStringList logged = fileText(log.path()).split('\n', Qt::SkipEmptyParts).mid(1);
-        QCOMPARE(logged.size(), 8);
-        QCOMPARE(logged.filter(QRegularExpression(",sent,corla$")).size(), 4);
+        QCOMPARE((QList<int>{int(logged.size()),
+                             int(logged.filter(QRegularExpression(",sent,corla$")).size())}),
+                 (QList<int>{8, 4}));
     }
 
     // Guards against rows started after Cancel: the rest end "cancelled".

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-// Port probes (every reason, forged answers) and "is an address in use?": the echo, else the
-// neighbour entry it filled unless a device known to answer elsewhere holds it.
+// Port probes (every reason, forged answers) and whether an address is in use.
 #include "core/net/addresscheck.h"
 #include "core/net/icmpseam.h"
 #include "core/net/portprobescheduler.h"
@@ -74,14 +73,12 @@ private slots:
                           DevicePort::Ftp);
         QTRY_COMPARE_WITH_TIMEOUT(reports.size(), 1, 15000);
         QVERIFY(reports[0] == qMakePair(status, reason));
-        // The system resends an unanswered request after a second: a probe that outlived its
-        // verdict would report again then.
+        // A probe outliving its verdict would report again at the system's resend after 1 s.
         if (reason == ProbeReason::NoAnswer)
             QVERIFY(!QTest::qWaitFor([&] { return reports.size() > 1; }, 1500));
     }
 
-    // 200 made-up devices at one address of this side cost one connection and get one report
-    // each; those at addresses that are no unicast host are not probed at all.
+    // 200 devices at one address cost one connection and a report each; non-unicast ones none.
     void forgedAnswersCostOneConnection()
     {
         QTcpServer server;
@@ -106,22 +103,17 @@ private slots:
             checker.checkPort(Device(uint16_t(i + 1), DeviceType::NerioHF, net), DevicePort::Ftp);
         }
         QTRY_COMPARE_WITH_TIMEOUT(accepted + notProbed, 203, 10000);
-        // Past the time limit: no second connection.
         QVERIFY(!connections.wait(1500));
-        QCOMPARE(connections.count(), 1);
-        QCOMPARE(accepted, 200);
-        QCOMPARE(notProbed, 3);
-        QCOMPARE(reportsOf.size(), 203);
+        QCOMPARE((QList<int>{connections.count(), accepted, notProbed, int(reportsOf.size())}),
+                 (QList<int>{1, 200, 3, 203}));
         QCOMPARE(QSet<int>(reportsOf.begin(), reportsOf.end()), QSet<int>({1}));
     }
 
-    // The raw socket path, taken on purpose (the lab admits datagram sockets, which the
-    // checks below use): a router's "host unreachable" is a reply from the router.
+    // The raw socket path on purpose: a router's "host unreachable" is a reply from the router.
     void rawEcho_data()
     {
-        QTest::addColumn<QString>("target"); // lab variable
-        QTest::addColumn<QString>("outcome");
-        QTest::addColumn<int>("minMs"); // an echo nobody answers waits out its limit
+        // target: a lab variable; minMs: an echo nobody answers waits out its limit
+        columns<QString, QString, int>({"target", "outcome", "minMs"});
         row("absent", "CORLA_LAB_ABSENT", "0 replies from , status 0, error 110", 150);
         row("router reports unreachable", "CORLA_LAB_ROUTER_UNREACH",
             "1 replies from 10.10.0.254, status 769, error 0", 0);

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-// Corla itself against the default fleet: a mistaken command line is refused before anything
-// is sent, and the window (in corla-snapshot) lists every device once with its deserved colour.
+// corla itself: a mistaken command line sends nothing; the window colours the default fleet.
 #include "core/net/devicetypes.h"
 #include "tests/support/datarow.h"
 #include "tests/support/labguard.h"
@@ -17,8 +16,7 @@ using namespace corla;
 
 namespace {
 
-// Runs `program` offscreen with settings of its own in `dir`, ended by its screenshot to
-// dir/shot.png after `afterMs`; the extra variables are "NAME=value".
+// Runs `program` offscreen, own settings in `dir`, shot to dir/shot.png after `afterMs`.
 void runCorla(QProcess& corla, const QTemporaryDir& dir, const char* program,
               const QStringList& args, const char* afterMs, const QStringList& extra = {})
 {
@@ -44,8 +42,7 @@ class TestLabCorla : public QObject
 private slots:
     void initTestCase() { CORLA_REQUIRE_LAB(); }
 
-    // A window made before the arguments were judged would broadcast and show in the debug
-    // lines; the last row (the snapshot build: same command line code) shows that it would.
+    // A window made before the arguments are judged would broadcast; the snapshot row shows it.
     void usageErrorSendsNothing_data()
     {
         columns<QStringList, int, bool>({"arguments", "exitCode", "sends"});

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-// corla-cli end to end against the default fleet, afresh for every test and row: discovery, set,
-// reset, ping, -v, doctor, --settle, watch, the list's cap and an address gone mid-discovery.
+// corla-cli end to end against the default fleet, afresh for every test and row.
 #include "core/net/devicetypes.h"
 #include "tests/support/clirun.h"
 #include "tests/support/datarow.h"
@@ -76,8 +75,7 @@ QStringList macsOf(const QByteArray& json)
 const char* const DropTable = "corla_doctor";
 const char* const LinkLocal = "corla-ll";
 
-// What the machine's own ufw or firewalld (read from its files and services, not the lab's)
-// adds to the report; the lab's own findings are judged beside it.
+// What the machine's own ufw or firewalld adds to the report, beside the lab's findings.
 bool hostFirewallFound(const CliRun& doctor)
 {
     static const QRegularExpression found("ufw: (active,|enabled)|firewalld: running,");
@@ -179,9 +177,7 @@ private slots:
         }
     }
 
-    // Each command's exit status, a part of what it prints (stdout stays empty on failure),
-    // and the device as discovery then finds it ("" to skip). A change request goes out only
-    // for a set that the device accepts or refuses; without -v, no debug lines.
+    // Exit status, part of the output, the device as discovery then finds it ("" to skip).
     void commands_data()
     {
         columns<QString, int, QString, QString>({"args", "exitCode", "printed", "after"});
@@ -201,7 +197,6 @@ private slots:
         const QString taken = "set " + DuplicateMover + " --static 10.40.0.9 --mask 255.255.0.0";
         const QString noAnswer = "corla-cli: no device with MAC address " + Unknown + " answered";
 
-        // What set is not told, the device keeps.
         row("set static to a free address, keeping gateway and DNS server",
             "set " + StaticMover + " --static 10.10.0.77" + mask24, 0,
             accepted(StaticMover, "static 10.10.0.77 mask 255.255.255.0 gateway 10.10.0.254 DNS "
@@ -280,7 +275,6 @@ private slots:
         const QJsonObject now = found.value(args.section(' ', 1, 1));
         QCOMPARE(now.isEmpty() ? "absent" : settingsOf(now), after);
         QCOMPARE(found.size(), m_fleet.size() - (now.isEmpty() ? 1 : 0));
-        // The device answers echo where it now is.
         if (exitCode == 0 && args.contains("--static"))
             CLI_EXPECT(cli({"ping", now["ipAddress"].toString()}), 0);
     }
@@ -306,8 +300,7 @@ private slots:
         QVERIFY2(!doctor.out.contains("lo:"), qPrintable(doctor.out));
     }
 
-    // Connection tracking does not take the devices' answers for replies to the broadcast:
-    // the drop policy keeps every device out until the printed rule lets them in.
+    // Answers are no replies to the broadcast: the drop policy shuts devices out until the rule.
     void doctorDropPolicy()
     {
         const QString table = QString::fromLatin1(DropTable);
@@ -376,8 +369,7 @@ private slots:
             QVERIFY2(doctor.out.contains(line), qPrintable(doctor.describe()));
     }
 
-    // 300 ms without a new device ends the listening long before the wait would, and
-    // devices that answer each copy 200 ms late (a second simulator) are still listed.
+    // 300 ms without a new device ends listening early; devices 200 ms late are still listed.
     void settleEndsEarly()
     {
         CorlaLabSim late;
@@ -504,8 +496,7 @@ private slots:
                  qPrintable(QStringLiteral("corla-cli peaked at %1 KiB").arg(peak)));
     }
 
-    // An address that goes away while the enquiry is still being repeated from it: said
-    // once on stderr, and the devices heard elsewhere are still listed, exit 0.
+    // An address gone mid-enquiry: said once on stderr, devices heard elsewhere listed, exit 0.
     void addressGoneMidDiscovery()
     {
         QProcess cli;
@@ -526,7 +517,6 @@ private slots:
             QRegularExpression::MultilineOption);
         QCOMPARE(err.count(warning), 1);
         const QStringList listed = macsOf(cli.readAllStandardOutput());
-        // The devices behind lab0 answered throughout.
         QVERIFY2(listed.size() >= 15, qPrintable(listed.join(' ')));
     }
 };

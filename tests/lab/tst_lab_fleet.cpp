@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-// Thousands of devices with port 21 open, under a high descriptor limit and under 1024: every
-// one Reachable in corla-cli and green in the window (a shortage of sockets is no verdict).
-// One function per part for Qt Test's time budget; in order, as a lowered limit stays lowered.
+// Thousands of devices, port 21 open, under a high descriptor limit and under 1024: all Reachable
+// in corla-cli, green in the window. Run in order: a lowered limit stays lowered.
 #include "tests/support/labguard.h"
 #include "ui/mainwindow.h"
 
@@ -15,8 +14,7 @@ using namespace corla;
 
 namespace {
 
-// The sanitizer build is slower: 1500 probes still outrun 1024 descriptors, and its simulator
-// is paced, as unpaced it falls behind and the receive buffers overflow.
+// The sanitizer build is slower: 1500 probes still outrun 1024 descriptors; its simulator is paced.
 #ifdef CORLA_SANITIZED_BUILD
 constexpr int kFleet = 1500;
 const char* const kRate = "20000";

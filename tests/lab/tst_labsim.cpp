@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-// The simulator on the wire through plain host-side sockets and the program's codec: response
-// ports, malformed requests, the forger's order, the lab's loss rules (tst_lab_loss0/100 only).
+// The simulator on the wire: response ports, malformed requests, forger, loss (tst_lab_loss0/100).
 #include "core/wire/codec.h"
 #include "tests/support/datarow.h"
 #include "tests/support/labguard.h"
@@ -33,8 +32,7 @@ int devicesOn(const QString& iface)
                              [&](const SimDevice& d) { return d.iface == iface; }));
 }
 
-// One datagram as "<sender> <answers>", read as the program reads it: of a change its error
-// code, address and gateway, of a reset its MAC.
+// One datagram as "<sender> <answers>": a change's code, address and gateway, a reset's MAC.
 QString describe(const QNetworkDatagram& datagram)
 {
     CircularByteBuffer buffer(FrameParser::ReceiveBufferSize);
@@ -77,8 +75,7 @@ public:
     {
         broadcast(requestFrame(request, responsePort ? responsePort : port()));
     }
-    // Waits until `count` datagrams are in (then up to `quietMs` for a surplus one) or
-    // `timeoutMs` have passed; running out of time is no failure: the caller counts.
+    // Waits for `count` datagrams (then `quietMs` for a surplus) or `timeoutMs`; the caller counts.
     int collect(int count, int timeoutMs = 5000, int quietMs = 150)
     {
         (void)QTest::qWaitFor([&] { return described.size() >= count; }, timeoutMs);
@@ -127,7 +124,6 @@ private slots:
             probe.broadcast(bad);
         QTRY_COMPARE(m_sim.output().count("not one frame"), 2);
         QVERIFY(m_sim.output().contains("bad CRC"));
-        // ...and the simulator still answers the next proper request.
         NetworkSettings named;
         named.setMacAddress(macOf("02:c0:1a:00:00:01"));
         probe.send(EnquiryMessage(0, 0, named));
@@ -137,9 +133,8 @@ private slots:
     // 02:c0:1a:00:00:0d (static 10.10.0.23 on dev0) accepts changes; the forger is 10.10.0.253.
     void forgerAnswersFirst_data()
     {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<bool>("reset"); // else a change to 10.10.0.77
-        QTest::addColumn<QStringList>("expected");
+        // reset: else a change to 10.10.0.77
+        columns<QStringList, bool, QStringList>({"args", "reset", "expected"});
         row("refuse, the device accepts", QStringList{"--forge", "refuse"}, false,
             QStringList{"10.10.0.253 change 1 10.10.0.23 gw 10.10.0.254",
                         "10.10.0.254 change 0 10.10.0.77 gw 10.10.0.254"});
@@ -192,8 +187,7 @@ private slots:
         QCOMPARE(loss, QString("100"));
         QCOMPARE(enquireFiveTimes(1, 500), 0);
         QCOMPARE(m_sim.output().count("enquiry from 10.10.0.1:"), 0);
-        // Without the device side's rule the requests get in and are answered, but the host
-        // side's rule lets no answer through.
+        // Requests get in and are answered, but the host side's rule lets no answer through.
         QCOMPARE(QProcess::execute("nsenter", {"--net=" + corlaLabEnv("CORLA_LAB_DEVNS"), "nft",
                                                "delete", "table", "inet", "corla_lab_loss"}),
                  0);

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-// The simulator's device logic without a network: its fleets, its verdicts on new settings
-// and the shapes of its faults (the wire is tst_labsim's and tst_lab_adapter's).
+// The simulator's device logic without a network: fleets, verdicts on settings, fault shapes.
 #include "tests/support/datarow.h"
 #include "tools/corla-sim/simfleet.h"
 #include "tools/corla-sim/simwire.h"

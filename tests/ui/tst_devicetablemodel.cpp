@@ -43,8 +43,7 @@ private slots:
         QCOMPARE(rows().at(0), QString("Waiting|Host Controller|4321"));
     }
 
-    // The status word and its explanation, to the eye and to screen readers, from the probe's
-    // reason, the address and a silence noted since; a Refresh drops the old verdict.
+    // Status word and explanation, shown and accessible, from reason, address and silence.
     void statusWords_data()
     {
         QTest::addColumn<int>("netStat");
@@ -100,13 +99,11 @@ private slots:
         DeviceList& list = m_model->list();
         for (const char* mac : {"00:1a:2b:3c:4d:01", "00:1a:2b:3c:4d:02", "00:1a:2b:3c:4d:03"})
             list.merge(testDevice(DeviceType::NerioHF, 1, mac, "10.0.0.1", AddressModeDhcp));
-        QCOMPARE(inserted.count(), 3);
-        QCOMPARE(listChanged.count(), 3);
+        QCOMPARE((QList<int>{inserted.count(), listChanged.count()}), (QList<int>{3, 3}));
 
         list.merge(testDevice(DeviceType::NerioHF, 2, "00:1a:2b:3c:4d:02", "172.16.5.5"));
         list.setStatus(macOf("00:1a:2b:3c:4d:03"), Reachability::Unreachable);
-        QCOMPARE(inserted.count(), 3);
-        QCOMPARE(listChanged.count(), 3);
+        QCOMPARE((QList<int>{inserted.count(), listChanged.count()}), (QList<int>{3, 3}));
         // A status change notes its cell and the reason's alone, never spanning the sort column.
         const auto at = [](const QVariant& index) {
             return QString::number(index.toModelIndex().row()) + ',' +
@@ -121,9 +118,8 @@ private slots:
                                       "No answer|Nerio HF|1|10.0.0.1|DHCP|00:1a:2b:3c:4d:03"}));
 
         list.clear();
-        QCOMPARE(m_model->rowCount(), 0);
-        QCOMPARE(reset.count(), 1);
-        QCOMPARE(listChanged.count(), 4);
+        QCOMPARE((QList<int>{m_model->rowCount(), reset.count(), listChanged.count()}),
+                 (QList<int>{0, 1, 4}));
     }
 
     // On the sort role addresses and serials sort as numbers, the status in its words' order.

@@ -8,8 +8,7 @@
 
 using namespace corla;
 
-// An active window with the edited address, a second address editor after it in the tab
-// chain, and a line edit that holds the focus at each test's start.
+// An active window: the edited address, a second editor next in the tab chain, a focused edit.
 class TstIpv4Edit : public QObject
 {
     Q_OBJECT

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-// The main window on an adapter that records its requests and answers as each test tells
-// it; the port probes are real, in a private network namespace with loopback only.
+// The main window on a recording adapter; port probes are real, in a loopback-only namespace.
 #include "tests/support/datarow.h"
 #include "tests/support/labguard.h"
 #include "tests/support/modalboxhandler.h"
@@ -49,8 +48,7 @@ class RecordingAdapter : public DiscoveryClient
     Q_OBJECT
 public:
     mutable QStringList requests;
-    // Each answered twice, as from two local addresses: a change with this code (none when
-    // negative); an enquiry for `reports`'s MAC with it; one to all with `answerAll`.
+    // Each answered twice: a change with this code (none if negative), enquiries by MAC and to all.
     int changeAnswer = -1;
     std::shared_ptr<Device> reports;
     QList<std::shared_ptr<Device>> answerAll;
@@ -178,8 +176,7 @@ private:
     }
     QStringList m_boxes;
     std::unique_ptr<QObject> m_boxHandler;
-    // From now on records a box as "title|text" (answered Edit Again, else OK), a configuration
-    // dialog as its title and address (cancelled).
+    // From now on records boxes as "title|text" (Edit Again, else OK), dialogs by title, address.
     QStringList& recordBoxes()
     {
         m_boxHandler.reset(new ModalBoxHandler<QDialog>([this](QDialog* dialog) {
@@ -297,9 +294,9 @@ private slots:
         const QList<QUrl> page = web ? QList<QUrl>{QUrl("http://10.1.1.5")} : QList<QUrl>{};
         selectRow(0);
         QCOMPARE(ui().lblDeviceAction->text(), name + " Actions:");
-        QCOMPARE(ui().btnWebserver->isEnabled(), web);
-        QCOMPARE(ui().btnConfig->isEnabled(), configAndReset);
-        QCOMPARE(ui().btnReset->isEnabled(), configAndReset);
+        QCOMPARE((QList<bool>{ui().btnWebserver->isEnabled(), ui().btnConfig->isEnabled(),
+                              ui().btnReset->isEnabled()}),
+                 (QList<bool>{web, configAndReset, configAndReset}));
         QTest::mouseClick(ui().btnWebserver, Qt::LeftButton);
         QCOMPARE(m_urls.urls, page);
 
@@ -313,8 +310,7 @@ private slots:
 
     void filterMatchesAnyColumn_data()
     {
-        QTest::addColumn<QString>("filter");
-        QTest::addColumn<QStringList>("serials"); // listed, in ascending order
+        columns<QString, QStringList>({"filter", "serials"}); // serials listed, ascending
         row("none", "", QStringList{"10", "100", "9"});
         row("type, any case", "nerio", QStringList{"10", "100"});
         row("MAC, upper case", "4D:09", QStringList{"9"});
@@ -356,9 +352,8 @@ private slots:
     // The window's keys and the table's context menu reach the commands they name.
     void keysAndContextMenu_data()
     {
-        QTest::addColumn<QString>("how"); // keys, with the table focused; or "menu:" and an entry
-        QTest::addColumn<Reachability>("status");
-        QTest::addColumn<QString>("seen"); // what happened, joined by |
+        // how: keys, the table focused, or "menu:" and an entry; seen: what happened, joined by |
+        columns<QString, Reachability, QString>({"how", "status", "seen"});
         using S = Reachability;
         row("F5", "F5", S::Unreachable, "sent " + kEveryone);
         row("Ctrl+E", "Ctrl+E", S::Unreachable, "dialog Export CSV");
@@ -556,8 +551,7 @@ private slots:
     // The last export's folder while it is there, else the desktop, documents or home folder.
     void exportFolderFallsBack_data()
     {
-        QTest::addColumn<QStringList>("folders"); // made under home
-        QTest::addColumn<QString>("expected");
+        columns<QStringList, QString>({"folders", "expected"}); // folders made under home
         row("last export's", QStringList{"last", "Desktop"}, "last");
         row("desktop", QStringList{"Desktop", "Documents"}, "Desktop");
         row("documents", QStringList{"Documents"}, "Documents");
@@ -621,8 +615,7 @@ private slots:
         QCOMPARE(seen, QStringList());
     }
 
-    // Columns chosen in the View menu (or the header's) show and are filtered; with size, sort
-    // and export folder they survive a restart.
+    // Columns chosen in the menus show and filter; with size, sort, folder they survive a restart.
     void viewSurvivesARestart()
     {
         listThree();
@@ -685,10 +678,10 @@ private slots:
         QVERIFY2(reason.contains(
                      QRegularExpression("^No answer since [0-2][0-9]:[0-5][0-9]:[0-5][0-9]\\. ")),
                  qPrintable(reason));
-        QCOMPARE(view()->selectionModel()->selectedRows().size(), 1);
-        QCOMPARE(m_window->selectedDevice()->serial(), 1);
-        QCOMPARE(view()->currentIndex().row(), 1);
-        QCOMPARE(reset.count(), 0);
+        QCOMPARE((QList<int>{int(view()->selectionModel()->selectedRows().size()),
+                             m_window->selectedDevice()->serial(), view()->currentIndex().row(),
+                             reset.count()}),
+                 (QList<int>{1, 1, 1, 0}));
         m_adapter->answerAll << testDevice(DeviceType::KWT, 2, "00:1a:2b:3c:4d:02", "10.1.1.2");
         QTRY_COMPARE(ui().lblDevCount->text(), QStringLiteral("(2)"));
         QVERIFY(silent->netStat() != Reachability::NotFound);

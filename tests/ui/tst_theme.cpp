@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPDX-FileCopyrightText: 2026 The Corla developers
-// The look: images and sheet in the resources, a readable dark palette, a user's sheet on
-// top of ours, the about box, and quiet debug lines.
+// The look: resources, a readable dark palette, a user's sheet, the about box, quiet debug lines.
 #include "core/net/logging.h"
 #include "corlaversion.h"
 #include "tests/support/modalboxhandler.h"
@@ -131,8 +130,7 @@ private slots:
         }
     }
 
-    // -stylesheet FILE goes over ours, which holds where it is silent; an unreadable one adds
-    // nothing.
+    // -stylesheet FILE goes over ours, which holds where it is silent; an unreadable adds nothing.
     void userSheetOnTop()
     {
         QTemporaryDir dir;
